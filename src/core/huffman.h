@@ -1,0 +1,20 @@
+// huffman.h -- multi-level lookup tables for canonical Huffman codes (RFC 1951, 3.2.2).
+#ifndef SFXKIT_CORE_HUFFMAN_H
+#define SFXKIT_CORE_HUFFMAN_H
+#include <stdint.h>
+
+struct HuffmanEntry {
+  int8_t Op;               // 0..13 extra bits of a length/distance, 15 end of block, 16 literal,
+                           // 17..32 continue in SubTable with Op-16 more bits, 99 invalid
+  int8_t Bits;             // bits this entry consumes at its level
+  uint16_t Base;           // literal byte, code-length symbol, or base length/distance
+  HuffmanEntry *SubTable;  // next-level table (Op 17..32); in a table's header: the older table
+};
+
+enum { HuffmanComplete = 0, HuffmanIncomplete = 1, HuffmanOversubscribed = 2 };
+
+int BuildHuffmanTable(const uint16_t *lengths, unsigned n, unsigned s, const uint16_t *base,
+                      const uint8_t *extra, HuffmanEntry **listHead, HuffmanEntry **table,
+                      int *lookupBits);
+void FreeHuffmanTables(HuffmanEntry *listHead);
+#endif

@@ -1,0 +1,48 @@
+// sfxcore.h -- what the decoding core shares with the program it is built into.
+//
+// The core (CRC-32, traditional decryption, Huffman tables, inflate) includes no
+// platform header. It reaches the archive and the output file only through
+// ReadArchive and WriteOutput, and it works on the state of the member being
+// extracted that is declared here. Every build that links the core (the stubs,
+// the host tests, the fuzzers, the benchmark, sfxmake) defines these variables
+// and supplies these routines.
+#ifndef SFXKIT_CORE_SFXCORE_H
+#define SFXKIT_CORE_SFXCORE_H
+
+#include <stddef.h>
+#include <stdint.h>
+
+// State of the member being extracted, owned by the host.
+extern int64_t CompressedLeft;   // compressed bytes of the member not yet read, without the
+                                 // 12-byte encryption header; wide enough for every 32-bit size
+extern uint32_t EntryCrc;        // CRC-32 register: set to 0xFFFFFFFF per member, complemented at the end
+extern uint32_t CryptKeys[3];    // traditional-encryption keys 0, 1 and 2
+extern bool EntryEncrypted;      // bit 0 of the Flags of CurrentEntry: decrypt member data as it is read
+
+// Reads up to count bytes of the archive at its current position. Returns the
+// number read, 0 at the end of the file or when the read fails. Short reads are
+// allowed; the caller reads again as it needs more.
+uint32_t ReadArchive(void *buffer, uint32_t count);
+
+// Writes count bytes of member output. Returns only when every byte was written:
+// the host ends the process (or the run) otherwise.
+void WriteOutput(const uint8_t *data, uint32_t count);
+
+// Ends the process after a failed allocation; never returns.
+[[noreturn]] void OutOfMemory();
+
+// Heap blocks for the core: never null (OutOfMemory ends the process instead).
+void *AllocateMemory(size_t size);
+void ReleaseMemory(void *block);
+
+// Little-endian field access for on-disk records; never cast bytes to structs.
+inline uint16_t GetLE16(const uint8_t *p) { return (uint16_t)(p[0] | (p[1] << 8)); }
+inline uint32_t GetLE32(const uint8_t *p) {
+  return (uint32_t)p[0] | ((uint32_t)p[1] << 8) | ((uint32_t)p[2] << 16) | ((uint32_t)p[3] << 24);
+}
+inline void PutLE16(uint8_t *p, uint16_t v) { p[0] = (uint8_t)v; p[1] = (uint8_t)(v >> 8); }
+inline void PutLE32(uint8_t *p, uint32_t v) {
+  p[0] = (uint8_t)v; p[1] = (uint8_t)(v >> 8); p[2] = (uint8_t)(v >> 16); p[3] = (uint8_t)(v >> 24);
+}
+
+#endif

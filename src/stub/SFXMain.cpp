@@ -1,0 +1,77 @@
+// SFXMain.cpp -- start-up, the start sequence up to the modal main dialog, and the orderly end.
+#include "SFXMain.h"
+
+#include <commctrl.h>
+#include <shellapi.h>
+
+#include "SFXDefs.h"
+#include "SFXDialogs.h"
+#include "SFXProcsConfig.h"
+#include "SFXProcsExtract.h"
+#include "SFXProcsFile.h"
+#include "SFXStrings.h"
+#include "SFXVars.h"
+#include "crc32.h"
+#include "inflate.h"
+
+#ifndef LOAD_LIBRARY_SEARCH_SYSTEM32
+#define LOAD_LIBRARY_SEARCH_SYSTEM32 0x00000800
+#endif
+
+void HardenProcess() {
+  // No "insert a disk" or "cannot open file" boxes from the system on our behalf.
+  SetErrorMode(SEM_FAILCRITICALERRORS | SEM_NOOPENFILEERRORBOX);
+  // Whatever gets loaded later (the shell loads many DLLs on demand) comes from
+  // the system directory, never from the folder the download landed in. Looked
+  // up at run time: systems without the update lack the function.
+  typedef BOOL(WINAPI * SetDefaultDllDirectoriesFn)(DWORD);
+  HMODULE kernel = GetModuleHandleA("kernel32.dll");
+  SetDefaultDllDirectoriesFn setDirectories =
+      kernel ? (SetDefaultDllDirectoriesFn)(void *)GetProcAddress(kernel, "SetDefaultDllDirectories") : nullptr;
+  if (setDirectories) setDirectories(LOAD_LIBRARY_SEARCH_SYSTEM32);
+  else SetDllDirectoryA("");  // at least take the current directory out of the search
+}
+
+void InitializeModules() {
+  LocalHeaderSignature[0]++;
+  CentralHeaderSignature[0]++;
+  EndRecordSignature[0]++;
+  SfxSettings.Title = STR_DEFAULT_TITLE;
+  BuildFixedTables();
+}
+
+void RunStub() {
+  InitCommonControls();
+
+  char path[SystemPathChars + 1];
+  DWORD length = GetModuleFileNameA(nullptr, path, sizeof path);
+  ModulePath.Assign(path, length);
+
+  ArchiveHandle = CreateFileA(ModulePath.Text(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                              FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (ArchiveHandle == INVALID_HANDLE_VALUE) FatalError(SubstituteText(STR_ERROR_READING, ModulePath));
+
+  BuildCrcTable();
+  ReadConfiguration();
+
+  SHFILEINFOA info;
+  ZeroMemory(&info, sizeof info);
+  SystemImageList = (HIMAGELIST)SHGetFileInfoA(ModulePath.Text(), 0, &info, sizeof info,
+                                                SHGFI_SYSICONINDEX | SHGFI_SMALLICON);
+
+  DialogBoxParamA(GetModuleHandleA(nullptr), "MAINDIALOG", nullptr, MainDialogProc, 0);
+  EndProcess(0);
+}
+
+void EndProcess(UINT exitCode) {
+  FinalizeProcs();
+  SfxSettings.Title.Release();
+  SfxSettings.TargetFolder.Release();
+  SfxSettings.RunCommand.Release();
+  SfxSettings.StartMessage.Release();
+  ModulePath.Release();
+  OutputName.Release();
+  Password.Release();
+  TargetFile.Release();
+  ExitProcess(exitCode);
+}

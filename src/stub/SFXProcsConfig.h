@@ -1,0 +1,17 @@
+// SFXProcsConfig.h -- the configuration block behind the image: settings, start question, ArchiveStart.
+#ifndef SFXKIT_STUB_SFXPROCSCONFIG_H
+#define SFXKIT_STUB_SFXPROCSCONFIG_H
+
+#include <stdint.h>
+
+#include "SFXString.h"
+
+// File offset at which the configuration block starts: the end of the last section's raw data.
+uint32_t ImageEndOffset();
+// Reads length bytes from the current position into text; length 0 leaves text as it was.
+void ReadCountedString(SfxString &text, uint32_t length);
+// Reads the block into SfxSettings, resolves the target folder, asks the start
+// question and sets ArchiveStart. May end the process.
+void ReadConfiguration();
+
+#endif

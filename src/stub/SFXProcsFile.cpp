@@ -1,0 +1,61 @@
+// SFXProcsFile.cpp -- the three reads of the stub's own file, the write of output,
+// the message-box routines and FatalError, the single exit for fatal conditions.
+#include "SFXProcsFile.h"
+
+#include "SFXMain.h"
+#include "SFXStrings.h"
+#include "SFXVars.h"
+
+uint32_t SeekArchive(int32_t distance, int origin) {
+  return SetFilePointer(ArchiveHandle, distance, nullptr, (DWORD)origin);
+}
+
+// Part of the core's interface: short reads are fine, a failure reads as 0 bytes.
+uint32_t ReadArchive(void *buffer, uint32_t count) {
+  DWORD read = 0;
+  if (!ReadFile(ArchiveHandle, buffer, count, &read, nullptr)) return 0;
+  return read;
+}
+
+void ReadArchiveExact(void *buffer, uint32_t count) {
+  DWORD read = 0;
+  if (!ReadFile(ArchiveHandle, buffer, count, &read, nullptr) || read != count)
+    FatalError(STR_CORRUPT);
+}
+
+void WriteOutput(HANDLE handle, const void *buffer, uint32_t count, const SfxString &name) {
+  DWORD written = 0;  // only the count decides: a failed call leaves it at 0
+  WriteFile(handle, buffer, count, &written, nullptr);
+  if (written != count) FatalError(SubstituteText(STR_CANNOT_WRITE, name));
+}
+
+// The core's output path: the member's output file.
+void WriteOutput(const uint8_t *data, uint32_t count) { WriteOutput(OutputHandle, data, count, OutputName); }
+
+void OutOfMemory() { FatalError(STR_OUT_OF_MEMORY); }
+
+void FatalError(const SfxString &text) {
+  if (!text.Empty()) ShowErrorBox(nullptr, text);
+  EndProcess(1);
+}
+
+SfxString SubstituteText(const SfxString &text, const SfxString &value) {
+  int at = text.Find("%s");
+  if (at < 0) return text;
+  SfxString result(text.Text(), (uint32_t)at);
+  result.Append(value);
+  result.Append(text.Text() + at + 2, text.Length() - (uint32_t)at - 2);
+  return result;
+}
+
+SfxString SubstituteTwo(const SfxString &text, const SfxString &first, const SfxString &second) {
+  return SubstituteText(SubstituteText(text, first), second);
+}
+
+int ShowMessageBox(HWND owner, const SfxString &text, const char *caption, UINT style) {
+  return MessageBoxA(owner, text.Text(), caption, style | MB_TASKMODAL);
+}
+
+void ShowErrorBox(HWND owner, const SfxString &text) {
+  ShowMessageBox(owner, text, STR_ERROR_CAPTION, MB_ICONHAND);
+}

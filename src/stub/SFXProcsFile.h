@@ -1,0 +1,35 @@
+// SFXProcsFile.h -- access to the stub's own file, writing of output, message boxes and the fatal exit.
+#ifndef SFXKIT_STUB_SFXPROCSFILE_H
+#define SFXKIT_STUB_SFXPROCSFILE_H
+
+#include <windows.h>
+
+#include "SFXString.h"
+
+enum { SeekFromStart = 0, SeekFromCurrent = 1, SeekFromEnd = 2 };
+
+// Moves the shared file position of ArchiveHandle. Returns the new absolute
+// position; a refused seek returns the platform's failure value (0xFFFFFFFF)
+// and leaves the position where it was.
+uint32_t SeekArchive(int32_t distance, int origin);
+// Reads exactly count bytes or ends the process with "Cannot unzip: file is corrupt.".
+void ReadArchiveExact(void *buffer, uint32_t count);
+// Writes exactly count bytes or ends the process with "Cannot write to %s" (name).
+void WriteOutput(HANDLE handle, const void *buffer, uint32_t count, const SfxString &name);
+
+// The single exit for conditions with no way forward: shows text (unless empty)
+// in a task-modal error box without owner, then ends the process with exit code 1
+// through the orderly end (EndProcess).
+[[noreturn]] void FatalError(const SfxString &text);
+
+// The text with its first "%s" replaced by value; unchanged when there is none.
+SfxString SubstituteText(const SfxString &text, const SfxString &value);
+// SubstituteText with first, then SubstituteText of that with second.
+SfxString SubstituteTwo(const SfxString &text, const SfxString &first, const SfxString &second);
+
+// MessageBoxA with MB_TASKMODAL always added; returns the button pressed.
+int ShowMessageBox(HWND owner, const SfxString &text, const char *caption, UINT style);
+// A task-modal stop-icon box captioned "Error" with only OK.
+void ShowErrorBox(HWND owner, const SfxString &text);
+
+#endif

@@ -1,0 +1,40 @@
+// SFXVars.h -- the stub's process-wide state, all of it, in one place.
+//
+// The stub starts without the C runtime's start-up code: every global here must
+// be constant-initialised (no constructor that runs code), and the module
+// finalisation (EndProcess) releases what needs releasing.
+#ifndef SFXKIT_STUB_SFXVARS_H
+#define SFXKIT_STUB_SFXVARS_H
+
+#include <windows.h>
+#include <commctrl.h>
+
+#include "SFXStructs.h"
+
+extern SfxSettingsRecord SfxSettings;  // the configuration block as read
+extern SfxString ModulePath;           // the stub's own file
+extern HANDLE ArchiveHandle;           // the stub's own file, read-only; INVALID_HANDLE_VALUE when closed
+extern HIMAGELIST SystemImageList;     // shell's small-icon system image list
+extern uint32_t ArchiveStart;          // file offset of the first byte behind the configuration block
+extern uint32_t ArchiveBase;           // the offset the archive's recorded offsets count from
+
+// ZIP signatures, stored with 'O' for 'P' and completed at start-up, so the
+// image holds none of them.
+extern uint8_t LocalHeaderSignature[4];
+extern uint8_t CentralHeaderSignature[4];
+extern uint8_t EndRecordSignature[4];
+
+extern EntryArray EntryList;           // file members' records, in directory order
+
+// The member being extracted (CompressedLeft, EntryCrc, CryptKeys and
+// EntryEncrypted are declared in sfxcore.h and defined with these).
+extern ArchiveEntry CurrentEntry;
+extern HANDLE OutputHandle;            // INVALID_HANDLE_VALUE when no output file is open
+extern SfxString OutputName;
+extern SfxString Password;             // at most 80 characters; empty: none known
+extern SfxString TargetFile;           // full output path of the member the run handles
+
+extern HWND MainWindow;                // the main dialog, once it initialised
+extern bool CancelRequested;           // the user confirmed "Cancel unzip?"
+
+#endif
