@@ -1,0 +1,13 @@
+// SFXDialogRun.h -- the main dialog's run: the Unzip command, Close and cancel, the automatic start.
+#ifndef SFXKIT_STUB_SFXDIALOGRUN_H
+#define SFXKIT_STUB_SFXDIALOGRUN_H
+
+#include <windows.h>
+
+extern bool Extracting;   // a run is under way; the dialog is re-entered through PumpMessage
+
+void UnzipCommand(HWND dialog);                                 // command 1
+void CloseCommand(HWND dialog, WPARAM wParam, LPARAM lParam);   // command 2 (IDCANCEL)
+void TimerTick(HWND dialog);                                    // WM_TIMER of OptAutoUnzip
+
+#endif

@@ -1,0 +1,16 @@
+// SFXProcsArchive.h -- the archive directory reader: end record, ArchiveBase, central directory, names.
+#ifndef SFXKIT_STUB_SFXPROCSARCHIVE_H
+#define SFXKIT_STUB_SFXPROCSARCHIVE_H
+
+#include <windows.h>
+
+#include "SFXStructs.h"
+
+// Absolute file offset of the end record; ends the process when there is none.
+uint32_t FindEndRecord();
+// Sets ArchiveBase and hands every file member to AddFileItem of the dialog's list.
+void ReadArchiveDirectory(HWND dialog);
+// The name to show and use for a raw name (separators already replaced).
+SfxString ConvertEntryName(const SfxString &rawName, const ArchiveEntry &entry);
+
+#endif
