@@ -9,6 +9,15 @@
 #include "platform.h"
 #include "sfxcore.h"
 
+namespace {
+// True when the extra field between `from` and `to` holds a ZIP64 record (ID 1).
+bool HasZip64Field(const Bytes &file, uint64_t from, uint64_t to) {
+  for (uint64_t x = from; x + 4 <= to; x += 4 + GetLE16(&file[x + 2]))
+    if (GetLE16(&file[x]) == 0x0001) return true;
+  return false;
+}
+}  // namespace
+
 std::string ZipMember::DisplayName() const {
   uint8_t host = VersionMadeBy >> 8, version = VersionMadeBy & 0xFF;
   bool oem = host == 0 || host == 6 || (host == 11 && version == 50);
@@ -65,9 +74,8 @@ ZipDirectory ReadZipDirectory(const Bytes &file, uint64_t start, const std::stri
     if (next > dir.EndAt) throw InputError(what + ": central directory record " + std::to_string(i + 1) + " is damaged");
     m.RawName.assign((const char *)c + CentralHeaderSize, nameLength);
     m.IsFolder = !m.RawName.empty() && (m.RawName.back() == '/' || m.RawName.back() == '\\');
-    for (uint64_t x = pos + CentralHeaderSize + nameLength; x + 4 <= pos + CentralHeaderSize + nameLength + extraLength;
-         x += 4 + GetLE16(&file[x + 2]))
-      if (GetLE16(&file[x]) == 0x0001) m.Zip64Extra = true;
+    uint64_t extra = pos + CentralHeaderSize + nameLength;
+    m.Zip64Extra = HasZip64Field(file, extra, extra + extraLength);
     if (m.Compressed == 0xFFFFFFFFu || m.Uncompressed == 0xFFFFFFFFu || m.LocalOffset == 0xFFFFFFFFu) m.Zip64Extra = true;
     dir.Members.push_back(std::move(m));
     pos = next;
@@ -116,7 +124,10 @@ void CheckArchiveForStub(const Bytes &file, const ZipDirectory &dir, const std::
                        "; the stub unpacks only stored and deflated members");
     if ((m.Flags & 0x0040) || (m.Encrypted() && m.Compressed < 12))
       throw InputError(what + ": member " + name + " uses an encryption the stub does not know");
-    MemberDataOffset(file, dir, m);
+    // ZIP64 fields in the local header alone still mark a ZIP64 archive.
+    uint64_t data = MemberDataOffset(file, dir, m);
+    if (HasZip64Field(file, data - GetLE16(&file[dir.Base + m.LocalOffset + LocExtraLength]), data))
+      throw InputError(what + ": member " + name + " carries ZIP64 fields; the stub reads only 32-bit sizes");
     // The stub shows names in the ANSI code page and never looks at the UTF-8 flag.
     bool ascii = std::all_of(m.RawName.begin(), m.RawName.end(), [](char ch) { return (uint8_t)ch < 0x80; });
     if (warn && !ascii && ((m.Flags & FlagUtf8) || name == m.RawName))
