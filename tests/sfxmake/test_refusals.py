@@ -127,7 +127,9 @@ class Usage(SfxmakeCase):
         for command in ("build", "info", "test", "extract"):
             run = self.sfxmake(command, "--help")
             self.assertIn(b"usage: sfxmake " + command.encode(), run.stdout)
-        self.assertIn(b"$temp$", self.sfxmake("build", "--help").stdout)
+        help = self.sfxmake("build", "--help").stdout
+        for form in (b"$TEMP", b"$WINDIR", b"$SYSDIR", b"$HLM", b"+Suffix"):
+            self.assertIn(form, help)
         self.assertIn(b"info", self.sfxmake("--help").stdout)
         self.sfxmake(expect=2)
         self.sfxmake("frobnicate", expect=2)
