@@ -77,7 +77,7 @@ sfx_make_prefix() {
     if [ ! -f "$WINEPREFIX/.sfx-ready" ]; then
       rm -rf "$WINEPREFIX"
       echo "wine-env: creating wine prefix $WINEPREFIX" >&2
-      if ! wineboot -i >"$WINEPREFIX.log" 2>&1 || ! wineserver -w; then
+      if ! wineboot -i </dev/null >"$WINEPREFIX.log" 2>&1 || ! wineserver -w; then
         echo "wine-env: wineboot failed, see $WINEPREFIX.log" >&2
         exit 1
       fi
@@ -91,5 +91,9 @@ SFX_WINE_SESSION=$$
 trap sfx_wine_cleanup EXIT
 sfx_make_prefix || { sfx_wine_cleanup; return 1; }
 # Persistent until killed: every wine start of the session attaches to it.
-wineserver -p
+# wine's own service processes are started here too, with their output on
+# /dev/null: started by a test instead, they would inherit that test's pipes
+# and keep whoever reads them waiting until the session ends.
+wineserver -p </dev/null >/dev/null 2>&1
+$SFX_WINE wineboot </dev/null >/dev/null 2>&1 || true
 export SFX_WINE_SESSION
