@@ -10,5 +10,7 @@ using Args = std::vector<std::string>;
 
 int BuildCommand(const Args &args);
 int InfoCommand(const Args &args);
+int TestCommand(const Args &args);
+int ExtractCommand(const Args &args);
 
 #endif

@@ -6,11 +6,12 @@
 #include <filesystem>
 
 #include "errors.h"
+#include "platform.h"
 
 namespace fs = std::filesystem;
 
 Bytes ReadWholeFile(const std::string &path) {
-  std::FILE *f = std::fopen(path.c_str(), "rb");
+  std::FILE *f = OpenFile(path, "rb");
   if (!f) throw InputError("cannot open " + path + ": " + std::strerror(errno));
   Bytes data;
   uint8_t block[65536];
@@ -23,14 +24,15 @@ Bytes ReadWholeFile(const std::string &path) {
 }
 
 OutputFile::OutputFile(const std::string &path) : path_(path), temp_(path + ".sfxmake-tmp") {
-  file_ = std::fopen(temp_.c_str(), "wb");
+  file_ = OpenFile(temp_, "wb");
   if (!file_) throw InputError("cannot create " + temp_ + ": " + std::strerror(errno));
 }
 
 OutputFile::~OutputFile() {
   if (file_) {
     std::fclose(file_);
-    std::remove(temp_.c_str());
+    std::error_code ignored;
+    std::filesystem::remove(PathFromUtf8(temp_), ignored);
   }
 }
 
@@ -44,9 +46,10 @@ void OutputFile::Commit() {
   bool failed = std::fclose(file_) != 0;
   file_ = nullptr;
   std::error_code ec;
-  if (!failed) fs::rename(temp_, path_, ec);  // replaces an existing file on both systems
+  if (!failed) fs::rename(PathFromUtf8(temp_), PathFromUtf8(path_), ec);  // replaces an existing file on both systems
   if (failed || ec) {
-    std::remove(temp_.c_str());
+    std::error_code ignored;
+    std::filesystem::remove(PathFromUtf8(temp_), ignored);
     throw InputError("cannot write " + path_ + (ec ? ": " + ec.message() : std::string()));
   }
 }

@@ -67,3 +67,20 @@ class SfxmakeCase(unittest.TestCase):
         base = self.make_tree(files, root=name + ".d")
         subprocess.run(["zip", "-q", "-r", *options, self.path(name), "."], cwd=base, check=True)
         return self.path(name)
+
+
+def python_zip(path, members, **kwargs):
+    """An archive written by Python's zipfile: members is {name: bytes}."""
+    import zipfile
+    with zipfile.ZipFile(path, "w", compression=kwargs.pop("compression", zipfile.ZIP_DEFLATED), **kwargs) as z:
+        for name, data in members.items():
+            z.writestr(name, data)
+    return path
+
+
+SAMPLE = {
+    "readme.txt": b"Read me first.\r\n" * 40,
+    "bin/tool.dat": bytes(range(256)) * 300,
+    "bin/empty.txt": b"",
+    "docs/deep/er/note.md": b"# note\n" + bytes(1000),
+}

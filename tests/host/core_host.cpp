@@ -1,0 +1,65 @@
+// core_host.cpp -- the member state, ReadArchive, WriteOutput and OutOfMemory of native builds, over memory.
+#include "core_host.h"
+
+#include <stdio.h>
+#include <stdlib.h>
+#include <string.h>
+
+#include "crc32.h"
+#include "inflate.h"
+#include "sfxcore.h"
+
+int64_t CompressedLeft;
+uint32_t EntryCrc;
+uint32_t CryptKeys[3];
+bool EntryEncrypted;
+
+HostIo Host;
+
+uint32_t ReadArchive(void *buffer, uint32_t count) {
+  Host.ReadCalls++;
+  if (count > Host.LargestRequest) Host.LargestRequest = count;
+  size_t left = Host.InputSize - Host.InputPos;
+  size_t n = count < left ? count : left;
+  if (Host.ReadLimit && n > Host.ReadLimit) n = Host.ReadLimit;
+  if (n) memcpy(buffer, Host.Input + Host.InputPos, n);
+  Host.InputPos += n;
+  return (uint32_t)n;
+}
+
+void WriteOutput(const uint8_t *data, uint32_t count) {
+  Host.Pieces.push_back(count);
+  Host.OutputBytes += count;
+  if (Host.KeepOutput) Host.Output.insert(Host.Output.end(), data, data + count);
+}
+
+void OutOfMemory() {
+  fputs("out of memory\n", stderr);
+  abort();
+}
+
+void HostReset(const uint8_t *data, size_t size) {
+  Host.Input = data;
+  Host.InputSize = size;
+  Host.InputPos = 0;
+  Host.ReadCalls = 0;
+  Host.LargestRequest = 0;
+  Host.Output.clear();
+  Host.Pieces.clear();
+  Host.OutputBytes = 0;
+}
+
+uint32_t HostInflate(const uint8_t *data, size_t size, int64_t compressedLeft, bool encrypted) {
+  static bool tablesBuilt = false;
+  if (!tablesBuilt) {
+    BuildCrcTable();
+    BuildFixedTables();
+    tablesBuilt = true;
+  }
+  HostReset(data, size);
+  CompressedLeft = compressedLeft;
+  EntryCrc = 0xFFFFFFFFu;
+  EntryEncrypted = encrypted;
+  Inflate();
+  return EntryCrc ^ 0xFFFFFFFFu;
+}

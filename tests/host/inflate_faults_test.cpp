@@ -1,0 +1,269 @@
+// inflate_faults_test.cpp -- streams that break RFC 1951 stop where the fault is: earlier output is written, nothing after.
+#include <gtest/gtest.h>
+
+#include "core_host.h"
+#include "inflate.h"
+#include "test_support.h"
+
+namespace {
+
+std::string Decode(const Bytes &stream) {
+  HostInflate(stream);
+  return std::string(Host.Output.begin(), Host.Output.end());
+}
+
+// A first block that produces "ok" and is not the last, so every test also shows
+// that what came before the fault is kept.
+void WriteGoodBlock(BitWriter &w) {
+  w.Bits(0, 1);
+  w.Bits(1, 2);
+  w.FixedLiteral('o');
+  w.FixedLiteral('k');
+  w.FixedLiteral(256);
+}
+
+// Ends a stream after a fault with a block the decoder must never reach.
+Bytes FinishWithTrap(BitWriter &w) {
+  w.Bits(1, 1);
+  w.Bits(1, 2);
+  for (char c : std::string("TRAP")) w.FixedLiteral((uint8_t)c);
+  w.FixedLiteral(256);
+  return w.Finish();
+}
+
+TEST(InflateFaults, FixedLiteralCodes286And287AreInvalid) {
+  for (unsigned code : {286u, 287u}) {
+    BitWriter w;
+    WriteGoodBlock(w);
+    w.Bits(0, 1);
+    w.Bits(1, 2);
+    w.FixedLiteral('a');
+    w.FixedLiteral(code);
+    w.FixedLiteral('b');
+    w.FixedLiteral(256);
+    EXPECT_EQ(Decode(FinishWithTrap(w)), "oka") << code;
+  }
+}
+
+TEST(InflateFaults, FixedDistanceCodes30And31AreInvalid) {
+  for (unsigned code : {30u, 31u}) {
+    BitWriter w;
+    WriteGoodBlock(w);
+    w.Bits(0, 1);
+    w.Bits(1, 2);
+    w.FixedLiteral('a');
+    w.FixedLiteral('b');
+    w.FixedLiteral(257);
+    w.FixedDistance(code);
+    w.Bits(0, 13);
+    w.FixedLiteral(256);
+    EXPECT_EQ(Decode(FinishWithTrap(w)), "okab") << code;
+  }
+}
+
+TEST(InflateFaults, StoredLengthWithoutItsComplement) {
+  BitWriter w;
+  WriteGoodBlock(w);
+  w.Bits(0, 1);
+  w.Bits(0, 2);
+  w.AlignToByte();
+  w.Bits(3, 16);
+  w.Bits(0xFFFF, 16);
+  w.Byte('x');
+  w.Byte('y');
+  w.Byte('z');
+  EXPECT_EQ(Decode(FinishWithTrap(w)), "ok");
+}
+
+TEST(InflateFaults, DistanceBeforeTheFirstOutputByte) {
+  BitWriter w;
+  WriteGoodBlock(w);
+  w.Bits(0, 1);
+  w.Bits(1, 2);
+  w.FixedLiteral('a');
+  w.FixedLiteral(257);
+  w.FixedDistance(2);  // distance 3 reaches exactly the first byte: fine
+  w.FixedLiteral(257);
+  w.FixedDistance(5);  // distance 7 > 6 bytes so far
+  w.Bits(0, 1);
+  w.FixedLiteral(256);
+  EXPECT_EQ(Decode(FinishWithTrap(w)), "okaoka");
+}
+
+// A dynamic block whose header is wrong in one way; nothing of it is written.
+struct BadHeader {
+  const char *what;
+  std::vector<unsigned> literal, distance;
+};
+
+TEST(InflateFaults, BadDynamicCodeSets) {
+  std::vector<BadHeader> cases;
+  {
+    BadHeader h{"over-subscribed literal/length set", std::vector<unsigned>(257, 0), {1}};
+    h.literal['a'] = h.literal['b'] = h.literal['c'] = h.literal[256] = 1;
+    cases.push_back(h);
+  }
+  {
+    BadHeader h{"incomplete literal/length set", std::vector<unsigned>(257, 0), {1}};
+    h.literal['a'] = h.literal['b'] = h.literal[256] = 2;
+    cases.push_back(h);
+  }
+  {
+    BadHeader h{"over-subscribed distance set", std::vector<unsigned>(257, 0), {1, 1, 1}};
+    h.literal['a'] = h.literal[256] = 1;
+    cases.push_back(h);
+  }
+  {
+    BadHeader h{"incomplete distance set", std::vector<unsigned>(257, 0), {2, 2, 2}};
+    h.literal['a'] = h.literal[256] = 1;
+    cases.push_back(h);
+  }
+  {
+    BadHeader h{"no end-of-block code", std::vector<unsigned>(257, 0), {1}};
+    h.literal['a'] = h.literal['b'] = 1;
+    cases.push_back(h);
+  }
+  {
+    BadHeader h{"287 literal/length lengths", std::vector<unsigned>(287, 0), {1}};
+    h.literal['a'] = h.literal[256] = 1;
+    cases.push_back(h);
+  }
+  {
+    BadHeader h{"31 distance lengths", std::vector<unsigned>(257, 0), std::vector<unsigned>(31, 0)};
+    h.literal['a'] = h.literal[256] = 1;
+    h.distance[0] = 1;
+    cases.push_back(h);
+  }
+  for (const BadHeader &h : cases) {
+    BitWriter w;
+    WriteGoodBlock(w);
+    std::vector<uint32_t> lc, dc;
+    WriteDynamicHeader(w, false, h.literal, h.distance, lc, dc);
+    w.Code(lc['a'], h.literal['a']);
+    w.Code(lc[256], h.literal[256]);
+    EXPECT_EQ(Decode(FinishWithTrap(w)), "ok") << h.what;
+  }
+}
+
+// Code-length codes written by hand: hclen 19 lengths of 3 bits in their order.
+void WriteCodeLengthCode(BitWriter &w, const unsigned (&bySymbol)[19]) {
+  static const uint8_t order[19] = {16, 17, 18, 0, 8, 7, 9, 6, 10, 5, 11, 4, 12, 3, 13, 2, 14, 1, 15};
+  w.Bits(19 - 4, 4);
+  for (uint8_t symbol : order) w.Bits(bySymbol[symbol], 3);
+}
+
+TEST(InflateFaults, RepeatRunningPastTheLengths) {
+  BitWriter w;
+  WriteGoodBlock(w);
+  w.Bits(0, 1);
+  w.Bits(2, 2);
+  w.Bits(0, 5);  // 257 literal/length lengths
+  w.Bits(0, 5);  // 1 distance length
+  unsigned lengths[19] = {0};
+  lengths[1] = lengths[18] = 1;  // "0" = length 1, "1" = run of zeros
+  WriteCodeLengthCode(w, lengths);
+  w.Code(1, 1);
+  w.Bits(127, 7);  // 138 zeros
+  w.Code(1, 1);
+  w.Bits(127, 7);  // 276: past 258
+  EXPECT_EQ(Decode(FinishWithTrap(w)), "ok");
+}
+
+TEST(InflateFaults, InvalidCodeLengthSymbol) {
+  BitWriter w;
+  WriteGoodBlock(w);
+  w.Bits(0, 1);
+  w.Bits(2, 2);
+  w.Bits(0, 5);
+  w.Bits(0, 5);
+  unsigned lengths[19] = {0};
+  lengths[8] = 1;  // a single one-bit code: "1" is unassigned
+  WriteCodeLengthCode(w, lengths);
+  w.Code(0, 1);
+  w.Code(1, 1);
+  EXPECT_EQ(Decode(FinishWithTrap(w)), "ok");
+}
+
+TEST(InflateFaults, IncompleteOrEmptyCodeLengthCode) {
+  for (int variant = 0; variant < 2; variant++) {
+    BitWriter w;
+    WriteGoodBlock(w);
+    w.Bits(0, 1);
+    w.Bits(2, 2);
+    w.Bits(0, 5);
+    w.Bits(0, 5);
+    unsigned lengths[19] = {0};
+    if (variant == 0) lengths[8] = lengths[0] = lengths[1] = 2;  // incomplete
+    WriteCodeLengthCode(w, lengths);
+    w.Bits(0, 32);
+    EXPECT_EQ(Decode(FinishWithTrap(w)), "ok") << variant;
+  }
+}
+
+TEST(InflateFaults, UnassignedDistanceCodeOfTheSingleCodeSet) {
+  std::vector<unsigned> lit(258, 0), dist(1, 1);
+  lit['A'] = lit['B'] = lit[256] = lit[257] = 2;
+  std::vector<uint32_t> lc, dc;
+  BitWriter w;
+  WriteGoodBlock(w);
+  WriteDynamicHeader(w, false, lit, dist, lc, dc);
+  w.Code(lc['A'], 2);
+  w.Code(lc[257], 2);
+  w.Code(1, 1);  // the code the single distance code leaves over
+  w.Code(lc[256], 2);
+  EXPECT_EQ(Decode(FinishWithTrap(w)), "okA");
+}
+
+TEST(InflateFaults, LengthCodeInABlockWithoutDistanceCodes) {
+  std::vector<unsigned> lit(258, 0), dist(1, 0);
+  lit['A'] = lit['B'] = lit[256] = lit[257] = 2;
+  std::vector<uint32_t> lc, dc;
+  BitWriter w;
+  WriteGoodBlock(w);
+  WriteDynamicHeader(w, false, lit, dist, lc, dc);
+  w.Code(lc['B'], 2);
+  w.Code(lc[257], 2);
+  w.Code(0, 1);
+  w.Code(lc[256], 2);
+  EXPECT_EQ(Decode(FinishWithTrap(w)), "okB");
+}
+
+TEST(InflateFaults, DataEndingBeforeTheLastBlockStopsWithAPrefix) {
+  Bytes data = SampleData(DataKind::Text, 70000, 9);
+  for (int level : {0, 1, 6}) {
+    Bytes stream = ZlibDeflate(data, level);
+    for (size_t cut : {(size_t)1, (size_t)2, stream.size() / 3, stream.size() - 1}) {
+      Bytes part(stream.begin(), stream.begin() + (long)cut);
+      HostInflate(part);
+      ASSERT_LE(Host.Output.size(), data.size());
+      EXPECT_TRUE(std::equal(Host.Output.begin(), Host.Output.end(), data.begin())) << level << " " << cut;
+      // The last byte may hold nothing but the end-of-block code: all data is out by then.
+      if (cut < stream.size() - 1) {
+        EXPECT_LT(Host.Output.size(), data.size()) << level << " " << cut;
+      }
+    }
+  }
+}
+
+TEST(InflateFaults, EndlessOneBitsAfterAFixedBlockTerminate) {
+  // Non-last fixed block header, then nothing: one-bits decode as literal/length
+  // codes until a consumed bit lies past the end.
+  BitWriter w;
+  w.Bits(0, 1);
+  w.Bits(1, 2);
+  HostInflate(w.Finish());
+  EXPECT_TRUE(Host.Output.empty());
+}
+
+TEST(InflateFaults, ReservedBlockTypeIsAnEmptyBlock) {
+  BitWriter w;
+  w.Bits(0, 1);
+  w.Bits(3, 2);
+  w.Bits(1, 1);
+  w.Bits(1, 2);
+  w.FixedLiteral('z');
+  w.FixedLiteral(256);
+  EXPECT_EQ(Decode(w.Finish()), "z");
+}
+
+}  // namespace
