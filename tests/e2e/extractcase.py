@@ -28,7 +28,7 @@ def stored_member(name, data, method=0, flags=0, dos=(2022, 3, 4, 5, 6, 8), crc=
     dos_date = ((d[0] - 1980) << 9) | (d[1] << 5) | d[2]
     crc = zlib.crc32(data) if crc is None else crc
     raw = name.encode("cp1252")
-    fields = struct.pack("<HHHHIIIHH", 20, flags, method, dos_time, dos_date, crc, len(data), len(data), len(raw), 0)
+    fields = struct.pack("<HHHHHIIIHH", 20, flags, method, dos_time, dos_date, crc, len(data), len(data), len(raw), 0)
     local = b"PK\x03\x04" + fields + raw + data
     central = b"PK\x01\x02" + struct.pack("<H", 20) + fields + struct.pack("<HHHII", 0, 0, 0, 0, 0) + raw
     return local, central

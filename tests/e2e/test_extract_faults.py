@@ -1,0 +1,142 @@
+"""Members that cannot be written as they are: damaged data, an unknown method,
+a read-only target, a folder part that is a file, names that would leave the
+target folder or name a device, and an archive that ends inside a member."""
+import os
+import stat
+import subprocess
+import unittest
+import zipfile
+
+import sfxtest
+from extractcase import MAIN_CAPTION, ExtractCase, raw_archive, stored_member
+from sfxtest import q, windows_path
+
+
+class MemberFaults(ExtractCase):
+    def python_archive(self, members, name="faults.zip"):
+        """zipfile archive of (name, data, compression) in this order."""
+        path = self.path(name)
+        with zipfile.ZipFile(path, "w") as z:
+            for member, data, compression in members:
+                z.writestr(zipfile.ZipInfo(member, (2021, 5, 6, 7, 8, 10)), data, compress_type=compression)
+        return path
+
+    def boxes_then_close(self, exe, count):
+        """Unzip; acknowledge count error boxes; read the list and close."""
+        boxes = "\n".join(["wait-msgbox\npress OK"] * count)
+        return self.unzip(exe, f"""
+            {boxes}
+            wait-window {q(MAIN_CAPTION)}
+            wait-state 105 exists 0
+            rows 401
+            press id=2
+        """)
+
+    def selected(self, run):
+        return [row["cells"][0] for row in run.result("rows")["rows"] if row["selected"]]
+
+    def test_damaged_member_reports_crc_and_run_goes_on(self):
+        archive = self.python_archive([("a.txt", b"fine a", 0), ("b.txt", b"will be damaged", 0),
+                                       ("c.txt", b"fine c", 0)])
+        data = bytearray(open(archive, "rb").read())
+        at = data.index(b"will be damaged")
+        data[at] ^= 0x20
+        open(archive, "wb").write(bytes(data))
+        exe = self.program(archive, overwrite="overwrite", options=sfxtest.OPT_HIDE_FILE_LIST)
+        run = self.boxes_then_close(exe, 1)
+        box = run.result("wait-msgbox")
+        self.assertEqual((box["caption"], box["text"]), ("Error", f"CRC-32 error in {windows_path(self.target)}\\b.txt"))
+        self.assertEqual(sfxtest.read_tree(self.target), {"a.txt": b"fine a", "b.txt": b"Will be damaged",
+                                                          "c.txt": b"fine c"})
+        self.assertEqual(self.selected(run), ["b.txt"])
+        self.assertEqual(self.exit_code(run), 0)
+
+    def test_unknown_method_creates_nothing(self):
+        archive = self.python_archive([("a.txt", b"fine a", zipfile.ZIP_DEFLATED),
+                                       ("packed.bz2", b"bzip2 data" * 100, zipfile.ZIP_BZIP2),
+                                       ("c.txt", b"fine c", zipfile.ZIP_STORED)])
+        # sfxmake refuses methods the stub cannot unpack, so the block is written here.
+        exe = self.crafted_program(archive, overwrite="overwrite", options=sfxtest.OPT_HIDE_FILE_LIST)
+        run = self.boxes_then_close(exe, 1)
+        self.assertEqual(run.result("wait-msgbox")["text"], "Unknown compression type")
+        self.assertEqual(sfxtest.read_tree(self.target), {"a.txt": b"fine a", "c.txt": b"fine c"})
+        self.assertEqual(self.selected(run), ["packed.bz2"])
+
+    def test_read_only_target_is_left_unchanged(self):
+        os.makedirs(self.target)
+        locked = os.path.join(self.target, "b.txt")
+        with open(locked, "wb") as f:
+            f.write(b"read-only original")
+        os.chmod(locked, stat.S_IRUSR | stat.S_IRGRP | stat.S_IROTH)
+        self.addCleanup(os.chmod, locked, stat.S_IRUSR | stat.S_IWUSR)
+        if os.geteuid() == 0:
+            # Root writes through missing write bits; an immutable file refuses even root.
+            if subprocess.run(["chattr", "+i", locked], capture_output=True).returncode != 0:
+                self.skipTest("running as root on a file system without immutable files")
+            self.addCleanup(subprocess.run, ["chattr", "-i", locked])
+        archive = self.python_archive([("a.txt", b"a", 0), ("b.txt", b"replacement", 0), ("c.txt", b"c", 0)])
+        exe = self.program(archive, overwrite="overwrite", options=sfxtest.OPT_HIDE_FILE_LIST)
+        run = self.boxes_then_close(exe, 1)
+        self.assertEqual(run.result("wait-msgbox")["text"], f"Cannot write to {windows_path(locked)}")
+        self.assertEqual(sfxtest.read_tree(self.target), {"a.txt": b"a", "b.txt": b"read-only original", "c.txt": b"c"})
+        self.assertEqual(self.selected(run), ["b.txt"])
+
+    def test_folder_part_that_is_a_file_stops_the_run(self):
+        os.makedirs(self.target)
+        with open(os.path.join(self.target, "sub"), "wb") as f:
+            f.write(b"a file, not a folder")
+        archive = self.python_archive([("a.txt", b"a", 0), ("sub/x.txt", b"x", 0), ("z.txt", b"z", 0)])
+        exe = self.program(archive, overwrite="overwrite", options=sfxtest.OPT_HIDE_FILE_LIST)
+        run = self.boxes_then_close(exe, 1)
+        self.assertEqual(run.result("wait-msgbox")["text"], f"Error in folder {windows_path(self.target)}\\sub")
+        self.assertEqual(sfxtest.read_tree(self.target), {"a.txt": b"a", "sub": b"a file, not a folder"})
+        self.assertEqual(self.selected(run), ["sub\\x.txt", "z.txt"])
+
+    def test_names_leaving_the_target_or_naming_devices_are_refused(self):
+        outside = ["../escaped.txt", "/rooted.txt", "C:/drive.txt", "inner/../../climbed.txt", "file.txt:stream"]
+        devices = ["con.txt", "sub/NUL", "LPT1.log", "aux/inside.txt", "COM9"]
+        names = ["first.txt", *outside, *devices, "last.txt"]
+        archive = self.python_archive([(n, b"payload of " + n.encode(), 0) for n in names])
+        # sfxmake refuses such archives; an attacker's file would not come from it.
+        exe = self.crafted_program(archive, overwrite="overwrite", options=sfxtest.OPT_HIDE_FILE_LIST)
+        run = self.boxes_then_close(exe, len(outside) + len(devices))
+        shown = [n.replace("/", "\\") for n in outside + devices]
+        texts = [b["text"] for b in run.results("wait-msgbox")]
+        self.assertEqual(texts, [f"{n} was not unzipped: its name leads outside the target folder." for n in shown[:5]]
+                         + [f"{n} was not unzipped: its name is reserved for a device." for n in shown[5:]])
+        self.assertTrue(all(b["caption"] == "Error" for b in run.results("wait-msgbox")))
+        # Nothing anywhere but the two plain members: not in the target, not next to it.
+        self.assertEqual(sfxtest.read_tree(self.target), {"first.txt": b"payload of first.txt",
+                                                          "last.txt": b"payload of last.txt"})
+        self.assertEqual(sorted(os.listdir(self.dir)), sorted(["out", "faults.zip", "crafted.exe"]))
+        self.assertEqual(self.selected(run), shown)
+        self.assertEqual(self.exit_code(run), 0)
+
+
+class ArchiveFaults(ExtractCase):
+    def test_archive_ending_inside_a_member_is_fatal_and_the_partial_file_closed(self):
+        data = bytes(range(256)) * 160  # 40960 bytes, more than one block
+        local, central = stored_member("cut.bin", data)
+        # The directory claims far more data than there is: the second block runs into the end.
+        central = central[:20] + (len(data) + 100000).to_bytes(4, "little") + central[24:]
+        archive = raw_archive(self.path("cut.zip"), [(local, central)])
+        exe = self.crafted_program(archive, overwrite="overwrite")
+        run = self.unzip(exe, "wait-msgbox\npress OK")
+        box = run.result("wait-msgbox")
+        self.assertEqual((box["caption"], box["text"]), ("Error", "Cannot unzip: file is corrupt."))
+        self.assertEqual(self.exit_code(run), 1)
+        with open(os.path.join(self.target, "cut.bin"), "rb") as f:
+            self.assertEqual(f.read(), data[:32768])  # the first block, written and closed
+
+    def test_member_without_its_local_header_is_fatal(self):
+        local, central = stored_member("moved.txt", b"somewhere else")
+        archive = raw_archive(self.path("moved.zip"), [(b"junk" + local[4:], central)])
+        exe = self.crafted_program(archive, overwrite="overwrite")
+        run = self.unzip(exe, "wait-msgbox\npress OK")
+        self.assertEqual(run.result("wait-msgbox")["text"], f"Error reading zip {windows_path(exe)}")
+        self.assertEqual(self.exit_code(run), 1)
+        self.assertFalse(os.path.exists(os.path.join(self.target, "moved.txt")))
+
+
+if __name__ == "__main__":
+    unittest.main()

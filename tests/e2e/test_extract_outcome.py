@@ -1,0 +1,181 @@
+"""How a run ends: the success message, the program started afterwards (a small
+recorder program notes its command line and working directory), the Run box,
+a program that cannot start, cancelling a run, and the automatic run."""
+import os
+import subprocess
+import time
+import unittest
+import zipfile
+
+import sfxtest
+from extractcase import DONE, MAIN_CAPTION, ExtractCase
+from sfxtest import q, windows_path
+
+RECORDER_SOURCE = r"""
+#include <windows.h>
+int main(void) {
+  char cwd[MAX_PATH];
+  GetCurrentDirectoryA(MAX_PATH, cwd);
+  HANDLE h = CreateFileA("runlog.txt", GENERIC_WRITE, 0, 0, CREATE_ALWAYS, 0, 0);
+  DWORD n;
+  const char *line = GetCommandLineA();
+  WriteFile(h, line, lstrlenA(line), &n, 0);
+  WriteFile(h, "\n", 1, &n, 0);
+  WriteFile(h, cwd, lstrlenA(cwd), &n, 0);
+  CloseHandle(h);
+  return 0;
+}
+"""
+
+
+class RunOutcome(ExtractCase):
+    @classmethod
+    def setUpClass(cls):
+        os.makedirs(sfxtest.WORK, exist_ok=True)
+        cls.recorder = os.path.join(sfxtest.WORK, "recorder.exe")
+        if not os.path.exists(cls.recorder):
+            source = cls.recorder[:-4] + ".c"
+            with open(source, "w") as f:
+                f.write(RECORDER_SOURCE)
+            subprocess.run(["x86_64-w64-mingw32-gcc", "-O2", "-s", "-o", cls.recorder, source], check=True)
+
+    def archive_with_recorder(self, folder=""):
+        with open(self.recorder, "rb") as f:
+            return self.zip_infozip(self.tree({"readme.txt": b"read me", folder + "rec.exe": f.read()}))
+
+    def run_log(self, folder="", wait=15):
+        """The recorder's command line and working directory, or None when it did not run."""
+        path = os.path.join(self.target, folder, "runlog.txt")
+        deadline = time.time() + wait
+        while time.time() < deadline:
+            if os.path.exists(path) and os.path.getsize(path):
+                time.sleep(0.2)
+                with open(path, "rb") as f:
+                    return f.read().decode("cp1252").split("\n")
+            time.sleep(0.2)
+        return None
+
+    def test_done_message_and_program_started_in_the_target(self):
+        exe = self.program(self.archive_with_recorder(), title="Outcome", run="rec.exe first  second")
+        run = self.unzip(exe, "wait-msgbox\npress OK")
+        box = run.result("wait-msgbox")
+        self.assertEqual((box["caption"], box["text"]), ("Outcome", DONE))
+        self.assertEqual(self.exit_code(run), 0)
+        command, cwd = self.run_log()
+        self.assertEqual(command, f'"{windows_path(self.target)}\\rec.exe" first  second')
+        self.assertEqual(cwd.lower(), windows_path(self.target).lower())
+
+    def test_quoted_program_path_with_blanks(self):
+        exe = self.program(self.archive_with_recorder("my tools/"), run='"my tools\\rec.exe" -x y',
+                           options=sfxtest.OPT_NO_DONE_MESSAGE)
+        self.assertEqual(self.exit_code(self.unzip(exe)), 0)
+        command, cwd = self.run_log()
+        self.assertTrue(command.endswith(" -x y"), command)
+        self.assertEqual(cwd.lower(), windows_path(self.target).lower())
+
+    def test_unticked_run_box_starts_nothing(self):
+        exe = self.program(self.archive_with_recorder(), run="rec.exe",
+                           options=sfxtest.OPT_RUN_CHECKBOX | sfxtest.OPT_NO_DONE_MESSAGE)
+        run = self.drive(f"""
+            start {q(exe)}
+            wait-window {q(MAIN_CAPTION)}
+            text 302
+            check 302 off
+            press id=1
+            wait-exit
+        """)
+        self.assertDriverOk(run)
+        self.assertEqual(run.result("text")["text"], "After unzip, run rec.exe ")
+        self.assertEqual(self.exit_code(run), 0)
+        self.assertTrue(os.path.exists(os.path.join(self.target, "rec.exe")))
+        self.assertIsNone(self.run_log(wait=3))
+
+    def test_program_that_cannot_start(self):
+        exe = self.program(self.zip_infozip(self.tree({"a.txt": b"a"})), run="missing.exe /quiet",
+                           options=sfxtest.OPT_NO_DONE_MESSAGE)
+        run = self.unzip(exe, "wait-msgbox\npress OK")
+        box = run.result("wait-msgbox")
+        self.assertEqual((box["caption"], box["text"], box["icon"]), ("Error", "Cannot run missing.exe quiet", "hand"))
+        self.assertEqual(self.exit_code(run), 0)
+
+
+class CancelAndAutomatic(ExtractCase):
+    MEMBERS = 600
+
+    def many(self):
+        """Enough members that a run lasts while the driver presses Close."""
+        files = {f"m{i:04}.bin": bytes([i % 251]) * 65536 for i in range(self.MEMBERS)}
+        return files, self.zip_infozip(self.tree(files), "-0")
+
+    def test_cancel_no_goes_on_yes_stops(self):
+        files, archive = self.many()
+        exe = self.program(archive, title="Cancel test", overwrite="overwrite", options=sfxtest.OPT_ALLOW_CANCEL)
+        run = self.unzip(exe, """
+            wait-state 801 visible 1
+            state 2
+            press id=2
+            wait-msgbox
+            press No
+            wait-window "Extracting files..."
+            state 801
+            sleep 300
+            state 801
+            press id=2
+            wait-msgbox
+            press Yes
+        """)
+        self.assertEqual(run.result("state", 0)["enabled"], 1)
+        box = run.result("wait-msgbox")
+        self.assertEqual((box["caption"], box["text"], box["icon"]), ("Cancel test", "Cancel unzip?", "exclamation"))
+        self.assertGreater(run.result("state", 2)["pos"], run.result("state", 1)["pos"])  # No: the run went on
+        self.assertEqual(self.exit_code(run), 0)
+        written = sfxtest.read_tree(self.target)
+        self.assertLess(len(written), self.MEMBERS)  # Yes: the rest was never handled
+        # Rows are handled top to bottom, each member whole.
+        order = [i.filename for i in zipfile.ZipFile(archive).infolist()]
+        self.assertEqual(sorted(written), sorted(order[:len(written)]))
+        self.assertTrue(all(written[name] == files[name] for name in written))
+
+    def test_close_is_disabled_without_allow_cancel(self):
+        files, archive = self.many()
+        exe = self.program(archive, overwrite="overwrite")
+        run = self.unzip(exe, """
+            wait-state 801 visible 1
+            state 2
+            wait-msgbox timeout=120000
+            press OK
+        """)
+        self.assertEqual(run.result("state")["enabled"], 0)
+        self.assertEqual(run.result("wait-msgbox")["text"], DONE)
+        self.assertTrue(sfxtest.read_tree(self.target) == files)
+
+    def test_automatic_run_unzips_and_closes(self):
+        files = {"a.txt": b"auto", "d/b.txt": b"matic"}
+        exe = self.program(self.zip_infozip(self.tree(files)), options=sfxtest.OPT_AUTO_UNZIP)
+        run = self.drive(f"start {q(exe)}\nwait-exit")
+        self.assertDriverOk(run)
+        self.assertEqual(self.exit_code(run), 0)
+        self.assertEqual(sfxtest.read_tree(self.target), files)
+
+    def test_automatic_run_with_empty_folder_only_fills_it_in(self):
+        files = {"a.txt": b"here"}
+        os.makedirs(self.target)
+        exe = self.program(self.zip_infozip(self.tree(files)), folder="$HCU\\Software\\NoSuchSfxKey\\NoValue",
+                           options=sfxtest.OPT_AUTO_UNZIP)
+        run = self.drive(f"""
+            start {q(exe)} cwd={q(self.target)}
+            wait-window {q(MAIN_CAPTION)}
+            wait-state 201 text {q(windows_path(self.target))}
+            sleep 500
+            windows
+            press id=1
+            wait-exit
+        """)
+        self.assertDriverOk(run)
+        self.assertEqual([w["caption"] for w in run.result("windows")["windows"] if w["visible"]], [MAIN_CAPTION])
+        self.assertEqual(self.exit_code(run), 0)
+        self.assertEqual(sfxtest.read_tree(self.target), files)
+
+
+if __name__ == "__main__":
+    unittest.main()
