@@ -1,0 +1,194 @@
+// build.cpp -- `sfxmake build`: stub + configuration block + archive in one file.
+#include <cstdlib>
+#include <filesystem>
+#include <iostream>
+
+#include "cli.h"
+#include "commands.h"
+#include "config.h"
+#include "errors.h"
+#include "files.h"
+#include "platform.h"
+#include "sfxfile.h"
+#include "stubs.h"
+#include "ziparchive.h"
+#include "zipwriter.h"
+
+namespace {
+
+const char BuildUsage[] =
+    "usage: sfxmake build [options] -o OUT.exe INPUT\n"
+    "\n"
+    "Makes a self-extracting program from INPUT, a ZIP archive or a folder.\n"
+    "\n"
+    "  -o, --output FILE        the program to write (required)\n"
+    "      --stub 32|64|FILE    the embedded 32-bit (default) or 64-bit stub, or a stub file\n"
+    "\n"
+    "What the program shows and does:\n"
+    "      --title TEXT         caption of its messages (default \"Unzip to disk\")\n"
+    "      --folder TEXT        default target folder; empty: the folder the program starts in.\n"
+    "                           Plain paths may hold %VARIABLES%. Forms starting with '$':\n"
+    "                             $TEMP      a new folder _zipNNNN in the user's temporary folder\n"
+    "                             $WINDIR    the Windows folder\n"
+    "                             $SYSDIR    the system folder\n"
+    "                                        (for these three only \"$T\", \"$W\", \"$S\" count,\n"
+    "                                        the rest of the text is ignored)\n"
+    "                             $HLM\\Key\\Path\\Value[+Suffix]\n"
+    "                                        a folder read from the registry, Suffix appended;\n"
+    "                                        roots $HLM ($LOCAL), $HCU ($CURUSER), $HU ($USERS)\n"
+    "      --run TEXT           program and parameters started in the target folder after a\n"
+    "                           complete unpack, e.g. \"setup.exe /quiet\"\n"
+    "      --question TEXT      asked before anything else; No, Cancel or Abort ends quietly\n"
+    "      --question-style S   buttons and icon of the question (default yes-no,question):\n";
+
+const char InputUsage[] =
+    "\n"
+    "The archive:\n"
+    "      --adjust-offsets     for a ZIP input: rewrite its offsets to count from the start\n"
+    "                           of OUT (a folder input always gets such offsets)\n"
+    "      --password TEXT      encrypt a folder input with the traditional ZIP password scheme\n"
+    "      --password-file FILE the password is the first line of FILE\n"
+    "      --reproducible       same inputs, same bytes: times in UTC, clamped to\n"
+    "                           SOURCE_DATE_EPOCH when it is set\n"
+    "      --fixed-encryption-header\n"
+    "                           with --reproducible and --password: derive the encryption\n"
+    "                           headers from the data instead of the system's random source\n"
+    "                           (weakens the encryption; only for builds that must be identical)\n"
+    "  -q, --quiet              no progress, no warnings\n"
+    "  -h, --help               this text\n"
+    "\n"
+    "Members are deflated unless storing them is smaller; names use '/' and the ANSI\n"
+    "code page. Refused, with nothing written: texts over 255 bytes, more than 65535\n"
+    "members, 4 GiB or more, ZIP64 archives, names that are absolute or contain '..',\n"
+    "inputs that are no ZIP archive, stubs that are not sfxkit stubs.\n";
+
+std::vector<OptionSpec> BuildOptions() {
+  std::vector<OptionSpec> specs = {
+      {"output", 'o', true},      {"stub", 0, true},          {"title", 0, true},
+      {"folder", 0, true},        {"run", 0, true},           {"question", 0, true},
+      {"question-style", 0, true}, {"overwrite", 0, true},    {"options", 0, true},
+      {"adjust-offsets", 0, false}, {"password", 0, true},    {"password-file", 0, true},
+      {"reproducible", 0, false}, {"fixed-encryption-header", 0, false},
+      {"quiet", 'q', false},      {"help", 'h', false},
+  };
+  for (const OptionBit &o : OptionBits()) specs.push_back({o.Flag, 0, false});
+  return specs;
+}
+
+void PrintBuildHelp() {
+  std::cout << BuildUsage;
+  std::string styles = MessageStyleHelp();
+  for (size_t start = 0; start < styles.size();) {
+    size_t end = styles.find('\n', start);
+    if (end == std::string::npos) end = styles.size();
+    std::cout << "                             " << styles.substr(start, end - start) << "\n";
+    start = end + 1;
+  }
+  std::cout << "      --overwrite MODE     existing files: ask (default), skip or overwrite\n";
+  for (const OptionBit &o : OptionBits()) {
+    std::string flag = std::string("--") + o.Flag;
+    flag.resize(21, ' ');
+    std::cout << "      " << flag << o.Help << "\n";
+  }
+  std::cout << "      --options N          raw option bits, added to the flags above\n" << InputUsage;
+}
+
+uint32_t ParseRawOptions(const std::string &text) {
+  char *end = nullptr;
+  unsigned long v = std::strtoul(text.c_str(), &end, 0);
+  if (text.empty() || *end || text[0] == '-' || v > 0xFFFF)
+    throw InputError("--options takes a number from 0 to 0xFFFF, not '" + text + "'");
+  return (uint32_t)v;
+}
+
+// A text as the stub will show it: in the ANSI code page when it fits there.
+std::string AnsiText(const ParsedArgs &a, const char *option, bool quiet) {
+  bool lossless = true;
+  std::string ansi = Utf8ToAnsi(a.Get(option), &lossless);
+  if (lossless) return ansi;
+  if (!quiet)
+    std::cerr << "sfxmake: warning: --" << option << " has characters the ANSI code page cannot hold;"
+              << " it is stored in UTF-8 and the stub will show it garbled\n";
+  return a.Get(option);
+}
+
+SfxConfig ConfigFromArgs(const ParsedArgs &a, bool quiet) {
+  SfxConfig c;
+  c.Title = AnsiText(a, "title", quiet);
+  c.Folder = AnsiText(a, "folder", quiet);
+  c.Run = AnsiText(a, "run", quiet);
+  c.Question = AnsiText(a, "question", quiet);
+  if (a.Has("question-style")) c.MessageStyle = ParseMessageStyle(a.Get("question-style"));
+  if (a.Has("overwrite")) c.OverwriteMode = ParseOverwriteMode(a.Get("overwrite"));
+  uint32_t options = a.Has("options") ? ParseRawOptions(a.Get("options")) : 0;
+  for (const OptionBit &o : OptionBits())
+    if (a.Has(o.Flag)) options |= o.Bit;
+  c.Options = (uint16_t)options;
+  return c;
+}
+
+FolderArchiveOptions FolderOptionsFromArgs(const ParsedArgs &a) {
+  FolderArchiveOptions o;
+  o.Password = PasswordFromArgs(a);
+  o.Reproducible = a.Has("reproducible");
+  o.FixedEncryptionHeader = a.Has("fixed-encryption-header");
+  o.Quiet = a.Has("quiet");
+  if (o.FixedEncryptionHeader && (o.Password.empty() || !o.Reproducible))
+    throw InputError("--fixed-encryption-header goes only with --reproducible and a password");
+  const char *epoch = std::getenv("SOURCE_DATE_EPOCH");
+  if (o.Reproducible && epoch && *epoch) {
+    char *end = nullptr;
+    o.SourceDateEpoch = std::strtoll(epoch, &end, 10);
+    if (*end || o.SourceDateEpoch < 0) throw InputError("SOURCE_DATE_EPOCH is not a number of seconds");
+    o.HasSourceDateEpoch = true;
+  }
+  return o;
+}
+
+// The archive as it will follow the block, which starts `archiveStart` bytes into OUT.
+Bytes ArchiveFromInput(const ParsedArgs &a, const std::string &input, uint64_t archiveStart) {
+  std::error_code ec;
+  if (std::filesystem::is_directory(PathFromUtf8(input), ec)) {
+    if (a.Has("adjust-offsets")) throw InputError("--adjust-offsets is for ZIP inputs; a folder's offsets are adjusted anyway");
+    return WriteFolderArchive(input, FolderOptionsFromArgs(a), archiveStart);
+  }
+  if (a.Has("password") || a.Has("password-file") || a.Has("fixed-encryption-header"))
+    throw InputError("--password encrypts a folder input; a ZIP archive is carried with its own encryption");
+  Bytes archive = ReadWholeFile(input);
+  ZipDirectory dir = ReadZipDirectory(archive, 0, input);
+  if (dir.Zip64) throw InputError(input + " is a ZIP64 archive; the stub reads only 32-bit sizes and offsets");
+  if (a.Has("adjust-offsets")) AdjustOffsets(archive, dir, archiveStart);
+  return archive;
+}
+
+}  // namespace
+
+int BuildCommand(const Args &args) {
+  ParsedArgs a = ParseArgs(args, BuildOptions());
+  if (a.Has("help")) {
+    PrintBuildHelp();
+    return ExitOk;
+  }
+  if (a.Operands.size() != 1) throw InputError("build takes exactly one INPUT, a ZIP archive or a folder (see --help)");
+  if (!a.Has("output")) throw InputError("build needs -o OUT.exe");
+  bool quiet = a.Has("quiet");
+
+  // Everything is assembled and checked before the output is created, so a refusal writes nothing.
+  Bytes program = EncodeConfig(ConfigFromArgs(a, quiet));
+  Bytes stub = LoadStub(a.Get("stub", "32"));
+  program.insert(program.begin(), stub.begin(), stub.end());
+  uint64_t archiveStart = program.size();
+  const std::string &input = a.Operands[0];
+  Bytes archive = ArchiveFromInput(a, input, archiveStart);
+  program.insert(program.end(), archive.begin(), archive.end());
+  if (program.size() >= 0xFFFFFFFFull) throw InputError("the program would reach 4 GiB; the stub reads only 32-bit offsets");
+  // Read back as the stub will: this also catches a stray end-record signature
+  // that would make the stub take a wrong directory.
+  ZipDirectory dir = ReadZipDirectory(program, archiveStart, input);
+  CheckArchiveForStub(program, dir, input, !quiet);
+
+  OutputFile out(a.Get("output"));
+  out.Write(program);
+  out.Commit();
+  return ExitOk;
+}

@@ -1,0 +1,184 @@
+// config.cpp -- encoding and decoding the configuration block, and the readable
+// names sfxmake uses for its fields on the command line and in `info`.
+#include "config.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdlib>
+#include <sstream>
+
+#include "errors.h"
+#include "sfxcore.h"
+
+namespace {
+
+const uint8_t HeaderSignature[4] = {'Q', 'F', 0, 1};
+const uint8_t TrailerSignature[4] = {'Q', 'F', 10, 1};
+
+struct NamedValue {
+  const char *Name;
+  uint32_t Value;
+};
+
+// Message box buttons (low nibble) and icons (second nibble), as the start
+// question passes its style straight to the system's message box.
+const NamedValue ButtonNames[] = {
+    {"ok", 0x0}, {"ok-cancel", 0x1}, {"abort-retry-ignore", 0x2}, {"yes-no-cancel", 0x3},
+    {"yes-no", 0x4}, {"retry-cancel", 0x5},
+};
+const NamedValue IconNames[] = {
+    {"error", 0x10}, {"question", 0x20}, {"warning", 0x30}, {"information", 0x40},
+};
+const NamedValue ModeNames[] = {{"overwrite", ModeOverwrite}, {"skip", ModeDontOverwrite}, {"ask", ModeAsk}};
+
+// Accepts decimal or 0x-prefixed hexadecimal, nothing else.
+bool ParseNumber(const std::string &text, uint32_t limit, uint32_t *value) {
+  if (text.empty()) return false;
+  char *end = nullptr;
+  errno = 0;
+  unsigned long v = std::strtoul(text.c_str(), &end, 0);
+  if (errno || *end || text[0] == '-' || v > limit) return false;
+  *value = (uint32_t)v;
+  return true;
+}
+
+void CheckText(const std::string &text, const char *what) {
+  if (text.size() > MaxTextLength)
+    throw InputError(std::string(what) + " is " + std::to_string(text.size()) +
+                     " bytes long; the configuration block holds at most 255 bytes per text");
+}
+
+}  // namespace
+
+const std::vector<OptionBit> &OptionBits() {
+  static const std::vector<OptionBit> bits = {
+      {OptRunCheckBox, "run-checkbox", "offer a ticked 'After unzip, run' box instead of always running --run"},
+      {OptSelectFiles, "select-files", "list rows start selected; the user picks the members to unzip"},
+      {OptHideOverwrite, "hide-overwrite", "hide the 'If files already exist' choice"},
+      {OptAutoUnzip, "auto", "unzip at once without waiting for the user, then close"},
+      {OptNoDoneMessage, "no-done-message", "do not report 'All files have been unzipped.'"},
+      {OptHideFileList, "hide-file-list", "open with the file list hidden (the user can still show it)"},
+      {OptNoShowFiles, "no-show-files", "with --hide-file-list: remove the 'Show files' button too"},
+      {OptAllowCancel, "allow-cancel", "keep Close enabled while unzipping so the user can cancel"},
+  };
+  return bits;
+}
+
+Bytes EncodeConfig(const SfxConfig &c) {
+  CheckText(c.Title, "the title");
+  CheckText(c.Folder, "the folder");
+  CheckText(c.Run, "the run command");
+  CheckText(c.Question, "the question");
+  uint32_t trailer = CfgHeaderSize + (uint32_t)(c.Title.size() + c.Folder.size() + c.Run.size() + c.Question.size());
+  Bytes block(trailer + CfgTrailerSize, 0);
+  uint8_t *p = block.data();
+  std::copy(HeaderSignature, HeaderSignature + 4, p + CfgSignature);
+  PutLE16(p + CfgTrailerOffset, (uint16_t)trailer);
+  PutLE16(p + CfgOptions, c.Options);
+  p[CfgOverwriteMode] = c.OverwriteMode;
+  p[CfgTitleLength] = (uint8_t)c.Title.size();
+  p[CfgFolderLength] = (uint8_t)c.Folder.size();
+  p[CfgRunLength] = (uint8_t)c.Run.size();
+  p[CfgReserved] = 0;
+  p[CfgMessageLength] = (uint8_t)c.Question.size();
+  PutLE32(p + CfgMessageStyle, c.MessageStyle);
+  uint8_t *text = p + CfgHeaderSize;
+  for (const std::string *s : {&c.Title, &c.Folder, &c.Run, &c.Question}) text = std::copy(s->begin(), s->end(), text);
+  std::copy(TrailerSignature, TrailerSignature + 4, p + trailer);
+  PutLE32(p + trailer + 4, trailer);
+  return block;
+}
+
+SfxConfig DecodeConfig(const Bytes &file, uint64_t at, uint64_t *archiveStart) {
+  const char *corrupt = "no sfxkit configuration block behind the image";
+  if (at + CfgHeaderSize > file.size()) throw InputError(corrupt);
+  const uint8_t *p = file.data() + at;
+  if (!std::equal(HeaderSignature, HeaderSignature + 4, p)) throw InputError(corrupt);
+  SfxConfig c;
+  c.Options = GetLE16(p + CfgOptions);
+  c.OverwriteMode = p[CfgOverwriteMode];
+  c.MessageStyle = GetLE32(p + CfgMessageStyle);
+  uint64_t pos = at + CfgHeaderSize;
+  for (auto [text, length] : {std::pair{&c.Title, CfgTitleLength}, {&c.Folder, CfgFolderLength},
+                              {&c.Run, CfgRunLength}, {&c.Question, CfgMessageLength}}) {
+    if (pos + p[length] > file.size()) throw InputError("configuration block: a text runs past the end of the file");
+    text->assign(file.begin() + pos, file.begin() + pos + p[length]);
+    pos += p[length];
+  }
+  uint64_t trailer = at + GetLE16(p + CfgTrailerOffset);
+  if (trailer < pos || trailer + CfgTrailerSize > file.size() ||
+      !std::equal(TrailerSignature, TrailerSignature + 4, file.data() + trailer))
+    throw InputError("configuration block: damaged trailer");
+  *archiveStart = trailer + CfgTrailerSize;
+  return c;
+}
+
+uint8_t ParseOverwriteMode(const std::string &text) {
+  for (const NamedValue &m : ModeNames)
+    if (text == m.Name) return (uint8_t)m.Value;
+  uint32_t v;
+  if (ParseNumber(text, 2, &v)) return (uint8_t)v;
+  throw InputError("--overwrite takes ask, skip or overwrite (or 2, 1, 0), not '" + text + "'");
+}
+
+const char *OverwriteModeName(uint8_t mode) {
+  for (const NamedValue &m : ModeNames)
+    if (mode == m.Value) return m.Name;
+  return "unknown";
+}
+
+uint32_t ParseMessageStyle(const std::string &text) {
+  uint32_t v;
+  if (ParseNumber(text, 0xFFFFFFFFu, &v)) return v;
+  uint32_t style = 0;
+  std::stringstream parts(text);
+  std::string part;
+  bool buttons = false, icon = false;
+  while (std::getline(parts, part, ',')) {
+    bool known = false;
+    for (const NamedValue &b : ButtonNames)
+      if (part == b.Name && !buttons) style |= b.Value, known = buttons = true;
+    for (const NamedValue &i : IconNames)
+      if (part == i.Name && !icon) style |= i.Value, known = icon = true;
+    if (!known)
+      throw InputError("--question-style: '" + part + "' is not a button set or icon name (see sfxmake build --help)");
+  }
+  return style;
+}
+
+std::string MessageStyleName(uint32_t style) {
+  std::string name;
+  uint32_t rest = style;
+  for (const NamedValue &b : ButtonNames)
+    if ((style & 0xF) == b.Value) name = b.Name, rest &= ~0xFu;
+  for (const NamedValue &i : IconNames)
+    if ((style & 0xF0) == i.Value) name += std::string(",") + i.Name, rest &= ~0xF0u;
+  if (name.empty() || rest) {
+    std::ostringstream hex;
+    hex << "0x" << std::hex << style;
+    return hex.str();
+  }
+  return name;
+}
+
+std::string OptionNames(uint16_t options) {
+  std::string names;
+  uint16_t rest = options;
+  for (const OptionBit &o : OptionBits())
+    if (options & o.Bit) {
+      names += (names.empty() ? "" : " ") + std::string(o.Flag);
+      rest &= (uint16_t)~o.Bit;
+    }
+  if (rest) {
+    std::ostringstream hex;
+    hex << "0x" << std::hex << rest;
+    names += (names.empty() ? "" : " ") + hex.str();
+  }
+  return names.empty() ? "none" : names;
+}
+
+const char *MessageStyleHelp() {
+  return "buttons ok, ok-cancel, abort-retry-ignore, yes-no-cancel, yes-no, retry-cancel;\n"
+         "icons error, question, warning, information; join with ',' (yes-no,question),\n"
+         "or give the message box style as a number";
+}

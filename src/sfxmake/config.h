@@ -1,0 +1,51 @@
+// config.h -- the configuration block that sits between a stub's image and its archive.
+#ifndef SFXKIT_SFXMAKE_CONFIG_H
+#define SFXKIT_SFXMAKE_CONFIG_H
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "SFXDefs.h"
+#include "SFXStructs.h"
+#include "files.h"
+
+// The layout (Cfg* offsets) and the option bits and modes are the stub's own
+// definitions, so that writer and reader cannot drift apart.
+enum : uint32_t { MaxTextLength = 255 };  // each text length is one byte
+
+// What a configuration block says, texts as raw ANSI bytes.
+struct SfxConfig {
+  uint16_t Options = 0;                // option bits, see OptionBits()
+  uint8_t OverwriteMode = ModeAsk;     // the dialog's initial choice for existing files
+  uint32_t MessageStyle = 0x24;        // Yes/No with the question mark, used only with a question
+  std::string Title;                   // caption of the stub's messages; empty: the stub's default
+  std::string Folder;                  // default target folder; may be a folder macro
+  std::string Run;                     // program and parameters started after unzipping
+  std::string Question;                // asked before anything else; empty: none
+};
+
+// One option bit and the command-line flag that sets it.
+struct OptionBit {
+  uint16_t Bit;
+  const char *Flag;     // long option name without the dashes
+  const char *Help;     // one line for --help
+};
+const std::vector<OptionBit> &OptionBits();
+
+// The block as bytes; InputError (naming the text) when a text exceeds 255 bytes.
+Bytes EncodeConfig(const SfxConfig &config);
+
+// Reads a block at offset `at` of `file`. Sets *archiveStart to the first byte
+// behind the trailer. InputError when the signatures or lengths do not fit.
+SfxConfig DecodeConfig(const Bytes &file, uint64_t at, uint64_t *archiveStart);
+
+// Names and numbers of the overwrite modes and the start question's style.
+uint8_t ParseOverwriteMode(const std::string &text);
+const char *OverwriteModeName(uint8_t mode);
+uint32_t ParseMessageStyle(const std::string &text);
+std::string MessageStyleName(uint32_t style);
+std::string OptionNames(uint16_t options);
+const char *MessageStyleHelp();
+
+#endif

@@ -1,0 +1,25 @@
+// progress.h -- "members done of total, bytes" on standard error for work that
+// takes longer than about a second; silent with --quiet or when stderr is no terminal.
+#ifndef SFXKIT_SFXMAKE_PROGRESS_H
+#define SFXKIT_SFXMAKE_PROGRESS_H
+
+#include <chrono>
+#include <cstdint>
+#include <string>
+
+class Progress {
+ public:
+  Progress(const std::string &verb, uint64_t members, uint64_t bytes, bool quiet);
+  ~Progress();  // clears the line it drew
+  void Step(uint64_t bytes);  // one more member done, of this many bytes
+
+ private:
+  std::string verb_;                                // "building", "testing"
+  uint64_t members_, bytes_;                        // totals
+  uint64_t doneMembers_ = 0, doneBytes_ = 0;        // so far
+  bool enabled_;                                    // terminal and not quiet
+  bool drawn_ = false;                              // a line is on the screen
+  std::chrono::steady_clock::time_point start_, last_;  // when work began, last redraw
+};
+
+#endif

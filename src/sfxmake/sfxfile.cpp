@@ -1,0 +1,54 @@
+// sfxfile.cpp -- a finished self-extracting program taken apart: image, configuration, archive.
+#include "sfxfile.h"
+
+#include <cstdio>
+
+#include "cli.h"
+#include "errors.h"
+#include "platform.h"
+
+SfxFile OpenSfx(const std::string &path) {
+  SfxFile s;
+  s.Path = path;
+  s.Data = ReadWholeFile(path);
+  s.Image = ReadImageInfo(s.Data, path);
+  s.Config = DecodeConfig(s.Data, s.Image.End, &s.ArchiveStart);
+  s.Directory = ReadZipDirectory(s.Data, s.ArchiveStart, path);
+  if (s.Directory.Zip64) throw InputError(path + " carries a ZIP64 archive, which the stub cannot read");
+  return s;
+}
+
+std::string PasswordFromArgs(const ParsedArgs &a) {
+  std::string utf8;
+  if (a.Has("password-file")) {
+    Bytes content = ReadWholeFile(a.Get("password-file"));
+    utf8.assign(content.begin(), content.end());
+    utf8 = utf8.substr(0, utf8.find_first_of("\r\n"));
+    if (utf8.empty()) throw InputError(a.Get("password-file") + ": the first line holds no password");
+  } else if (a.Has("password")) {
+    utf8 = a.Get("password");
+    if (utf8.empty()) throw InputError("--password is empty");
+  }
+  bool lossless = true;
+  std::string ansi = Utf8ToAnsi(utf8, &lossless);
+  if (!lossless) throw InputError("the password has characters the ANSI code page cannot hold; the stub could not take it");
+  if (ansi.size() > MaxPasswordLength) throw InputError("the password is longer than 80 characters, the most the stub accepts");
+  return ansi;
+}
+
+std::string QuoteText(const std::string &ansi) {
+  std::string shown = NameToUtf8(ansi, false, false), out = "\"";
+  for (char ch : shown) {
+    if (ch == '"' || ch == '\\') {
+      out += '\\';
+      out += ch;
+    } else if ((uint8_t)ch < 0x20 || ch == 0x7F) {
+      char hex[8];
+      std::snprintf(hex, sizeof hex, "\\x%02X", (uint8_t)ch);
+      out += hex;
+    } else {
+      out += ch;
+    }
+  }
+  return out + "\"";
+}

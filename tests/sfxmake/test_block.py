@@ -1,0 +1,74 @@
+"""The configuration block sfxmake writes between the stub and the archive,
+checked byte for byte against an independent reading of the layout."""
+import os
+import unittest
+
+from sfxmaketest import STUB32, STUB64, SfxmakeCase, image_end, read_block
+
+
+class BlockLayout(SfxmakeCase):
+    def setUp(self):
+        super().setUp()
+        if not os.path.exists(STUB32):
+            self.skipTest("no 32-bit stub built")
+        self.zip = self.info_zip({"a.txt": b"hello\n", "dir/b.bin": bytes(range(256)) * 50})
+
+    def build(self, *options, stub=None):
+        out = self.path("out.exe")
+        self.sfxmake("build", "--stub", stub or STUB32, "-o", out, *options, self.zip)
+        with open(out, "rb") as f:
+            return f.read()
+
+    def test_every_field_lands_where_the_stub_reads_it(self):
+        data = self.build("--title", "Demo", "--folder", "$temp$\\demo", "--run", "setup.exe /quiet",
+                          "--question", "Install Demo?", "--question-style", "ok-cancel,information",
+                          "--overwrite", "skip", "--run-checkbox", "--select-files", "--hide-overwrite", "--auto",
+                          "--no-done-message", "--hide-file-list", "--no-show-files", "--allow-cancel")
+        b = read_block(data)
+        self.assertEqual(b["signature"], b"QF\x00\x01")
+        self.assertEqual(b["options"], 0x02DF)
+        self.assertEqual((b["mode"], b["reserved"], b["style"]), (1, 0, 0x41))
+        self.assertEqual((b["title"], b["folder"], b["run"], b["question"]),
+                         (b"Demo", b"$temp$\\demo", b"setup.exe /quiet", b"Install Demo?"))
+        self.assertEqual(b["trailer"], b["texts_end"], "no filler: the trailer follows the texts")
+        self.assertEqual(b["trailer_bytes"], b"QF\x0a\x01" + b["trailer"].to_bytes(4, "little"))
+        with open(STUB32, "rb") as f:
+            stub = f.read()
+        with open(self.zip, "rb") as f:
+            archive = f.read()
+        self.assertEqual(data[:len(stub)], stub)
+        self.assertEqual(data[b["archive_start"]:], archive)
+
+    def test_defaults_and_numeric_forms(self):
+        b = read_block(self.build())
+        self.assertEqual((b["options"], b["mode"], b["title"], b["question"]), (0, 2, b"", b""))
+        b = read_block(self.build("--overwrite", "0", "--options", "0x0100", "--auto", "--question-style", "0x124"))
+        self.assertEqual((b["options"], b["mode"], b["style"]), (0x0108, 0, 0x124))
+
+    def test_64_bit_stub_block_starts_at_its_image_end(self):
+        if not os.path.exists(STUB64):
+            self.skipTest("no 64-bit stub built")
+        data = self.build("--title", "x", stub=STUB64)
+        with open(STUB64, "rb") as f:
+            self.assertEqual(image_end(data), len(f.read()))
+        self.assertEqual(read_block(data)["title"], b"x")
+
+    def test_longest_text_fits_and_one_more_byte_is_refused(self):
+        self.assertEqual(read_block(self.build("--run", "r" * 255))["run"], b"r" * 255)
+        os.remove(self.path("out.exe"))
+        for field in ("--title", "--folder", "--run", "--question"):
+            run = self.sfxmake("build", "--stub", STUB32, "-o", self.path("out.exe"), field, "x" * 256, self.zip,
+                               expect=2)
+            self.assertIn(b"255", run.stderr)
+            self.assertEqual(sorted(os.listdir(self.dir)), ["in.zip", "in.zip.d"], field)
+
+    def test_unknown_option_and_bad_values_write_nothing(self):
+        for bad in (["--fast"], ["--overwrite", "sometimes"], ["--question-style", "yes-maybe"],
+                    ["--options", "0x10000"], ["--auto=1"]):
+            run = self.sfxmake("build", "--stub", STUB32, "-o", self.path("out.exe"), *bad, self.zip, expect=2)
+            self.assertTrue(run.stderr.strip(), bad)
+            self.assertEqual(sorted(os.listdir(self.dir)), ["in.zip", "in.zip.d"], bad)
+
+
+if __name__ == "__main__":
+    unittest.main()

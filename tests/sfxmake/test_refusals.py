@@ -1,0 +1,140 @@
+"""Every input sfxmake must refuse: exit code 2, a message naming the problem,
+and nothing written. Also the warning for names the ANSI code page cannot hold,
+and extract refusing names that would leave its folder."""
+import os
+import struct
+import subprocess
+import unittest
+import zipfile
+
+from sfxmaketest import SAMPLE, SfxmakeCase, python_zip, read_block
+
+
+class Refusals(SfxmakeCase):
+    def refused(self, needle, *args):
+        before = sorted(os.listdir(self.dir))
+        run = self.sfxmake("build", "-o", self.path("out.exe"), *args, expect=2)
+        self.assertIn(needle.encode(), run.stderr)
+        self.assertEqual(sorted(os.listdir(self.dir)), before, "nothing may be written")
+        return run
+
+    def test_archives_the_stub_cannot_take(self):
+        def crafted(name, members, **kw):
+            return python_zip(self.path(name), members, **kw)
+        self.refused("absolute or contains '..'", crafted("up.zip", {"ok.txt": b"1", "../up.txt": b"2"}))
+        self.refused("absolute or contains '..'", crafted("dir-up.zip", {"a/../../x.txt": b"2"}))
+        self.refused("absolute or contains '..'", crafted("abs.zip", {"/etc/x": b"2"}))
+        self.refused("absolute or contains '..'", crafted("drive.zip", {"C:/x.txt": b"2"}))
+        self.refused("compression method 12", crafted("bz.zip", {"a.txt": b"x" * 100}, compression=zipfile.ZIP_BZIP2))
+        self.refused("empty", crafted("empty.zip", {}))
+        self.refused("only folders", crafted("dirs.zip", {"a/": b"", "a/b/": b""}))
+        with open(self.path("plain.txt"), "wb") as f:
+            f.write(b"just text, no archive\n" * 10)
+        self.refused("not a ZIP archive", self.path("plain.txt"))
+        self.refused("cannot open", self.path("missing"))
+        # A longest allowed name passes, one byte more is refused.
+        self.sfxmake("build", "-o", self.path("long.exe"), crafted("long.zip", {"n" * 520: b"x"}))
+        os.remove(self.path("long.exe"))
+        self.refused("longer than 520", crafted("longer.zip", {"n" * 521: b"x"}))
+
+    def test_zip64_is_refused(self):
+        zip64 = self.path("z64.zip")
+        with zipfile.ZipFile(zip64, "w") as z:
+            with z.open("big.bin", "w", force_zip64=True) as f:
+                f.write(b"x" * 1000)
+        self.refused("ZIP64", zip64)
+        # 65536 members need ZIP64's end record as well.
+        many = self.path("many.zip")
+        with zipfile.ZipFile(many, "w") as z:
+            for i in range(65536):
+                z.writestr(f"{i}", b"")
+        self.refused("ZIP64", many)
+
+    def test_more_than_65535_files_in_a_folder(self):
+        folder = self.path("many")
+        os.makedirs(folder)
+        for i in range(65536):
+            open(os.path.join(folder, f"{i:05x}"), "wb").close()
+        self.refused("at most 65535", folder)
+
+    def test_stubs_that_are_not_ours(self):
+        archive = python_zip(self.path("a.zip"), SAMPLE)
+        with open(self.path("text.exe"), "wb") as f:
+            f.write(b"MZ not really an executable")
+        self.refused("not a Windows executable", "--stub", self.path("text.exe"), archive)
+        # A real Windows image, but a console program that is no stub (a PE image
+        # put together here: headers and one section).
+        pe = bytearray(0x400)
+        pe[0:2], pe[0x3C:0x40] = b"MZ", struct.pack("<I", 0x80)
+        pe[0x80:0x84] = b"PE\0\0"
+        struct.pack_into("<HHIIIHH", pe, 0x84, 0x14C, 1, 0, 0, 0, 224, 0x102)
+        struct.pack_into("<H", pe, 0x98, 0x10B)
+        struct.pack_into("<H", pe, 0x98 + 68, 3)
+        struct.pack_into("<8sIIIIIIHHI", pe, 0x98 + 224, b".text", 0x200, 0x1000, 0x200, 0x200, 0, 0, 0, 0, 0)
+        with open(self.path("console.exe"), "wb") as f:
+            f.write(pe)
+        self.refused("not an sfxkit stub", "--stub", self.path("console.exe"), archive)
+        # A finished program given as a stub.
+        self.sfxmake("build", "-o", self.path("done.exe"), archive)
+        self.refused("data behind its image", "--stub", self.path("done.exe"), archive)
+
+    def test_option_conflicts(self):
+        archive = python_zip(self.path("a.zip"), SAMPLE)
+        folder = self.make_tree(SAMPLE)
+        self.refused("encrypts a folder input", "--password", "x", archive)
+        self.refused("for ZIP inputs", "--adjust-offsets", folder)
+        self.refused("only with --reproducible", "--fixed-encryption-header", "--password", "x", folder)
+        self.refused("longer than 80", "--password", "p" * 81, folder)
+        run = self.sfxmake("build", archive, expect=2)
+        self.assertIn(b"-o", run.stderr)
+
+    def test_name_outside_the_ansi_code_page_warns(self):
+        folder = self.make_tree({"日本語.txt": b"x", "café.txt": b"y"})
+        exe = self.path("w.exe")
+        run = self.sfxmake("build", "-o", exe, folder)
+        self.assertIn("日本語.txt".encode(), run.stderr)
+        self.assertNotIn("café".encode(), run.stderr)
+        names = subprocess.run(["unzip", "-Z1", exe], capture_output=True).stdout
+        self.assertIn(b"caf\xe9.txt", names)  # Windows-1252, as the stub shows names
+        self.assertIn(b"2 members tested, 0 failed", self.sfxmake("test", exe).stdout)
+        self.assertNotIn(b"warning", self.sfxmake("build", "-q", "-o", exe, folder).stderr)
+
+
+class ExtractRefusals(SfxmakeCase):
+    def test_names_leaving_the_folder_are_not_written(self):
+        # Built by hand, since sfxmake build refuses such an archive.
+        self.sfxmake("build", "-o", self.path("good.exe"), python_zip(self.path("g.zip"), {"g.txt": b"g"}))
+        with open(self.path("good.exe"), "rb") as f:
+            data = f.read()
+        evil = python_zip(self.path("e.zip"), {"../escaped.txt": b"bad", "fine.txt": b"good"})
+        with open(evil, "rb") as f, open(self.path("evil.exe"), "wb") as out:
+            out.write(data[:read_block(data)["archive_start"]] + f.read())
+        run = self.sfxmake("extract", self.path("evil.exe"), "-d", self.path("x", "y"), expect=1)
+        self.assertIn(b"FAIL ../escaped.txt", run.stdout)
+        self.assertFalse(os.path.exists(self.path("x", "escaped.txt")))
+        with open(self.path("x", "y", "fine.txt"), "rb") as f:
+            self.assertEqual(f.read(), b"good")
+
+    def test_not_a_program_of_ours(self):
+        archive = python_zip(self.path("a.zip"), SAMPLE)
+        for command in (["info"], ["test"], ["extract", "-d", self.path("d")]):
+            run = self.sfxmake(*command, archive, expect=2)
+            self.assertTrue(run.stderr)
+
+
+class Usage(SfxmakeCase):
+    def test_help_and_exit_codes(self):
+        for command in ("build", "info", "test", "extract"):
+            run = self.sfxmake(command, "--help")
+            self.assertIn(b"usage: sfxmake " + command.encode(), run.stdout)
+        help = self.sfxmake("build", "--help").stdout
+        for form in (b"$TEMP", b"$WINDIR", b"$SYSDIR", b"$HLM", b"+Suffix"):
+            self.assertIn(form, help)
+        self.assertIn(b"info", self.sfxmake("--help").stdout)
+        self.sfxmake(expect=2)
+        self.sfxmake("frobnicate", expect=2)
+        self.sfxmake("info", "--bogus", "x.exe", expect=2)
+
+
+if __name__ == "__main__":
+    unittest.main()

@@ -1,0 +1,148 @@
+"""Round trips through sfxmake: build, then info shows what was asked, test
+decodes every member with the project's core, extract gives the files back.
+Inputs come from a folder and from archives made by Info-ZIP zip, 7z and
+Python's zipfile; both embedded stubs carry them."""
+import os
+import shutil
+import subprocess
+import unittest
+import zipfile
+
+from sfxmaketest import SAMPLE, SfxmakeCase, python_zip, read_block
+
+
+class Roundtrip(SfxmakeCase):
+    def check_extracts(self, exe, files, *password):
+        out = self.path("x-" + os.path.basename(exe))
+        run = self.sfxmake("extract", exe, "-d", out, *password)
+        self.assertIn(b"%d members extracted, 0 failed" % len(files), run.stdout)
+        for name, data in files.items():
+            with open(os.path.join(out, name), "rb") as f:
+                self.assertEqual(f.read(), data, name)
+
+    def test_folder_with_every_option_for_both_stubs(self):
+        folder = self.make_tree(SAMPLE)
+        options = ["--title", "Demo 1.0", "--folder", "$temp$\\demo", "--run", "setup.exe /quiet",
+                   "--question", "Install \"Demo\"?", "--question-style", "yes-no-cancel,warning",
+                   "--overwrite", "overwrite", "--run-checkbox", "--select-files", "--hide-overwrite", "--auto",
+                   "--no-done-message", "--hide-file-list", "--no-show-files", "--allow-cancel"]
+        for stub in ("32", "64"):
+            exe = self.path(f"demo{stub}.exe")
+            self.sfxmake("build", "--stub", stub, "-o", exe, *options, folder)
+            info = self.sfxmake("info", exe).stdout.decode()
+            for line in (f"stub:           {stub}-bit", 'title:          "Demo 1.0"', 'folder:         "$temp$\\\\demo"',
+                         'run:            "setup.exe /quiet"', 'question:       "Install \\"Demo\\"?"',
+                         "question-style: yes-no-cancel,warning", "overwrite:      overwrite",
+                         "options:        run-checkbox select-files hide-overwrite auto no-done-message "
+                         "hide-file-list no-show-files allow-cancel (0x02DF)", "offsets count from the file start"):
+                self.assertIn(line, info)
+            for name in SAMPLE:
+                self.assertRegex(info, r"\s%s\n" % name.replace(".", r"\."))
+            self.assertRegex(info, r"76800\s+\d+\s+deflate\s+no\s+\d{4}-\d\d-\d\d \d\d:\d\d:\d\d  bin/tool.dat")
+            test = self.sfxmake("test", exe).stdout
+            self.assertIn(b"4 members tested, 0 failed", test)
+            self.check_extracts(exe, SAMPLE)
+        # A folder build is an ordinary ZIP file as well.
+        subprocess.run(["unzip", "-tq", exe], check=True, capture_output=True)
+
+    def test_archives_from_other_tools(self):
+        tree = self.make_tree(SAMPLE, root="src")
+        made = {
+            "infozip.zip": ["zip", "-q", "-r", self.path("infozip.zip"), "."],
+            "7z.zip": ["7z", "a", "-tzip", "-bd", "-bso0", self.path("7z.zip"), "."],
+            "stored.zip": ["zip", "-q", "-0", "-r", self.path("stored.zip"), "."],
+        }
+        for name, command in made.items():
+            subprocess.run(command, cwd=tree, check=True)
+        made["python.zip"] = python_zip(self.path("python.zip"), SAMPLE)
+        for name in made:
+            for adjust in ([], ["--adjust-offsets"]):
+                with self.subTest(archive=name, adjust=adjust):
+                    exe = self.path(name + ("-adj" if adjust else "") + ".exe")
+                    self.sfxmake("build", "-o", exe, *adjust, self.path(name))
+                    info = self.sfxmake("info", exe).stdout.decode()
+                    self.assertIn("file start" if adjust else "the archive\n", info)
+                    self.assertIn(b" 0 failed", self.sfxmake("test", exe).stdout)
+                    self.check_extracts(exe, SAMPLE)
+                    if adjust:  # offsets from the file start: a clean ZIP for other tools too
+                        subprocess.run(["unzip", "-tq", exe], check=True, capture_output=True)
+
+    def test_zip_input_is_carried_byte_for_byte(self):
+        archive = python_zip(self.path("p.zip"), SAMPLE)
+        exe = self.path("p.exe")
+        self.sfxmake("build", "-o", exe, archive)
+        with open(exe, "rb") as f, open(archive, "rb") as z:
+            data, original = f.read(), z.read()
+        self.assertEqual(data[read_block(data)["archive_start"]:], original)
+
+    def test_password_round_trip(self):
+        folder = self.make_tree(SAMPLE)
+        exe = self.path("secret.exe")
+        self.sfxmake("build", "-o", exe, "--password", "Geheim!", folder)
+        info = self.sfxmake("info", exe).stdout.decode()
+        self.assertEqual(info.count(" yes "), len(SAMPLE))
+        self.assertIn(b"encrypted, give --password", self.sfxmake("test", exe, expect=1).stdout)
+        self.assertIn(b"wrong password", self.sfxmake("test", "--password", "geheim!", exe, expect=1).stdout)
+        self.sfxmake("test", "--password", "Geheim!", exe)
+        with open(self.path("pw.txt"), "wb") as f:
+            f.write(b"Geheim!\r\n")
+        self.check_extracts(exe, SAMPLE, "--password-file", self.path("pw.txt"))
+        # Other tools agree on the encryption and the check byte.
+        subprocess.run(["unzip", "-tq", "-P", "Geheim!", exe], check=True, capture_output=True)
+        # Fresh random header bytes each time: two builds differ.
+        again = self.path("again.exe")
+        self.sfxmake("build", "-o", again, "--password", "Geheim!", folder)
+        with open(exe, "rb") as a, open(again, "rb") as b:
+            self.assertNotEqual(a.read(), b.read())
+
+    def test_encrypted_zip_input_keeps_its_encryption(self):
+        tree = self.make_tree(SAMPLE, root="src")
+        subprocess.run(["zip", "-q", "-r", "-P", "pw", self.path("enc.zip"), "."], cwd=tree, check=True)
+        exe = self.path("enc.exe")
+        self.sfxmake("build", "-o", exe, self.path("enc.zip"))
+        self.sfxmake("test", "--password", "pw", exe)
+        self.sfxmake("test", "--password", "px", exe, expect=1)
+
+    def test_damaged_member_fails_test_with_exit_1(self):
+        exe = self.path("d.exe")
+        self.sfxmake("build", "-o", exe, python_zip(self.path("d.zip"), {"a.txt": b"A" * 5000, "b.txt": b"ok"},
+                                                     compression=zipfile.ZIP_STORED))
+        with open(exe, "r+b") as f:
+            data = f.read()
+            f.seek(data.index(b"A" * 100) + 10)
+            f.write(b"B")
+        run = self.sfxmake("test", exe, expect=1)
+        self.assertIn(b"FAIL a.txt: CRC-32 mismatch", run.stdout)
+        self.assertIn(b"OK   b.txt", run.stdout)
+        self.assertIn(b"2 members tested, 1 failed", run.stdout)
+
+
+class Reproducible(SfxmakeCase):
+    def build_twice(self, *extra):
+        outputs = []
+        for n in range(2):
+            folder = self.make_tree(SAMPLE, root=f"tree{n}")  # written anew: fresh times, new inode order
+            os.utime(os.path.join(folder, "readme.txt"), (1000000000 + n, 1000000000 + n))
+            out = self.path(f"r{n}.exe")
+            self.sfxmake("build", "--reproducible", "-o", out, *extra, folder, env={"SOURCE_DATE_EPOCH": "946684800"})
+            with open(out, "rb") as f:
+                outputs.append(f.read())
+            shutil.rmtree(folder)
+        return outputs
+
+    def test_same_inputs_same_bytes(self):
+        a, b = self.build_twice("--title", "R")
+        self.assertEqual(a, b)
+        info = self.sfxmake("info", self.path("r0.exe")).stdout.decode()
+        self.assertIn("2000-01-01 00:00:00  bin/tool.dat", info)  # clamped to SOURCE_DATE_EPOCH, in UTC
+
+    def test_encrypted_only_with_fixed_headers_when_asked(self):
+        a, b = self.build_twice("--password", "pw")
+        self.assertNotEqual(a, b)
+        a, b = self.build_twice("--password", "pw", "--fixed-encryption-header")
+        self.assertEqual(a, b)
+        self.sfxmake("test", "--password", "pw", self.path("r1.exe"))
+
+
+if __name__ == "__main__":
+    unittest.main()
