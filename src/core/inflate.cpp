@@ -144,7 +144,10 @@ static bool InflateCodes(const HuffmanEntry *tl, const HuffmanEntry *td, int bl,
   const unsigned ml = MaskBits[bl], md = MaskBits[bd];
   bool ok = false;
   for (;;) {
-    NEEDBITS(bl);
+    // Enough bits for the longest literal/length code with its extra bits and the
+    // longest distance code with its extra bits (15 + 5 + 15 + 13), so the NEEDBITS
+    // below cost a comparison.
+    NEEDBITS(48);
     const HuffmanEntry *t = tl + (b & ml);
     unsigned e = (uint8_t)t->Op;
     while (e > 16) {

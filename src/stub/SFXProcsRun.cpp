@@ -1,17 +1,41 @@
 // SFXProcsRun.cpp -- the program started after extraction and the texts that name it.
 #include "SFXProcsRun.h"
 
+#include <shellapi.h>
+
 #include "SFXProcsFile.h"
 #include "SFXProcsPath.h"
 #include "SFXStrings.h"
 #include "SFXVars.h"
 
-// No quoting and no tabs: the command splits at its first blank.
+// The command splits at its first blank into program and parameters; further
+// blanks belong to the parameters. A command that starts with a double quote
+// names its program up to the closing quote instead, so a program path with
+// blanks can be started; one blank after that quote separates the parameters.
 SfxString RunCommandPart(int part) {
   const SfxString &command = SfxSettings.RunCommand;
-  int blank = command.FindChar(' ');
-  if (blank < 0) return part == 1 ? command : SfxString();
-  return part == 1 ? command.Mid(0, (uint32_t)blank) : command.Mid((uint32_t)blank + 1);
+  uint32_t programStart = 0, programEnd, parameterStart;
+  if (command.Length() && command[0] == '"') {
+    programStart = 1;
+    int quote = command.FindChar('"', 1);
+    programEnd = quote < 0 ? command.Length() : (uint32_t)quote;
+    parameterStart = programEnd + 1;
+    if (parameterStart < command.Length() && command[parameterStart] == ' ') parameterStart++;
+  } else {
+    int blank = command.FindChar(' ');
+    programEnd = blank < 0 ? command.Length() : (uint32_t)blank;
+    parameterStart = programEnd + 1;
+  }
+  if (part == 1) return command.Mid(programStart, programEnd - programStart);
+  return command.Mid(parameterStart);
+}
+
+INT_PTR RunAfterUnzip() {
+  if (SfxSettings.RunLength == 0) return 0;
+  SfxString program = RunCommandPart(1);
+  SfxString parameters = RunCommandPart(2);
+  return (INT_PTR)ShellExecuteA(nullptr, "open", program.Text(), parameters.Text(),
+                                SfxSettings.TargetFolder.Text(), SW_SHOW);
 }
 
 SfxString RunText(const SfxString &templateText) {
@@ -19,3 +43,5 @@ SfxString RunText(const SfxString &templateText) {
 }
 
 SfxString RunCheckBoxText() { return RunText(STR_RUN_CHECKBOX); }
+
+SfxString RunErrorText() { return RunText(STR_CANNOT_RUN); }
