@@ -1,9 +1,10 @@
 """What the main dialog shows and how it answers before Unzip: caption, folder
 box, Run check box, Help, the file list's rows, the overwrite radio buttons, and
 Unzip enabled only while rows are selected when the user picks the files."""
+import os
 import unittest
 
-from dialogcase import CAPTION, DialogCase
+from dialogcase import CAPTION, DialogCase, windows_path
 
 HELP_TEXT = ("This is a self-extracting zip file.\r\n\r\nClick the browse button '...' to select or create a "
              "target folder,\r\nthen click Unzip to unzip the contents to this folder.")
@@ -74,6 +75,20 @@ class ContentTest(DialogCase):
             results = self.drive(self.make_sfx(0x0001, "--overwrite", mode, name=mode + ".exe"), ["controls"])
             controls = by_id(self.result(results, "controls")["controls"])
             self.assertEqual([i for i in (701, 702, 703) if controls[i]["checked"]], [checked], mode)
+
+    def test_browser_opens_on_the_folder_box_and_returns_the_choice(self):
+        os.makedirs(os.path.join(self.dir, "pick"))
+        picked = windows_path(os.path.join(self.dir, "pick"))
+        # The browser selects the requested folder after it opened (wine expands the
+        # tree asynchronously), hence the pause before OK.
+        results = self.drive(self.make_sfx(0x0001, "--folder", r"C:\nowhere"), [
+            "press id=104", 'wait-window "Choose the target folder"', "press Cancel",
+            'wait-window "%s"' % CAPTION, "text 201",
+            'type 201 "%s"' % picked, "press id=104", 'wait-window "Choose the target folder"', "sleep 2000", "press OK",
+            'wait-window "%s"' % CAPTION, "text 201", "press id=2", "wait-exit"])
+        self.assertEqual(self.result(results, "text", 0)["text"], r"C:\nowhere")  # Cancel changes nothing
+        self.assertEqual(self.result(results, "text", 1)["text"].lower(), picked.lower())
+        self.assertEqual(self.result(results, "wait-exit")["exit_code"], 0)
 
     def test_close_box_ends_with_zero(self):
         exe = self.make_sfx(0x0000)
