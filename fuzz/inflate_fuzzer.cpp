@@ -9,29 +9,10 @@
 #include <stdlib.h>
 #include <zlib.h>
 
-#include <vector>
-
 #include "core_host.h"
+#include "test_support.h"
 
 namespace {
-
-// zlib's output for data as a raw deflate stream; true when it reached the end of the last block.
-bool ZlibRaw(const uint8_t *data, size_t size, std::vector<uint8_t> &out) {
-  z_stream z{};
-  if (inflateInit2(&z, -15) != Z_OK) abort();
-  z.next_in = const_cast<uint8_t *>(data);
-  z.avail_in = (uInt)size;
-  uint8_t chunk[65536];
-  int ret;
-  do {
-    z.next_out = chunk;
-    z.avail_out = sizeof chunk;
-    ret = inflate(&z, Z_NO_FLUSH);
-    out.insert(out.end(), chunk, chunk + (sizeof chunk - z.avail_out));
-  } while (ret == Z_OK && z.avail_out == 0);
-  inflateEnd(&z);
-  return ret == Z_STREAM_END;
-}
 
 void Fail(const char *what) {
   fprintf(stderr, "inflate fuzzer: %s\n", what);
@@ -53,8 +34,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
   if (!Host.Pieces.empty() && (Host.Pieces.back() == 0 || Host.Pieces.back() > 32768)) Fail("bad last piece");
   if ((uint32_t)crc32(0, Host.Output.data(), (uInt)Host.Output.size()) != crc) Fail("CRC differs from the output");
 
-  std::vector<uint8_t> reference;
-  bool complete = ZlibRaw(data, size, reference);
+  Bytes reference;
+  bool complete = ZlibInflate(Bytes(data, data + size), reference);
   size_t common = reference.size() < Host.Output.size() ? reference.size() : Host.Output.size();
   for (size_t i = 0; i < common; i++)
     if (reference[i] != Host.Output[i]) Fail("output differs from zlib's");

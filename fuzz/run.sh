@@ -10,7 +10,7 @@ cd "$(dirname "$0")/.."
 out=build/fuzz
 mkdir -p "$out/corpus"
 clang++ -std=c++17 -g -O1 -fsanitize=fuzzer,address,undefined -fno-sanitize-recover=all \
-  -Isrc/core -Itests/host src/core/*.cpp tests/host/core_host.cpp fuzz/inflate_fuzzer.cpp -lz \
+  -Isrc/core -Itests/host src/core/*.cpp tests/host/core_host.cpp tests/host/test_support.cpp fuzz/inflate_fuzzer.cpp -lz \
   -o "$out/inflate_fuzzer"
 seconds=${FUZZ_SECONDS:-60}
 jobs=${FUZZ_JOBS:-1}
