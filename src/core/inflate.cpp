@@ -134,6 +134,23 @@ static void FlushWindow(uint32_t count) {
   if (count == WindowSize) WindowWrapped = true;
 }
 
+// Follows the code at the bottom of b through its tables and drops its bits.
+// Returns the entry that ends it, or null for a code the set leaves unassigned.
+// b must hold as many bits as the longest code of the set.
+static inline __attribute__((always_inline)) const HuffmanEntry *DecodeSymbol(const HuffmanEntry *t, uint64_t &b,
+                                                                               unsigned &k) {
+  unsigned e = (uint8_t)t->Op;
+  while (e > 16) {
+    if (e == 99) return nullptr;
+    DUMPBITS((unsigned)t->Bits);
+    e -= 16;
+    t = t->SubTable + (b & MaskBits[e]);
+    e = (uint8_t)t->Op;
+  }
+  DUMPBITS((unsigned)t->Bits);
+  return t;
+}
+
 // Decodes literal/length and distance codes up to the end of the block. Returns
 // false at the first invalid code, distance before the first output byte, or bit
 // past the end of the data; the symbol that met it produces nothing.
@@ -144,20 +161,14 @@ static bool InflateCodes(const HuffmanEntry *tl, const HuffmanEntry *td, int bl,
   const unsigned ml = MaskBits[bl], md = MaskBits[bd];
   bool ok = false;
   for (;;) {
-    NEEDBITS(bl);
-    const HuffmanEntry *t = tl + (b & ml);
+    // The longest literal/length code with its extra bits and the longest distance
+    // code with its extra bits take 15 + 5 + 15 + 13 bits: one fill per symbol.
+    NEEDBITS(48);
+    const HuffmanEntry *t = DecodeSymbol(tl + (b & ml), b, k);
+    if (!t) break;
     unsigned e = (uint8_t)t->Op;
-    while (e > 16) {
-      if (e == 99) goto done;
-      DUMPBITS((unsigned)t->Bits);
-      e -= 16;
-      NEEDBITS(e);
-      t = t->SubTable + (b & MaskBits[e]);
-      e = (uint8_t)t->Op;
-    }
-    DUMPBITS((unsigned)t->Bits);
     if (e == 16) {
-      if (PAST_END()) goto done;
+      if (PAST_END()) break;
       w[wp++] = (uint8_t)t->Base;
       if (wp == WindowSize) {
         FlushWindow(WindowSize);
@@ -167,30 +178,18 @@ static bool InflateCodes(const HuffmanEntry *tl, const HuffmanEntry *td, int bl,
     }
     if (e == 15) {
       ok = !PAST_END();
-      goto done;
+      break;
     }
 
-    NEEDBITS(e);
     unsigned n = t->Base + ((unsigned)b & MaskBits[e]);
     DUMPBITS(e);
-
-    NEEDBITS(bd);
-    t = td + (b & md);
+    t = DecodeSymbol(td + (b & md), b, k);
+    if (!t) break;
     e = (uint8_t)t->Op;
-    while (e > 16) {
-      if (e == 99) goto done;
-      DUMPBITS((unsigned)t->Bits);
-      e -= 16;
-      NEEDBITS(e);
-      t = t->SubTable + (b & MaskBits[e]);
-      e = (uint8_t)t->Op;
-    }
-    DUMPBITS((unsigned)t->Bits);
-    NEEDBITS(e);
     unsigned dist = t->Base + ((unsigned)b & MaskBits[e]);
     DUMPBITS(e);
-    if (PAST_END()) goto done;
-    if (dist > wp && !WindowWrapped) goto done;
+    if (PAST_END()) break;
+    if (dist > wp && !WindowWrapped) break;
 
     // Copy in runs that end at the window's end. A forward byte copy repeats the
     // last dist bytes when dist < n; where the ranges cannot interfere that way
@@ -221,7 +220,6 @@ static bool InflateCodes(const HuffmanEntry *tl, const HuffmanEntry *td, int bl,
       d &= WindowSize - 1;
     } while (n);
   }
-done:
   SAVE_BITS();
   WindowPos = wp;
   return ok;

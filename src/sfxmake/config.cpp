@@ -43,7 +43,7 @@ bool ParseNumber(const std::string &text, uint32_t limit, uint32_t *value) {
 }
 
 void CheckText(const std::string &text, const char *what) {
-  if (text.size() > CfgMaxText)
+  if (text.size() > MaxTextLength)
     throw InputError(std::string(what) + " is " + std::to_string(text.size()) +
                      " bytes long; the configuration block holds at most 255 bytes per text");
 }
@@ -52,14 +52,14 @@ void CheckText(const std::string &text, const char *what) {
 
 const std::vector<OptionBit> &OptionBits() {
   static const std::vector<OptionBit> bits = {
-      {0x0001, "run-checkbox", "offer a ticked 'After unzip, run' box instead of always running --run"},
-      {0x0002, "select-files", "list rows start selected; the user picks the members to unzip"},
-      {0x0004, "hide-overwrite", "hide the 'If files already exist' choice"},
-      {0x0008, "auto", "unzip at once without waiting for the user, then close"},
-      {0x0010, "no-done-message", "do not report 'All files have been unzipped.'"},
-      {0x0040, "hide-file-list", "open with the file list hidden (the user can still show it)"},
-      {0x0080, "no-show-files", "with --hide-file-list: remove the 'Show files' button too"},
-      {0x0200, "allow-cancel", "keep Close enabled while unzipping so the user can cancel"},
+      {OptRunCheckBox, "run-checkbox", "offer a ticked 'After unzip, run' box instead of always running --run"},
+      {OptSelectFiles, "select-files", "list rows start selected; the user picks the members to unzip"},
+      {OptHideOverwrite, "hide-overwrite", "hide the 'If files already exist' choice"},
+      {OptAutoUnzip, "auto", "unzip at once without waiting for the user, then close"},
+      {OptNoDoneMessage, "no-done-message", "do not report 'All files have been unzipped.'"},
+      {OptHideFileList, "hide-file-list", "open with the file list hidden (the user can still show it)"},
+      {OptNoShowFiles, "no-show-files", "with --hide-file-list: remove the 'Show files' button too"},
+      {OptAllowCancel, "allow-cancel", "keep Close enabled while unzipping so the user can cancel"},
   };
   return bits;
 }

@@ -6,27 +6,13 @@
 #include <string>
 #include <vector>
 
+#include "SFXDefs.h"
+#include "SFXStructs.h"
 #include "files.h"
 
-// Block layout: an 18-byte header, the four texts back to back, then the trailer.
-enum : uint32_t {
-  CfgSignature = 0,       // 4: 'Q','F',0,1
-  CfgTrailerOffset = 4,   // 2: trailer's offset from the block start
-  CfgOptions = 6,         // 2: option bits
-  CfgOverwriteMode = 8,   // 1: 0 overwrite, 1 skip, 2 ask
-  CfgTitleLength = 9,     // 1
-  CfgFolderLength = 10,   // 1
-  CfgRunLength = 11,      // 1
-  CfgReserved = 12,       // 1: always written as 0
-  CfgMessageLength = 13,  // 1
-  CfgMessageStyle = 14,   // 4: message box style of the start question
-  CfgHeaderSize = 18,
-  CfgTrailerSize = 8,     // 'Q','F',10,1 and the trailer's own offset again
-  CfgMaxText = 255,       // each length is one byte
-};
-static_assert(CfgMessageStyle + 4 == CfgHeaderSize, "configuration header is 18 bytes");
-
-enum OverwriteModeValue : uint8_t { ModeOverwrite = 0, ModeDontOverwrite = 1, ModeAsk = 2 };
+// The layout (Cfg* offsets) and the option bits and modes are the stub's own
+// definitions, so that writer and reader cannot drift apart.
+enum : uint32_t { MaxTextLength = 255 };  // each text length is one byte
 
 // What a configuration block says, texts as raw ANSI bytes.
 struct SfxConfig {

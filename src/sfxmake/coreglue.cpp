@@ -19,7 +19,7 @@ bool EntryEncrypted;
 
 namespace {
 
-enum : uint32_t { EncryptionHeaderSize = 12, CopyBlock = 32768 };
+enum : uint32_t { EncryptionHeaderSize = 12 };
 
 // Where ReadArchive reads and WriteOutput writes for the member being decoded.
 struct DecodeState {
@@ -87,9 +87,9 @@ DecodeResult DecodeMember(const SfxFile &s, const ZipMember &m, const std::strin
   if (m.Method == MethodDeflated) {
     Inflate();
   } else {
-    uint8_t block[CopyBlock];
+    uint8_t block[BlockSize];
     while (CompressedLeft > 0) {
-      uint32_t n = ReadArchive(block, (uint32_t)std::min<int64_t>(CompressedLeft, CopyBlock));
+      uint32_t n = ReadArchive(block, (uint32_t)std::min<int64_t>(CompressedLeft, BlockSize));
       if (!n) break;
       CompressedLeft -= n;
       if (EntryEncrypted) DecryptBuffer(block, n);

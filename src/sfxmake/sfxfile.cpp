@@ -32,7 +32,7 @@ std::string PasswordFromArgs(const ParsedArgs &a) {
   bool lossless = true;
   std::string ansi = Utf8ToAnsi(utf8, &lossless);
   if (!lossless) throw InputError("the password has characters the ANSI code page cannot hold; the stub could not take it");
-  if (ansi.size() > 80) throw InputError("the password is longer than 80 characters, the most the stub accepts");
+  if (ansi.size() > MaxPasswordLength) throw InputError("the password is longer than 80 characters, the most the stub accepts");
   return ansi;
 }
 

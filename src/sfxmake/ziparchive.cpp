@@ -55,26 +55,26 @@ ZipDirectory ReadZipDirectory(const Bytes &file, uint64_t start, const std::stri
   // Like the stub, take the directory to end where the end record begins.
   uint64_t pos = dir.EndAt - dir.DirectorySize;
   for (uint32_t i = 0; i < dir.Entries; ++i) {
-    if (pos + CentralHeaderSize > dir.EndAt || GetLE32(&file[pos]) != CentralSignature)
+    if (pos + EntrySize > dir.EndAt || GetLE32(&file[pos]) != CentralSignature)
       throw InputError(what + ": central directory record " + std::to_string(i + 1) + " is damaged");
     const uint8_t *c = &file[pos];
     ZipMember m;
     m.CentralAt = pos;
-    m.VersionMadeBy = GetLE16(c + CenVersionMadeBy);
-    m.Flags = GetLE16(c + CenFlags);
-    m.Method = GetLE16(c + CenMethod);
-    m.DosTime = GetLE16(c + CenTime);
-    m.DosDate = GetLE16(c + CenDate);
-    m.Crc = GetLE32(c + CenCrc);
-    m.Compressed = GetLE32(c + CenCompressed);
-    m.Uncompressed = GetLE32(c + CenUncompressed);
-    m.LocalOffset = GetLE32(c + CenLocalOffset);
-    uint16_t nameLength = GetLE16(c + CenNameLength), extraLength = GetLE16(c + CenExtraLength);
-    uint64_t next = pos + CentralHeaderSize + nameLength + extraLength + GetLE16(c + CenCommentLength);
+    m.VersionMadeBy = GetLE16(c + EntryVersionMadeBy);
+    m.Flags = GetLE16(c + EntryFlags);
+    m.Method = GetLE16(c + EntryMethod);
+    m.DosTime = GetLE16(c + EntryDosTime);
+    m.DosDate = GetLE16(c + EntryDosDate);
+    m.Crc = GetLE32(c + EntryCrc32);
+    m.Compressed = GetLE32(c + EntryCompressedSize);
+    m.Uncompressed = GetLE32(c + EntryUncompressedSize);
+    m.LocalOffset = GetLE32(c + EntryLocalHeaderOffset);
+    uint16_t nameLength = GetLE16(c + EntryNameLength), extraLength = GetLE16(c + EntryExtraLength);
+    uint64_t next = pos + EntrySize + nameLength + extraLength + GetLE16(c + EntryCommentLength);
     if (next > dir.EndAt) throw InputError(what + ": central directory record " + std::to_string(i + 1) + " is damaged");
-    m.RawName.assign((const char *)c + CentralHeaderSize, nameLength);
+    m.RawName.assign((const char *)c + EntrySize, nameLength);
     m.IsFolder = !m.RawName.empty() && (m.RawName.back() == '/' || m.RawName.back() == '\\');
-    uint64_t extra = pos + CentralHeaderSize + nameLength;
+    uint64_t extra = pos + EntrySize + nameLength;
     m.Zip64Extra = HasZip64Field(file, extra, extra + extraLength);
     if (m.Compressed == 0xFFFFFFFFu || m.Uncompressed == 0xFFFFFFFFu || m.LocalOffset == 0xFFFFFFFFu) m.Zip64Extra = true;
     dir.Members.push_back(std::move(m));
@@ -87,7 +87,7 @@ uint64_t MemberDataOffset(const Bytes &file, const ZipDirectory &dir, const ZipM
   uint64_t at = dir.Base + m.LocalOffset;
   if (at + LocalHeaderSize > file.size() || GetLE32(&file[at]) != LocalSignature)
     throw InputError("no local header where the directory places " + m.DisplayName());
-  uint64_t data = at + LocalHeaderSize + GetLE16(&file[at + LocNameLength]) + GetLE16(&file[at + LocExtraLength]);
+  uint64_t data = at + LocalHeaderSize + GetLE16(&file[at + LocalNameLength]) + GetLE16(&file[at + LocalExtraLength]);
   if (data + m.Compressed > file.size()) throw InputError("the data of " + m.DisplayName() + " runs past the end of the file");
   return data;
 }
@@ -114,7 +114,7 @@ void CheckArchiveForStub(const Bytes &file, const ZipDirectory &dir, const std::
     std::string name = m.DisplayName();
     if (m.Zip64Extra) throw InputError(what + ": member " + name + " needs ZIP64 (4 GiB or more)");
     if (m.RawName.empty()) throw InputError(what + ": a member has an empty name");
-    if (m.RawName.size() > MaxNameBytes) throw InputError(what + ": member name longer than 520 bytes: " + name);
+    if (m.RawName.size() > MaxNameLength) throw InputError(what + ": member name longer than 520 bytes: " + name);
     if (NameLeavesFolder(m.RawName))
       throw InputError(what + ": member name is absolute or contains '..': " + name);
     if (m.IsFolder) continue;
@@ -126,7 +126,7 @@ void CheckArchiveForStub(const Bytes &file, const ZipDirectory &dir, const std::
       throw InputError(what + ": member " + name + " uses an encryption the stub does not know");
     // ZIP64 fields in the local header alone still mark a ZIP64 archive.
     uint64_t data = MemberDataOffset(file, dir, m);
-    if (HasZip64Field(file, data - GetLE16(&file[dir.Base + m.LocalOffset + LocExtraLength]), data))
+    if (HasZip64Field(file, data - GetLE16(&file[dir.Base + m.LocalOffset + LocalExtraLength]), data))
       throw InputError(what + ": member " + name + " carries ZIP64 fields; the stub reads only 32-bit sizes");
     // The stub shows names in the ANSI code page and never looks at the UTF-8 flag.
     bool ascii = std::all_of(m.RawName.begin(), m.RawName.end(), [](char ch) { return (uint8_t)ch < 0x80; });
@@ -143,6 +143,6 @@ void AdjustOffsets(Bytes &archive, const ZipDirectory &dir, uint64_t add) {
     if (moved >= 0xFFFFFFFFull) throw InputError("adjusted offsets would reach 4 GiB; the stub reads only 32-bit offsets");
     PutLE32(&archive[at], (uint32_t)moved);
   };
-  for (const ZipMember &m : dir.Members) shift(m.CentralAt + CenLocalOffset);
+  for (const ZipMember &m : dir.Members) shift(m.CentralAt + EntryLocalHeaderOffset);
   shift(dir.EndAt + EndDirectoryOffset);
 }

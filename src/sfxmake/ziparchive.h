@@ -7,42 +7,29 @@
 #include <string>
 #include <vector>
 
+#include "SFXDefs.h"
+#include "SFXStructs.h"
 #include "files.h"
 
-// Record layouts (little-endian).
+// The central directory record (Entry*), the end record (End*) and the local
+// header's lengths (Local*) are laid out in the stub's own header; these are the
+// fields only sfxmake reads or writes.
 enum : uint32_t {
   LocalSignature = 0x04034B50,
   CentralSignature = 0x02014B50,
   EndSignature = 0x06054B50,
   Zip64LocatorSignature = 0x07064B50,
-  LocalHeaderSize = 30,
-  CentralHeaderSize = 46,
-  EndRecordSize = 22,
-  EndRecordWindow = 65558,   // the stub searches this many bytes at the end for the end record
   Zip64LocatorSize = 20,
-  MaxNameBytes = 520,        // the stub's name buffer
   MaxMembers = 65535,
   FlagEncrypted = 0x0001,
   FlagUtf8 = 0x0800,
   MethodStored = 0,
   MethodDeflated = 8,
-};
-
-// Central directory record fields used here (offsets into the 46-byte fixed part).
-enum : uint32_t {
-  CenVersionMadeBy = 4, CenVersionNeeded = 6, CenFlags = 8, CenMethod = 10, CenTime = 12, CenDate = 14,
-  CenCrc = 16, CenCompressed = 20, CenUncompressed = 24, CenNameLength = 28, CenExtraLength = 30,
-  CenCommentLength = 32, CenDiskStart = 34, CenExternal = 38, CenLocalOffset = 42,
-};
-// Local header fields.
-enum : uint32_t {
-  LocVersionNeeded = 4, LocFlags = 6, LocMethod = 8, LocTime = 10, LocDate = 12, LocCrc = 14,
-  LocCompressed = 18, LocUncompressed = 22, LocNameLength = 26, LocExtraLength = 28,
-};
-// End record fields.
-enum : uint32_t {
-  EndThisDisk = 4, EndDirectoryDisk = 6, EndDiskEntries = 8, EndTotalEntries = 10,
-  EndDirectorySize = 12, EndDirectoryOffset = 16, EndCommentLength = 20,
+  // Local header fields.
+  LocalVersionNeeded = 4, LocalFlags = 6, LocalMethod = 8, LocalDosTime = 10, LocalDosDate = 12, LocalCrc32 = 14,
+  LocalCompressedSize = 18, LocalUncompressedSize = 22,
+  // End record fields.
+  EndThisDisk = 4, EndDirectoryDisk = 6, EndDiskEntries = 8,
 };
 
 struct ZipMember {

@@ -1,17 +1,76 @@
 // SFXDialogRun.cpp -- the main dialog's run: the Unzip command, Close and cancel, the automatic start.
 #include "SFXDialogRun.h"
 
-#include "SFXPrompts.h"
+#include "SFXDefs.h"
+#include "SFXDialogLayout.h"
+#include "SFXFileList.h"
+#include "SFXProcsExtract.h"
+#include "SFXProcsFile.h"
+#include "SFXProcsFolder.h"
 #include "SFXProcsPath.h"
+#include "SFXProcsRun.h"
+#include "SFXPrompts.h"
+#include "SFXStrings.h"
 #include "SFXVars.h"
 
 bool Extracting = false;
 
-// Extraction is not wired up yet.
-void UnzipCommand(HWND) {}
+// During a run the progress bar takes the place of the folder row.
+static void SwapFolderRow(HWND dialog, bool running) {
+  ShowWindow(GetDlgItem(dialog, IdProgress), running ? SW_SHOW : SW_HIDE);
+  static const int folderRow[] = {IdFolderLabel, IdEdit, IdBrowse};
+  for (int id : folderRow) ShowWindow(GetDlgItem(dialog, id), running ? SW_HIDE : SW_SHOW);
+}
 
-void CloseCommand(HWND dialog, WPARAM, LPARAM) {
-  if (Extracting) return;
+static bool HasOption(unsigned option) { return (SfxSettings.Options & option) != 0; }
+
+void UnzipCommand(HWND dialog) {
+  CancelRequested = false;
+  if (!HasOption(OptSelectFiles)) SelectAllFileItems(dialog);
+  SfxSettings.TargetFolder = StripBackslashes(GetEditText(dialog));
+  if (SfxSettings.TargetFolder.Empty()) {
+    // Nothing to extract into yet: offer the current directory and wait for the next click.
+    SfxSettings.TargetFolder = GetCurrentFolder();
+    SetDlgItemTextA(dialog, IdEdit, SfxSettings.TargetFolder.Text());
+    return;
+  }
+
+  EnableDialogControls(dialog, false);
+  if (HasOption(OptAllowCancel)) EnableWindow(GetDlgItem(dialog, IDCANCEL), TRUE);
+  SwapFolderRow(dialog, true);
+  Extracting = true;
+  bool complete = RunExtraction(dialog);
+  Extracting = false;
+  SwapFolderRow(dialog, false);
+  EnableDialogControls(dialog, true);
+
+  if (complete) {
+    if (!HasOption(OptAutoUnzip) && !HasOption(OptNoDoneMessage))
+      ShowMessageBox(dialog, STR_ALL_UNZIPPED, SfxSettings.Title.Text(), MB_OK);
+    bool runUnticked = HasOption(OptRunCheckBox) && IsDlgButtonChecked(dialog, IdRunCheck) != BST_CHECKED;
+    if (!runUnticked && !SfxSettings.RunCommand.Empty() && RunAfterUnzip() <= 32)
+      ShowErrorBox(dialog, RunErrorText());
+    EndDialog(dialog, IDOK);
+  } else {
+    // Members skipped now are asked about next time, when the user cannot see the policy.
+    if (HasOption(OptHideOverwrite)) SfxSettings.OverwriteMode = ModeAsk;
+    if (!CancelRequested && GetDlgItem(dialog, IdShowFiles)) SendMessageA(dialog, WM_COMMAND, IdShowFiles, 0);
+  }
+  if (HasOption(OptAutoUnzip)) PostMessageA(dialog, WM_COMMAND, IDCANCEL, 0);
+}
+
+void CloseCommand(HWND dialog, WPARAM wParam, LPARAM lParam) {
+  if (Extracting) {
+    if (!HasOption(OptAllowCancel)) return;
+    if (ShowMessageBox(dialog, STR_CANCEL_UNZIP, SfxSettings.Title.Text(), MB_YESNO | MB_ICONEXCLAMATION) != IDYES)
+      return;
+    CancelRequested = true;
+    // Comes back as Close once the run lets a message through; with Extracting
+    // cleared it then ends the dialog instead of asking again.
+    PostMessageA(dialog, WM_CLOSE, wParam, lParam);
+    Extracting = false;
+    return;
+  }
   SfxSettings.TargetFolder = GetEditText(dialog);
   if (FolderExists(SfxSettings.TargetFolder)) SetCurrentDirectoryA(SfxSettings.TargetFolder.Text());
   EndDialog(dialog, IDCANCEL);

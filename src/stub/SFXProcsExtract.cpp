@@ -1,9 +1,22 @@
 // SFXProcsExtract.cpp -- the extraction engine: one member to disk, the run over the list, and the clean-up at the end.
 #include "SFXProcsExtract.h"
 
+#include <commctrl.h>
+#include <string.h>
+
+#include "SFXDefs.h"
+#include "SFXFileList.h"
 #include "SFXProcsFile.h"
+#include "SFXProcsPath.h"
+#include "SFXPrompts.h"
 #include "SFXStrings.h"
 #include "SFXVars.h"
+#include "crc32.h"
+#include "crypt.h"
+#include "inflate.h"
+
+enum : uint32_t { CryptHeaderSize = 12 };
+enum : int { MaxPasswordTries = 3 };
 
 bool CloseFileHandle(HANDLE &handle) {
   bool closed = true;
@@ -17,4 +30,200 @@ void FinalizeProcs() {
   EntryList = EntryArray();
   if (!CloseFileHandle(ArchiveHandle)) ShowErrorBox(nullptr, SubstituteText(STR_CANNOT_CLOSE, ModulePath));
   if (!CloseFileHandle(OutputHandle)) ShowErrorBox(nullptr, SubstituteText(STR_CANNOT_CLOSE, OutputName));
+}
+
+void PumpMessage() {
+  MSG message;
+  if (PeekMessageA(&message, nullptr, 0, 0, PM_REMOVE)) {
+    TranslateMessage(&message);
+    DispatchMessageA(&message);
+  }
+}
+
+void SetFileDateTime(HANDLE handle, uint32_t dosDateTime) {
+  FILETIME local, utc;
+  if (!DosDateTimeToFileTime((WORD)(dosDateTime >> 16), (WORD)dosDateTime, &local)) return;
+  if (!LocalFileTimeToFileTime(&local, &utc)) return;
+  SetFileTime(handle, nullptr, nullptr, &utc);
+}
+
+void CopyStored() {
+  if (CompressedLeft <= 0) return;  // an empty member, or an encrypted one shorter than its header
+  uint32_t size = CompressedLeft < BlockSize ? (uint32_t)CompressedLeft : BlockSize;
+  uint8_t *buffer = (uint8_t *)AllocateMemory(size + 2);
+  while (CompressedLeft > 0) {
+    uint32_t n = CompressedLeft < BlockSize ? (uint32_t)CompressedLeft : BlockSize;
+    ReadArchiveExact(buffer, n);
+    CompressedLeft -= n;
+    if (EntryEncrypted) DecryptBuffer(buffer, n);
+    WriteOutput(OutputHandle, buffer, n, OutputName);
+    UpdateCrcBuffer(buffer, (int32_t)n, EntryCrc);
+  }
+  ReleaseMemory(buffer);
+}
+
+// Settles the password of an encrypted member standing at its encryption header:
+// the remembered one first, then up to three prompts. True when one passed; the
+// keys then stand at the member's first data byte.
+static bool SettlePassword(HWND owner) {
+  uint8_t header[2 * CryptHeaderSize];  // 0..11 decrypted by each try, 12..23 as read
+  ReadArchiveExact(header, CryptHeaderSize);
+  memcpy(header + CryptHeaderSize, header, CryptHeaderSize);
+  uint16_t flags = Field16(CurrentEntry, EntryFlags);
+  uint32_t crc = Field32(CurrentEntry, EntryCrc32);
+  uint16_t dosTime = Field16(CurrentEntry, EntryDosTime);
+  if (CheckPassword(header, CryptHeaderSize, flags, crc, dosTime, Password.Text(), Password.Length())) return true;
+  for (int attempt = 0; attempt < MaxPasswordTries; attempt++) {
+    if (DialogBoxParamA(GetModuleHandleA(nullptr), "PASSWD", owner, PasswordDialogProc, 0) != IDOK) return false;
+    if (CheckPassword(header, CryptHeaderSize, flags, crc, dosTime, Password.Text(), Password.Length())) return true;
+    Beep(0, 0);
+  }
+  return false;
+}
+
+bool ExtractEntry(HWND owner, const SfxString &path, const ArchiveEntry &entry, bool &passwordFailed) {
+  passwordFailed = false;
+  bool result = false;
+  CurrentEntry = entry;
+  EntryEncrypted = (Field16(CurrentEntry, EntryFlags) & 1) != 0;
+  if (memcmp(CurrentEntry.Bytes + EntrySignature, CentralHeaderSignature, 4) != 0)
+    FatalError(SubstituteText(STR_ERROR_READING, ModulePath));
+
+  uint16_t method = Field16(CurrentEntry, EntryMethod);
+  if (method != 0 && method != 8) {
+    ShowErrorBox(owner, STR_UNKNOWN_METHOD);
+    return false;
+  }
+
+  uint8_t local[LocalHeaderSize];
+  SeekArchive((int32_t)(ArchiveBase + Field32(CurrentEntry, EntryLocalHeaderOffset)), SeekFromStart);
+  ReadArchiveExact(local, LocalHeaderSize);
+  if (memcmp(local, LocalHeaderSignature, 4) != 0) FatalError(SubstituteText(STR_ERROR_READING, ModulePath));
+  // The local header's own lengths find the data; they may differ from the directory's.
+  SeekArchive((int32_t)(GetLE16(local + LocalNameLength) + GetLE16(local + LocalExtraLength)), SeekFromCurrent);
+
+  CompressedLeft = Field32(CurrentEntry, EntryCompressedSize);  // 64-bit: sizes of 2 GiB and more stay positive
+  if (EntryEncrypted) {
+    CompressedLeft -= CryptHeaderSize;
+    passwordFailed = !SettlePassword(owner);
+    if (passwordFailed) return false;
+  }
+
+  EntryCrc = 0xFFFFFFFFu;
+  PumpMessage();
+  if (CancelRequested) return false;
+
+  OutputName = path;
+  OutputHandle = CreateFileA(path.Text(), GENERIC_WRITE, FILE_SHARE_WRITE, nullptr, CREATE_ALWAYS,
+                             FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (OutputHandle == INVALID_HANDLE_VALUE) {
+    ShowErrorBox(owner, SubstituteText(STR_CANNOT_WRITE, OutputName));
+    return false;
+  }
+
+  if (method == 0) CopyStored();
+  else Inflate();
+  SetFileDateTime(OutputHandle, ((uint32_t)Field16(CurrentEntry, EntryDosDate) << 16) |
+                                    Field16(CurrentEntry, EntryDosTime));
+  if (Field32(CurrentEntry, EntryCrc32) == ~EntryCrc) result = true;
+  else ShowErrorBox(owner, SubstituteText(STR_CRC_ERROR, OutputName));
+
+  // A fatal read or write above never gets here: the finalisation closes the file then.
+  if (!CloseFileHandle(OutputHandle)) {
+    ShowErrorBox(owner, SubstituteText(STR_CANNOT_CLOSE, OutputName));
+    result = false;
+  }
+  return result;
+}
+
+static char UpperAscii(char c) { return (c >= 'a' && c <= 'z') ? (char)(c - 'a' + 'A') : c; }
+
+// Whether the component (not zero-terminated) is one of the names the system
+// maps to a device in every folder: CON, PRN, AUX, NUL, CONIN$, CONOUT$, COM1-9
+// and LPT1-9 (the superscript digits of the ANSI code page included), whatever
+// follows a dot and however many blanks stand before it.
+static bool IsDeviceName(const char *component, uint32_t length) {
+  uint32_t base = 0;
+  while (base < length && component[base] != '.') base++;
+  while (base > 0 && component[base - 1] == ' ') base--;
+  char upper[8];
+  if (base < 3 || base > 7) return false;
+  for (uint32_t i = 0; i < base; i++) upper[i] = UpperAscii(component[i]);
+  upper[base] = 0;
+  static const char *const fixed[] = {"CON", "PRN", "AUX", "NUL", "CONIN$", "CONOUT$"};
+  for (const char *name : fixed)
+    if (strcmp(upper, name) == 0) return true;
+  if (base != 4 || (memcmp(upper, "COM", 3) != 0 && memcmp(upper, "LPT", 3) != 0)) return false;
+  unsigned char digit = (unsigned char)upper[3];
+  return (digit >= '1' && digit <= '9') || digit == 0xB9 || digit == 0xB2 || digit == 0xB3;
+}
+
+// Whether the component climbs out of its folder: "..", and the forms the system
+// reads as "..", since it drops trailing dots and blanks.
+static bool IsParentComponent(const char *component, uint32_t length) {
+  uint32_t dots = 0;
+  for (uint32_t i = 0; i < length; i++) {
+    if (component[i] == '.') dots++;
+    else if (component[i] != ' ') return false;
+  }
+  return dots >= 2;
+}
+
+const char *RefusedNameReason(const SfxString &name) {
+  const char *text = name.Text();
+  uint32_t length = name.Length();
+  if (length == 0 || text[0] == '\\' || text[0] == '/' || name.FindChar(':') >= 0) return STR_NAME_OUTSIDE;
+  for (uint32_t start = 0; start <= length;) {
+    uint32_t end = start;
+    while (end < length && text[end] != '\\' && text[end] != '/') end++;
+    if (IsParentComponent(text + start, end - start)) return STR_NAME_OUTSIDE;
+    if (IsDeviceName(text + start, end - start)) return STR_NAME_DEVICE;
+    start = end + 1;
+  }
+  return nullptr;
+}
+
+// What the run does with a member whose target already exists, by OverwriteMode.
+static bool MayOverwrite(HWND dialog) {
+  if (SfxSettings.OverwriteMode == ModeOverwrite || !PathExists(TargetFile)) return true;
+  if (SfxSettings.OverwriteMode == ModeDontOverwrite) return false;
+  return DialogBoxParamA(GetModuleHandleA(nullptr), "FILEEXIST", dialog, FileExistDialogProc, 0) != IDCANCEL;
+}
+
+bool RunExtraction(HWND dialog) {
+  HWND list = GetDlgItem(dialog, IdFileList);
+  HWND progress = GetDlgItem(dialog, IdProgress);
+  int count = (int)SendMessageA(list, LVM_GETITEMCOUNT, 0, 0);
+  SendMessageA(progress, PBM_SETRANGE, 0, MAKELPARAM(0, count));
+  SendMessageA(progress, PBM_SETPOS, 0, 0);
+  for (int row = 0; row < count; row++) {
+    PumpMessage();
+    if (CancelRequested) break;
+    SendMessageA(progress, PBM_SETPOS, (WPARAM)(row + 1), 0);
+    if (SendMessageA(list, LVM_GETITEMSTATE, (WPARAM)row, LVIS_SELECTED) != LVIS_SELECTED) continue;
+
+    ArchiveEntry entry;
+    SfxString name;
+    GetFileItem(dialog, row, entry, name);
+    // Checked before anything touches the disk: such a member creates nothing, anywhere.
+    if (const char *reason = RefusedNameReason(name)) {
+      ShowErrorBox(dialog, SubstituteText(reason, name));
+      continue;
+    }
+    TargetFile = AddBackslash(SfxSettings.TargetFolder) + name;
+    SfxString folder = ExtractFolder(TargetFile);
+    if (!ForceFolders(folder)) {
+      ShowErrorBox(dialog, SubstituteText(STR_FOLDER_ERROR, folder));
+      break;
+    }
+    if (!MayOverwrite(dialog)) continue;
+
+    bool passwordFailed = false;
+    bool ok = ExtractEntry(dialog, TargetFile, entry, passwordFailed);
+    if (passwordFailed) break;
+    if (ok) DeselectFileItem(dialog, row);
+  }
+  bool complete = SendMessageA(list, LVM_GETSELECTEDCOUNT, 0, 0) == 0;
+  if (!complete) ShowFirstSelectedItem(list);
+  return complete;
 }

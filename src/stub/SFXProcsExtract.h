@@ -4,11 +4,39 @@
 
 #include <windows.h>
 
+#include "SFXStructs.h"
+
 // Closes the handle unless it is 0 or INVALID_HANDLE_VALUE; the variable holds
 // INVALID_HANDLE_VALUE afterwards. Returns false only when CloseHandle failed.
 bool CloseFileHandle(HANDLE &handle);
 // The clean-up at process end: releases EntryList, closes ArchiveHandle and an
 // output file still open, reporting "Cannot close %s" in an error box.
 void FinalizeProcs();
+
+// Writes one member to path. The owner (the main dialog) owns every box and
+// prompt shown here. True when the file was created, completely written, its
+// CRC-32 matched and it was closed. passwordFailed is set only when the member is
+// encrypted and no correct password was obtained: the caller then ends the run.
+// A damaged archive or a failed write ends the process (FatalError).
+bool ExtractEntry(HWND owner, const SfxString &path, const ArchiveEntry &entry, bool &passwordFailed);
+// Copies CompressedLeft bytes of stored data from the archive position to
+// OutputHandle, decrypting when EntryEncrypted, folding the output into EntryCrc.
+void CopyStored();
+// Stamps the file's last-write time; dosDateTime holds the DOS date in its high
+// and the DOS time in its low 16 bits, read as local time. Failures are ignored.
+void SetFileDateTime(HANDLE handle, uint32_t dosDateTime);
+// Dispatches at most one waiting window message; never waits.
+void PumpMessage();
+
+// Why a stored name (separators already backslashes) must not be written, as a
+// message template with one "%s" for the name; null when it is safe to join to
+// the target folder. Refused: absolute names, any colon (drive letters, streams),
+// a component that climbs to a parent, a component that names a device.
+const char *RefusedNameReason(const SfxString &name);
+
+// Extracts every selected row of the main dialog's file list into TargetFolder,
+// applying OverwriteMode and moving the progress bar. True when no row is left
+// selected.
+bool RunExtraction(HWND dialog);
 
 #endif

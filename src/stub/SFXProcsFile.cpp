@@ -7,7 +7,10 @@
 #include "SFXVars.h"
 
 uint32_t SeekArchive(int32_t distance, int origin) {
-  return SetFilePointer(ArchiveHandle, distance, nullptr, (DWORD)origin);
+  // Positions are unsigned 32-bit: from the start a distance counts up to 4 GiB
+  // (a member behind the first 2 GiB is still reached); relative moves keep their sign.
+  LONG high = (origin != SeekFromStart && distance < 0) ? -1 : 0;
+  return SetFilePointer(ArchiveHandle, distance, &high, (DWORD)origin);
 }
 
 // Part of the core's interface: short reads are fine, a failure reads as 0 bytes.

@@ -15,6 +15,8 @@
 #define STR_RUN_CHECKBOX "After unzip, run %s %s"
 #define STR_CANNOT_RUN "Cannot run %s %s"
 #define STR_UNKNOWN_METHOD "Unknown compression type"
+#define STR_NAME_OUTSIDE "%s was not unzipped: its name leads outside the target folder."
+#define STR_NAME_DEVICE "%s was not unzipped: its name is reserved for a device."
 #define STR_ALL_UNZIPPED "All files have been unzipped."
 #define STR_CANCEL_UNZIP "Cancel unzip?"
 #define STR_DIALOG_CAPTION "Extracting files..."

@@ -7,7 +7,7 @@ from sfxmake_wine import SAMPLE, SFXMAKE_EXE, WineCase, windows_path
 
 
 class StubUnpacksSfxmakeOutput(WineCase):
-    def test_folder_zip_and_password_builds(self):
+    def test_folder_and_zip_builds(self):
         self.require_extracting_stub()
         source = self.tree(SAMPLE)
         cases = {

@@ -22,6 +22,13 @@ void WriteGoodBlock(BitWriter &w) {
   w.FixedLiteral(256);
 }
 
+// The good block, then the header of a block of this type that is not the last.
+void StartBlock(BitWriter &w, unsigned type) {
+  WriteGoodBlock(w);
+  w.Bits(0, 1);
+  w.Bits(type, 2);
+}
+
 // Ends a stream after a fault with a block the decoder must never reach.
 Bytes FinishWithTrap(BitWriter &w) {
   w.Bits(1, 1);
@@ -34,9 +41,7 @@ Bytes FinishWithTrap(BitWriter &w) {
 TEST(InflateFaults, FixedLiteralCodes286And287AreInvalid) {
   for (unsigned code : {286u, 287u}) {
     BitWriter w;
-    WriteGoodBlock(w);
-    w.Bits(0, 1);
-    w.Bits(1, 2);
+    StartBlock(w, 1);
     w.FixedLiteral('a');
     w.FixedLiteral(code);
     w.FixedLiteral('b');
@@ -48,9 +53,7 @@ TEST(InflateFaults, FixedLiteralCodes286And287AreInvalid) {
 TEST(InflateFaults, FixedDistanceCodes30And31AreInvalid) {
   for (unsigned code : {30u, 31u}) {
     BitWriter w;
-    WriteGoodBlock(w);
-    w.Bits(0, 1);
-    w.Bits(1, 2);
+    StartBlock(w, 1);
     w.FixedLiteral('a');
     w.FixedLiteral('b');
     w.FixedLiteral(257);
@@ -63,9 +66,7 @@ TEST(InflateFaults, FixedDistanceCodes30And31AreInvalid) {
 
 TEST(InflateFaults, StoredLengthWithoutItsComplement) {
   BitWriter w;
-  WriteGoodBlock(w);
-  w.Bits(0, 1);
-  w.Bits(0, 2);
+  StartBlock(w, 0);
   w.AlignToByte();
   w.Bits(3, 16);
   w.Bits(0xFFFF, 16);
@@ -77,9 +78,7 @@ TEST(InflateFaults, StoredLengthWithoutItsComplement) {
 
 TEST(InflateFaults, DistanceBeforeTheFirstOutputByte) {
   BitWriter w;
-  WriteGoodBlock(w);
-  w.Bits(0, 1);
-  w.Bits(1, 2);
+  StartBlock(w, 1);
   w.FixedLiteral('a');
   w.FixedLiteral(257);
   w.FixedDistance(2);  // distance 3 reaches exactly the first byte: fine
@@ -154,11 +153,8 @@ void WriteCodeLengthCode(BitWriter &w, const unsigned (&bySymbol)[19]) {
 
 TEST(InflateFaults, RepeatRunningPastTheLengths) {
   BitWriter w;
-  WriteGoodBlock(w);
-  w.Bits(0, 1);
-  w.Bits(2, 2);
-  w.Bits(0, 5);  // 257 literal/length lengths
-  w.Bits(0, 5);  // 1 distance length
+  StartBlock(w, 2);
+  w.Bits(0, 10);  // 257 literal/length lengths, 1 distance length
   unsigned lengths[19] = {0};
   lengths[1] = lengths[18] = 1;  // "0" = length 1, "1" = run of zeros
   WriteCodeLengthCode(w, lengths);
@@ -171,11 +167,8 @@ TEST(InflateFaults, RepeatRunningPastTheLengths) {
 
 TEST(InflateFaults, InvalidCodeLengthSymbol) {
   BitWriter w;
-  WriteGoodBlock(w);
-  w.Bits(0, 1);
-  w.Bits(2, 2);
-  w.Bits(0, 5);
-  w.Bits(0, 5);
+  StartBlock(w, 2);
+  w.Bits(0, 10);  // 257 literal/length lengths, 1 distance length
   unsigned lengths[19] = {0};
   lengths[8] = 1;  // a single one-bit code: "1" is unassigned
   WriteCodeLengthCode(w, lengths);
@@ -187,11 +180,8 @@ TEST(InflateFaults, InvalidCodeLengthSymbol) {
 TEST(InflateFaults, IncompleteOrEmptyCodeLengthCode) {
   for (int variant = 0; variant < 2; variant++) {
     BitWriter w;
-    WriteGoodBlock(w);
-    w.Bits(0, 1);
-    w.Bits(2, 2);
-    w.Bits(0, 5);
-    w.Bits(0, 5);
+    StartBlock(w, 2);
+    w.Bits(0, 10);  // 257 literal/length lengths, 1 distance length
     unsigned lengths[19] = {0};
     if (variant == 0) lengths[8] = lengths[0] = lengths[1] = 2;  // incomplete
     WriteCodeLengthCode(w, lengths);
@@ -200,32 +190,29 @@ TEST(InflateFaults, IncompleteOrEmptyCodeLengthCode) {
   }
 }
 
-TEST(InflateFaults, UnassignedDistanceCodeOfTheSingleCodeSet) {
-  std::vector<unsigned> lit(258, 0), dist(1, 1);
+// A dynamic block "A" or "B", then length 3 with a one-bit distance code: the
+// distance set is given by distanceLength (0: no distance codes; 1: one code).
+std::string DecodeOneBitDistance(unsigned distanceLength, char literal, unsigned distanceCode) {
+  std::vector<unsigned> lit(258, 0), dist(1, distanceLength);
   lit['A'] = lit['B'] = lit[256] = lit[257] = 2;
   std::vector<uint32_t> lc, dc;
   BitWriter w;
   WriteGoodBlock(w);
   WriteDynamicHeader(w, false, lit, dist, lc, dc);
-  w.Code(lc['A'], 2);
+  w.Code(lc[(uint8_t)literal], 2);
   w.Code(lc[257], 2);
-  w.Code(1, 1);  // the code the single distance code leaves over
+  w.Code(distanceCode, 1);
   w.Code(lc[256], 2);
-  EXPECT_EQ(Decode(FinishWithTrap(w)), "okA");
+  return Decode(FinishWithTrap(w));
+}
+
+TEST(InflateFaults, UnassignedDistanceCodeOfTheSingleCodeSet) {
+  EXPECT_EQ(DecodeOneBitDistance(1, 'A', 1), "okA");
+  EXPECT_EQ(DecodeOneBitDistance(1, 'A', 0), "okAAAATRAP") << "the assigned code decodes, and so does the rest";
 }
 
 TEST(InflateFaults, LengthCodeInABlockWithoutDistanceCodes) {
-  std::vector<unsigned> lit(258, 0), dist(1, 0);
-  lit['A'] = lit['B'] = lit[256] = lit[257] = 2;
-  std::vector<uint32_t> lc, dc;
-  BitWriter w;
-  WriteGoodBlock(w);
-  WriteDynamicHeader(w, false, lit, dist, lc, dc);
-  w.Code(lc['B'], 2);
-  w.Code(lc[257], 2);
-  w.Code(0, 1);
-  w.Code(lc[256], 2);
-  EXPECT_EQ(Decode(FinishWithTrap(w)), "okB");
+  EXPECT_EQ(DecodeOneBitDistance(0, 'B', 0), "okB");
 }
 
 TEST(InflateFaults, DataEndingBeforeTheLastBlockStopsWithAPrefix) {

@@ -203,7 +203,7 @@ Bytes ReadFile(const std::string &path) {
 void WriteFile(const std::string &path, const Bytes &data) {
   FILE *f = fopen(path.c_str(), "wb");
   if (!f) throw std::runtime_error("cannot create " + path);
-  fwrite(data.data(), 1, data.size(), f);
+  if (!data.empty()) fwrite(data.data(), 1, data.size(), f);
   fclose(f);
 }
 

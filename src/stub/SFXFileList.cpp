@@ -1,0 +1,113 @@
+// SFXFileList.cpp -- the file list (control 401 of the main dialog): rows, selection, EntryList.
+#include "SFXFileList.h"
+
+#include <commctrl.h>
+#include <shellapi.h>
+
+#include "SFXDefs.h"
+#include "SFXProcsPath.h"
+#include "SFXVars.h"
+
+static LRESULT SendToList(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam) {
+  return SendDlgItemMessageA(dialog, IdFileList, message, wParam, lParam);
+}
+
+void AddListColumn(HWND dialog, int index, const char *header, int format, int width) {
+  LVCOLUMNA column;
+  ZeroMemory(&column, sizeof column);
+  column.mask = LVCF_FMT | LVCF_WIDTH | LVCF_TEXT | LVCF_SUBITEM;
+  column.fmt = format;
+  column.cx = width;
+  column.pszText = (char *)header;
+  column.cchTextMax = lstrlenA(header);
+  column.iSubItem = index;
+  SendToList(dialog, LVM_INSERTCOLUMNA, index, (LPARAM)&column);
+}
+
+void SetUpFileList(HWND dialog) {
+  AddListColumn(dialog, 0, "Filename", LVCFMT_LEFT, 228);
+  AddListColumn(dialog, 1, "Size", LVCFMT_RIGHT, 64);
+  SendToList(dialog, LVM_SETEXTENDEDLISTVIEWSTYLE, LVS_EX_FULLROWSELECT, LVS_EX_FULLROWSELECT);
+  // The list is LVS_SHAREIMAGELISTS: the shell keeps owning this image list.
+  SendToList(dialog, LVM_SETIMAGELIST, LVSIL_SMALL, (LPARAM)SystemImageList);
+}
+
+// Appends one record to EntryList, doubling its room when full; returns the new index.
+static uint32_t AppendEntry(const ArchiveEntry &entry) {
+  if (EntryList.Count == EntryList.Capacity) {
+    uint32_t capacity = EntryList.Capacity ? EntryList.Capacity * 2 : 64;
+    ArchiveEntry *items = (ArchiveEntry *)AllocateMemory(capacity * sizeof(ArchiveEntry));
+    if (EntryList.Count) CopyMemory(items, EntryList.Items, EntryList.Count * sizeof(ArchiveEntry));
+    ReleaseMemory(EntryList.Items);
+    EntryList.Items = items;
+    EntryList.Capacity = capacity;
+  }
+  EntryList.Items[EntryList.Count] = entry;
+  return EntryList.Count++;
+}
+
+void AddFileItem(HWND dialog, const SfxString &name, const ArchiveEntry &entry) {
+  // The icon follows from the bare name's extension; the shell does not look at the disk.
+  SHFILEINFOA info;
+  ZeroMemory(&info, sizeof info);
+  SHGetFileInfoA(ExtractName(name).Text(), FILE_ATTRIBUTE_NORMAL, &info, sizeof info,
+                 SHGFI_USEFILEATTRIBUTES | SHGFI_SYSICONINDEX | SHGFI_SMALLICON);
+
+  LVITEMA item;
+  ZeroMemory(&item, sizeof item);
+  item.mask = LVIF_TEXT | LVIF_IMAGE | LVIF_PARAM | LVIF_STATE;
+  item.iItem = 0x7FFFFFFF;
+  item.state = (SfxSettings.Options & OptSelectFiles) ? LVIS_SELECTED : 0;
+  item.stateMask = LVIS_SELECTED;
+  item.pszText = (char *)name.Text();
+  item.cchTextMax = (int)name.Length();
+  item.iImage = info.iIcon;
+  item.lParam = (LPARAM)AppendEntry(entry);
+  int row = (int)SendToList(dialog, LVM_INSERTITEMA, 0, (LPARAM)&item);
+
+  SfxString size = DecimalText(Field32(entry, EntryUncompressedSize));
+  ZeroMemory(&item, sizeof item);
+  item.mask = LVIF_TEXT;
+  item.iItem = row;
+  item.iSubItem = 1;
+  item.pszText = (char *)size.Text();
+  SendToList(dialog, LVM_SETITEMA, 0, (LPARAM)&item);
+}
+
+void GetFileItem(HWND dialog, int row, ArchiveEntry &entry, SfxString &name) {
+  LVITEMA item;
+  ZeroMemory(&item, sizeof item);
+  item.mask = LVIF_PARAM;
+  item.iItem = row;
+  SendToList(dialog, LVM_GETITEMA, 0, (LPARAM)&item);
+  entry = EntryList.Items[item.lParam];
+
+  char text[MaxNameLength + 1];
+  ZeroMemory(&item, sizeof item);
+  item.pszText = text;
+  item.cchTextMax = sizeof text;
+  int length = (int)SendToList(dialog, LVM_GETITEMTEXTA, row, (LPARAM)&item);
+  name.Assign(text, length > 0 ? (uint32_t)length : 0);
+}
+
+static void SetRowSelection(HWND dialog, WPARAM row, UINT state) {
+  LVITEMA item;
+  ZeroMemory(&item, sizeof item);
+  item.state = state;
+  item.stateMask = LVIS_SELECTED;
+  SendToList(dialog, LVM_SETITEMSTATE, row, (LPARAM)&item);
+}
+
+void DeselectFileItem(HWND dialog, int row) { SetRowSelection(dialog, row, 0); }
+
+void SelectAllFileItems(HWND dialog) { SetRowSelection(dialog, (WPARAM)-1, LVIS_SELECTED); }
+
+void ShowFirstSelectedItem(HWND list) {
+  int count = (int)SendMessageA(list, LVM_GETITEMCOUNT, 0, 0);
+  for (int row = 0; row < count; row++) {
+    if (SendMessageA(list, LVM_GETITEMSTATE, row, LVIS_SELECTED) == LVIS_SELECTED) {
+      SendMessageA(list, LVM_ENSUREVISIBLE, row, FALSE);
+      return;
+    }
+  }
+}

@@ -1,0 +1,129 @@
+// SFXProcsFolder.cpp -- folder macros ($T, $W, $S, registry) and the default target folder.
+//
+// Nothing here is fatal: whatever cannot be resolved, or does not fit the
+// buffers the platform is given, gives an empty folder, which the main dialog
+// shows as an empty folder box.
+#include "SFXProcsFolder.h"
+
+#include <windows.h>
+
+#include "SFXDefs.h"
+#include "SFXProcsPath.h"
+
+// The registry roots a macro may name, found by the position at which its root
+// text first occurs here; shortened roots that begin at one of these positions
+// ($H, $HL) are accepted the same way.
+static const char RegistryRootTable[] = "$CURUSER$HCU$LOCAL$HLM$USERS$HU";
+
+SfxString ResolveTargetFolder(const SfxString &text, uint32_t folderLength) {
+  if (folderLength < 2) return GetCurrentFolder();
+  SfxString folder = text;
+  if (!folder.Empty() && folder[0] == '$') {  // a one-byte text reads its terminator as [1]
+    switch (folder[1]) {
+      case 'T': folder = MakeTempFolderName(); break;
+      case 'W': folder = GetSystemFolder(false); break;
+      case 'S': folder = GetSystemFolder(true); break;
+      default: folder = ReadRegistryFolder(folder); break;
+    }
+  }
+  if (folder.Empty()) return folder;
+  return ExpandFullPath(ExpandEnvironment(folder));
+}
+
+// The first _zipNNNN name in the temporary folder that names nothing yet; the
+// folder itself is created only when the first member is written.
+SfxString MakeTempFolderName() {
+  SfxString prefix = AddBackslash(ExpandEnvironment("%temp%")) + "_zip";
+  for (uint32_t n = 10000; n <= 19999; n++) {
+    SfxString candidate = prefix + DecimalText(n).Mid(1);  // "0000" to "9999"
+    if (!PathExists(candidate)) return candidate;
+  }
+  return prefix;
+}
+
+SfxString GetSystemFolder(bool systemDirectory) {
+  SfxString folder;
+  char *buffer = folder.SetLength(SystemPathChars);
+  UINT length = systemDirectory ? GetSystemDirectoryA(buffer, SystemPathChars)
+                                : GetWindowsDirectoryA(buffer, SystemPathChars);
+  if (length >= SystemPathChars) return SfxString();  // the size it would need, not a path
+  folder.CutAtNul();
+  return folder;
+}
+
+// Macro form: root\key path\value name, optionally followed by "+" and a suffix
+// appended to the value's data. No value name (nothing behind the last
+// backslash) asks for the key's default value.
+SfxString ReadRegistryFolder(const SfxString &macro) {
+  int slash = macro.FindChar('\\');
+  if (slash < 0) return SfxString();
+  SfxString root = UpperCaseAscii(macro.Mid(0, (uint32_t)slash));
+  SfxString rest = macro.Mid((uint32_t)slash + 1);
+  SfxString suffix;
+  int plus = rest.FindChar('+');
+  if (plus >= 0) {
+    suffix = rest.Mid((uint32_t)plus + 1);
+    rest.Truncate((uint32_t)plus);
+  }
+  SfxString valueName;
+  int last = rest.FindLastChar('\\');
+  if (last >= 0 && (uint32_t)last + 1 < rest.Length()) {
+    valueName = rest.Mid((uint32_t)last + 1);
+    rest.Truncate((uint32_t)last);
+  }
+
+  HKEY rootKey;
+  switch (root.Empty() ? -1 : SfxString(RegistryRootTable).Find(root.Text())) {
+    case 0: case 8: rootKey = HKEY_CURRENT_USER; break;
+    case 12: case 18: rootKey = HKEY_LOCAL_MACHINE; break;
+    case 22: case 28: rootKey = HKEY_USERS; break;
+    default: return SfxString();
+  }
+
+  SfxString result;
+  HKEY key;
+  if (RegOpenKeyExA(rootKey, rest.Text(), 0, KEY_QUERY_VALUE, &key) != ERROR_SUCCESS) return result;
+  BYTE data[FullPathChars];
+  DWORD size = sizeof data;
+  if (RegQueryValueExA(key, valueName.Text(), nullptr, nullptr, data, &size) == ERROR_SUCCESS) {
+    // The data without its terminating zero; a value stored without one loses
+    // its last byte, and nothing behind an embedded zero is taken.
+    result.Assign((const char *)data, size ? size - 1 : 0);
+    result.CutAtNul();
+    result.Append(suffix);
+  }
+  RegCloseKey(key);
+  return result;
+}
+
+SfxString ExpandEnvironment(const SfxString &text) {
+  SfxString expanded;
+  DWORD length = ExpandEnvironmentStringsA(text.Text(), expanded.SetLength(FullPathChars), ExpandChars);
+  if (length == 0 || length > ExpandChars) return SfxString();  // failed, or the size it would need
+  expanded.CutAtNul();
+  return expanded;
+}
+
+SfxString ExpandFullPath(const SfxString &path) {
+  SfxString full;
+  DWORD length = GetFullPathNameA(path.Text(), FullPathChars, full.SetLength(FullPathChars), nullptr);
+  if (length >= FullPathChars) return SfxString();  // the size it would need, not a path
+  full.Truncate(length);
+  return full;
+}
+
+SfxString UpperCaseAscii(const SfxString &text) {
+  SfxString upper = text;
+  char *bytes = upper.SetLength(upper.Length());
+  for (uint32_t i = 0; i < upper.Length(); i++)
+    if (bytes[i] >= 'a' && bytes[i] <= 'z') bytes[i] = (char)(bytes[i] - 'a' + 'A');
+  return upper;
+}
+
+SfxString GetCurrentFolder() {
+  SfxString folder;
+  DWORD length = GetCurrentDirectoryA(SystemPathChars, folder.SetLength(SystemPathChars));
+  if (length >= SystemPathChars) return SfxString();  // the size it would need, not a path
+  folder.Truncate(length);
+  return folder;
+}

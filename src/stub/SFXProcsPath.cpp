@@ -1,0 +1,56 @@
+// SFXProcsPath.cpp -- path routines shared by the whole stub: split, test, create, trim.
+#include "SFXProcsPath.h"
+
+#include <windows.h>
+
+static bool IsSeparator(char c) { return c == '\\' || c == '/' || c == ':'; }
+
+// 0-based index of the last '\', '/' or ':'; -1 when the path has none.
+static int LastSeparator(const SfxString &path) {
+  for (uint32_t i = path.Length(); i > 0; i--)
+    if (IsSeparator(path[i - 1])) return (int)(i - 1);
+  return -1;
+}
+
+// A drive root (C:\) is its own folder, a drive-relative name keeps its drive
+// (C:name gives C:), and a root's backslash stays (C:\name gives C:\) so that
+// the result still names the root rather than the drive's current folder.
+SfxString ExtractFolder(const SfxString &path) {
+  if (path.Length() == 3 && path.FindChar(':') >= 0) return path;
+  int at = LastSeparator(path);
+  if (at < 0) return SfxString();
+  if (path[(uint32_t)at] == ':') return path.Mid(0, (uint32_t)at + 1);
+  if (at == 2 && path[1] == ':') return path.Mid(0, 3);
+  return path.Mid(0, (uint32_t)at);
+}
+
+SfxString ExtractName(const SfxString &path) { return path.Mid((uint32_t)(LastSeparator(path) + 1)); }
+
+bool FolderExists(const SfxString &path) {
+  DWORD attributes = GetFileAttributesA(path.Text());
+  return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY);
+}
+
+bool PathExists(const SfxString &path) { return GetFileAttributesA(path.Text()) != INVALID_FILE_ATTRIBUTES; }
+
+// Recursion ends at an existing folder or where the folder part no longer
+// shrinks (a drive such as C:); nothing created is removed after a failure.
+bool ForceFolders(const SfxString &folder) {
+  SfxString path = StripBackslashes(folder);
+  if (path.Empty() || FolderExists(path)) return true;
+  SfxString parent = ExtractFolder(path);
+  if (parent.Equals(path)) return true;
+  if (!ForceFolders(parent)) return false;
+  return CreateDirectoryA(path.Text(), nullptr) != FALSE;
+}
+
+SfxString AddBackslash(const SfxString &path) {
+  if (path.Empty() || path.Last() == '\\') return path;
+  return path + "\\";
+}
+
+SfxString StripBackslashes(const SfxString &path) {
+  uint32_t length = path.Length();
+  while (length > 0 && path[length - 1] == '\\') length--;
+  return path.Mid(0, length);
+}

@@ -1,0 +1,47 @@
+// SFXProcsRun.cpp -- the program started after extraction and the texts that name it.
+#include "SFXProcsRun.h"
+
+#include <shellapi.h>
+
+#include "SFXProcsFile.h"
+#include "SFXProcsPath.h"
+#include "SFXStrings.h"
+#include "SFXVars.h"
+
+// The command splits at its first blank into program and parameters; further
+// blanks belong to the parameters. A command that starts with a double quote
+// names its program up to the closing quote instead, so a program path with
+// blanks can be started; one blank after that quote separates the parameters.
+SfxString RunCommandPart(int part) {
+  const SfxString &command = SfxSettings.RunCommand;
+  uint32_t programStart = 0, programEnd, parameterStart;
+  if (command.Length() && command[0] == '"') {
+    programStart = 1;
+    int quote = command.FindChar('"', 1);
+    programEnd = quote < 0 ? command.Length() : (uint32_t)quote;
+    parameterStart = programEnd + 1;
+    if (parameterStart < command.Length() && command[parameterStart] == ' ') parameterStart++;
+  } else {
+    int blank = command.FindChar(' ');
+    programEnd = blank < 0 ? command.Length() : (uint32_t)blank;
+    parameterStart = programEnd + 1;
+  }
+  if (part == 1) return command.Mid(programStart, programEnd - programStart);
+  return command.Mid(parameterStart);
+}
+
+INT_PTR RunAfterUnzip() {
+  if (SfxSettings.RunLength == 0) return 0;
+  SfxString program = RunCommandPart(1);
+  SfxString parameters = RunCommandPart(2);
+  return (INT_PTR)ShellExecuteA(nullptr, "open", program.Text(), parameters.Text(),
+                                SfxSettings.TargetFolder.Text(), SW_SHOW);
+}
+
+SfxString RunText(const SfxString &templateText) {
+  return SubstituteTwo(templateText, ExtractName(RunCommandPart(1)), ExtractName(RunCommandPart(2)));
+}
+
+SfxString RunCheckBoxText() { return RunText(STR_RUN_CHECKBOX); }
+
+SfxString RunErrorText() { return RunText(STR_CANNOT_RUN); }

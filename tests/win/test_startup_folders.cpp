@@ -1,0 +1,172 @@
+// test_startup_folders.cpp -- the default target folder: macros, registry values,
+// %variables% and full paths, against this test's own wine prefix.
+#include <gtest/gtest.h>
+#include <windows.h>
+
+#include <string>
+
+#include "SFXProcsFolder.h"
+#include "startup_scratch.h"
+
+namespace {
+
+std::string S(const SfxString &s) { return std::string(s.Text(), s.Length()); }
+
+std::string Resolve(const std::string &text) {
+  return S(ResolveTargetFolder(SfxString(text.c_str(), (uint32_t)text.size()), (uint32_t)text.size()));
+}
+
+std::string CurrentFolder() {
+  char buffer[MAX_PATH];
+  return std::string(buffer, GetCurrentDirectoryA(MAX_PATH, buffer));
+}
+
+std::string WindowsFolder() {
+  char buffer[MAX_PATH];
+  return std::string(buffer, GetWindowsDirectoryA(buffer, MAX_PATH));
+}
+
+TEST(TargetFolder, ShortTextsGiveTheCurrentFolder) {
+  EXPECT_EQ(S(ResolveTargetFolder("", 0)), CurrentFolder());
+  EXPECT_EQ(S(ResolveTargetFolder(".", 1)), CurrentFolder());
+  EXPECT_EQ(S(ResolveTargetFolder("$", 1)), CurrentFolder());
+}
+
+TEST(TargetFolder, SystemFolders) {
+  char system[MAX_PATH];
+  std::string systemFolder(system, GetSystemDirectoryA(system, MAX_PATH));
+  EXPECT_EQ(Resolve("$W"), WindowsFolder());
+  EXPECT_EQ(Resolve("$Wsub"), WindowsFolder());
+  EXPECT_EQ(Resolve("$S"), systemFolder);
+  EXPECT_EQ(S(GetSystemFolder(true)), systemFolder);
+}
+
+TEST(TargetFolder, VariablesAndRelativePaths) {
+  SetEnvironmentVariableA("SFXTEST_DRIVE", "C:\\Drive");
+  EXPECT_EQ(Resolve("%SFXTEST_DRIVE%\\Data"), "C:\\Drive\\Data");
+  EXPECT_EQ(Resolve("Data"), CurrentFolder() + "\\Data");
+  EXPECT_EQ(Resolve("C:\\a\\..\\b"), "C:\\b");
+  EXPECT_EQ(S(ExpandEnvironment("%SFXTEST_UNDEFINED%\\x")), "%SFXTEST_UNDEFINED%\\x");
+  EXPECT_EQ(S(ExpandEnvironment("")), "");
+}
+
+TEST(TargetFolder, ResultsTooLongForTheBuffersAreEmpty) {
+  std::string long500(500, 'x');
+  SetEnvironmentVariableA("SFXTEST_LONG", long500.c_str());
+  EXPECT_EQ(S(ExpandEnvironment("%SFXTEST_LONG%")).size(), 500u);
+  EXPECT_EQ(S(ExpandEnvironment("%SFXTEST_LONG%0123456789012345678")), "");  // 519 characters
+  EXPECT_EQ(S(ExpandEnvironment("%SFXTEST_LONG%012345678901234567")).size(), 518u);
+  // The platform's ANSI path functions stop at MAX_PATH, well inside the buffer.
+  EXPECT_EQ(S(ExpandFullPath(("C:\\" + std::string(255, 'y')).c_str())).size(), 258u);
+  EXPECT_EQ(S(ExpandFullPath(("C:\\" + std::string(517, 'y')).c_str())), "");
+  EXPECT_EQ(Resolve("C:\\%SFXTEST_LONG%\\" + std::string(40, 'z')), "");
+}
+
+TEST(TargetFolder, UpperCaseTouchesOnlyAsciiLetters) {
+  EXPECT_EQ(S(UpperCaseAscii("$hlm-a\xe9z\xff")), "$HLM-A\xe9Z\xff");
+}
+
+// %TEMP% points at a scratch folder so the _zip numbering is seen from its start.
+class TempFolderName : public ScratchFolder {
+ protected:
+  void SetUp() override {
+    ScratchFolder::SetUp();
+    folder_ = root_;
+    GetEnvironmentVariableA("TEMP", saved_, sizeof saved_);
+    SetEnvironmentVariableA("TEMP", folder_.c_str());
+  }
+  void TearDown() override {
+    SetEnvironmentVariableA("TEMP", saved_);
+    ScratchFolder::TearDown();
+  }
+  std::string folder_;
+  char saved_[MAX_PATH] = "";
+};
+
+TEST_F(TempFolderName, FirstFreeNumberInsideTemp) {
+  EXPECT_EQ(Resolve("$T"), folder_ + "\\_zip0000");
+  EXPECT_EQ(Resolve("$Tfoo"), folder_ + "\\_zip0000");
+  EXPECT_FALSE(GetFileAttributesA((folder_ + "\\_zip0000").c_str()) != INVALID_FILE_ATTRIBUTES);  // not created
+}
+
+TEST_F(TempFolderName, FilesAndFoldersBothTakeANumber) {
+  MakeFile("_zip0000");
+  EXPECT_EQ(Resolve("$T"), folder_ + "\\_zip0001");
+  ASSERT_TRUE(CreateDirectoryA((folder_ + "\\_zip0001").c_str(), nullptr));
+  EXPECT_EQ(Resolve("$T"), folder_ + "\\_zip0002");
+}
+
+TEST_F(TempFolderName, TempWithTrailingBackslash) {
+  SetEnvironmentVariableA("TEMP", (folder_ + "\\").c_str());
+  EXPECT_EQ(S(MakeTempFolderName()), folder_ + "\\_zip0000");
+}
+
+TEST_F(TempFolderName, LowerCaseTIsARegistryMacro) { EXPECT_EQ(Resolve("$t"), ""); }
+
+// Values below a key of this test's own; the wine prefix is the test's.
+class RegistryMacro : public ::testing::Test {
+ protected:
+  static void SetUpTestSuite() {
+    SetValue(HKEY_CURRENT_USER, "Software\\sfxkit-test", "Folder", REG_SZ, "C:\\From\\User");
+    SetValue(HKEY_CURRENT_USER, "Software\\sfxkit-test", "", REG_SZ, "C:\\Default");
+    SetValue(HKEY_CURRENT_USER, "Software\\sfxkit-test", "Expand", REG_EXPAND_SZ, "%SFXTEST_ROOT%\\Sub");
+    SetValue(HKEY_CURRENT_USER, "Software\\sfxkit-test", "Long", REG_SZ, std::string(520, 'L').c_str());
+    SetValue(HKEY_CURRENT_USER, "Software\\sfxkit-test", "Fits", REG_SZ, ("C:\\" + std::string(516, 'F')).c_str());
+    SetValue(HKEY_CURRENT_USER, "Software\\sfxkit-test\\Deeper", "Value", REG_SZ, "C:\\Deeper");
+    SetValue(HKEY_LOCAL_MACHINE, "Software\\sfxkit-test", "Folder", REG_SZ, "C:\\From\\Machine");
+    SetValue(HKEY_USERS, ".Default\\Software\\sfxkit-test", "Folder", REG_SZ, "C:\\From\\Users");
+    SetEnvironmentVariableA("SFXTEST_ROOT", "C:\\Expanded");
+  }
+  static void TearDownTestSuite() {
+    RegDeleteTreeA(HKEY_CURRENT_USER, "Software\\sfxkit-test");
+    RegDeleteTreeA(HKEY_LOCAL_MACHINE, "Software\\sfxkit-test");
+    RegDeleteTreeA(HKEY_USERS, ".Default\\Software\\sfxkit-test");
+  }
+  static void SetValue(HKEY root, const char *path, const char *name, DWORD type, const char *data) {
+    HKEY key;
+    ASSERT_EQ(RegCreateKeyExA(root, path, 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key, nullptr), ERROR_SUCCESS);
+    ASSERT_EQ(RegSetValueExA(key, name, 0, type, (const BYTE *)data, (DWORD)strlen(data) + 1), ERROR_SUCCESS);
+    RegCloseKey(key);
+  }
+};
+
+TEST_F(RegistryMacro, EveryRootOfTheTable) {
+  EXPECT_EQ(Resolve("$CURUSER\\Software\\sfxkit-test\\Folder"), "C:\\From\\User");
+  EXPECT_EQ(Resolve("$HCU\\Software\\sfxkit-test\\Folder"), "C:\\From\\User");
+  EXPECT_EQ(Resolve("$LOCAL\\Software\\sfxkit-test\\Folder"), "C:\\From\\Machine");
+  EXPECT_EQ(Resolve("$HLM\\Software\\sfxkit-test\\Folder"), "C:\\From\\Machine");
+  EXPECT_EQ(Resolve("$USERS\\.Default\\Software\\sfxkit-test\\Folder"), "C:\\From\\Users");
+  EXPECT_EQ(Resolve("$HU\\.Default\\Software\\sfxkit-test\\Folder"), "C:\\From\\Users");
+}
+
+TEST_F(RegistryMacro, RootsAreFoundByPositionAndCase) {
+  EXPECT_EQ(Resolve("$hlm\\Software\\sfxkit-test\\Folder"), "C:\\From\\Machine");
+  EXPECT_EQ(Resolve("$H\\Software\\sfxkit-test\\Folder"), "C:\\From\\User");
+  EXPECT_EQ(Resolve("$HL\\Software\\sfxkit-test\\Folder"), "C:\\From\\Machine");
+  EXPECT_EQ(Resolve("$HKLM\\Software\\sfxkit-test\\Folder"), "");
+  EXPECT_EQ(Resolve("$CUR\\Software\\sfxkit-test\\Folder"), "C:\\From\\User");  // begins at position 1
+  EXPECT_EQ(Resolve("$USER\\.Default\\Software\\sfxkit-test\\Folder"), "C:\\From\\Users");
+  EXPECT_EQ(Resolve("$LM\\Software\\sfxkit-test\\Folder"), "");                // not in the table
+  EXPECT_EQ(S(ReadRegistryFolder("CURUSER\\Software\\sfxkit-test\\Folder")), "");  // position 2
+  EXPECT_EQ(Resolve("$xoftware\\sfxkit-test"), "");                            // root not in the table
+  EXPECT_EQ(Resolve("$CURUSER"), "");                                           // no backslash at all
+}
+
+TEST_F(RegistryMacro, SuffixDefaultValueAndExpansion) {
+  EXPECT_EQ(Resolve("$HCU\\Software\\sfxkit-test\\Folder+\\Tools"), "C:\\From\\User\\Tools");
+  EXPECT_EQ(Resolve("$HCU\\Software\\sfxkit-test\\Folder+\\A+B"), "C:\\From\\User\\A+B");
+  EXPECT_EQ(Resolve("$CURUSER\\Software\\sfxkit-test\\"), "C:\\Default");  // key path keeps its backslash
+  EXPECT_EQ(Resolve("$CURUSER\\Software\\sfxkit-test"), "");               // value sfxkit-test of Software
+  EXPECT_EQ(Resolve("$HCU\\Software\\sfxkit-test\\Deeper\\Value"), "C:\\Deeper");
+  EXPECT_EQ(Resolve("$HCU\\Software\\sfxkit-test\\Expand"), "C:\\Expanded\\Sub");
+}
+
+TEST_F(RegistryMacro, MissingOrOversizedValuesGiveNothing) {
+  EXPECT_EQ(Resolve("$HCU\\Software\\sfxkit-test\\Missing"), "");
+  EXPECT_EQ(Resolve("$HCU\\Software\\sfxkit-absent\\Folder"), "");
+  EXPECT_EQ(Resolve("$HCU\\Software\\sfxkit-test\\Long"), "");  // 521 bytes with its zero
+  EXPECT_EQ(S(ReadRegistryFolder("$HCU\\Software\\sfxkit-test\\Fits")).size(), 519u);  // 520 bytes with its zero
+  EXPECT_EQ(Resolve("$HCU\\Software\\sfxkit-test\\Fits"), "");                       // too long to expand
+}
+
+}  // namespace

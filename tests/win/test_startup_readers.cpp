@@ -1,0 +1,339 @@
+// test_startup_readers.cpp -- the configuration block and the archive directory
+// read from crafted files standing in for the stub's own file.
+#include <gtest/gtest.h>
+#include <windows.h>
+#include <commctrl.h>
+
+#include <string>
+#include <vector>
+
+#include "SFXDefs.h"
+#include "SFXFileList.h"
+#include "SFXProcsArchive.h"
+#include "SFXProcsConfig.h"
+#include "SFXVars.h"
+
+namespace {
+
+std::string S(const SfxString &s) { return std::string(s.Text(), s.Length()); }
+
+void Put16(std::string &out, uint16_t v) { out += (char)(v & 0xFF); out += (char)(v >> 8); }
+void Put32(std::string &out, uint32_t v) { Put16(out, (uint16_t)v); Put16(out, (uint16_t)(v >> 16)); }
+
+// A configuration block: header, the four texts, filler, trailer.
+struct Block {
+  std::string title, folder, run, message;
+  uint16_t options = 0;
+  uint8_t mode = 0, reserved = 0;
+  uint32_t style = 0;
+  std::string filler;
+  std::string Bytes() const {
+    std::string texts = title + folder + run + message + filler;
+    std::string out("QF\0\1", 4);
+    Put16(out, (uint16_t)(18 + texts.size()));
+    Put16(out, options);
+    out += (char)mode;
+    out += (char)title.size();
+    out += (char)folder.size();
+    out += (char)run.size();
+    out += (char)reserved;
+    out += (char)message.size();
+    Put32(out, style);
+    out += texts;
+    out += std::string("QF\n\1", 4);
+    Put32(out, (uint32_t)(18 + texts.size()));
+    return out;
+  }
+};
+
+struct Member {
+  std::string name, data;
+  uint16_t madeBy = 0x031E;  // Unix host, version 3.0
+  uint16_t flags = 0;
+};
+
+// A stored-only archive. Its recorded offsets count from `base` bytes before
+// the archive's first byte (0: from the archive itself).
+std::string Zip(const std::vector<Member> &members, const std::string &comment = "", uint32_t base = 0) {
+  std::string local, central;
+  for (const Member &m : members) {
+    uint32_t offset = base + (uint32_t)local.size();
+    local += std::string("PK\3\4", 4);
+    Put16(local, 10); Put16(local, m.flags); Put16(local, 0); Put32(local, 0); Put32(local, 0);
+    Put32(local, (uint32_t)m.data.size()); Put32(local, (uint32_t)m.data.size());
+    Put16(local, (uint16_t)m.name.size()); Put16(local, 0);
+    local += m.name + m.data;
+    central += std::string("PK\1\2", 4);
+    Put16(central, m.madeBy); Put16(central, 10); Put16(central, m.flags); Put16(central, 0);
+    Put32(central, 0x21); Put32(central, 0);
+    Put32(central, (uint32_t)m.data.size()); Put32(central, (uint32_t)m.data.size());
+    Put16(central, (uint16_t)m.name.size()); Put16(central, 4); Put16(central, 3);
+    Put16(central, 0); Put16(central, 0); Put32(central, 0); Put32(central, offset);
+    central += m.name + std::string("\xFE\xCA\0\0", 4) + "abc";  // extra field and comment to skip
+  }
+  std::string out = local + central + std::string("PK\5\6", 4);
+  Put16(out, 0); Put16(out, 0);
+  Put16(out, (uint16_t)members.size()); Put16(out, (uint16_t)members.size());
+  Put32(out, (uint32_t)central.size()); Put32(out, base + (uint32_t)local.size());
+  Put16(out, (uint16_t)comment.size());
+  return out + comment;
+}
+
+// Writes a stand-in for the stub's file: the image (left as a hole of zeros),
+// then the given bytes, and opens it as ArchiveHandle.
+class OwnFile : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    char temp[MAX_PATH];
+    GetTempPathA(MAX_PATH, temp);
+    path_ = std::string(temp) + "sfxreader" + std::to_string(GetCurrentProcessId()) + ".exe";
+    SfxSettings.Title = "Unzip to disk";
+    if (EndRecordSignature[0] == 'O') {  // completed once, as start-up does
+      LocalHeaderSignature[0]++;
+      CentralHeaderSignature[0]++;
+      EndRecordSignature[0]++;
+    }
+  }
+  void TearDown() override {
+    CloseHandle(ArchiveHandle);
+    ArchiveHandle = INVALID_HANDLE_VALUE;
+    DeleteFileA(path_.c_str());
+    SfxSettings = SfxSettingsRecord();
+    ReleaseMemory(EntryList.Items);
+    EntryList = EntryArray();
+    if (list_) DestroyWindow(GetParent(list_));
+  }
+  void Open(const std::string &behindImage) {
+    HANDLE h = CreateFileA(path_.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+    ASSERT_NE(h, INVALID_HANDLE_VALUE);
+    SetFilePointer(h, (LONG)ImageEndOffset(), nullptr, FILE_BEGIN);
+    DWORD written = 0;
+    WriteFile(h, behindImage.data(), (DWORD)behindImage.size(), &written, nullptr);
+    CloseHandle(h);
+    ArchiveHandle = CreateFileA(path_.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                                FILE_ATTRIBUTE_NORMAL, nullptr);
+    ASSERT_NE(ArchiveHandle, INVALID_HANDLE_VALUE);
+  }
+  // Reads the block and the directory as the stub does and returns the list's rows.
+  struct Row { std::string name, size; uint32_t entry; };
+  std::vector<Row> ReadRows() {
+    ReadConfiguration();
+    InitCommonControls();
+    HWND dialog = CreateWindowExA(0, "STATIC", "", WS_POPUP, 0, 0, 400, 300, nullptr, nullptr, nullptr, nullptr);
+    list_ = CreateWindowExA(0, WC_LISTVIEWA, "", WS_CHILD | LVS_REPORT, 0, 0, 400, 300, dialog,
+                            (HMENU)(INT_PTR)IdFileList, nullptr, nullptr);
+    SetUpFileList(dialog);
+    ReadArchiveDirectory(dialog);
+    std::vector<Row> rows;
+    int count = (int)SendMessageA(list_, LVM_GETITEMCOUNT, 0, 0);
+    for (int i = 0; i < count; i++) {
+      char text[600];
+      LVITEMA item = {};
+      item.iSubItem = 0;
+      item.pszText = text;
+      item.cchTextMax = sizeof text;
+      int length = (int)SendMessageA(list_, LVM_GETITEMTEXTA, i, (LPARAM)&item);
+      Row row{std::string(text, length), "", 0};
+      item.iSubItem = 1;
+      length = (int)SendMessageA(list_, LVM_GETITEMTEXTA, i, (LPARAM)&item);
+      row.size = std::string(text, length);
+      item.mask = LVIF_PARAM;
+      item.iItem = i;
+      item.iSubItem = 0;
+      SendMessageA(list_, LVM_GETITEMA, 0, (LPARAM)&item);
+      row.entry = (uint32_t)item.lParam;
+      rows.push_back(row);
+    }
+    return rows;
+  }
+  std::string path_;
+  HWND list_ = nullptr;
+};
+
+TEST_F(OwnFile, BlockFieldsAndTexts) {
+  Block block;
+  block.title = "My title";
+  block.folder = "$W";
+  block.run = "%SFXTEST_APP%\\setup.exe /quiet";
+  block.options = 0x024C;
+  block.mode = 2;
+  block.reserved = 0x55;  // ignored: the question follows the run command directly
+  block.filler = std::string("\xFFQF\n\1junk", 9);
+  SetEnvironmentVariableA("SFXTEST_APP", "C:\\App");
+  Open(block.Bytes() + "archive bytes");
+  ReadConfiguration();
+  char windows[MAX_PATH];
+  GetWindowsDirectoryA(windows, MAX_PATH);
+  EXPECT_EQ(S(SfxSettings.Title), "My title");
+  EXPECT_EQ(S(SfxSettings.TargetFolder), windows);
+  EXPECT_EQ(S(SfxSettings.RunCommand), "C:\\App\\setup.exe /quiet");
+  EXPECT_EQ(S(SfxSettings.StartMessage), "");
+  EXPECT_EQ(SfxSettings.Options, 0x024C);
+  EXPECT_EQ(SfxSettings.OverwriteMode, 2);
+  EXPECT_EQ(SfxSettings.TrailerOffset, 18 + 8 + 2 + 30 + 9);
+  EXPECT_EQ(ArchiveStart, ImageEndOffset() + block.Bytes().size());
+}
+
+TEST_F(OwnFile, EmptyTextsKeepTheDefaults) {
+  Block block;
+  block.style = 0x24;  // no question text: the style is never used
+  Open(block.Bytes());
+  ReadConfiguration();
+  char current[MAX_PATH];
+  EXPECT_EQ(S(SfxSettings.Title), "Unzip to disk");
+  EXPECT_EQ(S(SfxSettings.TargetFolder), std::string(current, GetCurrentDirectoryA(MAX_PATH, current)));
+  EXPECT_EQ(S(SfxSettings.RunCommand), "");
+  EXPECT_EQ(ArchiveStart, ImageEndOffset() + 26);
+}
+
+TEST_F(OwnFile, CountedStringOfLengthZeroReadsNothing) {
+  Open("abcdef");
+  SetFilePointer(ArchiveHandle, (LONG)ImageEndOffset(), nullptr, FILE_BEGIN);
+  SfxString text("kept");
+  ReadCountedString(text, 0);
+  EXPECT_EQ(S(text), "kept");
+  ReadCountedString(text, 3);
+  ReadCountedString(text, 2);
+  EXPECT_EQ(S(text), "de");
+}
+
+// The block starts where the image's last section ends, found through the
+// section table whose place the optional header's size gives: 240 bytes for
+// this 64-bit image, where a fixed 224 would read the wrong entries.
+TEST(ImageEnd, MatchesTheSectionsOfTheFileOnDisk) {
+  char path[MAX_PATH];
+  GetModuleFileNameA(nullptr, path, MAX_PATH);
+  HANDLE h = CreateFileA(path, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
+  ASSERT_NE(h, INVALID_HANDLE_VALUE);
+  std::vector<uint8_t> head(4096);
+  DWORD read = 0;
+  ReadFile(h, head.data(), (DWORD)head.size(), &read, nullptr);
+  CloseHandle(h);
+  uint32_t fileHeader = GetLE32(&head[0x3C]) + 4;
+  EXPECT_EQ(GetLE16(&head[fileHeader + 16]), 240);
+  uint32_t table = fileHeader + 20 + 240, end = 0;
+  for (uint32_t i = 0; i < GetLE16(&head[fileHeader + 2]); i++) {
+    uint32_t e = GetLE32(&head[table + 40 * i + 0x14]) + GetLE32(&head[table + 40 * i + 0x10]);
+    if (e > end) end = e;
+  }
+  EXPECT_GT(end, 0u);
+  EXPECT_EQ(ImageEndOffset(), end);
+}
+
+TEST_F(OwnFile, DirectoryRowsInOrderWithoutFolders) {
+  Open(Block().Bytes() + Zip({{"dir/", ""}, {"dir/sub/file.txt", "hello"}, {"a.bin", std::string(70000, 'x')},
+                              {"empty", ""}, {"dir/sub/", ""}}));
+  std::vector<Row> rows = ReadRows();
+  ASSERT_EQ(rows.size(), 3u);
+  EXPECT_EQ(rows[0].name, "dir\\sub\\file.txt");
+  EXPECT_EQ(rows[0].size, "5");
+  EXPECT_EQ(rows[1].name, "a.bin");
+  EXPECT_EQ(rows[1].size, "70000");
+  EXPECT_EQ(rows[2].name, "empty");
+  EXPECT_EQ(rows[2].size, "0");
+  ASSERT_EQ(EntryList.Count, 3u);
+  for (uint32_t i = 0; i < 3; i++) EXPECT_EQ(rows[i].entry, i);
+  EXPECT_EQ(Field16(EntryList.Items[1], EntryNameLength), 5);
+  EXPECT_EQ(ArchiveBase, ArchiveStart);  // offsets count from the archive itself
+  EXPECT_EQ(Field32(EntryList.Items[1], EntryLocalHeaderOffset), 34u + 30 + 16 + 5);
+}
+
+TEST_F(OwnFile, OffsetsAdjustedToTheWholeFile) {
+  std::string block = Block().Bytes();
+  Open(block + Zip({{"one.txt", "1"}, {"two.txt", "22"}}, "", ImageEndOffset() + (uint32_t)block.size()));
+  std::vector<Row> rows = ReadRows();
+  ASSERT_EQ(rows.size(), 2u);
+  EXPECT_EQ(ArchiveBase, 0u);
+  EXPECT_EQ(rows[1].name, "two.txt");
+}
+
+TEST_F(OwnFile, ArchiveBaseWrapsAround) {
+  // Offsets recorded 0x100 too high for where the archive lies: the base wraps
+  // below zero, and the directory is still found in front of the end record.
+  std::string block = Block().Bytes();
+  uint32_t start = ImageEndOffset() + (uint32_t)block.size();
+  Open(block + Zip({{"x", "y"}}, "", start + 0x100));
+  ReadRows();
+  EXPECT_EQ(ArchiveBase, 0u - 0x100u);
+  EXPECT_EQ(EntryList.Count, 1u);
+}
+
+TEST_F(OwnFile, OemNamesFromDosHostsOnly) {
+  char oem[] = "\x81", ansi[2] = {};
+  OemToCharBuffA(oem, ansi, 1);
+  ASSERT_NE(ansi[0], oem[0]) << "OEM and ANSI code pages must differ for this test";
+  Member dos{"u\x81.txt", "", 0x0014};
+  Member os2{"o\x81.txt", "", 0x0614};
+  Member ntfs50{"n\x81.txt", "", 0x0B32};
+  Member ntfs20{"m\x81.txt", "", 0x0B14};
+  Member unix{"x\x81.txt", "", 0x0314};
+  Open(Block().Bytes() + Zip({dos, os2, ntfs50, ntfs20, unix}));
+  std::vector<Row> rows = ReadRows();
+  ASSERT_EQ(rows.size(), 5u);
+  EXPECT_EQ(rows[0].name, std::string("u") + ansi + ".txt");
+  EXPECT_EQ(rows[1].name, std::string("o") + ansi + ".txt");
+  EXPECT_EQ(rows[2].name, std::string("n") + ansi + ".txt");
+  EXPECT_EQ(rows[3].name, "m\x81.txt");
+  EXPECT_EQ(rows[4].name, "x\x81.txt");
+}
+
+TEST_F(OwnFile, Utf8NamesBecomeAnsiWhenEveryCharacterFits) {
+  if (GetACP() != 1252) GTEST_SKIP() << "expects the Western ANSI code page";
+  Member cafe{"caf\xC3\xA9/na\xC3\xAFve.txt", "", 0x0314, 0x0800};
+  Member omega{"\xCE\xA9mega.txt", "", 0x0314, 0x0800};       // no exact equivalent: bytes kept
+  Member omegaDos{"\xCE\xA9.txt", "", 0x0014, 0x0800};         // ... or converted from OEM
+  Member invalid{"bad\xC3(.txt", "", 0x0314, 0x0800};          // not UTF-8: bytes kept
+  Member unflagged{"caf\xC3\xA9.txt", "", 0x0314, 0};           // no flag: bytes kept
+  Member euro{"\xE2\x82\xAC.txt", "", 0x0314, 0x0800};          // the euro sign is 0x80 in ANSI
+  Open(Block().Bytes() + Zip({cafe, omega, omegaDos, invalid, unflagged, euro}));
+  std::vector<Row> rows = ReadRows();
+  ASSERT_EQ(rows.size(), 6u);
+  EXPECT_EQ(rows[0].name, "caf\xE9\\na\xEFve.txt");
+  EXPECT_EQ(rows[1].name, "\xCE\xA9mega.txt");
+  char converted[8] = {};
+  OemToCharBuffA("\xCE\xA9.txt", converted, 6);
+  EXPECT_EQ(rows[2].name, converted);
+  EXPECT_EQ(rows[3].name, "bad\xC3(.txt");
+  EXPECT_EQ(rows[4].name, "caf\xC3\xA9.txt");
+  EXPECT_EQ(rows[5].name, "\x80.txt");
+}
+
+TEST_F(OwnFile, LongestNameAccepted) {
+  std::string name = std::string(516, 'n') + ".txt";
+  Open(Block().Bytes() + Zip({{name, "z"}}));
+  std::vector<Row> rows = ReadRows();
+  ASSERT_EQ(rows.size(), 1u);
+  EXPECT_EQ(rows[0].name, name);
+}
+
+TEST_F(OwnFile, OnlyFoldersGiveAnEmptyList) {
+  Open(Block().Bytes() + Zip({{"a/", ""}, {"a/b/", ""}}));
+  EXPECT_EQ(ReadRows().size(), 0u);
+  EXPECT_EQ(EntryList.Count, 0u);
+}
+
+TEST_F(OwnFile, EndRecordSignatureInTheCommentDoesNotCount) {
+  std::string block = Block().Bytes();
+  std::string zip = Zip({{"a", "1"}}, std::string("see PK\5\6 here", 14));
+  Open(block + zip);
+  ReadConfiguration();
+  EXPECT_EQ(FindEndRecord(), ArchiveStart + zip.size() - 14 - 22);
+}
+
+TEST_F(OwnFile, EndRecordSignatureInTheLastMemberWins) {
+  std::string block = Block().Bytes();
+  std::string zip = Zip({{"a", "1"}, {"b", std::string("xxPK\5\6", 6) + std::string(30, 'y')}});
+  Open(block + zip);
+  ReadConfiguration();
+  EXPECT_EQ(FindEndRecord(), ArchiveStart + 32 + 30 + 1 + 2);
+}
+
+TEST_F(OwnFile, EndRecordBehindTheLongestComment) {
+  std::string zip = Zip({{"a", "1"}}, std::string(65535, 'c'));
+  Open(Block().Bytes() + zip);
+  std::vector<Row> rows = ReadRows();
+  ASSERT_EQ(rows.size(), 1u);
+  EXPECT_EQ(rows[0].name, "a");
+}
+
+}  // namespace
