@@ -11,9 +11,12 @@
 # Overridable before sourcing: WINEPREFIX (default <repo>/build/wineprefix).
 # Exported: DISPLAY, WINEPREFIX, WINEDEBUG, WINEDLLOVERRIDES, WINEARCH, SFX_WINE
 # (the wine command to run 64-bit programs with).
-# Sourcing twice in one shell reuses the running session.
+# A shell that already runs inside a session (sourced twice, or a test started
+# by scripts/test, which exports its session) reuses it and owns no cleanup.
+# Sessions started side by side on one prefix share its wineserver: the last
+# one to end stops it (a shared lock on <prefix>.session counts them).
 
-if [ -n "${SFX_WINE_SESSION:-}" ] && [ "${SFX_WINE_SESSION}" = "$$" ]; then
+if [ -n "${SFX_WINE_SESSION:-}" ] && [ -n "${DISPLAY:-}" ] && [ -e "/tmp/.X11-unix/X${DISPLAY#:}" ]; then
   return 0
 fi
 
@@ -57,7 +60,15 @@ sfx_start_xvfb() {
 
 sfx_wine_cleanup() {
   if [ -n "${SFX_WINE_SESSION:-}" ]; then
-    wineserver -k >/dev/null 2>&1 || true
+    if [ -n "${SFX_SESSION_FD:-}" ]; then
+      flock -u "$SFX_SESSION_FD"
+      # Only the last session of this prefix stops the server.
+      if flock -xn "$WINEPREFIX.session" true; then
+        wineserver -k >/dev/null 2>&1 || true
+      fi
+      eval "exec $SFX_SESSION_FD>&-"
+      SFX_SESSION_FD=
+    fi
     if [ -n "${SFX_XVFB_PID:-}" ]; then
       kill "$SFX_XVFB_PID" 2>/dev/null || true
       wait "$SFX_XVFB_PID" 2>/dev/null || true
@@ -90,6 +101,8 @@ sfx_start_xvfb || return 1
 SFX_WINE_SESSION=$$
 trap sfx_wine_cleanup EXIT
 sfx_make_prefix || { sfx_wine_cleanup; return 1; }
+exec {SFX_SESSION_FD}>"$WINEPREFIX.session"
+flock -s "$SFX_SESSION_FD"
 # Persistent until killed: every wine start of the session attaches to it.
 # wine's own service processes are started here too, with their output on
 # /dev/null: started by a test instead, they would inherit that test's pipes

@@ -30,6 +30,8 @@
 //   sleep MS
 //   timeout MS             default wait for every later command (start: 20000).
 //   echo TEXT              prints TEXT back (marks a place in the output).
+//   on-error stop|continue after a failed command, end (the default) or go on
+//                          with the next one; the exit code is 3 either way.
 //
 // Windows of the started process. A wait sets the "current window" that the
 // control commands below work on.
@@ -78,7 +80,8 @@
 // Output: every command prints {"cmd": NAME, ...results}. A failed command
 // prints {"cmd": NAME, "error": MESSAGE, "windows": [...]} (what the process
 // showed at that moment), the same message on stderr, ends the process and
-// exits with 3. A script error exits with 2. At the end of the script a
+// exits with 3 (after `on-error continue`: goes on, and exits with 3 at the
+// end). A script error exits with 2. At the end of the script a
 // process that still runs is ended and reported as {"cmd":"end","killed":true}.
 #include <windows.h>
 #include <commctrl.h>
@@ -226,6 +229,7 @@ struct Failure {
 PROCESS_INFORMATION Process = {};   // the started program; hProcess null until `start`
 HWND Current = nullptr;             // window chosen by the last wait
 DWORD DefaultTimeout = 20000;       // milliseconds for every wait without timeout=
+bool ContinueOnError = false;       // `on-error continue`: a failed command does not end the script
 
 [[noreturn]] void Fail(const std::wstring &message) { throw Failure{message}; }
 
@@ -258,6 +262,13 @@ bool ProcessAlive() {
 
 void NeedProcess() {
   if (!Process.hProcess) Fail(L"no process started");
+}
+
+// A wait for a window of a process that has ended can only time out: say so at once.
+void FailIfEnded(const std::wstring &waitingFor) {
+  DWORD code = 0;
+  if (!ProcessAlive() && GetExitCodeProcess(Process.hProcess, &code))
+    Fail(L"the process ended with exit code " + std::to_wstring(code) + L" while waiting for " + waitingFor);
 }
 
 // Polls until ready() holds or the time is up. ready() is tried once more at the end.
@@ -666,12 +677,15 @@ void RunWaitWindow(const Command &c, Json &out) {
   std::wstring caption = Arg(c, 0, L"CAPTION");
   const std::wstring *cls = c.Option(L"class");
   HWND found = nullptr;
+  bool ended = false;
   Poll(TimeoutOf(c), [&] {
+    ended = !ProcessAlive();
     found = FindTopWindow([&](HWND w) {
       return (caption == L"*" || TextOf(w) == caption) && (!cls || ClassOf(w) == *cls);
     });
-    return found != nullptr;
+    return found != nullptr || ended;
   });
+  if (!found) FailIfEnded(L"a window captioned \"" + caption + L"\"");
   if (!found) Fail(L"timeout waiting for a window captioned \"" + caption + L"\"");
   Current = found;
   RECT r = {};
@@ -683,10 +697,13 @@ void RunWaitMsgBox(const Command &c, Json &out) {
   NeedProcess();
   const std::wstring *caption = c.args.empty() ? nullptr : &c.args[0];
   HWND found = nullptr;
+  bool ended = false;
   Poll(TimeoutOf(c), [&] {
+    ended = !ProcessAlive();
     found = FindTopWindow([&](HWND w) { return IsMessageBox(w) && (!caption || TextOf(w) == *caption); });
-    return found != nullptr;
+    return found != nullptr || ended;
   });
+  if (!found) FailIfEnded(L"a message box");
   if (!found) Fail(caption ? L"timeout waiting for a message box captioned \"" + *caption + L"\""
                            : std::wstring(L"timeout waiting for a message box"));
   Current = found;
@@ -834,7 +851,11 @@ void RunCommand(const Command &c, Json &out) {
       Fail(L"cannot delete " + c.args[0] + L" (error " + std::to_wstring(GetLastError()) + L")");
   } else if (n == L"sleep") Sleep((DWORD)Number(Arg(c, 0, L"MS"), L"MS"));
   else if (n == L"timeout") DefaultTimeout = (DWORD)Number(Arg(c, 0, L"MS"), L"MS");
-  else if (n == L"echo") out.Str("text", c.args.empty() ? L"" : c.args[0]);
+  else if (n == L"on-error") {
+    const std::wstring &mode = Arg(c, 0, L"stop|continue");
+    if (mode != L"stop" && mode != L"continue") Fail(L"on-error takes stop or continue");
+    ContinueOnError = mode == L"continue";
+  } else if (n == L"echo") out.Str("text", c.args.empty() ? L"" : c.args[0]);
   else if (n == L"wait-window") RunWaitWindow(c, out);
   else if (n == L"wait-msgbox") RunWaitMsgBox(c, out);
   else if (n == L"wait-gone") {
@@ -916,6 +937,7 @@ int main(int argc, char **argv) {
     script.push_back(command);
   }
 
+  bool failed = false;
   for (const Command &command : script) {
     Json out;
     out.Str("cmd", command.name);
@@ -934,10 +956,10 @@ int main(int argc, char **argv) {
       Emit(out);
       fprintf(stderr, "uidriver: line %d (%s): %s\n", command.line, Narrow(command.name).c_str(),
               Narrow(failure.message).c_str());
-      EndStartedProcess();
-      return 3;
+      failed = true;
+      if (!ContinueOnError) break;
     }
   }
   EndStartedProcess();
-  return 0;
+  return failed ? 3 : 0;
 }

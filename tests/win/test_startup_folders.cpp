@@ -6,6 +6,7 @@
 #include <string>
 
 #include "SFXProcsFolder.h"
+#include "startup_scratch.h"
 
 namespace {
 
@@ -66,29 +67,17 @@ TEST(TargetFolder, UpperCaseTouchesOnlyAsciiLetters) {
 }
 
 // %TEMP% points at a scratch folder so the _zip numbering is seen from its start.
-class TempFolderName : public ::testing::Test {
+class TempFolderName : public ScratchFolder {
  protected:
   void SetUp() override {
-    char temp[MAX_PATH];
-    GetTempPathA(MAX_PATH, temp);
-    folder_ = std::string(temp) + "sfxtemp" + std::to_string(GetCurrentProcessId());
-    ASSERT_TRUE(CreateDirectoryA(folder_.c_str(), nullptr));
+    ScratchFolder::SetUp();
+    folder_ = root_;
     GetEnvironmentVariableA("TEMP", saved_, sizeof saved_);
     SetEnvironmentVariableA("TEMP", folder_.c_str());
   }
   void TearDown() override {
     SetEnvironmentVariableA("TEMP", saved_);
-    for (const char *name : {"_zip0000", "_zip0001", "_zip0002"}) {
-      std::string path = folder_ + "\\" + name;
-      RemoveDirectoryA(path.c_str());
-      DeleteFileA(path.c_str());
-    }
-    RemoveDirectoryA(folder_.c_str());
-  }
-  void MakeFile(const char *name) {
-    HANDLE h = CreateFileA((folder_ + "\\" + name).c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
-    ASSERT_NE(h, INVALID_HANDLE_VALUE);
-    CloseHandle(h);
+    ScratchFolder::TearDown();
   }
   std::string folder_;
   char saved_[MAX_PATH] = "";

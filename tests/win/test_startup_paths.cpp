@@ -3,6 +3,7 @@
 #include <windows.h>
 
 #include "SFXProcsPath.h"
+#include "startup_scratch.h"
 
 namespace {
 
@@ -50,41 +51,10 @@ TEST(Backslashes, AddOneAndStripAll) {
   EXPECT_EQ(S(StripBackslashes("")), "");
 }
 
-// A scratch folder below the temporary folder, removed again with everything in it.
-class PathsOnDisk : public ::testing::Test {
- protected:
-  void SetUp() override {
-    char temp[MAX_PATH];
-    GetTempPathA(MAX_PATH, temp);
-    root_ = std::string(temp) + "sfxpaths" + std::to_string(GetCurrentProcessId());
-    ASSERT_TRUE(CreateDirectoryA(root_.c_str(), nullptr));
-  }
-  void TearDown() override { Remove(root_); }
-  static void Remove(const std::string &path) {
-    WIN32_FIND_DATAA found;
-    HANDLE find = FindFirstFileA((path + "\\*").c_str(), &found);
-    if (find != INVALID_HANDLE_VALUE) {
-      do {
-        std::string name = found.cFileName;
-        if (name == "." || name == "..") continue;
-        std::string child = path + "\\" + name;
-        if (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) Remove(child);
-        else DeleteFileA(child.c_str());
-      } while (FindNextFileA(find, &found));
-      FindClose(find);
-    }
-    RemoveDirectoryA(path.c_str());
-  }
-  void MakeFile(const std::string &path) {
-    HANDLE h = CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
-    ASSERT_NE(h, INVALID_HANDLE_VALUE);
-    CloseHandle(h);
-  }
-  std::string root_;
-};
+using PathsOnDisk = ScratchFolder;
 
 TEST_F(PathsOnDisk, ExistenceTellsFilesFromFolders) {
-  MakeFile(root_ + "\\file.txt");
+  MakeFile("file.txt");
   EXPECT_TRUE(FolderExists(root_.c_str()));
   EXPECT_TRUE(PathExists(root_.c_str()));
   EXPECT_FALSE(FolderExists((root_ + "\\file.txt").c_str()));
@@ -104,7 +74,7 @@ TEST_F(PathsOnDisk, ForceFoldersCreatesEveryMissingLevel) {
 }
 
 TEST_F(PathsOnDisk, ForceFoldersStopsAtAFileInTheWay) {
-  MakeFile(root_ + "\\blocker");
+  MakeFile("blocker");
   EXPECT_FALSE(ForceFolders((root_ + "\\blocker\\inner\\most").c_str()));
   EXPECT_FALSE(PathExists((root_ + "\\blocker\\inner").c_str()));
   EXPECT_FALSE(ForceFolders((root_ + "\\blocker").c_str()));

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "SFXDefs.h"
+#include "SFXFileList.h"
 #include "SFXProcsArchive.h"
 #include "SFXProcsConfig.h"
 #include "SFXVars.h"
@@ -121,12 +122,7 @@ class OwnFile : public ::testing::Test {
     HWND dialog = CreateWindowExA(0, "STATIC", "", WS_POPUP, 0, 0, 400, 300, nullptr, nullptr, nullptr, nullptr);
     list_ = CreateWindowExA(0, WC_LISTVIEWA, "", WS_CHILD | LVS_REPORT, 0, 0, 400, 300, dialog,
                             (HMENU)(INT_PTR)IdFileList, nullptr, nullptr);
-    LVCOLUMNA column = {};
-    column.mask = LVCF_TEXT | LVCF_WIDTH;
-    column.cx = 100;
-    column.pszText = (char *)"c";
-    SendMessageA(list_, LVM_INSERTCOLUMNA, 0, (LPARAM)&column);
-    SendMessageA(list_, LVM_INSERTCOLUMNA, 1, (LPARAM)&column);
+    SetUpFileList(dialog);
     ReadArchiveDirectory(dialog);
     std::vector<Row> rows;
     int count = (int)SendMessageA(list_, LVM_GETITEMCOUNT, 0, 0);
