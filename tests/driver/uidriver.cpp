@@ -264,6 +264,13 @@ void NeedProcess() {
   if (!Process.hProcess) Fail(L"no process started");
 }
 
+// A wait for a window of a process that has ended can only time out: say so at once.
+void FailIfEnded(const std::wstring &waitingFor) {
+  DWORD code = 0;
+  if (!ProcessAlive() && GetExitCodeProcess(Process.hProcess, &code))
+    Fail(L"the process ended with exit code " + std::to_wstring(code) + L" while waiting for " + waitingFor);
+}
+
 // Polls until ready() holds or the time is up. ready() is tried once more at the end.
 template <class Ready>
 bool Poll(DWORD timeout, Ready ready) {
@@ -670,12 +677,15 @@ void RunWaitWindow(const Command &c, Json &out) {
   std::wstring caption = Arg(c, 0, L"CAPTION");
   const std::wstring *cls = c.Option(L"class");
   HWND found = nullptr;
+  bool ended = false;
   Poll(TimeoutOf(c), [&] {
+    ended = !ProcessAlive();
     found = FindTopWindow([&](HWND w) {
       return (caption == L"*" || TextOf(w) == caption) && (!cls || ClassOf(w) == *cls);
     });
-    return found != nullptr;
+    return found != nullptr || ended;
   });
+  if (!found) FailIfEnded(L"a window captioned \"" + caption + L"\"");
   if (!found) Fail(L"timeout waiting for a window captioned \"" + caption + L"\"");
   Current = found;
   RECT r = {};
@@ -687,10 +697,13 @@ void RunWaitMsgBox(const Command &c, Json &out) {
   NeedProcess();
   const std::wstring *caption = c.args.empty() ? nullptr : &c.args[0];
   HWND found = nullptr;
+  bool ended = false;
   Poll(TimeoutOf(c), [&] {
+    ended = !ProcessAlive();
     found = FindTopWindow([&](HWND w) { return IsMessageBox(w) && (!caption || TextOf(w) == *caption); });
-    return found != nullptr;
+    return found != nullptr || ended;
   });
+  if (!found) FailIfEnded(L"a message box");
   if (!found) Fail(caption ? L"timeout waiting for a message box captioned \"" + *caption + L"\""
                            : std::wstring(L"timeout waiting for a message box"));
   Current = found;
