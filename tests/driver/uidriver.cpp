@@ -587,7 +587,18 @@ void SetListSelection(HWND list, int row, bool selected) {
 
 // ---------------------------------------------------------------- screenshots
 
+// A window found the moment it became visible may not have painted yet: have
+// it repaint everything and wait until its thread has got through that.
+void SettlePainting(HWND window) {
+  WaitForInputIdle(Process.hProcess, 2000);
+  RedrawWindow(window, nullptr, nullptr, RDW_INVALIDATE | RDW_ERASE | RDW_FRAME | RDW_ALLCHILDREN | RDW_UPDATENOW);
+  DWORD_PTR ignored = 0;
+  SendMessageTimeoutW(window, WM_NULL, 0, 0, SMTO_ABORTIFHUNG, 2000, &ignored);
+  Sleep(100);
+}
+
 void SaveBitmap(HWND window, const std::wstring &path) {
+  if (Process.hProcess) SettlePainting(window);
   RECT r = {};
   GetWindowRect(window, &r);
   int width = r.right - r.left, height = r.bottom - r.top;
