@@ -81,7 +81,8 @@
 // prints {"cmd": NAME, "error": MESSAGE, "windows": [...]} (what the process
 // showed at that moment), the same message on stderr, ends the process and
 // exits with 3 (after `on-error continue`: goes on, and exits with 3 at the
-// end). A script error exits with 2. At the end of the script a
+// end). A script error (unknown command, open quote) exits with 2 before
+// anything runs. At the end of the script a
 // process that still runs is ended and reported as {"cmd":"end","killed":true}.
 #include <windows.h>
 #include <commctrl.h>
@@ -587,7 +588,18 @@ void SetListSelection(HWND list, int row, bool selected) {
 
 // ---------------------------------------------------------------- screenshots
 
+// A window found the moment it became visible may not have painted yet: have
+// it repaint everything and wait until its thread has got through that.
+void SettlePainting(HWND window) {
+  WaitForInputIdle(Process.hProcess, 2000);
+  RedrawWindow(window, nullptr, nullptr, RDW_INVALIDATE | RDW_ERASE | RDW_FRAME | RDW_ALLCHILDREN | RDW_UPDATENOW);
+  DWORD_PTR ignored = 0;
+  SendMessageTimeoutW(window, WM_NULL, 0, 0, SMTO_ABORTIFHUNG, 2000, &ignored);
+  Sleep(100);
+}
+
 void SaveBitmap(HWND window, const std::wstring &path) {
+  if (Process.hProcess) SettlePainting(window);
   RECT r = {};
   GetWindowRect(window, &r);
   int width = r.right - r.left, height = r.bottom - r.top;
@@ -889,6 +901,18 @@ void RunCommand(const Command &c, Json &out) {
   } else Fail(L"unknown command " + n);
 }
 
+// Checked before the script runs, so that a typo does not leave a program half driven.
+bool KnownCommand(const std::wstring &name) {
+  static const wchar_t *const names[] = {
+      L"start", L"resume", L"wait-exit", L"kill", L"alive", L"rename", L"delete", L"sleep", L"timeout",
+      L"on-error", L"echo", L"wait-window", L"wait-msgbox", L"wait-gone", L"windows", L"press", L"click",
+      L"check", L"type", L"select", L"close", L"text", L"state", L"rect", L"controls", L"rows",
+      L"wait-state", L"screenshot"};
+  for (const wchar_t *known : names)
+    if (name == known) return true;
+  return false;
+}
+
 std::vector<std::string> ReadLines(FILE *in) {
   std::vector<std::string> lines;
   std::string line;
@@ -934,6 +958,10 @@ int main(int argc, char **argv) {
       return 2;
     }
     if (command.name.empty() || command.name[0] == L'#') continue;
+    if (!KnownCommand(command.name)) {
+      fprintf(stderr, "uidriver: line %d: unknown command %s\n", command.line, Narrow(command.name).c_str());
+      return 2;
+    }
     script.push_back(command);
   }
 
