@@ -4,6 +4,7 @@
 # by default. Crashing inputs land in build/fuzz/ (crash-*): copy each into
 # fuzz/regressions/, where the host tests replay it.
 #   FUZZ_SECONDS=3600 fuzz/run.sh        fuzz for an hour
+#   FUZZ_RUNS=100000 fuzz/run.sh         stop after that many inputs (or the time, whichever first)
 #   FUZZ_JOBS=2 FUZZ_SECONDS=0 fuzz/run.sh  fuzz until stopped, on two cores
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -16,6 +17,7 @@ seconds=${FUZZ_SECONDS:-60}
 jobs=${FUZZ_JOBS:-1}
 args=(-max_len=65536 -timeout=10 -rss_limit_mb=1024 -artifact_prefix="$out/" -print_final_stats=1)
 [ "$seconds" != 0 ] && args+=(-max_total_time="$seconds")
+[ -n "${FUZZ_RUNS:-}" ] && args+=(-runs="$FUZZ_RUNS")
 [ "$jobs" != 1 ] && args+=(-jobs="$jobs" -workers="$jobs")
 regressions=()
 [ -d fuzz/regressions ] && regressions=(fuzz/regressions)

@@ -151,6 +151,21 @@ static inline __attribute__((always_inline)) const HuffmanEntry *DecodeSymbol(co
   return t;
 }
 
+// Copies run bytes forwards, as Window[WindowPos++] = Window[d++] would: when the
+// source is less than run bytes behind, the bytes just written are read again,
+// which repeats the last distance bytes. Eight bytes at a time are the same copy
+// when the source is ahead or at least eight bytes behind (wide8).
+static inline __attribute__((always_inline)) void CopyRun(uint8_t *dst, const uint8_t *src, unsigned run, bool wide8) {
+  if (wide8) {
+    for (; run >= 8; run -= 8, src += 8, dst += 8) {
+      uint64_t v;
+      memcpy(&v, src, 8);
+      memcpy(dst, &v, 8);
+    }
+  }
+  while (run--) *dst++ = *src++;
+}
+
 // Decodes literal/length and distance codes up to the end of the block. Returns
 // false at the first invalid code, distance before the first output byte, or bit
 // past the end of the data; the symbol that met it produces nothing.
@@ -191,28 +206,15 @@ static bool InflateCodes(const HuffmanEntry *tl, const HuffmanEntry *td, int bl,
     if (PAST_END()) break;
     if (dist > wp && !WindowWrapped) break;
 
-    // Copy in runs that end at the window's end. A forward byte copy repeats the
-    // last dist bytes when dist < n; where the ranges cannot interfere that way
-    // the run moves as one block.
+    // Copy in runs that end at the window's end.
     unsigned d = (wp - dist) & (WindowSize - 1);
     do {
       unsigned run = WindowSize - (d > wp ? d : wp);
       if (run > n) run = n;
       n -= run;
-      if (d >= wp || wp - d >= run) {
-        if (run <= 16) {
-          for (unsigned i = 0; i < run; i++) w[wp + i] = w[d + i];
-        } else {
-          memmove(w + wp, w + d, run);
-        }
-        wp += run;
-        d += run;
-      } else {
-        uint8_t *dst = w + wp, *src = w + d;
-        for (unsigned i = 0; i < run; i++) dst[i] = src[i];
-        wp += run;
-        d += run;
-      }
+      CopyRun(w + wp, w + d, run, d >= wp || wp - d >= 8);
+      wp += run;
+      d += run;
       if (wp == WindowSize) {
         FlushWindow(WindowSize);
         wp = 0;

@@ -81,7 +81,8 @@
 // prints {"cmd": NAME, "error": MESSAGE, "windows": [...]} (what the process
 // showed at that moment), the same message on stderr, ends the process and
 // exits with 3 (after `on-error continue`: goes on, and exits with 3 at the
-// end). A script error exits with 2. At the end of the script a
+// end). A script error (unknown command, open quote) exits with 2 before
+// anything runs. At the end of the script a
 // process that still runs is ended and reported as {"cmd":"end","killed":true}.
 #include <windows.h>
 #include <commctrl.h>
@@ -262,6 +263,13 @@ bool ProcessAlive() {
 
 void NeedProcess() {
   if (!Process.hProcess) Fail(L"no process started");
+}
+
+// A wait for a window of a process that has ended can only time out: say so at once.
+void FailIfEnded(const std::wstring &waitingFor) {
+  DWORD code = 0;
+  if (!ProcessAlive() && GetExitCodeProcess(Process.hProcess, &code))
+    Fail(L"the process ended with exit code " + std::to_wstring(code) + L" while waiting for " + waitingFor);
 }
 
 // Polls until ready() holds or the time is up. ready() is tried once more at the end.
@@ -580,7 +588,18 @@ void SetListSelection(HWND list, int row, bool selected) {
 
 // ---------------------------------------------------------------- screenshots
 
+// A window found the moment it became visible may not have painted yet: have
+// it repaint everything and wait until its thread has got through that.
+void SettlePainting(HWND window) {
+  WaitForInputIdle(Process.hProcess, 2000);
+  RedrawWindow(window, nullptr, nullptr, RDW_INVALIDATE | RDW_ERASE | RDW_FRAME | RDW_ALLCHILDREN | RDW_UPDATENOW);
+  DWORD_PTR ignored = 0;
+  SendMessageTimeoutW(window, WM_NULL, 0, 0, SMTO_ABORTIFHUNG, 2000, &ignored);
+  Sleep(100);
+}
+
 void SaveBitmap(HWND window, const std::wstring &path) {
+  if (Process.hProcess) SettlePainting(window);
   RECT r = {};
   GetWindowRect(window, &r);
   int width = r.right - r.left, height = r.bottom - r.top;
@@ -670,12 +689,15 @@ void RunWaitWindow(const Command &c, Json &out) {
   std::wstring caption = Arg(c, 0, L"CAPTION");
   const std::wstring *cls = c.Option(L"class");
   HWND found = nullptr;
+  bool ended = false;
   Poll(TimeoutOf(c), [&] {
+    ended = !ProcessAlive();
     found = FindTopWindow([&](HWND w) {
       return (caption == L"*" || TextOf(w) == caption) && (!cls || ClassOf(w) == *cls);
     });
-    return found != nullptr;
+    return found != nullptr || ended;
   });
+  if (!found) FailIfEnded(L"a window captioned \"" + caption + L"\"");
   if (!found) Fail(L"timeout waiting for a window captioned \"" + caption + L"\"");
   Current = found;
   RECT r = {};
@@ -687,10 +709,13 @@ void RunWaitMsgBox(const Command &c, Json &out) {
   NeedProcess();
   const std::wstring *caption = c.args.empty() ? nullptr : &c.args[0];
   HWND found = nullptr;
+  bool ended = false;
   Poll(TimeoutOf(c), [&] {
+    ended = !ProcessAlive();
     found = FindTopWindow([&](HWND w) { return IsMessageBox(w) && (!caption || TextOf(w) == *caption); });
-    return found != nullptr;
+    return found != nullptr || ended;
   });
+  if (!found) FailIfEnded(L"a message box");
   if (!found) Fail(caption ? L"timeout waiting for a message box captioned \"" + *caption + L"\""
                            : std::wstring(L"timeout waiting for a message box"));
   Current = found;
@@ -876,6 +901,18 @@ void RunCommand(const Command &c, Json &out) {
   } else Fail(L"unknown command " + n);
 }
 
+// Checked before the script runs, so that a typo does not leave a program half driven.
+bool KnownCommand(const std::wstring &name) {
+  static const wchar_t *const names[] = {
+      L"start", L"resume", L"wait-exit", L"kill", L"alive", L"rename", L"delete", L"sleep", L"timeout",
+      L"on-error", L"echo", L"wait-window", L"wait-msgbox", L"wait-gone", L"windows", L"press", L"click",
+      L"check", L"type", L"select", L"close", L"text", L"state", L"rect", L"controls", L"rows",
+      L"wait-state", L"screenshot"};
+  for (const wchar_t *known : names)
+    if (name == known) return true;
+  return false;
+}
+
 std::vector<std::string> ReadLines(FILE *in) {
   std::vector<std::string> lines;
   std::string line;
@@ -921,6 +958,10 @@ int main(int argc, char **argv) {
       return 2;
     }
     if (command.name.empty() || command.name[0] == L'#') continue;
+    if (!KnownCommand(command.name)) {
+      fprintf(stderr, "uidriver: line %d: unknown command %s\n", command.line, Narrow(command.name).c_str());
+      return 2;
+    }
     script.push_back(command);
   }
 

@@ -113,7 +113,8 @@ def read_tree(root):
     for folder, _, names in os.walk(root):
         for name in names:
             full = os.path.join(folder, name)
-            found[os.path.relpath(full, root).replace(os.sep, "/")] = open(full, "rb").read()
+            with open(full, "rb") as f:
+                found[os.path.relpath(full, root).replace(os.sep, "/")] = f.read()
     return found
 
 
@@ -279,7 +280,8 @@ def drive(script, cwd=None, timeout=180):
 
 def bmp_to_png(bmp, png):
     """Converts a 24-bit BMP of the driver's screenshot command to PNG."""
-    data = open(bmp, "rb").read()
+    with open(bmp, "rb") as f:
+        data = f.read()
     offset = struct.unpack_from("<I", data, 10)[0]
     width, height = struct.unpack_from("<ii", data, 18)
     stride = (width * 3 + 3) & ~3

@@ -1,12 +1,11 @@
 """startup_archives.py -- archives and damaged SFX files for the start-up tests.
 
-Archives come from the real tools (Info-ZIP zip, 7z, Python's zipfile); the
-damage is done afterwards to the finished SFX file, at places found by reading
+Archives whose members sfxtest's helpers cannot arrange come from Python's
+zipfile here; damage is done afterwards to the finished SFX file, at places found by reading
 its PE headers and its ZIP records the way the stub does.
 """
 import os
 import struct
-import subprocess
 import zipfile
 
 BLOCK_SIGNATURE = b"QF\x00\x01"
@@ -44,33 +43,6 @@ def first_central_record(data):
     end = end_record(data)
     size, = struct.unpack_from("<I", data, end + 12)
     return end - size
-
-
-def write_files(folder, files):
-    """files: {relative path: bytes}; folders are made as needed."""
-    for name, content in files.items():
-        path = os.path.join(folder, name)
-        os.makedirs(os.path.dirname(path) or folder, exist_ok=True)
-        with open(path, "wb") as f:
-            f.write(content)
-
-
-def infozip(work, files, name="infozip.zip", extra_args=()):
-    """An archive written by Info-ZIP zip from a folder holding the files (folders recorded too)."""
-    source = os.path.join(work, name + ".src")
-    write_files(source, files)
-    target = os.path.join(work, name)
-    subprocess.run(["zip", "-q", "-r", *extra_args, target, "."], cwd=source, check=True)
-    return target
-
-
-def sevenzip(work, files, name="7z.zip"):
-    source = os.path.join(work, name + ".src")
-    write_files(source, files)
-    target = os.path.join(work, name)
-    subprocess.run(["7z", "a", "-tzip", "-bd", "-bso0", target, "."], cwd=source, check=True,
-                   env=dict(os.environ, LC_ALL="C.UTF-8"))
-    return target
 
 
 def pyzip(work, members, name="py.zip", comment=b"", method=zipfile.ZIP_DEFLATED):

@@ -5,7 +5,6 @@ import unittest
 
 from dialogcase import DialogCase, base_unit_y, dialog_pixels
 
-RUN = ["--run", "setup.exe /S"]
 BELOW_BANDS = (105, 302, 103, 1, 2, 502)        # moved up when bands are removed
 OVERWRITE_BAND = (202, 602, 701, 702, 703)
 LIST_BAND = (501, 401)
@@ -29,9 +28,9 @@ class LayoutCase(DialogCase):
         if more_script:
             script += list(more_script) + ["rect 0", "controls"]
         script += ["press id=2", "wait-exit"]
-        results = self.drive(self.make_sfx(options, *RUN), script)
-        self.assertEqual(self.result(results, "wait-exit")["exit_code"], 0)
-        shots = [(self.result(results, "rect", i)["rect"], by_id(self.result(results, "controls", i)["controls"]))
+        results = self.drive_dialog(self.make_sfx(options, run="setup.exe /S"), script)
+        self.assertEqual(results.result("wait-exit")["exit_code"], 0)
+        shots = [(results.result("rect", i)["rect"], by_id(results.result("controls", i)["controls"]))
                  for i in range(2 if more_script else 1)]
         return shots
 

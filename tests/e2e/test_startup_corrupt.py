@@ -4,15 +4,14 @@ import struct
 import unittest
 import zipfile
 
-from startup_archives import (END_SIGNATURE, archive_start, end_record, first_central_record, image_end, infozip,
-                              pyzip)
+from startup_archives import END_SIGNATURE, archive_start, end_record, first_central_record, image_end, pyzip
 from startup_driver import StartupCase
 
 
 class DamagedFile(StartupCase):
     def setUp(self):
         super().setUp()
-        self.archive = infozip(self.dir, {"a.txt": b"alpha", "dir/b.txt": b"beta"})
+        self.archive = self.zip_infozip(self.tree({"a.txt": b"alpha", "dir/b.txt": b"beta"}))
 
     def damaged(self, change, *options, name="damaged.exe"):
         """An SFX whose bytes `change` (bytearray -> bytearray or None) altered."""
@@ -43,7 +42,7 @@ class DamagedFile(StartupCase):
 
         exe = self.damaged(trailer, "--title", "Q", "--question", "Go on?", "--question-style", "yes-no")
         self.assert_corrupt(exe, before=['wait-msgbox "Q"', "press Yes"])
-        last, _ = self.drive(exe, ['wait-msgbox "Q"', "press No", "wait-exit"])
+        last = self.run_program(exe, ['wait-msgbox "Q"', "press No", "wait-exit"])
         self.assertEqual(last["wait-exit"]["exit_code"], 0)  # declined: no word about the damage
 
     def test_no_end_record(self):

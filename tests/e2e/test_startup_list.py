@@ -6,7 +6,7 @@ import subprocess
 import unittest
 import zipfile
 
-from startup_archives import dos_member_archive, infozip, pyzip, sevenzip
+from startup_archives import dos_member_archive, pyzip
 from startup_driver import StartupCase
 
 FILES = {"readme.txt": b"read me\n", "bin/tool.dat": b"\x00" * 70000, "empty.txt": b"", "bin/deep/x.cfg": b"k=v\n"}
@@ -19,7 +19,8 @@ class FileList(StartupCase):
             return [(i.filename.replace("/", "\\"), str(i.file_size)) for i in z.infolist() if not i.is_dir()]
 
     def test_archives_of_every_tool(self):
-        for name, archive in [("zip", infozip(self.dir, FILES)), ("7z", sevenzip(self.dir, FILES)),
+        source = self.tree(FILES)
+        for name, archive in [("zip", self.zip_infozip(source)), ("7z", self.zip_7z(source)),
                               ("python", pyzip(self.dir, sorted(FILES.items())))]:
             with self.subTest(name):
                 expected = self.expected_rows(archive)
@@ -30,7 +31,7 @@ class FileList(StartupCase):
                 self.assertIn(("empty.txt", "0"), rows)
 
     def test_folder_members_are_not_listed(self):
-        archive = infozip(self.dir, FILES)
+        archive = self.zip_infozip(self.tree(FILES))
         with zipfile.ZipFile(archive) as z:
             self.assertIn("bin/deep/", z.namelist())  # the folders are in the archive ...
         self.assertNotIn("bin\\deep\\", [n for n, _ in self.list_rows(self.build(archive))])  # ... not in the list
@@ -38,7 +39,7 @@ class FileList(StartupCase):
         self.assertEqual(self.list_rows(self.build_around(only_folders)), [])
 
     def test_offsets_adjusted_to_the_whole_file(self):
-        archive = infozip(self.dir, FILES)
+        archive = self.zip_infozip(self.tree(FILES))
         plain = self.build(archive, name="plain.exe")
         adjusted = self.build(archive, name="adjusted.exe")
         run = subprocess.run(["zip", "-A", adjusted], capture_output=True)
@@ -49,7 +50,7 @@ class FileList(StartupCase):
         self.assertEqual(self.list_rows(plain), self.expected_rows(archive))
 
     def test_signed_program_still_opens(self):
-        exe = self.build(infozip(self.dir, FILES))
+        exe = self.build(self.zip_infozip(self.tree(FILES)))
         key, cert, signed = self.path("key.pem"), self.path("cert.pem"), self.path("signed.exe")
         subprocess.run(["openssl", "req", "-x509", "-newkey", "rsa:2048", "-nodes", "-keyout", key, "-out", cert,
                         "-days", "2", "-subj", "/CN=sfxkit test"], check=True, capture_output=True)
@@ -70,8 +71,7 @@ class NameConversion(StartupCase):
 
     def test_utf8_names(self):
         for name, archive in [("python", pyzip(self.dir, [("caf\u00e9/na\u00efve.txt", b"1"), ("\u20ac.txt", b"22")])),
-                              ("7z", sevenzip(self.dir, {"caf\u00e9/na\u00efve.txt": b"1",
-                                                         "\u20ac.txt": b"22"}))]:
+                              ("7z", self.zip_7z(self.tree({"caf\u00e9/na\u00efve.txt": b"1", "\u20ac.txt": b"22"})))]:
             with self.subTest(name):
                 rows = self.list_rows(self.build(archive, name=name + ".exe"))
                 self.assertEqual(sorted(rows), [("caf\u00e9\\na\u00efve.txt", "1"), ("\u20ac.txt", "2")])

@@ -28,19 +28,19 @@ class StartQuestion(StartupCase):
                 script = ['wait-msgbox "Setup of Thing"', f"press {button}"]
                 # Declined: the program ends by itself, no dialog or box after the question.
                 script += self.close_main_dialog() if goes_on else ["wait-exit"]
-                last, _ = self.drive(exe, script)
+                last = self.run_program(exe, script)
                 self.assertEqual(last["wait-msgbox"]["text"], "Install Thing?")
                 self.assertEqual(last["wait-msgbox"]["icon"], "question")
                 self.assertEqual(last["wait-exit"]["exit_code"], 0)
 
     def test_closing_the_question_declines(self):
         exe = self.build(pyzip(self.dir, [("a.txt", b"a")]), "--question", "Go on?", "--question-style", "ok-cancel")
-        last, _ = self.drive(exe, ['wait-msgbox "Unzip to disk"', "close", "wait-exit"])
+        last = self.run_program(exe, ['wait-msgbox "Unzip to disk"', "close", "wait-exit"])
         self.assertEqual(last["wait-exit"]["exit_code"], 0)
 
     def test_no_question_opens_the_dialog_at_once(self):
         exe = self.build(pyzip(self.dir, [("a.txt", b"a")]))
-        last, _ = self.drive(exe, self.close_main_dialog())
+        last = self.run_program(exe, self.close_main_dialog())
         self.assertEqual(last["wait-exit"]["exit_code"], 0)
 
 

@@ -1,0 +1,115 @@
+"""The UI driver's own contract, checked against the real stub: script syntax,
+failures that end the run, and the round trips of typing, selecting and
+checking that every other end-to-end test relies on."""
+import unittest
+
+import sfxtest
+from sfxtest import ID_FILE_LIST, ID_FOLDER, ID_OVERWRITE, q
+
+CAPTION = "Extracting files..."
+
+
+class DriverScripts(sfxtest.SfxCase):
+    def program(self, **config):
+        source = self.tree({"b.txt": "bee", "a.txt": "a", "sub/c.txt": "sea"})
+        return self.sfx(self.zip_python(source, folders=False), **config)
+
+    def test_script_errors_exit_with_2_before_anything_runs(self):
+        for script in ('echo first\necho "open quote', "echo first\nfrobnicate 1"):
+            with self.subTest(script=script):
+                run = self.drive(script)
+                self.assertEqual(run.code, 2, run.describe())
+                self.assertEqual(run.lines, [])
+
+    def test_quotes_and_options(self):
+        run = self.drive('''
+            echo "say ""hi"" to C:\\dir"
+            echo plain=word
+            echo "a=b"
+        ''')
+        self.assertDriverOk(run)
+        self.assertEqual([r.get("text") for r in run.results("echo")], ['say "hi" to C:\\dir', "", "a=b"])
+
+    def test_a_missing_window_fails_fast_and_ends_the_program(self):
+        exe = self.program()
+        run = self.drive(f"""
+            start {q(exe)}
+            wait-window {q(CAPTION)}
+            wait-msgbox timeout=500
+            wait-exit
+        """)
+        self.assertEqual(run.code, 3)
+        self.assertIn("timeout waiting for a message box", run.error["error"])
+        self.assertIn(CAPTION, [w["caption"] for w in run.error["windows"]])
+        self.assertEqual(run.results("wait-exit"), [])  # nothing after the failure ran
+
+    def test_on_error_continue_runs_the_rest(self):
+        exe = self.program()
+        run = self.drive(f"""
+            on-error continue
+            start {q(exe)}
+            wait-window {q(CAPTION)}
+            text 4242
+            press id=2
+            wait-exit
+        """)
+        self.assertEqual(run.code, 3)
+        self.assertIn("no control with ID 4242", run.result("text")["error"])
+        self.assertEqual(run.result("wait-exit")["exit_code"], 0)
+
+    def test_type_select_and_check_round_trips(self):
+        exe = self.program(options=sfxtest.OPT_SELECT_FILES)
+        folder = "C:\\Zielordner mit Leerzeichen"
+        run = self.drive(f"""
+            start {q(exe)}
+            wait-window {q(CAPTION)}
+            type {ID_FOLDER} {q(folder)}
+            text {ID_FOLDER}
+            select {ID_FILE_LIST} 2
+            rows {ID_FILE_LIST}
+            select {ID_FILE_LIST} none
+            wait-state 1 enabled 0
+            select {ID_FILE_LIST} all
+            wait-state 1 enabled 1
+            check {ID_OVERWRITE} on
+            state {ID_OVERWRITE}
+            state {ID_OVERWRITE + 2}
+            press Close
+            wait-exit
+        """)
+        self.assertDriverOk(run)
+        self.assertEqual(run.result("text")["text"], folder)
+        rows = run.result("rows")
+        self.assertEqual(rows["columns"], ["Filename", "Size"])
+        self.assertEqual([r["cells"][0] for r in rows["rows"]], ["a.txt", "b.txt", "sub\\c.txt"])
+        self.assertEqual([r["selected"] for r in rows["rows"]], [False, False, True])
+        self.assertEqual([r["param"] for r in rows["rows"]], [0, 1, 2])
+        self.assertEqual(run.result("state", 0)["checked"], 1)
+        self.assertEqual(run.result("state", 1)["checked"], 0)  # the radio group moved with the click
+        self.assertEqual(run.result("wait-exit")["exit_code"], 0)
+
+    def test_rect_and_screenshot(self):
+        exe = self.program()
+        run = self.drive(f"""
+            start {q(exe)}
+            wait-window {q(CAPTION)}
+            rect 0
+            rect 1
+            screenshot {q(self.path("dialog.bmp"))}
+            close
+            wait-exit
+        """)
+        self.assertDriverOk(run)
+        window, button = run.result("rect", 0), run.result("rect", 1)
+        self.assertLess(window["rect"]["left"], button["rect"]["left"])
+        self.assertLess(button["rect"]["right"], window["rect"]["right"])
+        png = sfxtest.bmp_to_png(self.path("dialog.bmp"), self.path("dialog.png"))
+        with open(png, "rb") as f:
+            self.assertEqual(f.read(8), b"\x89PNG\r\n\x1a\n")
+        width = window["rect"]["right"] - window["rect"]["left"]
+        with open(self.path("dialog.bmp"), "rb") as f:
+            self.assertEqual(int.from_bytes(f.read()[18:22], "little"), width)
+
+
+if __name__ == "__main__":
+    unittest.main()
