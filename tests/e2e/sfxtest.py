@@ -43,6 +43,7 @@ WORK = os.path.join(BUILD, "e2e-work")
 STUB64 = os.environ.get("SFX_STUB64") or os.path.join(DIST, "sfxstub64.exe")
 STUB32 = os.environ.get("SFX_STUB32") or os.path.join(DIST, "sfxstub32.exe")
 SFXMAKE = os.environ.get("SFXMAKE") or os.path.join(DIST, "sfxmake")
+SFXMAKE_EXE = os.environ.get("SFXMAKE_EXE") or os.path.join(WIN64, "src", "sfxmake", "sfxmake.exe")
 DRIVER = os.path.join(WIN64, "tests", "driver", "uidriver.exe")
 UNIT_TESTS = os.path.join(WIN64, "tests", "win", "stub_unit_tests.exe")
 WINE = os.environ.get("SFX_WINE", "wine")
@@ -353,6 +354,17 @@ class SfxCase(unittest.TestCase):
 
     def drive(self, script, timeout=180):
         return drive(script, cwd=self.dir, timeout=timeout)
+
+    def wine(self, *args, timeout=180):
+        """(exit code, stdout, stderr) of a Windows program run in the scratch folder."""
+        return run_wine(args, cwd=self.dir, timeout=timeout)
+
+    def sfxmake(self, *args, expect=0):
+        """Runs the Linux sfxmake in the scratch folder; checks its exit code unless expect is None."""
+        done = subprocess.run([SFXMAKE, *args], capture_output=True, text=True, cwd=self.dir)
+        if expect is not None:
+            self.assertEqual(done.returncode, expect, f"sfxmake {' '.join(args)}\n{done.stderr}")
+        return done
 
     def assertDriverOk(self, run):
         if not run.ok:
