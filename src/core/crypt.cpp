@@ -42,6 +42,14 @@ void DecryptBuffer(uint8_t *buffer, uint32_t count) {
 // The check byte is the last header byte: it repeats the top byte of the CRC, or,
 // when the sizes and CRC follow the data (Flags bit 3) and the writer could not
 // know the CRC yet, the high byte of the DOS time.
+void EncryptBuffer(uint8_t *buffer, uint32_t count) {
+  for (uint32_t i = 0; i < count; i++) {
+    uint8_t plain = buffer[i];
+    buffer[i] = (uint8_t)(plain ^ DecryptByte());
+    UpdateKeys(plain);
+  }
+}
+
 bool CheckPassword(uint8_t *buffer, uint8_t n, uint16_t flags, uint32_t crc32, uint16_t dosTime,
                    const char *password, uint32_t passwordLength) {
   if (passwordLength == 0 || n == 0) return false;

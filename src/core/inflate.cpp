@@ -38,6 +38,8 @@ static uint32_t InputLength;    // bytes the last refill put into InputBuffer
 static uint8_t *Window;         // the last 32768 output bytes; also the output buffer
 static uint32_t WindowPos;      // where the next output byte goes, 0..WindowSize
 static bool WindowWrapped;      // the window has been flushed whole: every distance reaches real output
+static bool InputEnded;         // ReadArchive gave nothing while compressed bytes were still due
+static bool OutputRefused;      // WriteOutput refused a piece: decoding stops
 
 // Refills InputBuffer with at most CompressedLeft bytes, decrypting them in place.
 // Returns the next byte, or -1 when the archive yields nothing more (which ends the
@@ -49,6 +51,7 @@ static int ReadInputByte() {
   InputPos = 0;
   InputLength = got;
   if (got == 0) {
+    InputEnded = true;
     CompressedLeft = 0;
     return -1;
   }
@@ -127,11 +130,16 @@ static inline uint64_t Load64(const uint8_t *p) {
 // True once a consumed bit lay beyond the end of the data.
 #define PAST_END() (k < ph)
 
-// Writes the first count bytes of the window out and through the CRC.
-static void FlushWindow(uint32_t count) {
-  WriteOutput(Window, count);
+// Writes the first count bytes of the window out and through the CRC. False
+// when the output refused them: the block routines then stop as at a fault.
+static bool FlushWindow(uint32_t count) {
+  if (!WriteOutput(Window, count)) {
+    OutputRefused = true;
+    return false;
+  }
   UpdateCrcBuffer(Window, (int32_t)count, EntryCrc);
   if (count == WindowSize) WindowWrapped = true;
+  return true;
 }
 
 // Follows the code at the bottom of b through its tables and drops its bits.
@@ -186,8 +194,8 @@ static bool InflateCodes(const HuffmanEntry *tl, const HuffmanEntry *td, int bl,
       if (PAST_END()) break;
       w[wp++] = (uint8_t)t->Base;
       if (wp == WindowSize) {
-        FlushWindow(WindowSize);
         wp = 0;
+        if (!FlushWindow(WindowSize)) break;
       }
       continue;
     }
@@ -216,12 +224,13 @@ static bool InflateCodes(const HuffmanEntry *tl, const HuffmanEntry *td, int bl,
       wp += run;
       d += run;
       if (wp == WindowSize) {
-        FlushWindow(WindowSize);
         wp = 0;
+        if (!FlushWindow(WindowSize)) goto refused;
       }
       d &= WindowSize - 1;
     } while (n);
   }
+refused:
   SAVE_BITS();
   WindowPos = wp;
   return ok;
@@ -259,8 +268,8 @@ static bool InflateStored() {
       continue;
     }
     if (wp == WindowSize) {
-      FlushWindow(WindowSize);
       wp = 0;
+      if (!FlushWindow(WindowSize)) goto done;
     }
   }
   ok = true;
@@ -406,8 +415,10 @@ void BuildFixedTables() {
   BuildHuffmanTable(lengths, 30, 0, DistanceBase, DistanceExtra, &list, &FixedDistanceTable, &FixedDistanceBits);
 }
 
-void Inflate() {
+DecodeResult Inflate() {
   BuildFixedTables();
+  InputEnded = false;
+  OutputRefused = false;
   BitBuffer = 0;
   BitCount = 0;
   OneBits = 0;
@@ -417,11 +428,15 @@ void Inflate() {
   WindowWrapped = false;
   InputBuffer = (uint8_t *)AllocateMemory(InputBufferSize + 2);
   Window = (uint8_t *)AllocateMemory(WindowSize + 2);
-  while (InflateBlock() == MoreBlocks) {
-  }
-  if (WindowPos > 0) FlushWindow(WindowPos);
+  BlockResult block;
+  do block = InflateBlock();
+  while (block == MoreBlocks);
+  if (WindowPos > 0 && !OutputRefused) FlushWindow(WindowPos);
   ReleaseMemory(Window);
   ReleaseMemory(InputBuffer);
   Window = nullptr;
   InputBuffer = nullptr;
+  if (OutputRefused) return DecodeResult::OutputRefused;
+  if (block == LastBlock) return DecodeResult::Done;
+  return InputEnded ? DecodeResult::ArchiveEnded : DecodeResult::BadData;
 }

@@ -2,6 +2,7 @@
 #ifndef SFXKIT_CORE_INFLATE_H
 #define SFXKIT_CORE_INFLATE_H
 #include "huffman.h"
+#include "sfxcore.h"
 
 enum {
   InputBufferSize = 32768,  // compressed bytes read (and decrypted) at a time
@@ -20,7 +21,9 @@ void BuildFixedTables();
 // (decrypting them when EntryEncrypted), writes every output byte through WriteOutput
 // in pieces of 32768 bytes and one final shorter piece, each folded into EntryCrc.
 // A stream that breaks RFC 1951 stops at the first fault: what was decoded before it
-// is written, nothing after; the member's CRC-32 then tells the caller.
+// is written, nothing after (BadData, or ArchiveEnded when the archive gave out
+// first); a refused write stops it at once (OutputRefused). The member's CRC-32
+// still decides whether what was written is sound.
 // CompressedLeft ends as the count of member bytes not read from the archive.
-void Inflate();
+DecodeResult Inflate();
 #endif

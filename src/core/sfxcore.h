@@ -1,18 +1,18 @@
-// sfxcore.h -- what the decoding core shares with the program it is built into.
+// sfxcore.h -- what the core shares with the program it is built into.
 //
-// The core (CRC-32, traditional decryption, Huffman tables, inflate) includes no
-// platform header. It reaches the archive and the output file only through
-// ReadArchive and WriteOutput, and it works on the state of the member being
-// extracted that is declared here. Every build that links the core (the stubs,
-// the host tests, the fuzzers, the benchmark, sfxmake) defines these variables
-// and supplies these routines.
+// The core (CRC-32, traditional decryption, Huffman tables, inflate, the stored
+// copy, the file format) includes no platform header. It reaches the archive and
+// the output file only through ReadArchive and WriteOutput, which every build
+// that links it (the stubs, the host tests, the fuzzers, the benchmark, sfxmake)
+// supplies, and it works on the state of the member being extracted that is
+// declared, and defined once, here.
 #ifndef SFXKIT_CORE_SFXCORE_H
 #define SFXKIT_CORE_SFXCORE_H
 
 #include <stddef.h>
 #include <stdint.h>
 
-// State of the member being extracted, owned by the host.
+// State of the member being extracted (defined in member.cpp).
 extern int64_t CompressedLeft;   // compressed bytes of the member not yet read, without the
                                  // 12-byte encryption header; wide enough for every 32-bit size
 extern uint32_t EntryCrc;        // CRC-32 register: set to 0xFFFFFFFF per member, complemented at the end
@@ -24,9 +24,18 @@ extern bool EntryEncrypted;      // bit 0 of the Flags of CurrentEntry: decrypt 
 // allowed; the caller reads again as it needs more.
 uint32_t ReadArchive(void *buffer, uint32_t count);
 
-// Writes count bytes of member output. Returns only when every byte was written:
-// the host ends the process (or the run) otherwise.
-void WriteOutput(const uint8_t *data, uint32_t count);
+// Writes count bytes of member output. False refuses them (the output could not
+// take them, or the host wants no more): the decoder then stops at once.
+bool WriteOutput(const uint8_t *data, uint32_t count);
+
+// How decoding a member ended. The CRC-32 of what was written still decides
+// whether a member is sound: a stream may end Done and yet be damaged.
+enum class DecodeResult : uint8_t {
+  Done,           // the data ended where it says it ends
+  BadData,        // the stream breaks its format; what came before was written
+  ArchiveEnded,   // ReadArchive gave out before the member's compressed size was read
+  OutputRefused,  // WriteOutput refused; nothing more was written
+};
 
 // Ends the process after a failed allocation; never returns.
 [[noreturn]] void OutOfMemory();

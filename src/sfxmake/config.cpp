@@ -12,9 +12,6 @@
 
 namespace {
 
-const uint8_t HeaderSignature[4] = {'Q', 'F', 0, 1};
-const uint8_t TrailerSignature[4] = {'Q', 'F', 10, 1};
-
 struct NamedValue {
   const char *Name;
   uint32_t Value;
@@ -43,7 +40,7 @@ bool ParseNumber(const std::string &text, uint32_t limit, uint32_t *value) {
 }
 
 void CheckText(const std::string &text, const char *what) {
-  if (text.size() > MaxTextLength)
+  if (text.size() > CfgMaxTextLength)
     throw InputError(std::string(what) + " is " + std::to_string(text.size()) +
                      " bytes long; the configuration block holds at most 255 bytes per text");
 }
@@ -71,43 +68,33 @@ Bytes EncodeConfig(const SfxConfig &c) {
   CheckText(c.Question, "the question");
   uint32_t trailer = CfgHeaderSize + (uint32_t)(c.Title.size() + c.Folder.size() + c.Run.size() + c.Question.size());
   Bytes block(trailer + CfgTrailerSize, 0);
-  uint8_t *p = block.data();
-  std::copy(HeaderSignature, HeaderSignature + 4, p + CfgSignature);
-  PutLE16(p + CfgTrailerOffset, (uint16_t)trailer);
-  PutLE16(p + CfgOptions, c.Options);
-  p[CfgOverwriteMode] = c.OverwriteMode;
-  p[CfgTitleLength] = (uint8_t)c.Title.size();
-  p[CfgFolderLength] = (uint8_t)c.Folder.size();
-  p[CfgRunLength] = (uint8_t)c.Run.size();
-  p[CfgReserved] = 0;
-  p[CfgMessageLength] = (uint8_t)c.Question.size();
-  PutLE32(p + CfgMessageStyle, c.MessageStyle);
-  uint8_t *text = p + CfgHeaderSize;
+  ConfigHeader h = {(uint16_t)trailer, c.Options, c.OverwriteMode, (uint8_t)c.Title.size(), (uint8_t)c.Folder.size(),
+                    (uint8_t)c.Run.size(), (uint8_t)c.Question.size(), c.MessageStyle};
+  EncodeConfigHeader(h, block.data());
+  uint8_t *text = block.data() + CfgHeaderSize;
   for (const std::string *s : {&c.Title, &c.Folder, &c.Run, &c.Question}) text = std::copy(s->begin(), s->end(), text);
-  std::copy(TrailerSignature, TrailerSignature + 4, p + trailer);
-  PutLE32(p + trailer + 4, trailer);
+  EncodeConfigTrailer(trailer, block.data() + trailer);
   return block;
 }
 
 SfxConfig DecodeConfig(const Bytes &file, uint64_t at, uint64_t *archiveStart) {
   const char *corrupt = "no sfxkit configuration block behind the image";
   if (at + CfgHeaderSize > file.size()) throw InputError(corrupt);
-  const uint8_t *p = file.data() + at;
-  if (!std::equal(HeaderSignature, HeaderSignature + 4, p)) throw InputError(corrupt);
+  ConfigHeader h;
+  if (!DecodeConfigHeader(file.data() + at, &h)) throw InputError(corrupt);
   SfxConfig c;
-  c.Options = GetLE16(p + CfgOptions);
-  c.OverwriteMode = p[CfgOverwriteMode];
-  c.MessageStyle = GetLE32(p + CfgMessageStyle);
+  c.Options = h.Options;
+  c.OverwriteMode = h.OverwriteMode;
+  c.MessageStyle = h.MessageStyle;
   uint64_t pos = at + CfgHeaderSize;
-  for (auto [text, length] : {std::pair{&c.Title, CfgTitleLength}, {&c.Folder, CfgFolderLength},
-                              {&c.Run, CfgRunLength}, {&c.Question, CfgMessageLength}}) {
-    if (pos + p[length] > file.size()) throw InputError("configuration block: a text runs past the end of the file");
-    text->assign(file.begin() + pos, file.begin() + pos + p[length]);
-    pos += p[length];
+  for (auto [text, length] : {std::pair{&c.Title, h.TitleLength}, {&c.Folder, h.FolderLength},
+                              {&c.Run, h.RunLength}, {&c.Question, h.MessageLength}}) {
+    if (pos + length > file.size()) throw InputError("configuration block: a text runs past the end of the file");
+    text->assign(file.begin() + pos, file.begin() + pos + length);
+    pos += length;
   }
-  uint64_t trailer = at + GetLE16(p + CfgTrailerOffset);
-  if (trailer < pos || trailer + CfgTrailerSize > file.size() ||
-      !std::equal(TrailerSignature, TrailerSignature + 4, file.data() + trailer))
+  uint64_t trailer = at + h.TrailerOffset;
+  if (trailer < pos || trailer + CfgTrailerSize > file.size() || !IsConfigTrailer(file.data() + trailer))
     throw InputError("configuration block: damaged trailer");
   *archiveStart = trailer + CfgTrailerSize;
   return c;

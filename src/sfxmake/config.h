@@ -6,13 +6,8 @@
 #include <string>
 #include <vector>
 
-#include "SFXDefs.h"
-#include "SFXStructs.h"
 #include "files.h"
-
-// The layout (Cfg* offsets) and the option bits and modes are the stub's own
-// definitions, so that writer and reader cannot drift apart.
-enum : uint32_t { MaxTextLength = 255 };  // each text length is one byte
+#include "zipformat.h"
 
 // What a configuration block says, texts as raw ANSI bytes.
 struct SfxConfig {

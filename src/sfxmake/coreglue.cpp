@@ -1,6 +1,6 @@
-// coreglue.cpp -- decoding one member with the project's own decoding core. Here
-// sfxmake supplies what the core expects of its host: the member state, reads
-// from the archive (the file in memory) and writes of the output.
+// coreglue.cpp -- sfxmake as the host of the project's core: ReadArchive over the
+// file in memory, WriteOutput to the extracted file, one member decoded as the
+// stub decodes it.
 #include "coreglue.h"
 
 #include <algorithm>
@@ -10,26 +10,20 @@
 #include "crc32.h"
 #include "crypt.h"
 #include "inflate.h"
+#include "member.h"
 #include "sfxcore.h"
-
-int64_t CompressedLeft;
-uint32_t EntryCrc;
-uint32_t CryptKeys[3];
-bool EntryEncrypted;
+#include "zipformat.h"
 
 namespace {
 
-enum : uint32_t { EncryptionHeaderSize = 12 };
-
-// Where ReadArchive reads and WriteOutput writes for the member being decoded.
-struct DecodeState {
+// Where ReadArchive reads and WriteOutput writes.
+struct HostState {
   const uint8_t *Next = nullptr;  // next unread byte of the file
   uint64_t Left = 0;              // bytes of the file behind Next
   std::FILE *Out = nullptr;       // output file, or null to only check
-  uint64_t Written = 0;           // output bytes so far
+  uint64_t Written = 0;           // output bytes of the member so far
   uint64_t Limit = 0;             // the member's recorded size: output beyond it is not written
-  bool WriteFailed = false;       // a write failed; the core cannot be stopped, so it is noted
-} Decode;
+} Host;
 
 }  // namespace
 
@@ -38,24 +32,36 @@ void PrepareCore() {
   if (!built) {
     BuildCrcTable();
     BuildFixedTables();
+    CompleteSignatures();
     built = true;
   }
 }
 
+ArchiveCursor::ArchiveCursor(const Bytes &file, uint64_t at) {
+  at = std::min<uint64_t>(at, file.size());
+  Host.Next = file.data() + at;
+  Host.Left = file.size() - at;
+}
+
+ArchiveCursor::~ArchiveCursor() {
+  Host.Next = nullptr;
+  Host.Left = 0;
+}
+
 uint32_t ReadArchive(void *buffer, uint32_t count) {
-  uint32_t n = (uint32_t)std::min<uint64_t>(count, Decode.Left);
-  std::memcpy(buffer, Decode.Next, n);
-  Decode.Next += n;
-  Decode.Left -= n;
+  uint32_t n = (uint32_t)std::min<uint64_t>(count, Host.Left);
+  if (n) std::memcpy(buffer, Host.Next, n);
+  Host.Next += n;
+  Host.Left -= n;
   return n;
 }
 
-void WriteOutput(const uint8_t *data, uint32_t count) {
-  uint64_t room = Decode.Written < Decode.Limit ? Decode.Limit - Decode.Written : 0;
-  Decode.Written += count;
-  if (Decode.Out && !Decode.WriteFailed && count &&
-      std::fwrite(data, 1, (size_t)std::min<uint64_t>(count, room), Decode.Out) != std::min<uint64_t>(count, room))
-    Decode.WriteFailed = true;
+// Output past the recorded size is counted, not written: the size check reports it.
+bool WriteOutput(const uint8_t *data, uint32_t count) {
+  uint64_t room = Host.Written < Host.Limit ? Host.Limit - Host.Written : 0;
+  size_t n = (size_t)std::min<uint64_t>(count, room);
+  Host.Written += count;
+  return !Host.Out || !n || std::fwrite(data, 1, n, Host.Out) == n;
 }
 
 [[noreturn]] void OutOfMemory() {
@@ -63,55 +69,42 @@ void WriteOutput(const uint8_t *data, uint32_t count) {
   std::exit(2);
 }
 
-DecodeResult DecodeMember(const SfxFile &s, const ZipMember &m, const std::string &password, std::FILE *out) {
+MemberResult DecodeMember(const SfxFile &s, const ZipMember &m, const std::string &password, std::FILE *out) {
   PrepareCore();
-  if (m.Method != MethodStored && m.Method != MethodDeflated) return DecodeResult::UnknownMethod;
-  uint64_t data = MemberDataOffset(s.Data, s.Directory, m);
-  Decode = DecodeState{};
-  Decode.Next = s.Data.data() + data;
-  Decode.Left = s.Data.size() - data;
-  Decode.Out = out;
-  Decode.Limit = m.Uncompressed;
+  if (m.Method != MethodStored && m.Method != MethodDeflated) return MemberResult::UnknownMethod;
+  ArchiveCursor cursor(s.Data, MemberDataOffset(s.Data, s.Directory, m));
+  Host.Out = out;
+  Host.Written = 0;
+  Host.Limit = m.Uncompressed;
   CompressedLeft = m.Compressed;
   EntryEncrypted = m.Encrypted();
   if (EntryEncrypted) {
-    if (password.empty()) return DecodeResult::NeedsPassword;
-    uint8_t header[2 * EncryptionHeaderSize];
-    if (ReadArchive(header + EncryptionHeaderSize, EncryptionHeaderSize) != EncryptionHeaderSize)
-      return DecodeResult::CrcMismatch;
-    if (!CheckPassword(header, EncryptionHeaderSize, m.Flags, m.Crc, m.DosTime, password.data(), (uint32_t)password.size()))
-      return DecodeResult::WrongPassword;
-    CompressedLeft -= EncryptionHeaderSize;
+    if (password.empty()) return MemberResult::NeedsPassword;
+    uint8_t header[2 * CryptHeaderSize];
+    if (ReadArchive(header + CryptHeaderSize, CryptHeaderSize) != CryptHeaderSize) return MemberResult::ArchiveEnded;
+    if (!CheckPassword(header, CryptHeaderSize, m.Flags, m.Crc, m.DosTime, password.data(), (uint32_t)password.size()))
+      return MemberResult::WrongPassword;
+    CompressedLeft -= CryptHeaderSize;
   }
   EntryCrc = 0xFFFFFFFFu;
-  if (m.Method == MethodDeflated) {
-    Inflate();
-  } else {
-    uint8_t block[BlockSize];
-    while (CompressedLeft > 0) {
-      uint32_t n = ReadArchive(block, (uint32_t)std::min<int64_t>(CompressedLeft, BlockSize));
-      if (!n) break;
-      CompressedLeft -= n;
-      if (EntryEncrypted) DecryptBuffer(block, n);
-      WriteOutput(block, n);
-      UpdateCrcBuffer(block, (int32_t)n, EntryCrc);
-    }
-  }
-  if (Decode.WriteFailed) return DecodeResult::WriteFailed;
-  if (~EntryCrc != m.Crc) return DecodeResult::CrcMismatch;
-  if (Decode.Written != m.Uncompressed) return DecodeResult::SizeMismatch;
-  return DecodeResult::Ok;
+  DecodeResult r = m.Method == MethodDeflated ? Inflate() : CopyStored();
+  if (r == DecodeResult::OutputRefused) return MemberResult::WriteFailed;
+  if (r == DecodeResult::ArchiveEnded) return MemberResult::ArchiveEnded;
+  if (~EntryCrc != m.Crc) return MemberResult::CrcMismatch;
+  if (Host.Written != m.Uncompressed) return MemberResult::SizeMismatch;
+  return MemberResult::Ok;
 }
 
-const char *DescribeResult(DecodeResult r) {
+const char *DescribeResult(MemberResult r) {
   switch (r) {
-    case DecodeResult::Ok: return "OK";
-    case DecodeResult::CrcMismatch: return "CRC-32 mismatch";
-    case DecodeResult::SizeMismatch: return "size differs from the directory";
-    case DecodeResult::NeedsPassword: return "encrypted, give --password";
-    case DecodeResult::WrongPassword: return "wrong password";
-    case DecodeResult::UnknownMethod: return "unknown compression method";
-    case DecodeResult::WriteFailed: return "cannot write the output";
+    case MemberResult::Ok: return "OK";
+    case MemberResult::CrcMismatch: return "CRC-32 mismatch";
+    case MemberResult::SizeMismatch: return "size differs from the directory";
+    case MemberResult::ArchiveEnded: return "the archive ends inside the member";
+    case MemberResult::NeedsPassword: return "encrypted, give --password";
+    case MemberResult::WrongPassword: return "wrong password";
+    case MemberResult::UnknownMethod: return "unknown compression method";
+    case MemberResult::WriteFailed: return "cannot write the output";
   }
   return "failed";
 }

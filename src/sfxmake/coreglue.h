@@ -1,21 +1,34 @@
-// coreglue.h -- decoding one member with the project's own decoding core.
+// coreglue.h -- sfxmake as the host of the project's core: the archive the core
+// reads, the output it writes, and decoding one member as the stub would.
 #ifndef SFXKIT_SFXMAKE_COREGLUE_H
 #define SFXKIT_SFXMAKE_COREGLUE_H
 
 #include <cstdio>
 #include <string>
 
+#include "files.h"
 #include "sfxfile.h"
 
-enum class DecodeResult { Ok, CrcMismatch, SizeMismatch, NeedsPassword, WrongPassword, UnknownMethod, WriteFailed };
+enum class MemberResult { Ok, CrcMismatch, SizeMismatch, ArchiveEnded, NeedsPassword, WrongPassword, UnknownMethod, WriteFailed };
 
-// Builds the core's tables (CRC-32, fixed Huffman); once, before any core routine.
+// Builds the core's tables (CRC-32, fixed Huffman) and completes the ZIP
+// signatures; once, before any core routine.
 void PrepareCore();
+
+// Points the core's ReadArchive at `file` from offset `at` on, for as long as
+// the cursor lives (cursors do not nest).
+class ArchiveCursor {
+ public:
+  ArchiveCursor(const Bytes &file, uint64_t at);
+  ~ArchiveCursor();
+  ArchiveCursor(const ArchiveCursor &) = delete;
+  ArchiveCursor &operator=(const ArchiveCursor &) = delete;
+};
 
 // Decodes member `m` of `s` as the stub would (decrypting with `password`),
 // writing the output to `out` when it is not null. Checks the CRC-32 and the size.
-DecodeResult DecodeMember(const SfxFile &s, const ZipMember &m, const std::string &password, std::FILE *out);
+MemberResult DecodeMember(const SfxFile &s, const ZipMember &m, const std::string &password, std::FILE *out);
 
-const char *DescribeResult(DecodeResult result);
+const char *DescribeResult(MemberResult result);
 
 #endif

@@ -7,11 +7,19 @@
 #include "errors.h"
 #include "platform.h"
 
-SfxFile OpenSfx(const std::string &path) {
+ImageLayout ReadImage(const Bytes &file, const std::string &what) {
+  ImageLayout layout;
+  if (!ReadImageLayout(file.data(), file.size(), &layout)) throw InputError(what + " is not a Windows executable");
+  return layout;
+}
+
+SfxFile OpenSfx(const std::string &path) { return TakeApartSfx(ReadWholeFile(path), path); }
+
+SfxFile TakeApartSfx(Bytes data, const std::string &path) {
   SfxFile s;
   s.Path = path;
-  s.Data = ReadWholeFile(path);
-  s.Image = ReadImageInfo(s.Data, path);
+  s.Data = std::move(data);
+  s.Image = ReadImage(s.Data, path);
   s.Config = DecodeConfig(s.Data, s.Image.End, &s.ArchiveStart);
   s.Directory = ReadZipDirectory(s.Data, s.ArchiveStart, path);
   if (s.Directory.Zip64) throw InputError(path + " carries a ZIP64 archive, which the stub cannot read");

@@ -5,7 +5,7 @@
 #include <cstring>
 
 #include "errors.h"
-#include "peimage.h"
+#include "sfxfile.h"
 
 // Generated at build time from the built stubs (embed-stubs.cmake).
 extern const unsigned char EmbeddedStub32[];
@@ -21,7 +21,7 @@ enum : uint16_t { MachineI386 = 0x14C, MachineAmd64 = 0x8664, SubsystemGui = 2 }
 const char StubMarker[] = "Cannot unzip: file is corrupt.";
 
 void CheckStub(const Bytes &stub, const std::string &what) {
-  ImageInfo image = ReadImageInfo(stub, what);
+  ImageLayout image = ReadImage(stub, what);
   bool ours = (image.Machine == MachineI386 || image.Machine == MachineAmd64) && image.Subsystem == SubsystemGui &&
               std::search(stub.begin(), stub.end(), StubMarker, StubMarker + std::strlen(StubMarker)) != stub.end();
   if (!ours) throw InputError(what + " is not an sfxkit stub");

@@ -32,7 +32,8 @@ const char ExtractUsage[] =
     "usage: sfxmake extract [options] FILE.exe -d DIR\n"
     "\n"
     "Unpacks a self-extracting program into DIR (created when missing), with folders\n"
-    "and times, checking every CRC-32. Names that would leave DIR are refused.\n"
+    "and times, checking every CRC-32. Members whose names the stub refuses (leaving\n"
+    "DIR, or naming a device) fail and are not written.\n"
     "Existing files are replaced. Exit code 1 when any member fails.\n"
     "\n"
     "  -d, --directory DIR       where to unpack (required)\n"
@@ -88,7 +89,7 @@ int CheckMembers(const Args &args, bool extract) {
     std::string name = m.DisplayName();
     std::string outcome;
     try {
-      if (NameLeavesFolder(m.RawName)) throw InputError("name leaves the target folder; refused");
+      if (m.Refusal != NameAccepted) throw InputError(std::string("refused: ") + RefusalText(m.Refusal));
       std::FILE *out = nullptr;
       fs::path target;
       if (extract) {
@@ -101,10 +102,10 @@ int CheckMembers(const Args &args, bool extract) {
         out = OpenFile(PathToUtf8(target), "wb");
         if (!out) throw InputError("cannot create " + PathToUtf8(target));
       }
-      DecodeResult r = DecodeMember(s, m, password, out);
-      if (out && std::fclose(out) != 0 && r == DecodeResult::Ok) r = DecodeResult::WriteFailed;
-      if (out && r == DecodeResult::Ok) SetFileModTime(PathToUtf8(target), DosToUnix(m.DosDate, m.DosTime));
-      if (r != DecodeResult::Ok) outcome = DescribeResult(r);
+      MemberResult r = DecodeMember(s, m, password, out);
+      if (out && std::fclose(out) != 0 && r == MemberResult::Ok) r = MemberResult::WriteFailed;
+      if (out && r == MemberResult::Ok) SetFileModTime(PathToUtf8(target), DosToUnix(m.DosDate, m.DosTime));
+      if (r != MemberResult::Ok) outcome = DescribeResult(r);
     } catch (const InputError &e) {
       outcome = e.what();
     }

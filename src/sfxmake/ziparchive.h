@@ -1,5 +1,5 @@
-// ziparchive.h -- reading a ZIP archive's directory the way the stub does, and
-// the checks that keep sfxmake from producing a program the stub cannot unpack.
+// ziparchive.h -- reading a ZIP archive's directory with the stub's own reader,
+// and the checks that keep sfxmake from producing a program the stub cannot unpack.
 #ifndef SFXKIT_SFXMAKE_ZIPARCHIVE_H
 #define SFXKIT_SFXMAKE_ZIPARCHIVE_H
 
@@ -7,29 +7,13 @@
 #include <string>
 #include <vector>
 
-#include "SFXDefs.h"
-#include "SFXStructs.h"
 #include "files.h"
+#include "zipformat.h"
 
-// The central directory record (Entry*), the end record (End*) and the local
-// header's lengths (Local*) are laid out in the stub's own header; these are the
-// fields only sfxmake reads or writes.
 enum : uint32_t {
-  LocalSignature = 0x04034B50,
-  CentralSignature = 0x02014B50,
-  EndSignature = 0x06054B50,
   Zip64LocatorSignature = 0x07064B50,
   Zip64LocatorSize = 20,
   MaxMembers = 65535,
-  FlagEncrypted = 0x0001,
-  FlagUtf8 = 0x0800,
-  MethodStored = 0,
-  MethodDeflated = 8,
-  // Local header fields.
-  LocalVersionNeeded = 4, LocalFlags = 6, LocalMethod = 8, LocalDosTime = 10, LocalDosDate = 12, LocalCrc32 = 14,
-  LocalCompressedSize = 18, LocalUncompressedSize = 22,
-  // End record fields.
-  EndThisDisk = 4, EndDirectoryDisk = 6, EndDiskEntries = 8,
 };
 
 struct ZipMember {
@@ -44,8 +28,9 @@ struct ZipMember {
   uint32_t Compressed = 0;
   uint32_t Uncompressed = 0;
   uint32_t LocalOffset = 0;    // relative to the directory's Base
-  bool IsFolder = false;       // name ends with '/' or '\'
+  bool IsFolder = false;       // the stub takes it for a folder: not listed, not written
   bool Zip64Extra = false;     // carries a ZIP64 extended-information field
+  NameRefusal Refusal = NameAccepted;  // the stub's verdict on the name
   bool Encrypted() const { return Flags & FlagEncrypted; }
   // The name as UTF-8 for showing and for extraction on this system.
   std::string DisplayName() const;
@@ -61,30 +46,29 @@ struct ZipDirectory {
   std::vector<ZipMember> Members;  // in directory order, folders included
 };
 
-// Finds the end record as the stub does: the first signature in the last 65558
-// bytes behind `start` (the archive's first byte). Returns false when there is none.
-bool FindEndRecord(const Bytes &file, uint64_t start, uint64_t *endAt);
-
-// Reads the directory of the archive that begins at `start`. `what` names the
-// input in messages. InputError when there is no archive or a record is damaged.
+// Reads the directory of the archive that begins at `start` as the stub does:
+// the first end-record signature in the last 65558 bytes, the directory taken to
+// end where the end record begins, every record checked by the stub's rules.
+// `what` names the input in messages. InputError when there is no archive or a
+// record is damaged.
 ZipDirectory ReadZipDirectory(const Bytes &file, uint64_t start, const std::string &what);
 
 // Offset of a member's data behind its local header; InputError when the local
 // header is missing or runs past the file.
 uint64_t MemberDataOffset(const Bytes &file, const ZipDirectory &dir, const ZipMember &m);
 
+// What the stub says of a refused name, for messages.
+const char *RefusalText(NameRefusal refusal);
+
 // Refuses (InputError) what the stub cannot unpack safely: ZIP64, more than 65535
-// members, an empty archive, names that are absolute, contain "..", or are longer
-// than the stub's buffer, methods other than stored and deflate, and local
-// headers that are not where the directory says. With `warn`, tells on stderr of
-// names the ANSI code page cannot show.
+// members, an empty archive, names the stub refuses (every one listed with its
+// reason), methods other than stored and deflate, and local headers that are not
+// where the directory says. With `warn`, tells on stderr of names the ANSI code
+// page cannot show.
 void CheckArchiveForStub(const Bytes &file, const ZipDirectory &dir, const std::string &what, bool warn);
 
 // Adds `add` to every recorded offset (local headers, central directory) of the
 // archive in `archive`, whose directory is `dir`. InputError when one would pass 4 GiB.
 void AdjustOffsets(Bytes &archive, const ZipDirectory &dir, uint64_t add);
-
-// True when a name is absolute or has a ".." part (with '/' or '\' separators).
-bool NameLeavesFolder(const std::string &name);
 
 #endif

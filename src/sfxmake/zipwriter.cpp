@@ -23,7 +23,6 @@ namespace {
 // Host "Windows NTFS", version 2.0: the stub keeps such names byte for byte.
 const uint16_t VersionMadeBy = (10 << 8) | 20;
 const uint32_t ArchiveAttribute = 0x20;
-const uint32_t EncryptionHeaderSize = 12;
 
 struct SourceFile {
   std::string Path;   // on this system, UTF-8
@@ -88,14 +87,14 @@ Bytes Deflate(const Bytes &data) {
 void EncryptionHeader(uint8_t *header, const std::string &name, uint32_t crc, bool fixed) {
   if (fixed) {
     uint32_t seed = (uint32_t)crc32(crc, (const Bytef *)name.data(), (uInt)name.size());
-    for (uint32_t i = 0; i < EncryptionHeaderSize - 1; ++i) {
+    for (uint32_t i = 0; i < CryptHeaderSize - 1; ++i) {
       seed = seed * 1103515245u + 12345u;
       header[i] = (uint8_t)(seed >> 16);
     }
-  } else if (!RandomBytes(header, EncryptionHeaderSize - 1)) {
+  } else if (!RandomBytes(header, CryptHeaderSize - 1)) {
     throw InputError("the system's random source failed; cannot make encryption headers");
   }
-  header[EncryptionHeaderSize - 1] = (uint8_t)(crc >> 24);
+  header[CryptHeaderSize - 1] = (uint8_t)(crc >> 24);
 }
 
 std::string StoredName(const std::string &utf8, bool warn, bool *utf8Flag) {
@@ -108,17 +107,6 @@ std::string StoredName(const std::string &utf8, bool warn, bool *utf8Flag) {
   return utf8;
 }
 
-}  // namespace
-
-void EncryptBuffer(uint8_t *data, size_t count) {
-  for (size_t i = 0; i < count; ++i) {
-    uint8_t plain = data[i];
-    data[i] = plain ^ DecryptByte();
-    UpdateKeys(plain);
-  }
-}
-
-namespace {
 // Appends bytes to the archive being built.
 void Append(Bytes &out, const void *data, size_t count) {
   out.insert(out.end(), (const uint8_t *)data, (const uint8_t *)data + count);
@@ -147,15 +135,15 @@ Bytes WriteFolderArchive(const std::string &folder, const FolderArchiveOptions &
     if (packed.size() >= data.size()) packed.swap(data), method = MethodStored;
     bool utf8Name;
     std::string name = StoredName(f.Name, !o.Quiet, &utf8Name);
-    uint16_t flags = utf8Name ? (uint16_t)FlagUtf8 : (uint16_t)0;
+    uint16_t flags = utf8Name ? (uint16_t)FlagUtf8Name : (uint16_t)0;
     Bytes header;
     if (!o.Password.empty()) {
       flags |= FlagEncrypted;
-      header.resize(EncryptionHeaderSize);
+      header.resize(CryptHeaderSize);
       EncryptionHeader(header.data(), name, crc, o.FixedEncryptionHeader);
       InitKeys(o.Password.data(), (uint32_t)o.Password.size());
-      EncryptBuffer(header.data(), header.size());
-      EncryptBuffer(packed.data(), packed.size());
+      EncryptBuffer(header.data(), (uint32_t)header.size());
+      EncryptBuffer(packed.data(), (uint32_t)packed.size());
     }
     uint64_t offset = base + out.size();
     uint64_t stored = header.size() + packed.size();
@@ -164,15 +152,15 @@ Bytes WriteFolderArchive(const std::string &folder, const FolderArchiveOptions &
     uint16_t needed = (method == MethodDeflated || flags & FlagEncrypted) ? 20 : 10;
 
     uint8_t local[LocalHeaderSize] = {};
-    PutLE32(local, LocalSignature);
-    PutLE16(local + LocalVersionNeeded, needed);
-    PutLE16(local + LocalFlags, flags);
-    PutLE16(local + LocalMethod, method);
-    PutLE16(local + LocalDosTime, time);
-    PutLE16(local + LocalDosDate, date);
-    PutLE32(local + LocalCrc32, crc);
-    PutLE32(local + LocalCompressedSize, (uint32_t)stored);
-    PutLE32(local + LocalUncompressedSize, (uint32_t)(method == MethodStored ? packed.size() : data.size()));
+    std::copy(LocalHeaderSignature, LocalHeaderSignature + 4, local);
+    PutLE16(local + LocalHeaderVersion, needed);
+    PutLE16(local + LocalHeaderFlags, flags);
+    PutLE16(local + LocalHeaderMethod, method);
+    PutLE16(local + LocalHeaderDosTime, time);
+    PutLE16(local + LocalHeaderDosDate, date);
+    PutLE32(local + LocalHeaderCrc32, crc);
+    PutLE32(local + LocalHeaderCompressed, (uint32_t)stored);
+    PutLE32(local + LocalHeaderUncompressed, (uint32_t)(method == MethodStored ? packed.size() : data.size()));
     PutLE16(local + LocalNameLength, (uint16_t)name.size());
     Append(out, local, sizeof local);
     Append(out, name.data(), name.size());
@@ -180,9 +168,9 @@ Bytes WriteFolderArchive(const std::string &folder, const FolderArchiveOptions &
     Append(out, packed.data(), packed.size());
 
     Bytes c(EntrySize, 0);
-    PutLE32(c.data(), CentralSignature);
+    std::copy(CentralHeaderSignature, CentralHeaderSignature + 4, c.data());
     PutLE16(&c[EntryVersionMadeBy], VersionMadeBy);
-    std::copy(local + LocalVersionNeeded, local + LocalNameLength + 2, &c[EntryVersionNeeded]);
+    std::copy(local + LocalHeaderVersion, local + LocalNameLength + 2, &c[EntryVersionNeeded]);
     PutLE32(&c[EntryExternalAttributes], ArchiveAttribute);
     PutLE32(&c[EntryLocalHeaderOffset], (uint32_t)offset);
     c.insert(c.end(), name.begin(), name.end());
@@ -195,7 +183,7 @@ Bytes WriteFolderArchive(const std::string &folder, const FolderArchiveOptions &
   if (base + out.size() + EndRecordSize >= 0xFFFFFFFFull)
     throw InputError("the archive reaches 4 GiB; the stub reads only 32-bit sizes and offsets");
   uint8_t end[EndRecordSize] = {};
-  PutLE32(end, EndSignature);
+  std::copy(EndRecordSignature, EndRecordSignature + 4, end);
   PutLE16(end + EndDiskEntries, (uint16_t)central.size());
   PutLE16(end + EndTotalEntries, (uint16_t)central.size());
   PutLE32(end + EndDirectorySize, (uint32_t)directorySize);

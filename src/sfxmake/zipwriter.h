@@ -23,7 +23,4 @@ struct FolderArchiveOptions {
 // without files, more than 65535 files, or an archive reaching 4 GiB.
 Bytes WriteFolderArchive(const std::string &folder, const FolderArchiveOptions &options, uint64_t base);
 
-// Encrypts data in place with the traditional scheme, keys in CryptKeys.
-void EncryptBuffer(uint8_t *data, size_t count);
-
 #endif

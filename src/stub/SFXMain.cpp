@@ -33,9 +33,7 @@ void HardenProcess() {
 }
 
 void InitializeModules() {
-  LocalHeaderSignature[0]++;
-  CentralHeaderSignature[0]++;
-  EndRecordSignature[0]++;
+  CompleteSignatures();
   SfxSettings.Title = STR_DEFAULT_TITLE;
   BuildFixedTables();
 }

@@ -14,8 +14,8 @@
 #include "crc32.h"
 #include "crypt.h"
 #include "inflate.h"
+#include "member.h"
 
-enum : uint32_t { CryptHeaderSize = 12 };
 enum : int { MaxPasswordTries = 3 };
 
 bool CloseFileHandle(HANDLE &handle) {
@@ -45,21 +45,6 @@ void SetFileDateTime(HANDLE handle, uint32_t dosDateTime) {
   if (!DosDateTimeToFileTime((WORD)(dosDateTime >> 16), (WORD)dosDateTime, &local)) return;
   if (!LocalFileTimeToFileTime(&local, &utc)) return;
   SetFileTime(handle, nullptr, nullptr, &utc);
-}
-
-void CopyStored() {
-  if (CompressedLeft <= 0) return;  // an empty member, or an encrypted one shorter than its header
-  uint32_t size = CompressedLeft < BlockSize ? (uint32_t)CompressedLeft : BlockSize;
-  uint8_t *buffer = (uint8_t *)AllocateMemory(size + 2);
-  while (CompressedLeft > 0) {
-    uint32_t n = CompressedLeft < BlockSize ? (uint32_t)CompressedLeft : BlockSize;
-    ReadArchiveExact(buffer, n);
-    CompressedLeft -= n;
-    if (EntryEncrypted) DecryptBuffer(buffer, n);
-    WriteOutput(OutputHandle, buffer, n, OutputName);
-    UpdateCrcBuffer(buffer, (int32_t)n, EntryCrc);
-  }
-  ReleaseMemory(buffer);
 }
 
 // Settles the password of an encrypted member standing at its encryption header:
@@ -96,11 +81,11 @@ bool ExtractEntry(HWND owner, const SfxString &path, const ArchiveEntry &entry, 
   }
 
   uint8_t local[LocalHeaderSize];
+  uint32_t skip;
   SeekArchive((int32_t)(ArchiveBase + Field32(CurrentEntry, EntryLocalHeaderOffset)), SeekFromStart);
   ReadArchiveExact(local, LocalHeaderSize);
-  if (memcmp(local, LocalHeaderSignature, 4) != 0) FatalError(SubstituteText(STR_ERROR_READING, ModulePath));
-  // The local header's own lengths find the data; they may differ from the directory's.
-  SeekArchive((int32_t)(GetLE16(local + LocalNameLength) + GetLE16(local + LocalExtraLength)), SeekFromCurrent);
+  if (!LocalHeaderSkip(local, &skip)) FatalError(SubstituteText(STR_ERROR_READING, ModulePath));
+  SeekArchive((int32_t)skip, SeekFromCurrent);
 
   CompressedLeft = Field32(CurrentEntry, EntryCompressedSize);  // 64-bit: sizes of 2 GiB and more stay positive
   if (EntryEncrypted) {
@@ -121,8 +106,11 @@ bool ExtractEntry(HWND owner, const SfxString &path, const ArchiveEntry &entry, 
     return false;
   }
 
-  if (method == 0) CopyStored();
-  else Inflate();
+  // A stored member cut short by the end of the archive is fatal; a deflated one
+  // stops where its data does, and its CRC-32 tells. A refused write is fatal.
+  DecodeResult decoded = method == MethodStored ? CopyStored() : Inflate();
+  if (decoded == DecodeResult::OutputRefused) FatalError(SubstituteText(STR_CANNOT_WRITE, OutputName));
+  if (decoded == DecodeResult::ArchiveEnded && method == MethodStored) FatalError(STR_CORRUPT);
   SetFileDateTime(OutputHandle, ((uint32_t)Field16(CurrentEntry, EntryDosDate) << 16) |
                                     Field16(CurrentEntry, EntryDosTime));
   if (Field32(CurrentEntry, EntryCrc32) == ~EntryCrc) result = true;
@@ -136,49 +124,11 @@ bool ExtractEntry(HWND owner, const SfxString &path, const ArchiveEntry &entry, 
   return result;
 }
 
-static char UpperAscii(char c) { return (c >= 'a' && c <= 'z') ? (char)(c - 'a' + 'A') : c; }
-
-// Whether the component (not zero-terminated) is one of the names the system
-// maps to a device in every folder: CON, PRN, AUX, NUL, CONIN$, CONOUT$, COM1-9
-// and LPT1-9 (the superscript digits of the ANSI code page included), whatever
-// follows a dot and however many blanks stand before it.
-static bool IsDeviceName(const char *component, uint32_t length) {
-  uint32_t base = 0;
-  while (base < length && component[base] != '.') base++;
-  while (base > 0 && component[base - 1] == ' ') base--;
-  char upper[8];
-  if (base < 3 || base > 7) return false;
-  for (uint32_t i = 0; i < base; i++) upper[i] = UpperAscii(component[i]);
-  upper[base] = 0;
-  static const char *const fixed[] = {"CON", "PRN", "AUX", "NUL", "CONIN$", "CONOUT$"};
-  for (const char *name : fixed)
-    if (strcmp(upper, name) == 0) return true;
-  if (base != 4 || (memcmp(upper, "COM", 3) != 0 && memcmp(upper, "LPT", 3) != 0)) return false;
-  unsigned char digit = (unsigned char)upper[3];
-  return (digit >= '1' && digit <= '9') || digit == 0xB9 || digit == 0xB2 || digit == 0xB3;
-}
-
-// Whether the component climbs out of its folder: "..", and the forms the system
-// reads as "..", since it drops trailing dots and blanks.
-static bool IsParentComponent(const char *component, uint32_t length) {
-  uint32_t dots = 0;
-  for (uint32_t i = 0; i < length; i++) {
-    if (component[i] == '.') dots++;
-    else if (component[i] != ' ') return false;
-  }
-  return dots >= 2;
-}
-
 const char *RefusedNameReason(const SfxString &name) {
-  const char *text = name.Text();
-  uint32_t length = name.Length();
-  if (length == 0 || text[0] == '\\' || text[0] == '/' || name.FindChar(':') >= 0) return STR_NAME_OUTSIDE;
-  for (uint32_t start = 0; start <= length;) {
-    uint32_t end = start;
-    while (end < length && text[end] != '\\' && text[end] != '/') end++;
-    if (IsParentComponent(text + start, end - start)) return STR_NAME_OUTSIDE;
-    if (IsDeviceName(text + start, end - start)) return STR_NAME_DEVICE;
-    start = end + 1;
+  switch (RefuseName(name.Text(), name.Length())) {
+    case NameLeavesFolder: return STR_NAME_OUTSIDE;
+    case NameIsDevice: return STR_NAME_DEVICE;
+    case NameAccepted: break;
   }
   return nullptr;
 }

@@ -19,9 +19,6 @@ void FinalizeProcs();
 // encrypted and no correct password was obtained: the caller then ends the run.
 // A damaged archive or a failed write ends the process (FatalError).
 bool ExtractEntry(HWND owner, const SfxString &path, const ArchiveEntry &entry, bool &passwordFailed);
-// Copies CompressedLeft bytes of stored data from the archive position to
-// OutputHandle, decrypting when EntryEncrypted, folding the output into EntryCrc.
-void CopyStored();
 // Stamps the file's last-write time; dosDateTime holds the DOS date in its high
 // and the DOS time in its low 16 bits, read as local time. Failures are ignored.
 void SetFileDateTime(HANDLE handle, uint32_t dosDateTime);

@@ -26,14 +26,12 @@ void ReadArchiveExact(void *buffer, uint32_t count) {
     FatalError(STR_CORRUPT);
 }
 
-void WriteOutput(HANDLE handle, const void *buffer, uint32_t count, const SfxString &name) {
+// The core's output path: the member's output file. A short write refuses.
+bool WriteOutput(const uint8_t *data, uint32_t count) {
   DWORD written = 0;  // only the count decides: a failed call leaves it at 0
-  WriteFile(handle, buffer, count, &written, nullptr);
-  if (written != count) FatalError(SubstituteText(STR_CANNOT_WRITE, name));
+  WriteFile(OutputHandle, data, count, &written, nullptr);
+  return written == count;
 }
-
-// The core's output path: the member's output file.
-void WriteOutput(const uint8_t *data, uint32_t count) { WriteOutput(OutputHandle, data, count, OutputName); }
 
 void OutOfMemory() { FatalError(STR_OUT_OF_MEMORY); }
 

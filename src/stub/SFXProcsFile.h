@@ -14,8 +14,6 @@ enum { SeekFromStart = 0, SeekFromCurrent = 1, SeekFromEnd = 2 };
 uint32_t SeekArchive(int32_t distance, int origin);
 // Reads exactly count bytes or ends the process with "Cannot unzip: file is corrupt.".
 void ReadArchiveExact(void *buffer, uint32_t count);
-// Writes exactly count bytes or ends the process with "Cannot write to %s" (name).
-void WriteOutput(HANDLE handle, const void *buffer, uint32_t count, const SfxString &name);
 
 // The single exit for conditions with no way forward: shows text (unless empty)
 // in a task-modal error box without owner, then ends the process with exit code 1

@@ -8,10 +8,6 @@ HIMAGELIST SystemImageList = nullptr;
 uint32_t ArchiveStart = 0;
 uint32_t ArchiveBase = 0;
 
-uint8_t LocalHeaderSignature[4] = {'O', 'K', 3, 4};
-uint8_t CentralHeaderSignature[4] = {'O', 'K', 1, 2};
-uint8_t EndRecordSignature[4] = {'O', 'K', 5, 6};
-
 EntryArray EntryList;
 
 ArchiveEntry CurrentEntry = {};
@@ -22,8 +18,3 @@ SfxString TargetFile;
 
 HWND MainWindow = nullptr;
 bool CancelRequested = false;
-
-int64_t CompressedLeft = 0;
-uint32_t EntryCrc = 0;
-uint32_t CryptKeys[3] = {0, 0, 0};
-bool EntryEncrypted = false;

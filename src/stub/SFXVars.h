@@ -18,16 +18,13 @@ extern HIMAGELIST SystemImageList;     // shell's small-icon system image list
 extern uint32_t ArchiveStart;          // file offset of the first byte behind the configuration block
 extern uint32_t ArchiveBase;           // the offset the archive's recorded offsets count from
 
-// ZIP signatures, stored with 'O' for 'P' and completed at start-up, so the
-// image holds none of them.
-extern uint8_t LocalHeaderSignature[4];
-extern uint8_t CentralHeaderSignature[4];
-extern uint8_t EndRecordSignature[4];
+// The ZIP signatures (LocalHeaderSignature, CentralHeaderSignature,
+// EndRecordSignature) are the core's, completed at start-up.
 
 extern EntryArray EntryList;           // file members' records, in directory order
 
 // The member being extracted (CompressedLeft, EntryCrc, CryptKeys and
-// EntryEncrypted are declared in sfxcore.h and defined with these).
+// EntryEncrypted are the core's, in sfxcore.h).
 extern ArchiveEntry CurrentEntry;
 extern HANDLE OutputHandle;            // INVALID_HANDLE_VALUE when no output file is open
 extern SfxString OutputName;

@@ -1,4 +1,4 @@
-// core_host.cpp -- the member state, ReadArchive, WriteOutput and OutOfMemory of native builds, over memory.
+// core_host.cpp -- ReadArchive, WriteOutput and OutOfMemory of native builds, over memory.
 #include "core_host.h"
 
 #include <stdio.h>
@@ -8,11 +8,6 @@
 #include "crc32.h"
 #include "inflate.h"
 #include "sfxcore.h"
-
-int64_t CompressedLeft;
-uint32_t EntryCrc;
-uint32_t CryptKeys[3];
-bool EntryEncrypted;
 
 HostIo Host;
 
@@ -27,10 +22,12 @@ uint32_t ReadArchive(void *buffer, uint32_t count) {
   return (uint32_t)n;
 }
 
-void WriteOutput(const uint8_t *data, uint32_t count) {
+bool WriteOutput(const uint8_t *data, uint32_t count) {
+  if (Host.RefusePiece && Host.Pieces.size() + 1 == Host.RefusePiece) return false;
   Host.Pieces.push_back(count);
   Host.OutputBytes += count;
   if (Host.KeepOutput) Host.Output.insert(Host.Output.end(), data, data + count);
+  return true;
 }
 
 void OutOfMemory() {
@@ -60,6 +57,6 @@ uint32_t HostInflate(const uint8_t *data, size_t size, int64_t compressedLeft, b
   CompressedLeft = compressedLeft;
   EntryCrc = 0xFFFFFFFFu;
   EntryEncrypted = encrypted;
-  Inflate();
+  Host.Result = Inflate();
   return EntryCrc ^ 0xFFFFFFFFu;
 }

@@ -6,6 +6,8 @@
 
 #include <vector>
 
+#include "sfxcore.h"
+
 struct HostIo {
   const uint8_t *Input = nullptr;      // the "archive": ReadArchive hands out these bytes in order
   size_t InputSize = 0;                // bytes in Input
@@ -17,6 +19,8 @@ struct HostIo {
   std::vector<uint8_t> Output;         // what WriteOutput received, in order
   std::vector<uint32_t> Pieces;        // the count of every WriteOutput call
   uint64_t OutputBytes = 0;            // total bytes written
+  uint32_t RefusePiece = 0;            // WriteOutput refuses its call number RefusePiece (1-based; 0: none)
+  DecodeResult Result = DecodeResult::Done;  // what the last HostInflate returned
 };
 
 extern HostIo Host;
@@ -26,7 +30,7 @@ void HostReset(const uint8_t *data, size_t size);
 
 // Decodes data as one member: CompressedLeft = compressedLeft, EntryCrc = 0xFFFFFFFF,
 // EntryEncrypted = encrypted (CryptKeys as the caller left them). The output is in
-// Host.Output; returns the finished CRC-32 (EntryCrc complemented).
+// Host.Output, Inflate's result in Host.Result; returns the finished CRC-32.
 uint32_t HostInflate(const uint8_t *data, size_t size, int64_t compressedLeft, bool encrypted = false);
 inline uint32_t HostInflate(const std::vector<uint8_t> &data) {
   return HostInflate(data.data(), data.size(), (int64_t)data.size());

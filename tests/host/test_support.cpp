@@ -66,7 +66,7 @@ Bytes ZlibDeflate(const Bytes &data, int level, int strategy, int memLevel) {
   return out;
 }
 
-bool ZlibInflate(const Bytes &stream, Bytes &output) {
+bool ZlibInflate(const Bytes &stream, Bytes &output, const char **message) {
   z_stream z{};
   output.clear();
   if (inflateInit2(&z, -15) != Z_OK) return false;
@@ -80,6 +80,7 @@ bool ZlibInflate(const Bytes &stream, Bytes &output) {
     ret = inflate(&z, Z_NO_FLUSH);
     output.insert(output.end(), chunk, chunk + (sizeof chunk - z.avail_out));
   } while (ret == Z_OK && (z.avail_in > 0 || z.avail_out == 0));
+  if (message) *message = ret == Z_DATA_ERROR ? z.msg : nullptr;
   inflateEnd(&z);
   return ret == Z_STREAM_END;
 }

@@ -16,7 +16,8 @@ Bytes SampleData(DataKind kind, size_t length, uint32_t seed = 1);
 // A raw deflate stream made by zlib with these parameters.
 Bytes ZlibDeflate(const Bytes &data, int level, int strategy = 0, int memLevel = 8);
 // zlib's raw inflate of stream: true when the stream ended with a last block.
-bool ZlibInflate(const Bytes &stream, Bytes &output);
+// *message, when given, receives zlib's reason for rejecting it (null if none).
+bool ZlibInflate(const Bytes &stream, Bytes &output, const char **message = nullptr);
 uint32_t ZlibCrc(const Bytes &data);
 
 // Writes a deflate stream bit by bit: header fields LSB first, Huffman codes MSB first.

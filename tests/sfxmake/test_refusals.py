@@ -21,10 +21,18 @@ class Refusals(SfxmakeCase):
     def test_archives_the_stub_cannot_take(self):
         def crafted(name, members, **kw):
             return python_zip(self.path(name), members, **kw)
-        self.refused("absolute or contains '..'", crafted("up.zip", {"ok.txt": b"1", "../up.txt": b"2"}))
-        self.refused("absolute or contains '..'", crafted("dir-up.zip", {"a/../../x.txt": b"2"}))
-        self.refused("absolute or contains '..'", crafted("abs.zip", {"/etc/x": b"2"}))
-        self.refused("absolute or contains '..'", crafted("drive.zip", {"C:/x.txt": b"2"}))
+        outside, device = "its name leads outside the target folder", "its name is reserved for a device"
+        self.refused("../up.txt: " + outside, crafted("up.zip", {"ok.txt": b"1", "../up.txt": b"2"}))
+        # Every name the stub refuses is listed, with its reason.
+        run = self.refused("a/../../x.txt: " + outside,
+                           crafted("many.zip", {"a/../../x.txt": b"2", "/etc/x": b"2", "C:/x.txt": b"2",
+                                                "dir/a:b.txt": b"2", "dir/.../c.txt": b"2", "ok.txt": b"1",
+                                                "CON.txt": b"2", "sub/lpt\u00b9 .log": b"2", "aux": b"2"}))
+        for name in ("/etc/x", "C:/x.txt", "dir/a:b.txt", "dir/.../c.txt"):
+            self.assertIn(f"  {name}: {outside}".encode(), run.stderr)
+        for name in ("CON.txt", "sub/lpt\u00b9 .log", "aux"):
+            self.assertIn(f"  {name}: {device}".encode(), run.stderr)
+        self.assertNotIn(b"ok.txt", run.stderr)
         self.refused("compression method 12", crafted("bz.zip", {"a.txt": b"x" * 100}, compression=zipfile.ZIP_BZIP2))
         self.refused("empty", crafted("empty.zip", {}))
         self.refused("only folders", crafted("dirs.zip", {"a/": b"", "a/b/": b""}))
@@ -106,12 +114,16 @@ class ExtractRefusals(SfxmakeCase):
         self.sfxmake("build", "-o", self.path("good.exe"), python_zip(self.path("g.zip"), {"g.txt": b"g"}))
         with open(self.path("good.exe"), "rb") as f:
             data = f.read()
-        evil = python_zip(self.path("e.zip"), {"../escaped.txt": b"bad", "fine.txt": b"good"})
+        evil = python_zip(self.path("e.zip"), {"../escaped.txt": b"bad", "fine.txt": b"good", "NUL.txt": b"dev"})
         with open(evil, "rb") as f, open(self.path("evil.exe"), "wb") as out:
             out.write(data[:read_block(data)["archive_start"]] + f.read())
+        run = self.sfxmake("test", self.path("evil.exe"), expect=1)
+        self.assertIn(b"FAIL ../escaped.txt: refused: its name leads outside the target folder", run.stdout)
+        self.assertIn(b"FAIL NUL.txt: refused: its name is reserved for a device", run.stdout)
         run = self.sfxmake("extract", self.path("evil.exe"), "-d", self.path("x", "y"), expect=1)
         self.assertIn(b"FAIL ../escaped.txt", run.stdout)
         self.assertFalse(os.path.exists(self.path("x", "escaped.txt")))
+        self.assertFalse(os.path.exists(self.path("x", "y", "NUL.txt")))
         with open(self.path("x", "y", "fine.txt"), "rb") as f:
             self.assertEqual(f.read(), b"good")
 

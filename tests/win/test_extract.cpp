@@ -17,26 +17,6 @@
 
 namespace {
 
-// ---- names ---------------------------------------------------------------
-
-TEST(RefusedNameReason, AcceptsOrdinaryNames) {
-  for (const char *name : {"readme.txt", "dir\\sub\\file.bin", "..hidden", "a..b\\c", "console.txt",
-                           "COM10", "LPT0.txt", "nul2", ".\\x", "auxiliary\\prn_notes.txt", "...name"})
-    EXPECT_EQ(RefusedNameReason(name), nullptr) << name;
-}
-
-TEST(RefusedNameReason, RefusesNamesLeavingTheTarget) {
-  for (const char *name : {"\\windows\\win.ini", "C:\\x.txt", "c:x.txt", "a\\b.txt:stream", "..\\evil.txt",
-                           "a\\..\\..\\evil.txt", "a\\..", "a\\.. \\b", "a\\...\\b", "..", "/etc/x"})
-    EXPECT_STREQ(RefusedNameReason(name), STR_NAME_OUTSIDE) << name;
-}
-
-TEST(RefusedNameReason, RefusesDeviceNamesInAnyComponent) {
-  for (const char *name : {"CON", "con.txt", "dir\\Nul", "PRN.tar.gz", "aux\\file.txt", "COM1", "lpt9.log",
-                           "a\\CONOUT$", "conin$.x", "NUL .txt", "COM\xB9.txt", "LPT\xB2"})
-    EXPECT_STREQ(RefusedNameReason(name), STR_NAME_DEVICE) << name;
-}
-
 // ---- run command ---------------------------------------------------------
 
 struct RunCase {

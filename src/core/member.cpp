@@ -1,0 +1,35 @@
+// member.cpp -- the member being decoded: its state, defined once for every
+// program that links the core, and the copy of a stored member.
+#include "member.h"
+
+#include "crc32.h"
+#include "crypt.h"
+
+int64_t CompressedLeft = 0;
+uint32_t EntryCrc = 0;
+uint32_t CryptKeys[3] = {0, 0, 0};
+bool EntryEncrypted = false;
+
+// Whole blocks only reach the output: a block the archive cannot fill is not
+// written, since what stands behind a short read is no part of the member.
+DecodeResult CopyStored() {
+  if (CompressedLeft <= 0) return DecodeResult::Done;  // empty, or encrypted and shorter than its header
+  uint32_t size = CompressedLeft < StoredBlockSize ? (uint32_t)CompressedLeft : StoredBlockSize;
+  uint8_t *buffer = (uint8_t *)AllocateMemory(size);
+  DecodeResult result = DecodeResult::Done;
+  while (CompressedLeft > 0 && result == DecodeResult::Done) {
+    uint32_t n = CompressedLeft < StoredBlockSize ? (uint32_t)CompressedLeft : StoredBlockSize;
+    uint32_t got = 0, step = 1;
+    while (got < n && step) got += step = ReadArchive(buffer + got, n - got);
+    if (got < n) {
+      result = DecodeResult::ArchiveEnded;
+      break;
+    }
+    CompressedLeft -= n;
+    if (EntryEncrypted) DecryptBuffer(buffer, n);
+    if (!WriteOutput(buffer, n)) result = DecodeResult::OutputRefused;
+    else UpdateCrcBuffer(buffer, (int32_t)n, EntryCrc);
+  }
+  ReleaseMemory(buffer);
+  return result;
+}

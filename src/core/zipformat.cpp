@@ -1,0 +1,244 @@
+// zipformat.cpp -- reading the self-extracting program's format: image end,
+// configuration block, end record, central directory, local header, name rules.
+#include "zipformat.h"
+
+#include <string.h>
+
+uint8_t LocalHeaderSignature[4] = {'O', 'K', 3, 4};
+uint8_t CentralHeaderSignature[4] = {'O', 'K', 1, 2};
+uint8_t EndRecordSignature[4] = {'O', 'K', 5, 6};
+
+static const uint8_t ConfigHeaderSignature[4] = {'Q', 'F', 0, 1};
+static const uint8_t ConfigTrailerSignature[4] = {'Q', 'F', 10, 1};
+
+void CompleteSignatures() {
+  // Computed, not written as 'P': the first byte of each stays 'O' in the image.
+  uint8_t p = (uint8_t)(CentralHeaderSignature[1] + ('P' - 'K'));
+  LocalHeaderSignature[0] = p;
+  CentralHeaderSignature[0] = p;
+  EndRecordSignature[0] = p;
+}
+
+bool HasSignature(const uint8_t *bytes, const uint8_t *signature) { return memcmp(bytes, signature, 4) == 0; }
+
+bool ReadImageLayout(const uint8_t *f, uint64_t size, ImageLayout *layout) {
+  memset(layout, 0, sizeof *layout);
+  if (size < PeDosOffset + 4 || f[0] != 'M' || f[1] != 'Z') return false;
+  uint64_t pe = GetLE32(f + PeDosOffset);
+  if (pe + 4 + PeFileHeaderSize > size || f[pe] != 'P' || f[pe + 1] != 'E' || f[pe + 2] || f[pe + 3]) return false;
+  const uint8_t *header = f + pe + 4;
+  uint16_t sections = GetLE16(header + PeFileSectionCount);
+  uint16_t optional = GetLE16(header + PeFileOptionalSize);
+  uint64_t table = pe + 4 + PeFileHeaderSize + optional;
+  if (table + (uint64_t)sections * PeSectionEntrySize > size) return false;
+  layout->FileHeader = (uint32_t)(pe + 4);
+  layout->Machine = GetLE16(header);
+  if (optional >= PeOptionalSubsystem + 2) layout->Subsystem = GetLE16(header + PeFileHeaderSize + PeOptionalSubsystem);
+  for (uint16_t i = 0; i < sections; i++) {
+    const uint8_t *s = f + table + (uint64_t)i * PeSectionEntrySize;
+    uint64_t end = (uint64_t)GetLE32(s + PeSectionRawPointer) + GetLE32(s + PeSectionRawSize);
+    if (end > layout->End) layout->End = end;
+  }
+  return true;
+}
+
+bool DecodeConfigHeader(const uint8_t *p, ConfigHeader *h) {
+  if (!HasSignature(p + CfgSignature, ConfigHeaderSignature)) return false;
+  h->TrailerOffset = GetLE16(p + CfgTrailerOffset);
+  h->Options = GetLE16(p + CfgOptions);
+  h->OverwriteMode = p[CfgOverwriteMode];
+  h->TitleLength = p[CfgTitleLength];
+  h->FolderLength = p[CfgFolderLength];
+  h->RunLength = p[CfgRunLength];
+  h->MessageLength = p[CfgMessageLength];
+  h->MessageStyle = GetLE32(p + CfgMessageStyle);
+  return true;
+}
+
+void EncodeConfigHeader(const ConfigHeader &h, uint8_t *p) {
+  memcpy(p + CfgSignature, ConfigHeaderSignature, 4);
+  PutLE16(p + CfgTrailerOffset, h.TrailerOffset);
+  PutLE16(p + CfgOptions, h.Options);
+  p[CfgOverwriteMode] = h.OverwriteMode;
+  p[CfgTitleLength] = h.TitleLength;
+  p[CfgFolderLength] = h.FolderLength;
+  p[CfgRunLength] = h.RunLength;
+  p[CfgReserved] = 0;
+  p[CfgMessageLength] = h.MessageLength;
+  PutLE32(p + CfgMessageStyle, h.MessageStyle);
+}
+
+bool IsConfigTrailer(const uint8_t *bytes) { return HasSignature(bytes, ConfigTrailerSignature); }
+
+void EncodeConfigTrailer(uint32_t trailerOffset, uint8_t *bytes) {
+  memcpy(bytes, ConfigTrailerSignature, 4);
+  PutLE32(bytes + 4, trailerOffset);
+}
+
+bool StartAnswerDeclines(int answer) {
+  enum { AnswerCancel = 2, AnswerAbort = 3, AnswerNo = 7, AnswerClose = 8 };
+  return answer == AnswerCancel || answer == AnswerAbort || answer == AnswerNo || answer == AnswerClose;
+}
+
+void DecodeEndRecord(const uint8_t *p, EndRecord *r) {
+  r->ThisDisk = GetLE16(p + EndThisDisk);
+  r->DirectoryDisk = GetLE16(p + EndDirectoryDisk);
+  r->DiskEntries = GetLE16(p + EndDiskEntries);
+  r->TotalEntries = GetLE16(p + EndTotalEntries);
+  r->DirectorySize = GetLE32(p + EndDirectorySize);
+  r->DirectoryOffset = GetLE32(p + EndDirectoryOffset);
+  r->CommentLength = GetLE16(p + EndCommentLength);
+}
+
+uint32_t EndRecordWindowSize(uint64_t fileSize, uint64_t archiveStart) {
+  uint64_t window = fileSize > archiveStart ? fileSize - archiveStart : 0;
+  if (window > EndRecordWindow) window = EndRecordWindow;
+  return window > EndRecordSize ? (uint32_t)window : 0;
+}
+
+int32_t FindEndSignature(const uint8_t *window, uint32_t length) {
+  if (length < EndRecordSize) return -1;
+  for (uint32_t position = 0; position <= length - EndRecordSize; position++)
+    if (window[position] == EndRecordSignature[0] && HasSignature(window + position, EndRecordSignature))
+      return (int32_t)position;
+  return -1;
+}
+
+bool LocateDirectory(uint64_t endAt, const EndRecord &r, uint32_t *archiveBase, uint64_t *directoryStart) {
+  *archiveBase = (uint32_t)(endAt - ((uint64_t)r.DirectoryOffset + r.DirectorySize));
+  // A directory larger than what precedes the end record cannot be reached:
+  // reading from the wrong place would take arbitrary bytes for records.
+  if (r.TotalEntries == 0 || r.DirectorySize > endAt) return false;
+  *directoryStart = endAt - r.DirectorySize;
+  return true;
+}
+
+enum : uint32_t { DirectoryBufferSize = 2 * 65536 + 1024 };  // a fixed part, the longest name and extra field
+static_assert(DirectoryBufferSize >= EntrySize + MaxNameLength + 65535, "a record's extra field fits");
+
+void OpenDirectoryReader(DirectoryReader *r) {
+  memset(r, 0, sizeof *r);
+  r->Buffer = (uint8_t *)AllocateMemory(DirectoryBufferSize);
+}
+
+void CloseDirectoryReader(DirectoryReader *r) {
+  ReleaseMemory(r->Buffer);
+  r->Buffer = nullptr;
+}
+
+// Makes `count` unused bytes available at Buffer + Pos (count at most the buffer's
+// size), reading on as often as the archive gives more. False when it ends first.
+static bool HaveBytes(DirectoryReader *r, uint32_t count) {
+  if (r->Length - r->Pos >= count) return true;
+  memmove(r->Buffer, r->Buffer + r->Pos, r->Length - r->Pos);
+  r->Length -= r->Pos;
+  r->Pos = 0;
+  while (r->Length < count) {
+    uint32_t got = ReadArchive(r->Buffer + r->Length, DirectoryBufferSize - r->Length);
+    if (got == 0) return false;
+    r->Length += got;
+  }
+  return true;
+}
+
+// Passes over the bytes still to skip; false when the archive ends first.
+static bool SkipBytes(DirectoryReader *r) {
+  while (r->Skip > 0) {
+    if (r->Pos == r->Length && !HaveBytes(r, 1)) return false;
+    uint32_t n = r->Length - r->Pos < r->Skip ? r->Length - r->Pos : r->Skip;
+    r->Pos += n;
+    r->Skip -= n;
+    r->Consumed += n;
+  }
+  return true;
+}
+
+bool ReadDirectoryRecord(DirectoryReader *r, DirectoryRecord *record) {
+  if (!SkipBytes(r) || !HaveBytes(r, EntrySize)) return false;
+  record->Offset = r->Consumed;
+  memcpy(record->Entry.Bytes, r->Buffer + r->Pos, EntrySize);
+  uint32_t nameLength = Field16(record->Entry, EntryNameLength);
+  if (!HasSignature(record->Entry.Bytes, CentralHeaderSignature) || nameLength == 0 || nameLength > MaxNameLength)
+    return false;
+  if (!HaveBytes(r, EntrySize + nameLength)) return false;
+  memcpy(record->Name, r->Buffer + r->Pos + EntrySize, nameLength);
+  record->Name[nameLength] = 0;
+  record->NameLength = nameLength;
+  uint32_t used = EntrySize + nameLength;
+  uint32_t extraLength = Field16(record->Entry, EntryExtraLength);
+  record->Extra = nullptr;
+  record->ExtraLength = 0;
+  if (HaveBytes(r, used + extraLength)) {
+    record->Extra = r->Buffer + r->Pos + used;
+    record->ExtraLength = (uint16_t)extraLength;
+    used += extraLength;
+    extraLength = 0;
+  }
+  r->Pos += used;
+  r->Consumed += used;
+  r->Skip = extraLength + Field16(record->Entry, EntryCommentLength);
+  return true;
+}
+
+bool LocalHeaderSkip(const uint8_t *local, uint32_t *skip) {
+  if (!HasSignature(local, LocalHeaderSignature)) return false;
+  *skip = (uint32_t)GetLE16(local + LocalNameLength) + GetLE16(local + LocalExtraLength);
+  return true;
+}
+
+bool NameIsFlaggedUtf8(const ArchiveEntry &entry) { return (Field16(entry, EntryFlags) & FlagUtf8Name) != 0; }
+
+bool NameIsOem(const ArchiveEntry &entry) {
+  enum : uint8_t { HostDos = 0, HostOs2 = 6, HostNtfs = 11 };
+  uint16_t madeBy = Field16(entry, EntryVersionMadeBy);
+  uint8_t host = (uint8_t)(madeBy >> 8), version = (uint8_t)madeBy;
+  return host == HostDos || host == HostOs2 || (host == HostNtfs && version == 50);
+}
+
+void SeparatorsToBackslashes(char *name, uint32_t length) {
+  for (uint32_t i = 0; i < length; i++)
+    if (name[i] == '/') name[i] = '\\';
+}
+
+bool IsFolderName(const char *name, uint32_t length) {
+  return length > 0 && (name[length - 1] == '\\' || name[length - 1] == '/');
+}
+
+static char UpperAscii(char c) { return (c >= 'a' && c <= 'z') ? (char)(c - 'a' + 'A') : c; }
+
+static bool IsDeviceName(const char *component, uint32_t length) {
+  uint32_t base = 0;
+  while (base < length && component[base] != '.') base++;
+  while (base > 0 && component[base - 1] == ' ') base--;
+  if (base < 3 || base > 7) return false;
+  char upper[8];
+  for (uint32_t i = 0; i < base; i++) upper[i] = UpperAscii(component[i]);
+  upper[base] = 0;
+  static const char *const fixed[] = {"CON", "PRN", "AUX", "NUL", "CONIN$", "CONOUT$"};
+  for (const char *name : fixed)
+    if (strcmp(upper, name) == 0) return true;
+  if (base != 4 || (memcmp(upper, "COM", 3) != 0 && memcmp(upper, "LPT", 3) != 0)) return false;
+  uint8_t digit = (uint8_t)upper[3];
+  return (digit >= '1' && digit <= '9') || digit == 0xB9 || digit == 0xB2 || digit == 0xB3;
+}
+
+static bool IsParentComponent(const char *component, uint32_t length) {
+  uint32_t dots = 0;
+  for (uint32_t i = 0; i < length; i++) {
+    if (component[i] == '.') dots++;
+    else if (component[i] != ' ') return false;
+  }
+  return dots >= 2;
+}
+
+NameRefusal RefuseName(const char *name, uint32_t length) {
+  if (length == 0 || name[0] == '\\' || name[0] == '/' || memchr(name, ':', length)) return NameLeavesFolder;
+  for (uint32_t start = 0; start <= length;) {
+    uint32_t end = start;
+    while (end < length && name[end] != '\\' && name[end] != '/') end++;
+    if (IsParentComponent(name + start, end - start)) return NameLeavesFolder;
+    if (IsDeviceName(name + start, end - start)) return NameIsDevice;
+    start = end + 1;
+  }
+  return NameAccepted;
+}

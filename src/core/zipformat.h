@@ -1,0 +1,258 @@
+// zipformat.h -- the file format of a self-extracting program, defined once: where
+// the stub's image ends, the configuration block behind it, the ZIP end record and
+// its search window, central and local headers, and the rules for member names.
+//
+// The stub, sfxmake and the fuzzers all read the format through these routines;
+// each side supplies only its own way of reaching the bytes (ReadArchive) and its
+// own way of reporting what the routines find wrong.
+#ifndef SFXKIT_CORE_ZIPFORMAT_H
+#define SFXKIT_CORE_ZIPFORMAT_H
+
+#include "sfxcore.h"
+
+// ---- ZIP signatures -----------------------------------------------------------
+
+// Stored with 'O' for 'P' and completed by CompleteSignatures, so that a program
+// carrying the core holds none of them in its image (a ZIP tool scanning the
+// whole file must not take bytes of the stub for records).
+extern uint8_t LocalHeaderSignature[4];
+extern uint8_t CentralHeaderSignature[4];
+extern uint8_t EndRecordSignature[4];
+// Completes the three signatures; any number of calls leave the same result.
+void CompleteSignatures();
+bool HasSignature(const uint8_t *bytes, const uint8_t *signature);
+
+// ---- The Windows image --------------------------------------------------------
+
+enum : uint32_t {
+  PeDosOffset = 0x3C,            // 32-bit offset of the "PE\0\0" signature
+  PeFileHeaderSize = 20,
+  PeFileSectionCount = 2,        // 16-bit, in the file header
+  PeFileOptionalSize = 16,       // 16-bit SizeOfOptionalHeader
+  PeOptionalSubsystem = 68,      // the same offset in PE32 and PE32+
+  PeSectionEntrySize = 40,
+  PeSectionRawSize = 0x10,       // SizeOfRawData
+  PeSectionRawPointer = 0x14,    // PointerToRawData
+};
+
+// The image's headers as the first `size` bytes of its file (or of its mapping,
+// which keeps them byte for byte). Finds where the last section's raw data ends:
+// the configuration block starts there. The section table follows the optional
+// header, whose size the file header records (224 bytes for a 32-bit image, 240
+// for a 64-bit one). False when the headers are not those of a Windows image or
+// run past `size`; *fileHeader then is 0.
+struct ImageLayout {
+  uint32_t FileHeader;   // offset of the file header, behind "PE\0\0"
+  uint16_t Machine;
+  uint16_t Subsystem;    // 0 when the optional header is too short to say
+  uint64_t End;          // largest PointerToRawData + SizeOfRawData
+};
+bool ReadImageLayout(const uint8_t *headers, uint64_t size, ImageLayout *layout);
+
+// ---- The configuration block ---------------------------------------------------
+
+// Header (18 bytes at the image end), texts, filler, then the 8-byte trailer.
+enum : uint32_t {
+  CfgSignature = 0,       // 4: 'Q','F',0,1
+  CfgTrailerOffset = 4,   // 2: trailer's offset from the block start
+  CfgOptions = 6,         // 2: Opt* bits
+  CfgOverwriteMode = 8,   // 1
+  CfgTitleLength = 9,     // 1
+  CfgFolderLength = 10,   // 1
+  CfgRunLength = 11,      // 1
+  CfgReserved = 12,       // 1: written as 0, never read
+  CfgMessageLength = 13,  // 1
+  CfgMessageStyle = 14,   // 4: message box style of the start question
+  CfgHeaderSize = 18,
+  CfgTrailerSize = 8,     // trailer signature 'Q','F',10,1 and the block length
+  CfgMaxTextLength = 255, // each text length is one byte
+};
+static_assert(CfgMessageStyle + 4 == CfgHeaderSize, "configuration header is 18 bytes");
+
+// Options bits.
+enum : uint16_t {
+  OptRunCheckBox = 0x0001,
+  OptSelectFiles = 0x0002,
+  OptHideOverwrite = 0x0004,
+  OptAutoUnzip = 0x0008,
+  OptNoDoneMessage = 0x0010,
+  OptHideFileList = 0x0040,
+  OptNoShowFiles = 0x0080,
+  OptAllowCancel = 0x0200,
+};
+
+// OverwriteMode values; the main dialog's radio button of a mode is IdOverwrite + mode.
+enum : uint8_t { ModeOverwrite = 0, ModeDontOverwrite = 1, ModeAsk = 2 };
+
+struct ConfigHeader {
+  uint16_t TrailerOffset;
+  uint16_t Options;
+  uint8_t OverwriteMode;   // changes at run time (radio buttons, prompt)
+  uint8_t TitleLength;
+  uint8_t FolderLength;
+  uint8_t RunLength;
+  uint8_t MessageLength;
+  uint32_t MessageStyle;
+};
+// False when the 18 bytes do not start with the block's signature.
+bool DecodeConfigHeader(const uint8_t *bytes, ConfigHeader *header);
+void EncodeConfigHeader(const ConfigHeader &header, uint8_t *bytes);
+// The four bytes at TrailerOffset; the block length behind them is never needed.
+bool IsConfigTrailer(const uint8_t *bytes);
+void EncodeConfigTrailer(uint32_t trailerOffset, uint8_t *bytes);
+// Whether an answer to the start question ends the program (Cancel, Abort, No,
+// or the box closed), by the message box's numbers for the answers.
+bool StartAnswerDeclines(int answer);
+
+// ---- End record ---------------------------------------------------------------
+
+enum : uint32_t {
+  EndThisDisk = 4,         // 2
+  EndDirectoryDisk = 6,    // 2
+  EndDiskEntries = 8,      // 2
+  EndTotalEntries = 10,    // 2
+  EndDirectorySize = 12,   // 4
+  EndDirectoryOffset = 16, // 4
+  EndCommentLength = 20,   // 2
+  EndRecordSize = 22,
+  EndRecordWindow = 65558, // 22 + 65536: the end record with the longest comment, and one byte
+};
+
+struct EndRecord {
+  uint16_t ThisDisk;
+  uint16_t DirectoryDisk;
+  uint16_t DiskEntries;
+  uint16_t TotalEntries;
+  uint32_t DirectorySize;
+  uint32_t DirectoryOffset;
+  uint16_t CommentLength;
+};
+void DecodeEndRecord(const uint8_t *bytes, EndRecord *record);
+
+// How many bytes at the end of a file of fileSize bytes are searched for the end
+// record of an archive that starts at archiveStart; 0 when there is no room for one.
+uint32_t EndRecordWindowSize(uint64_t fileSize, uint64_t archiveStart);
+// Position of the first end-record signature in the window that leaves a whole
+// record behind it, or -1. The first one wins: a signature in the comment never
+// counts, one inside the last member's data does.
+int32_t FindEndSignature(const uint8_t *window, uint32_t length);
+
+// Where the archive's offsets count from (32-bit, wrapping as positions do) and
+// where the central directory starts: it is taken to end exactly where the end
+// record begins. False for an archive without members or with a directory larger
+// than what precedes the end record.
+bool LocateDirectory(uint64_t endAt, const EndRecord &record, uint32_t *archiveBase, uint64_t *directoryStart);
+
+// ---- Central directory ---------------------------------------------------------
+
+// General purpose flags and methods.
+enum : uint16_t {
+  FlagEncrypted = 0x0001,
+  FlagDataDescriptor = 0x0008,   // sizes and CRC follow the data
+  FlagStrongEncryption = 0x0040,
+  FlagUtf8Name = 0x0800,
+  MethodStored = 0,
+  MethodDeflated = 8,
+};
+
+// The central directory file header's fixed part (46 bytes), kept verbatim.
+struct ArchiveEntry {
+  uint8_t Bytes[46];
+};
+enum : uint32_t {
+  EntrySignature = 0,
+  EntryVersionMadeBy = 4,
+  EntryVersionNeeded = 6,
+  EntryFlags = 8,
+  EntryMethod = 10,
+  EntryDosTime = 12,
+  EntryDosDate = 14,
+  EntryCrc32 = 16,
+  EntryCompressedSize = 20,
+  EntryUncompressedSize = 24,
+  EntryNameLength = 28,
+  EntryExtraLength = 30,
+  EntryCommentLength = 32,
+  EntryDiskStart = 34,
+  EntryInternalAttributes = 36,
+  EntryExternalAttributes = 38,
+  EntryLocalHeaderOffset = 42,
+  EntrySize = 46,
+  MaxNameLength = 520,     // longest member name a reader accepts
+};
+static_assert(sizeof(ArchiveEntry) == EntrySize, "ArchiveEntry is the 46-byte fixed part");
+static_assert(EntryLocalHeaderOffset + 4 == EntrySize, "last field ends the record");
+
+inline uint16_t Field16(const ArchiveEntry &e, uint32_t offset) { return GetLE16(e.Bytes + offset); }
+inline uint32_t Field32(const ArchiveEntry &e, uint32_t offset) { return GetLE32(e.Bytes + offset); }
+
+// One central directory record as read: the fixed part, the name's bytes as
+// stored, and the extra field when the archive holds it whole.
+struct DirectoryRecord {
+  ArchiveEntry Entry;
+  char Name[MaxNameLength + 1];  // NameLength bytes, then a zero byte
+  uint32_t NameLength;           // 1..MaxNameLength
+  const uint8_t *Extra;          // valid until the next read; null when the archive ends inside it
+  uint16_t ExtraLength;          // 0 when Extra is null
+  uint64_t Offset;               // of the record, counted from where the reader started
+};
+
+// Reads the central directory front to back through ReadArchive, from the
+// archive's position when it is opened, with one read-ahead buffer: one system
+// read serves many records. Extra fields and comments are passed over by
+// reading; a reader whose archive ended inside them fails at the next record,
+// as a reader that sought past the end of the file and read there would.
+struct DirectoryReader {
+  uint8_t *Buffer;     // read-ahead; Buffer[Pos..Length) not yet used
+  uint32_t Pos;
+  uint32_t Length;
+  uint32_t Skip;       // bytes still to pass over before the next record
+  uint64_t Consumed;   // bytes used or passed over so far
+};
+void OpenDirectoryReader(DirectoryReader *reader);
+void CloseDirectoryReader(DirectoryReader *reader);
+// Reads the next record. False when the archive ends inside its fixed part or
+// name, when it lacks the signature, or when its name is empty or longer than
+// MaxNameLength: each a damaged archive.
+bool ReadDirectoryRecord(DirectoryReader *reader, DirectoryRecord *record);
+
+// ---- Local header -------------------------------------------------------------
+
+enum : uint32_t {
+  LocalHeaderVersion = 4, LocalHeaderFlags = 6, LocalHeaderMethod = 8, LocalHeaderDosTime = 10, LocalHeaderDosDate = 12,
+  LocalHeaderCrc32 = 14, LocalHeaderCompressed = 18, LocalHeaderUncompressed = 22,
+  LocalNameLength = 26,
+  LocalExtraLength = 28,
+  LocalHeaderSize = 30,
+  CryptHeaderSize = 12,    // in front of encrypted data
+  MaxPasswordLength = 80,  // the longest password the stub takes
+};
+// The bytes between the local header's fixed part and the member's data (its
+// own name and extra lengths, which may differ from the directory's). False
+// without the local header signature.
+bool LocalHeaderSkip(const uint8_t *local, uint32_t *skip);
+
+// ---- Member names -------------------------------------------------------------
+
+// What a name's bytes are, before the reader's platform turns them into text:
+// names from MS-DOS and OS/2 hosts, and from the NTFS host as version 5.0 tools
+// wrote it, are in the OEM code page; a name flagged as UTF-8 is tried as UTF-8
+// first (falling back to the host's rule when it is not).
+bool NameIsFlaggedUtf8(const ArchiveEntry &entry);
+bool NameIsOem(const ArchiveEntry &entry);
+// '/' becomes '\' in the name's bytes.
+void SeparatorsToBackslashes(char *name, uint32_t length);
+// A name ending with a separator is a folder member: it is not listed, and the
+// folders are made from the files' paths.
+bool IsFolderName(const char *name, uint32_t length);
+
+// Why a member may not be written, judged on its name as the system will see it
+// (ANSI bytes, either separator): a leading separator or any colon, or a
+// component made only of dots and blanks with at least two dots (the system drops
+// trailing dots and blanks, so "..." climbs like ".."), lead outside the target
+// folder; CON, PRN, AUX, NUL, CONIN$, CONOUT$, COM1-9 and LPT1-9 (the ANSI
+// superscript digits too), with any extension and blanks before it, name devices.
+enum NameRefusal : uint8_t { NameAccepted, NameLeavesFolder, NameIsDevice };
+NameRefusal RefuseName(const char *name, uint32_t length);
+
+#endif
