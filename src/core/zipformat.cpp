@@ -180,6 +180,36 @@ bool ReadDirectoryRecord(DirectoryReader *r, DirectoryRecord *record) {
   return true;
 }
 
+void DescribeMember(const DirectoryRecord &record, MemberInfo *info) {
+  memcpy(info->Bytes, record.Entry.Bytes, EntrySize);
+  info->ModifiedUtc = ExtraFieldModifiedTime(record.Extra, record.ExtraLength);
+}
+
+uint64_t ExtraFieldModifiedTime(const uint8_t *extra, uint32_t length) {
+  enum : uint16_t { NtfsField = 0x000A, NtfsTimes = 0x0001, TimestampField = 0x5455 };
+  enum : uint64_t { UnixEpochTicks = 116444736000000000ull, TicksPerSecond = 10000000 };
+  uint64_t unixTime = 0;
+  for (uint32_t at = 0; at + 4 <= length;) {
+    uint16_t id = GetLE16(extra + at), size = GetLE16(extra + at + 2);
+    const uint8_t *data = extra + at + 4;
+    at += 4 + size;
+    if (at > length) break;
+    if (id == NtfsField) {
+      // Four reserved bytes, then tagged attributes; tag 1 holds the write, access and creation times.
+      for (uint32_t t = 4; t + 4 <= size;) {
+        uint16_t tag = GetLE16(data + t), tagSize = GetLE16(data + t + 2);
+        if (tag == NtfsTimes && tagSize >= 8 && t + 4 + 8 <= size)
+          return GetLE32(data + t + 4) | (uint64_t)GetLE32(data + t + 8) << 32;
+        t += 4 + tagSize;
+      }
+    } else if (id == TimestampField && size >= 5 && (data[0] & 1)) {
+      // Flag bit 0: the modification time comes first, as signed Unix seconds.
+      unixTime = (uint64_t)((int64_t)(int32_t)GetLE32(data + 1) * TicksPerSecond + UnixEpochTicks);
+    }
+  }
+  return unixTime;
+}
+
 bool LocalHeaderSkip(const uint8_t *local, uint32_t *skip) {
   if (!HasSignature(local, LocalHeaderSignature)) return false;
   *skip = (uint32_t)GetLE16(local + LocalNameLength) + GetLE16(local + LocalExtraLength);

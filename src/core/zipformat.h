@@ -197,6 +197,18 @@ struct DirectoryRecord {
   uint64_t Offset;               // of the record, counted from where the reader started
 };
 
+// What a reader keeps of a member: the fixed part of its central record and
+// what the record's extra field adds to it.
+struct MemberInfo : ArchiveEntry {
+  uint64_t ModifiedUtc;          // exact last-write time (FILETIME ticks: 100 ns since 1601, UTC); 0: none
+};
+// Takes the member's information from a record as read.
+void DescribeMember(const DirectoryRecord &record, MemberInfo *info);
+// The exact modification time some writers add to the extra field, in FILETIME
+// ticks: the NTFS field (0x000A) or the extended timestamp (0x5455, Unix
+// seconds); 0 when the field carries none.
+uint64_t ExtraFieldModifiedTime(const uint8_t *extra, uint32_t length);
+
 // Reads the central directory front to back through ReadArchive, from the
 // archive's position when it is opened, with one read-ahead buffer: one system
 // read serves many records. Extra fields and comments are passed over by

@@ -5,6 +5,7 @@
 
 #include "SFXDefs.h"
 #include "SFXStrings.h"
+#include "SFXVars.h"
 
 // The record and the display-name buffer outlive the call: the callback writes
 // into the same buffer while the browser runs.
@@ -35,6 +36,9 @@ bool BrowseForTargetFolder(HWND owner, SfxString &path) {
   BrowseInfo.lpfn = BrowseCallback;
   BrowseInfo.lParam = (LPARAM)path.Text();
 
+  // The browser of the new style is a COM object: the thread must have entered
+  // an apartment first (the orderly end leaves it again).
+  if (!ComInitialized) ComInitialized = SUCCEEDED(CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED));
   ChosenItem = SHBrowseForFolderA(&BrowseInfo);
   if (!ChosenItem) return false;
 

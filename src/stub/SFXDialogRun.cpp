@@ -56,7 +56,11 @@ void UnzipCommand(HWND dialog) {
     if (HasOption(OptHideOverwrite)) SfxSettings.OverwriteMode = ModeAsk;
     if (!CancelRequested && GetDlgItem(dialog, IdShowFiles)) SendMessageA(dialog, WM_COMMAND, IdShowFiles, 0);
   }
-  if (HasOption(OptAutoUnzip)) PostMessageA(dialog, WM_COMMAND, IDCANCEL, 0);
+  // A script that started an automatic run learns from the exit code that it ended incomplete.
+  if (HasOption(OptAutoUnzip)) {
+    RunIncomplete = !complete;
+    PostMessageA(dialog, WM_COMMAND, IDCANCEL, 0);
+  }
 }
 
 void CloseCommand(HWND dialog, WPARAM wParam, LPARAM lParam) {

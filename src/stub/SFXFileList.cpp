@@ -33,11 +33,11 @@ void SetUpFileList(HWND dialog) {
 }
 
 // Appends one record to EntryList, doubling its room when full; returns the new index.
-static uint32_t AppendEntry(const ArchiveEntry &entry) {
+static uint32_t AppendEntry(const MemberInfo &entry) {
   if (EntryList.Count == EntryList.Capacity) {
     uint32_t capacity = EntryList.Capacity ? EntryList.Capacity * 2 : 64;
-    ArchiveEntry *items = (ArchiveEntry *)AllocateMemory(capacity * sizeof(ArchiveEntry));
-    if (EntryList.Count) CopyMemory(items, EntryList.Items, EntryList.Count * sizeof(ArchiveEntry));
+    MemberInfo *items = (MemberInfo *)AllocateMemory(capacity * sizeof(MemberInfo));
+    if (EntryList.Count) CopyMemory(items, EntryList.Items, EntryList.Count * sizeof(MemberInfo));
     ReleaseMemory(EntryList.Items);
     EntryList.Items = items;
     EntryList.Capacity = capacity;
@@ -46,7 +46,7 @@ static uint32_t AppendEntry(const ArchiveEntry &entry) {
   return EntryList.Count++;
 }
 
-void AddFileItem(HWND dialog, const SfxString &name, const ArchiveEntry &entry) {
+void AddFileItem(HWND dialog, const SfxString &name, const MemberInfo &entry) {
   // The icon follows from the bare name's extension; the shell does not look at the disk.
   SHFILEINFOA info;
   ZeroMemory(&info, sizeof info);
@@ -74,7 +74,7 @@ void AddFileItem(HWND dialog, const SfxString &name, const ArchiveEntry &entry) 
   SendToList(dialog, LVM_SETITEMA, 0, (LPARAM)&item);
 }
 
-void GetFileItem(HWND dialog, int row, ArchiveEntry &entry, SfxString &name) {
+void GetFileItem(HWND dialog, int row, MemberInfo &entry, SfxString &name) {
   LVITEMA item;
   ZeroMemory(&item, sizeof item);
   item.mask = LVIF_PARAM;

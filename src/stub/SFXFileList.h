@@ -10,8 +10,8 @@
 void AddListColumn(HWND dialog, int index, const char *header, int format, int width);
 // Columns, full-row selection and the shared system image list.
 void SetUpFileList(HWND dialog);
-void AddFileItem(HWND dialog, const SfxString &name, const ArchiveEntry &entry);
-void GetFileItem(HWND dialog, int row, ArchiveEntry &entry, SfxString &name);
+void AddFileItem(HWND dialog, const SfxString &name, const MemberInfo &entry);
+void GetFileItem(HWND dialog, int row, MemberInfo &entry, SfxString &name);
 void DeselectFileItem(HWND dialog, int row);
 void SelectAllFileItems(HWND dialog);
 void ShowFirstSelectedItem(HWND list);

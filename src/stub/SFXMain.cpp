@@ -2,6 +2,7 @@
 #include "SFXMain.h"
 
 #include <commctrl.h>
+#include <objbase.h>
 #include <shellapi.h>
 
 #include "SFXDefs.h"
@@ -58,11 +59,13 @@ void RunStub() {
                                                 SHGFI_SYSICONINDEX | SHGFI_SMALLICON);
 
   DialogBoxParamA(GetModuleHandleA(nullptr), "MAINDIALOG", nullptr, MainDialogProc, 0);
-  EndProcess(0);
+  EndProcess(RunIncomplete ? 2 : 0);
 }
 
 void EndProcess(UINT exitCode) {
   FinalizeProcs();
+  if (ComInitialized) CoUninitialize();
+  ComInitialized = false;
   SfxSettings.Title.Release();
   SfxSettings.TargetFolder.Release();
   SfxSettings.RunCommand.Release();
@@ -71,5 +74,6 @@ void EndProcess(UINT exitCode) {
   OutputName.Release();
   Password.Release();
   TargetFile.Release();
+  TemporaryFile.Release();
   ExitProcess(exitCode);
 }

@@ -76,12 +76,14 @@ void ReadArchiveDirectory(HWND dialog) {
   DirectoryReader reader;
   OpenDirectoryReader(&reader);
   DirectoryRecord record;
+  MemberInfo member;
   for (uint32_t i = 0; i < end.TotalEntries; i++) {
     if (!ReadDirectoryRecord(&reader, &record)) FatalError(STR_CORRUPT);
     SeparatorsToBackslashes(record.Name, record.NameLength);
     SfxString name = ConvertEntryName(SfxString(record.Name), record.Entry);
     if (name.Empty()) FatalError(STR_CORRUPT);
-    if (!IsFolderName(name.Text(), name.Length())) AddFileItem(dialog, name, record.Entry);
+    DescribeMember(record, &member);
+    if (!IsFolderName(name.Text(), name.Length())) AddFileItem(dialog, name, member);
   }
   CloseDirectoryReader(&reader);
 }

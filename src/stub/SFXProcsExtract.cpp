@@ -30,6 +30,13 @@ void FinalizeProcs() {
   EntryList = EntryArray();
   if (!CloseFileHandle(ArchiveHandle)) ShowErrorBox(nullptr, SubstituteText(STR_CANNOT_CLOSE, ModulePath));
   if (!CloseFileHandle(OutputHandle)) ShowErrorBox(nullptr, SubstituteText(STR_CANNOT_CLOSE, OutputName));
+  DiscardTemporaryFile();
+}
+
+void DiscardTemporaryFile() {
+  if (TemporaryFile.Empty()) return;
+  DeleteFileA(TemporaryFile.Text());
+  TemporaryFile = SfxString();
 }
 
 void PumpMessage() {
@@ -40,11 +47,54 @@ void PumpMessage() {
   }
 }
 
+// A DOS time is the local time of the writer's zone; it is converted with the
+// rule in force on its own date, so that a summer member unpacked in winter keeps
+// its hour.
 void SetFileDateTime(HANDLE handle, uint32_t dosDateTime) {
   FILETIME local, utc;
-  if (!DosDateTimeToFileTime((WORD)(dosDateTime >> 16), (WORD)dosDateTime, &local)) return;
-  if (!LocalFileTimeToFileTime(&local, &utc)) return;
+  SYSTEMTIME localTime, utcTime;
+  if (!DosDateTimeToFileTime((WORD)(dosDateTime >> 16), (WORD)dosDateTime, &local) ||
+      !FileTimeToSystemTime(&local, &localTime) || !TzSpecificLocalTimeToSystemTime(nullptr, &localTime, &utcTime) ||
+      !SystemTimeToFileTime(&utcTime, &utc))
+    return;
   SetFileTime(handle, nullptr, nullptr, &utc);
+}
+
+// An exact time from the member's extra field wins over its DOS time.
+static void SetMemberTime(HANDLE handle, const MemberInfo &member) {
+  if (member.ModifiedUtc) {
+    FILETIME utc = {(DWORD)member.ModifiedUtc, (DWORD)(member.ModifiedUtc >> 32)};
+    SetFileTime(handle, nullptr, nullptr, &utc);
+  } else {
+    SetFileDateTime(handle, ((uint32_t)Field16(member, EntryDosDate) << 16) | Field16(member, EntryDosTime));
+  }
+}
+
+// Creates the member's output file. A file of that name is never truncated: the
+// member goes into a temporary file beside it (TemporaryFile), which takes its
+// place only once the member proved sound. The original must still be one the
+// member could have overwritten: writable, and neither hidden nor a system file,
+// which the system refuses to replace with a normal file.
+static bool CreateOutput(HWND owner, const SfxString &path) {
+  OutputName = path;
+  SfxString target = path;
+  DWORD attributes = GetFileAttributesA(path.Text());
+  if (attributes != INVALID_FILE_ATTRIBUTES) {
+    HANDLE original = CreateFileA(path.Text(), GENERIC_WRITE, FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
+                                  FILE_ATTRIBUTE_NORMAL, nullptr);
+    bool replaceable = original != INVALID_HANDLE_VALUE && !(attributes & (FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM));
+    CloseFileHandle(original);
+    char temporary[MAX_PATH];
+    if (replaceable && GetTempFileNameA(ExtractFolder(path).Text(), "sfx", 0, temporary)) TemporaryFile = temporary;
+    target = TemporaryFile;
+  }
+  if (!target.Empty())
+    OutputHandle = CreateFileA(target.Text(), GENERIC_WRITE, FILE_SHARE_WRITE, nullptr, CREATE_ALWAYS,
+                               FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (OutputHandle != INVALID_HANDLE_VALUE) return true;
+  ShowErrorBox(owner, SubstituteText(STR_CANNOT_WRITE, OutputName));
+  DiscardTemporaryFile();
+  return false;
 }
 
 // Settles the password of an encrypted member standing at its encryption header:
@@ -66,7 +116,7 @@ static bool SettlePassword(HWND owner) {
   return false;
 }
 
-bool ExtractEntry(HWND owner, const SfxString &path, const ArchiveEntry &entry, bool &passwordFailed) {
+bool ExtractEntry(HWND owner, const SfxString &path, const MemberInfo &entry, bool &passwordFailed) {
   passwordFailed = false;
   bool result = false;
   CurrentEntry = entry;
@@ -98,29 +148,29 @@ bool ExtractEntry(HWND owner, const SfxString &path, const ArchiveEntry &entry, 
   PumpMessage();
   if (CancelRequested) return false;
 
-  OutputName = path;
-  OutputHandle = CreateFileA(path.Text(), GENERIC_WRITE, FILE_SHARE_WRITE, nullptr, CREATE_ALWAYS,
-                             FILE_ATTRIBUTE_NORMAL, nullptr);
-  if (OutputHandle == INVALID_HANDLE_VALUE) {
-    ShowErrorBox(owner, SubstituteText(STR_CANNOT_WRITE, OutputName));
-    return false;
-  }
+  if (!CreateOutput(owner, path)) return false;
 
   // A stored member cut short by the end of the archive is fatal; a deflated one
   // stops where its data does, and its CRC-32 tells. A refused write is fatal.
   DecodeResult decoded = method == MethodStored ? CopyStored() : Inflate();
   if (decoded == DecodeResult::OutputRefused) FatalError(SubstituteText(STR_CANNOT_WRITE, OutputName));
   if (decoded == DecodeResult::ArchiveEnded && method == MethodStored) FatalError(STR_CORRUPT);
-  SetFileDateTime(OutputHandle, ((uint32_t)Field16(CurrentEntry, EntryDosDate) << 16) |
-                                    Field16(CurrentEntry, EntryDosTime));
+  SetMemberTime(OutputHandle, CurrentEntry);
   if (Field32(CurrentEntry, EntryCrc32) == ~EntryCrc) result = true;
   else ShowErrorBox(owner, SubstituteText(STR_CRC_ERROR, OutputName));
 
-  // A fatal read or write above never gets here: the finalisation closes the file then.
+  // A fatal read or write above never gets here: the finalisation closes the
+  // file then, and removes a temporary one.
   if (!CloseFileHandle(OutputHandle)) {
     ShowErrorBox(owner, SubstituteText(STR_CANNOT_CLOSE, OutputName));
     result = false;
   }
+  if (!TemporaryFile.Empty() && result &&
+      !MoveFileExA(TemporaryFile.Text(), OutputName.Text(), MOVEFILE_REPLACE_EXISTING)) {
+    ShowErrorBox(owner, SubstituteText(STR_CANNOT_WRITE, OutputName));
+    result = false;
+  }
+  DiscardTemporaryFile();
   return result;
 }
 
@@ -152,7 +202,7 @@ bool RunExtraction(HWND dialog) {
     SendMessageA(progress, PBM_SETPOS, (WPARAM)(row + 1), 0);
     if (SendMessageA(list, LVM_GETITEMSTATE, (WPARAM)row, LVIS_SELECTED) != LVIS_SELECTED) continue;
 
-    ArchiveEntry entry;
+    MemberInfo entry;
     SfxString name;
     GetFileItem(dialog, row, entry, name);
     // Checked before anything touches the disk: such a member creates nothing, anywhere.

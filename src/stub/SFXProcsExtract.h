@@ -10,7 +10,8 @@
 // INVALID_HANDLE_VALUE afterwards. Returns false only when CloseHandle failed.
 bool CloseFileHandle(HANDLE &handle);
 // The clean-up at process end: releases EntryList, closes ArchiveHandle and an
-// output file still open, reporting "Cannot close %s" in an error box.
+// output file still open, reporting "Cannot close %s" in an error box, and
+// removes a temporary output file.
 void FinalizeProcs();
 
 // Writes one member to path. The owner (the main dialog) owns every box and
@@ -18,9 +19,14 @@ void FinalizeProcs();
 // CRC-32 matched and it was closed. passwordFailed is set only when the member is
 // encrypted and no correct password was obtained: the caller then ends the run.
 // A damaged archive or a failed write ends the process (FatalError).
-bool ExtractEntry(HWND owner, const SfxString &path, const ArchiveEntry &entry, bool &passwordFailed);
+// A file that exists already is replaced only by a member whose CRC-32 matched:
+// on any failure it stays as it was.
+bool ExtractEntry(HWND owner, const SfxString &path, const MemberInfo &entry, bool &passwordFailed);
+// Deletes TemporaryFile, if any, and forgets it.
+void DiscardTemporaryFile();
 // Stamps the file's last-write time; dosDateTime holds the DOS date in its high
-// and the DOS time in its low 16 bits, read as local time. Failures are ignored.
+// and the DOS time in its low 16 bits, read as local time on that date. Failures
+// are ignored.
 void SetFileDateTime(HANDLE handle, uint32_t dosDateTime);
 // Dispatches at most one waiting window message; never waits.
 void PumpMessage();

@@ -33,7 +33,18 @@ bool WriteOutput(const uint8_t *data, uint32_t count) {
   return written == count;
 }
 
-void OutOfMemory() { FatalError(STR_OUT_OF_MEMORY); }
+// Nothing may be allocated on the way out, the message included: a fixed text,
+// then the orderly end. Should that run out of memory again, the process ends
+// at once.
+void OutOfMemory() {
+  static bool leaving = false;
+  if (!leaving) {
+    leaving = true;
+    MessageBoxA(nullptr, STR_OUT_OF_MEMORY, STR_ERROR_CAPTION, MB_ICONHAND | MB_TASKMODAL);
+    EndProcess(1);
+  }
+  ExitProcess(1);
+}
 
 void FatalError(const SfxString &text) {
   if (!text.Empty()) ShowErrorBox(nullptr, text);

@@ -34,14 +34,16 @@ bool FolderExists(const SfxString &path) {
 bool PathExists(const SfxString &path) { return GetFileAttributesA(path.Text()) != INVALID_FILE_ATTRIBUTES; }
 
 // Recursion ends at an existing folder or where the folder part no longer
-// shrinks (a drive such as C:); nothing created is removed after a failure.
+// shrinks (a drive such as C:); nothing created is removed after a failure. A
+// folder that exists once CreateDirectory returns counts as made: "C:\Out/"
+// names the folder its parent step has just created.
 bool ForceFolders(const SfxString &folder) {
   SfxString path = StripBackslashes(folder);
   if (path.Empty() || FolderExists(path)) return true;
   SfxString parent = ExtractFolder(path);
   if (parent.Equals(path)) return true;
   if (!ForceFolders(parent)) return false;
-  return CreateDirectoryA(path.Text(), nullptr) != FALSE;
+  return CreateDirectoryA(path.Text(), nullptr) || FolderExists(path);
 }
 
 SfxString AddBackslash(const SfxString &path) {

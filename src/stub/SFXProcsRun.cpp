@@ -34,8 +34,13 @@ INT_PTR RunAfterUnzip() {
   if (SfxSettings.RunLength == 0) return 0;
   SfxString program = RunCommandPart(1);
   SfxString parameters = RunCommandPart(2);
-  return (INT_PTR)ShellExecuteA(nullptr, "open", program.Text(), parameters.Text(),
-                                SfxSettings.TargetFolder.Text(), SW_SHOW);
+  // The program inherits the error mode in force when it starts: it gets the
+  // system's default, not the one the stub set for itself.
+  UINT errorMode = SetErrorMode(0);
+  INT_PTR result = (INT_PTR)ShellExecuteA(nullptr, "open", program.Text(), parameters.Text(),
+                                          SfxSettings.TargetFolder.Text(), SW_SHOW);
+  SetErrorMode(errorMode);
+  return result;
 }
 
 SfxString RunText(const SfxString &templateText) {

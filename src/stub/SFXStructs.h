@@ -20,7 +20,7 @@ struct SfxSettingsRecord : ConfigHeader {
 
 // The growable array of the file members' records, in directory order.
 struct EntryArray {
-  ArchiveEntry *Items = nullptr;
+  MemberInfo *Items = nullptr;
   uint32_t Count = 0;
   uint32_t Capacity = 0;
 };

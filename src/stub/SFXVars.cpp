@@ -10,7 +10,10 @@ uint32_t ArchiveBase = 0;
 
 EntryArray EntryList;
 
-ArchiveEntry CurrentEntry = {};
+MemberInfo CurrentEntry = {};
+SfxString TemporaryFile;
+bool RunIncomplete = false;
+bool ComInitialized = false;
 HANDLE OutputHandle = INVALID_HANDLE_VALUE;
 SfxString OutputName;
 SfxString Password;

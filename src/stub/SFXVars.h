@@ -25,7 +25,8 @@ extern EntryArray EntryList;           // file members' records, in directory or
 
 // The member being extracted (CompressedLeft, EntryCrc, CryptKeys and
 // EntryEncrypted are the core's, in sfxcore.h).
-extern ArchiveEntry CurrentEntry;
+extern MemberInfo CurrentEntry;
+extern SfxString TemporaryFile;        // where a member replacing an existing file is written first; empty: none
 extern HANDLE OutputHandle;            // INVALID_HANDLE_VALUE when no output file is open
 extern SfxString OutputName;
 extern SfxString Password;             // at most 80 characters; empty: none known
@@ -33,5 +34,7 @@ extern SfxString TargetFile;           // full output path of the member the run
 
 extern HWND MainWindow;                // the main dialog, once it initialised
 extern bool CancelRequested;           // the user confirmed "Cancel unzip?"
+extern bool ComInitialized;            // the thread entered COM for the folder browser
+extern bool RunIncomplete;             // an automatic run left members not unpacked: the exit code is 2
 
 #endif

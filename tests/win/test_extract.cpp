@@ -179,9 +179,9 @@ const std::string ImageStandIn = "stub image stand-in";
 
 // Writes a local header and the data of each member into a file of its own and
 // returns the central records (signature completed) in member order.
-std::vector<ArchiveEntry> WriteArchive(const std::string &path, std::vector<Member> &members) {
+std::vector<MemberInfo> WriteArchive(const std::string &path, std::vector<Member> &members) {
   std::string file = ImageStandIn;  // the recorded offsets count from ArchiveBase
-  std::vector<ArchiveEntry> entries;
+  std::vector<MemberInfo> entries;
   for (Member &m : members) {
     uint32_t crc = Crc(m.plain);
     uint16_t dosTime = (uint16_t)SomeDosTime;
@@ -191,7 +191,7 @@ std::vector<ArchiveEntry> WriteArchive(const std::string &path, std::vector<Memb
       uint8_t check = (m.flags & 8) ? (uint8_t)(dosTime >> 8) : (uint8_t)(crc >> 24);
       data = Encrypt(m.data, m.password, check);
     }
-    ArchiveEntry e = {};
+    MemberInfo e = {};
     memcpy(e.Bytes, "PK\1\2", 4);
     PutLE16(e.Bytes + EntryFlags, m.flags);
     PutLE16(e.Bytes + EntryMethod, m.method);
@@ -237,7 +237,7 @@ class ExtractEntryTest : public ::testing::Test {
 
   // Extracts every member to out<i>.bin and checks content, time and result.
   void ExtractAll(std::vector<Member> members) {
-    std::vector<ArchiveEntry> entries = WriteArchive(archive_, members);
+    std::vector<MemberInfo> entries = WriteArchive(archive_, members);
     ArchiveHandle = CreateFileA(archive_.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
     ArchiveBase = (uint32_t)ImageStandIn.size();
     for (size_t i = 0; i < members.size(); i++) {
@@ -300,7 +300,7 @@ TEST_F(ExtractEntryTest, CancelBeforeTheFileIsCreatedCreatesNothing) {
   Member m;
   m.plain = m.data = "never written";
   std::vector<Member> members = {m};
-  std::vector<ArchiveEntry> entries = WriteArchive(archive_, members);
+  std::vector<MemberInfo> entries = WriteArchive(archive_, members);
   ArchiveHandle = CreateFileA(archive_.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
   ArchiveBase = (uint32_t)ImageStandIn.size();
   CancelRequested = true;

@@ -19,8 +19,8 @@ void ResetEntryList() {
   EntryList = EntryArray();
 }
 
-ArchiveEntry EntryOfSize(uint32_t size, uint32_t marker) {
-  ArchiveEntry entry = {};
+MemberInfo EntryOfSize(uint32_t size, uint32_t marker) {
+  MemberInfo entry = {};
   PutLE32(entry.Bytes + EntryUncompressedSize, size);
   PutLE32(entry.Bytes + EntryLocalHeaderOffset, marker);
   return entry;
@@ -95,7 +95,7 @@ TEST_F(FileListTest, RowsKeepOrderNamesSizesAndTheirRecords) {
   EXPECT_EQ(CellText(list_, 3, 1), "4294967295");
   for (int row = 0; row < 4; row++) {
     EXPECT_FALSE(Selected(row));
-    ArchiveEntry entry;
+    MemberInfo entry;
     SfxString name;
     GetFileItem(dialog_, row, entry, name);
     EXPECT_STREQ(name.Text(), names[row]);
@@ -109,7 +109,7 @@ TEST_F(FileListTest, EntryListGrowsPastItsFirstBlock) {
   ASSERT_EQ(EntryList.Count, 300u);
   ASSERT_EQ(Rows(), 300);
   for (uint32_t i = 0; i < 300; i++) ASSERT_EQ(Field32(EntryList.Items[i], EntryLocalHeaderOffset), i);
-  ArchiveEntry entry;
+  MemberInfo entry;
   SfxString name;
   GetFileItem(dialog_, 299, entry, name);
   EXPECT_EQ(Field32(entry, EntryUncompressedSize), 299u);

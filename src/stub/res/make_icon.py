@@ -1,6 +1,8 @@
 #!/usr/bin/env python3
 """make_icon.py -- draws the stub's icon (an open box with a green arrow going in)
-and writes it as unzip.ico with a 16x16 and a 32x32 image, 32-bit with alpha.
+and writes it as unzip.ico with a 16x16 and a 32x32 image. The drawing has six
+colours and hard edges, so each image is stored with a 16-colour palette and an
+AND mask for transparency: a quarter of the bytes of 32-bit pixels, the same look.
 
 Run from anywhere: python3 make_icon.py [output.ico]. The shapes are defined on a
 32-unit grid and sampled at each size, so both images come from one drawing."""
@@ -80,31 +82,27 @@ def colours(size):
     return result
 
 
+PALETTE = [(0, 0, 0)] + sorted(set(EDGES) | set(EDGES.values()))
+
+
 def image(size):
-    """One ICO image: BITMAPINFOHEADER, bottom-up BGRA pixels, AND mask."""
+    """One ICO image: BITMAPINFOHEADER, 16-colour palette, bottom-up 4-bit pixels, AND mask."""
     pixels = colours(size)
     rows = []
     mask = []
     for py in reversed(range(size)):
-        row = b""
-        bits = []
-        for px in range(size):
-            c = pixels[py][px]
-            if c is None:
-                row += b"\0\0\0\0"
-                bits.append(1)
-            else:
-                row += bytes((c[2], c[1], c[0], 255))
-                bits.append(0)
-        rows.append(row)
+        indexes = [0 if c is None else PALETTE.index(c[:3]) for c in pixels[py]]
+        row = bytes((indexes[i] << 4) | indexes[i + 1] for i in range(0, size, 2))
+        rows.append(row + bytes(-len(row) % 4))
         stride = ((size + 31) // 32) * 4
         packed = bytearray(stride)
-        for i, b in enumerate(bits):
-            if b:
+        for i, c in enumerate(pixels[py]):
+            if c is None:
                 packed[i // 8] |= 0x80 >> (i % 8)
         mask.append(bytes(packed))
-    header = struct.pack("<IiiHHIIiiII", 40, size, size * 2, 1, 32, 0, 0, 0, 0, 0, 0)
-    return header + b"".join(rows) + b"".join(mask)
+    palette = b"".join(bytes((b, g, r, 0)) for r, g, b in PALETTE) + bytes(4 * (16 - len(PALETTE)))
+    header = struct.pack("<IiiHHIIiiII", 40, size, size * 2, 1, 4, 0, 0, 0, 0, 16, 0)
+    return header + palette + b"".join(rows) + b"".join(mask)
 
 
 def main():
@@ -113,7 +111,7 @@ def main():
     data = struct.pack("<HHH", 0, 1, len(images))
     offset = 6 + 16 * len(images)
     for size, blob in images:
-        data += struct.pack("<BBBBHHII", size, size, 0, 0, 1, 32, len(blob), offset)
+        data += struct.pack("<BBBBHHII", size, size, 16, 0, 1, 4, len(blob), offset)
         offset += len(blob)
     data += b"".join(blob for _, blob in images)
     with open(out, "wb") as f:
