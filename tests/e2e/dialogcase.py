@@ -4,13 +4,12 @@ and the conversion of dialog units with the dialog's own font."""
 import zipfile
 
 import sfxtest
-
-CAPTION = "Extracting files..."
+from sfxtest import MAIN_CAPTION, q
 
 # Directory order on purpose not sorted; a folder entry that never becomes a row.
 MEMBERS = [
     ("zeta.txt", b"last letter, first row\r\n"),
-    ("docs/", None),
+    (zipfile.ZipInfo("docs/"), b""),
     ("docs/manual.pdf", b"%PDF-1.4\n" + b"x" * 1000),
     ("empty.log", b""),
     ("alpha.bin", bytes(range(256)) * 50),
@@ -34,14 +33,10 @@ def base_unit_y(pairs):
 
 class DialogCase(sfxtest.SfxCase):
     def make_sfx(self, options, name="test.exe", **config):
-        archive = self.path(name + ".zip")
-        with zipfile.ZipFile(archive, "w", zipfile.ZIP_DEFLATED) as z:
-            for member, data in MEMBERS:
-                z.writestr(zipfile.ZipInfo(member) if data is None else member, data or b"")
-        return self.sfx(archive, name=name, options=options, **config)
+        return self.sfx(self.zip_members(MEMBERS, name=name + ".zip"), name=name, options=options, **config)
 
     def drive_dialog(self, exe, script):
         """Runs script once the program's main dialog is open; a failing driver fails the test."""
-        run = self.drive("\n".join([f"start {sfxtest.q(exe)}", f'wait-window "{CAPTION}"'] + script))
+        run = self.drive("\n".join([f"start {q(exe)}", f"wait-window {q(MAIN_CAPTION)}"] + script))
         self.assertDriverOk(run)
         return run

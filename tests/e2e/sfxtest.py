@@ -1,4 +1,7 @@
-"""sfxtest: what every end-to-end test shares.
+"""sfxtest: what every end-to-end test and sfxmake's command-line tests share:
+scratch folders, archives from real archivers and crafted byte by byte, SFX
+files, the PE and configuration block readers, the UI driver and the control
+ids and captions of the stub's windows.
 
 An end-to-end test makes a tree of files, packs it with a real archiver
 (Info-ZIP zip, 7z, Python's zipfile), turns the archive into a self-extracting
@@ -18,9 +21,10 @@ through the UI driver and checks what it showed and wrote.
             ''')
             self.assertEqual(run.result("wait-exit")["exit_code"], 0)
 
-Tests run inside the wine session of tests/wine-env.sh (ctest starts them
-that way); every test gets a scratch folder under build/e2e-work/ that is
-removed when the test passes and kept for a look when it fails.
+Tests that run Windows programs (SfxCase) run inside the wine session of
+tests/wine-env.sh (ctest starts them that way); every test gets a scratch
+folder under build/e2e-work/ that is removed when the test passes and kept for
+a look when it fails. tests/sfxmake imports this module through sfxmaketest.py.
 """
 import json
 import os
@@ -72,6 +76,23 @@ OPT_NO_SHOW_FILES = 0x0080
 OPT_ALLOW_CANCEL = 0x0200
 
 OVERWRITE_MODES = {"overwrite": 0, "skip": 1, "ask": 2}
+
+# Captions and texts of the stub's windows and boxes.
+MAIN_CAPTION = "Extracting files..."
+ERROR_CAPTION = "Error"
+DONE = "All files have been unzipped."
+CORRUPT = "Cannot unzip: file is corrupt."
+
+LOCAL_SIGNATURE, CENTRAL_SIGNATURE, END_SIGNATURE = b"PK\x03\x04", b"PK\x01\x02", b"PK\x05\x06"
+BLOCK_SIGNATURE, TRAILER_SIGNATURE = b"QF\x00\x01", b"QF\x0a\x01"
+
+# A small tree of every kind of file: text, binary, empty, deep.
+SAMPLE = {
+    "readme.txt": b"Read me first.\r\n" * 40,
+    "bin/tool.dat": bytes(range(256)) * 300,
+    "bin/empty.txt": b"",
+    "docs/deep/er/note.md": b"# note\n" + bytes(1000),
+}
 
 # Message box styles for the start question.
 MB_OK, MB_OKCANCEL, MB_ABORTRETRYIGNORE, MB_YESNOCANCEL, MB_YESNO = 0x0, 0x1, 0x2, 0x3, 0x4
@@ -149,6 +170,109 @@ def zip_python(source, archive, compression=zipfile.ZIP_DEFLATED, folders=True):
     return archive
 
 
+def zip_members(path, members, compression=zipfile.ZIP_DEFLATED, comment=b""):
+    """Python's zipfile of members written in their order: {name: bytes} or pairs
+    of (name or ZipInfo, bytes)."""
+    with zipfile.ZipFile(path, "w", compression) as z:
+        for member, content in (members.items() if isinstance(members, dict) else members):
+            z.writestr(member, content)
+        z.comment = comment
+    return path
+
+
+def stored_member(name, data, method=0, flags=0, dos=(2022, 3, 4, 5, 6, 8), crc=None):
+    """A local header with its data and the matching central record, as bytes,
+    for archives that no tool would write. The data is taken as it is."""
+    d = dos
+    dos_time = (d[3] << 11) | (d[4] << 5) | (d[5] // 2)
+    dos_date = ((d[0] - 1980) << 9) | (d[1] << 5) | d[2]
+    crc = zlib.crc32(data) if crc is None else crc
+    raw = name.encode("cp1252")
+    fields = struct.pack("<HHHHHIIIHH", 20, flags, method, dos_time, dos_date, crc, len(data), len(data), len(raw), 0)
+    local = LOCAL_SIGNATURE + fields + raw + data
+    central = CENTRAL_SIGNATURE + struct.pack("<H", 20) + fields + struct.pack("<HHHII", 0, 0, 0, 0, 0) + raw
+    return local, central
+
+
+def end_record_bytes(count, directory_size, directory_offset):
+    """An end record without ZIP64 and without comment."""
+    return END_SIGNATURE + struct.pack("<HHHHIIH", 0, 0, count, count, directory_size, directory_offset, 0)
+
+
+def raw_archive(path, members):
+    """Writes members (pairs from stored_member) as one archive without ZIP64."""
+    with open(path, "wb") as f:
+        centrals = []
+        for local, central in members:
+            centrals.append(central[:42] + struct.pack("<I", f.tell()) + central[46:])
+            f.write(local)
+        start = f.tell()
+        directory = b"".join(centrals)
+        f.write(directory + end_record_bytes(len(centrals), len(directory), start))
+    return path
+
+
+def dos_member_archive(path):
+    """A member as an MS-DOS tool wrote it: host 0 and the OEM byte 0x81 ('u' with
+    diaeresis in code page 437) in its name. zipfile writes only ASCII or UTF-8
+    names, so the name is written with a placeholder of the same length and the
+    byte is put in afterwards."""
+    info = zipfile.ZipInfo("m_nchen.txt")
+    info.create_system = 0
+    zip_members(path, [(info, b"dos\r\n"), ("plain.txt", b"plain")])
+    with open(path, "rb") as f:
+        data = f.read()
+    with open(path, "wb") as f:
+        f.write(data.replace(b"m_nchen.txt", b"m\x81nchen.txt"))
+    return path
+
+
+# ------------------------------------------------------------------ reading SFX files
+
+class PeImage:
+    """The few PE header fields the tests need. raw_end, the end of the last
+    section's raw data (the section table found through SizeOfOptionalHeader),
+    is where the stub looks for its configuration block."""
+
+    def __init__(self, data):
+        pe = struct.unpack_from("<I", data, 0x3C)[0]
+        if data[pe:pe + 4] != b"PE\0\0":
+            raise ValueError("no PE signature")
+        self.machine, self.sections = struct.unpack_from("<HH", data, pe + 4)
+        self.optional_size = struct.unpack_from("<H", data, pe + 20)[0]
+        self.magic = struct.unpack_from("<H", data, pe + 24)[0]
+        self.subsystem, self.dll_characteristics = struct.unpack_from("<HH", data, pe + 24 + 68)
+        table = pe + 24 + self.optional_size
+        self.raw_end = max((sum(struct.unpack_from("<II", data, table + 40 * i + 16)) for i in range(self.sections)),
+                           default=0)
+
+
+def image_end(data):
+    return PeImage(data).raw_end
+
+
+def read_block(data):
+    """The configuration block behind the image as a dict, plus where the archive starts."""
+    at = image_end(data)
+    sig, trailer, options, mode, lt, lf, lr, reserved, lm, style = struct.unpack_from("<4sHHBBBBBBI", data, at)
+    texts, pos = [], at + 18
+    for n in (lt, lf, lr, lm):
+        texts.append(data[pos:pos + n])
+        pos += n
+    return dict(signature=sig, trailer=trailer, options=options, mode=mode, reserved=reserved, style=style,
+                title=texts[0], folder=texts[1], run=texts[2], question=texts[3], texts_end=pos - at,
+                trailer_bytes=data[at + trailer:at + trailer + 8], archive_start=at + trailer + 8)
+
+
+def end_record(data):
+    return data.rindex(END_SIGNATURE)
+
+
+def first_central_record(data):
+    end = end_record(data)
+    return end - struct.unpack_from("<I", data, end + 12)[0]
+
+
 # ------------------------------------------------------------------ SFX files
 
 def config_block(title="", folder="", run="", question="", question_style=MB_YESNO | MB_ICONQUESTION,
@@ -162,9 +286,9 @@ def config_block(title="", folder="", run="", question="", question_style=MB_YES
     mode = OVERWRITE_MODES[overwrite] if isinstance(overwrite, str) else overwrite
     header_size = 18
     trailer_offset = header_size + sum(len(t) for t in texts) + len(filler)
-    header = b"QF\x00\x01" + struct.pack("<HHBBBBBBI", trailer_offset, options, mode, len(texts[0]), len(texts[1]),
+    header = BLOCK_SIGNATURE + struct.pack("<HHBBBBBBI", trailer_offset, options, mode, len(texts[0]), len(texts[1]),
                                          len(texts[2]), reserved, len(texts[3]), question_style)
-    return header + b"".join(texts) + filler + b"QF\x0a\x01" + struct.pack("<I", trailer_offset)
+    return header + b"".join(texts) + filler + TRAILER_SIGNATURE + struct.pack("<I", trailer_offset)
 
 
 def write_sfx(stub, archive, out, block=None, **config):
@@ -201,11 +325,14 @@ def sfxmake_build(archive, out, stub=None, title=None, folder=None, run=None, qu
     return out
 
 
-def build_sfx(archive, out, stub=None, **config):
+def build_sfx(archive, out, stub=None, crafted=False, **config):
     """A self-extracting program from archive: through dist/sfxmake when it is
-    built, else the block is written here (the same bytes)."""
-    if os.path.exists(SFXMAKE) and not os.environ.get("SFX_NO_SFXMAKE"):
+    built, else the block is written here (the same bytes). crafted: always
+    written here, for archives sfxmake refuses to take."""
+    if not crafted and os.path.exists(SFXMAKE) and not os.environ.get("SFX_NO_SFXMAKE"):
         return sfxmake_build(archive, out, stub=stub, **config)
+    if config.get("extra"):
+        raise ValueError("raw sfxmake options need sfxmake")
     config = {k: v for k, v in config.items() if v is not None and k != "extra"}
     return write_sfx(stub or STUB64, archive, out, **config)
 
@@ -315,15 +442,12 @@ def require_session():
     return None
 
 
-class SfxCase(unittest.TestCase):
-    """A test with a scratch folder (self.dir) under build/e2e-work/ and the
-    helpers above bound to it. A missing wine session or build is a failure,
-    not a skip: the suite must not pass by running nothing."""
+class ScratchCase(unittest.TestCase):
+    """A test with a scratch folder (self.dir) under build/e2e-work/, removed
+    when the test passes and kept for a look when it fails, and the helpers
+    above bound to it."""
 
     def setUp(self):
-        problem = require_session()
-        if problem:
-            self.fail(problem)
         os.makedirs(WORK, exist_ok=True)
         name = self.id().split(".", 1)[-1].replace(".", "-")
         self.dir = tempfile.mkdtemp(prefix=name[:60] + "-", dir=WORK)
@@ -349,8 +473,33 @@ class SfxCase(unittest.TestCase):
     def zip_python(self, source, name="python.zip", **kwargs):
         return zip_python(source, self.path(name), **kwargs)
 
-    def sfx(self, archive, name="test.exe", **config):
-        return build_sfx(archive, self.path(name), **config)
+    def zip_members(self, members, name="members.zip", **kwargs):
+        return zip_members(self.path(name), members, **kwargs)
+
+    def sfx(self, archive, *options, name="test.exe", **config):
+        """An SFX in the scratch folder; see build_sfx. options: raw sfxmake options."""
+        return build_sfx(archive, self.path(name), extra=options, **config)
+
+    def sfxmake(self, *args, expect=0, env=None):
+        """Runs the Linux sfxmake in the scratch folder; checks its exit code unless
+        expect is None. Output stays bytes: names come in more than one encoding."""
+        done = subprocess.run([SFXMAKE, *args], capture_output=True, cwd=self.dir,
+                              env=dict(os.environ, **(env or {})))
+        if expect is not None:
+            why = f"sfxmake {' '.join(args)}\n{done.stderr.decode(errors='replace')}"
+            self.assertEqual(done.returncode, expect, why)
+        return done
+
+
+class SfxCase(ScratchCase):
+    """A ScratchCase that runs Windows programs. A missing wine session or build
+    is a failure, not a skip: the suite must not pass by running nothing."""
+
+    def setUp(self):
+        problem = require_session()
+        if problem:
+            self.fail(problem)
+        super().setUp()
 
     def drive(self, script, timeout=180):
         return drive(script, cwd=self.dir, timeout=timeout)
@@ -358,13 +507,6 @@ class SfxCase(unittest.TestCase):
     def wine(self, *args, timeout=180):
         """(exit code, stdout, stderr) of a Windows program run in the scratch folder."""
         return run_wine(args, cwd=self.dir, timeout=timeout)
-
-    def sfxmake(self, *args, expect=0):
-        """Runs the Linux sfxmake in the scratch folder; checks its exit code unless expect is None."""
-        done = subprocess.run([SFXMAKE, *args], capture_output=True, text=True, cwd=self.dir)
-        if expect is not None:
-            self.assertEqual(done.returncode, expect, f"sfxmake {' '.join(args)}\n{done.stderr}")
-        return done
 
     def assertDriverOk(self, run):
         if not run.ok:

@@ -3,7 +3,8 @@ box, Run check box, Help, the file list's rows, the overwrite radio buttons, and
 Unzip enabled only while rows are selected when the user picks the files."""
 import unittest
 
-from dialogcase import CAPTION, DialogCase
+from dialogcase import DialogCase
+from sfxtest import MAIN_CAPTION
 
 HELP_TEXT = ("This is a self-extracting zip file.\r\n\r\nClick the browse button '...' to select or create a "
              "target folder,\r\nthen click Unzip to unzip the contents to this folder.")
@@ -19,9 +20,9 @@ class ContentTest(DialogCase):
                             run=r"bin\setup.exe /S quiet")
         results = self.drive_dialog(exe, ["text 0", "text 201", "state 302", "state 703",
                                    "press id=103", "wait-msgbox Help", "press OK",
-                                   'wait-window "%s"' % CAPTION, "press id=2", "wait-exit"])
-        self.assertEqual(results.result("wait-window")["caption"], CAPTION)
-        self.assertEqual(results.result("text", 0)["text"], CAPTION)  # not the configured title
+                                   'wait-window "%s"' % MAIN_CAPTION, "press id=2", "wait-exit"])
+        self.assertEqual(results.result("wait-window")["caption"], MAIN_CAPTION)
+        self.assertEqual(results.result("text", 0)["text"], MAIN_CAPTION)  # not the configured title
         self.assertEqual(results.result("text", 1)["text"], r"C:\Program Files\Demo")
         run_box = results.result("state", 0)
         # Both parts shortened after their last separator, the slash of /S included.
@@ -82,9 +83,9 @@ class ContentTest(DialogCase):
         # not one under a crowded /tmp.
         results = self.drive_dialog(self.make_sfx(0x0001, folder=r"C:\nowhere"), [
             "press id=104", 'wait-window "Choose the target folder"', "press Cancel",
-            'wait-window "%s"' % CAPTION, "text 201",
+            'wait-window "%s"' % MAIN_CAPTION, "text 201",
             'type 201 "%s"' % picked, "press id=104", 'wait-window "Choose the target folder"', "sleep 2000", "press OK",
-            'wait-window "%s"' % CAPTION, "text 201", "press id=2", "wait-exit"])
+            'wait-window "%s"' % MAIN_CAPTION, "text 201", "press id=2", "wait-exit"])
         self.assertEqual(results.result("text", 0)["text"], r"C:\nowhere")  # Cancel changes nothing
         self.assertEqual(results.result("text", 1)["text"].lower(), picked.lower())
         self.assertEqual(results.result("wait-exit")["exit_code"], 0)

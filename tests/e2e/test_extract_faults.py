@@ -8,8 +8,8 @@ import unittest
 import zipfile
 
 import sfxtest
-from extractcase import MAIN_CAPTION, ExtractCase, raw_archive, stored_member
-from sfxtest import q, windows_path
+from extractcase import ExtractCase
+from sfxtest import CORRUPT, ERROR_CAPTION, MAIN_CAPTION, q, raw_archive, stored_member, windows_path
 
 
 class MemberFaults(ExtractCase):
@@ -42,10 +42,11 @@ class MemberFaults(ExtractCase):
         at = data.index(b"will be damaged")
         data[at] ^= 0x20
         open(archive, "wb").write(bytes(data))
-        exe = self.program(archive, overwrite="overwrite", options=sfxtest.OPT_HIDE_FILE_LIST)
+        exe = self.sfx(archive, overwrite="overwrite", options=sfxtest.OPT_HIDE_FILE_LIST)
         run = self.boxes_then_close(exe, 1)
         box = run.result("wait-msgbox")
-        self.assertEqual((box["caption"], box["text"]), ("Error", f"CRC-32 error in {windows_path(self.target)}\\b.txt"))
+        self.assertEqual((box["caption"], box["text"]),
+                         (ERROR_CAPTION, f"CRC-32 error in {windows_path(self.target)}\\b.txt"))
         self.assertEqual(sfxtest.read_tree(self.target), {"a.txt": b"fine a", "b.txt": b"Will be damaged",
                                                           "c.txt": b"fine c"})
         self.assertEqual(self.selected(run), ["b.txt"])
@@ -56,7 +57,8 @@ class MemberFaults(ExtractCase):
                                        ("packed.bz2", b"bzip2 data" * 100, zipfile.ZIP_BZIP2),
                                        ("c.txt", b"fine c", zipfile.ZIP_STORED)])
         # sfxmake refuses methods the stub cannot unpack, so the block is written here.
-        exe = self.crafted_program(archive, overwrite="overwrite", options=sfxtest.OPT_HIDE_FILE_LIST)
+        exe = self.sfx(archive, name="crafted.exe", crafted=True, overwrite="overwrite",
+                       options=sfxtest.OPT_HIDE_FILE_LIST)
         run = self.boxes_then_close(exe, 1)
         self.assertEqual(run.result("wait-msgbox")["text"], "Unknown compression type")
         self.assertEqual(sfxtest.read_tree(self.target), {"a.txt": b"fine a", "c.txt": b"fine c"})
@@ -75,7 +77,7 @@ class MemberFaults(ExtractCase):
                 self.skipTest("running as root on a file system without immutable files")
             self.addCleanup(subprocess.run, ["chattr", "-i", locked])
         archive = self.python_archive([("a.txt", b"a", 0), ("b.txt", b"replacement", 0), ("c.txt", b"c", 0)])
-        exe = self.program(archive, overwrite="overwrite", options=sfxtest.OPT_HIDE_FILE_LIST)
+        exe = self.sfx(archive, overwrite="overwrite", options=sfxtest.OPT_HIDE_FILE_LIST)
         run = self.boxes_then_close(exe, 1)
         self.assertEqual(run.result("wait-msgbox")["text"], f"Cannot write to {windows_path(locked)}")
         self.assertEqual(sfxtest.read_tree(self.target), {"a.txt": b"a", "b.txt": b"read-only original", "c.txt": b"c"})
@@ -86,7 +88,7 @@ class MemberFaults(ExtractCase):
         with open(os.path.join(self.target, "sub"), "wb") as f:
             f.write(b"a file, not a folder")
         archive = self.python_archive([("a.txt", b"a", 0), ("sub/x.txt", b"x", 0), ("z.txt", b"z", 0)])
-        exe = self.program(archive, overwrite="overwrite", options=sfxtest.OPT_HIDE_FILE_LIST)
+        exe = self.sfx(archive, overwrite="overwrite", options=sfxtest.OPT_HIDE_FILE_LIST)
         run = self.boxes_then_close(exe, 1)
         self.assertEqual(run.result("wait-msgbox")["text"], f"Error in folder {windows_path(self.target)}\\sub")
         self.assertEqual(sfxtest.read_tree(self.target), {"a.txt": b"a", "sub": b"a file, not a folder"})
@@ -98,13 +100,14 @@ class MemberFaults(ExtractCase):
         names = ["first.txt", *outside, *devices, "last.txt"]
         archive = self.python_archive([(n, b"payload of " + n.encode(), 0) for n in names])
         # sfxmake refuses such archives; an attacker's file would not come from it.
-        exe = self.crafted_program(archive, overwrite="overwrite", options=sfxtest.OPT_HIDE_FILE_LIST)
+        exe = self.sfx(archive, name="crafted.exe", crafted=True, overwrite="overwrite",
+                       options=sfxtest.OPT_HIDE_FILE_LIST)
         run = self.boxes_then_close(exe, len(outside) + len(devices))
         shown = [n.replace("/", "\\") for n in outside + devices]
         texts = [b["text"] for b in run.results("wait-msgbox")]
         self.assertEqual(texts, [f"{n} was not unzipped: its name leads outside the target folder." for n in shown[:5]]
                          + [f"{n} was not unzipped: its name is reserved for a device." for n in shown[5:]])
-        self.assertTrue(all(b["caption"] == "Error" for b in run.results("wait-msgbox")))
+        self.assertTrue(all(b["caption"] == ERROR_CAPTION for b in run.results("wait-msgbox")))
         # Nothing anywhere but the two plain members: not in the target, not next to it.
         self.assertEqual(sfxtest.read_tree(self.target), {"first.txt": b"payload of first.txt",
                                                           "last.txt": b"payload of last.txt"})
@@ -120,10 +123,10 @@ class ArchiveFaults(ExtractCase):
         # The directory claims far more data than there is: the second block runs into the end.
         central = central[:20] + (len(data) + 100000).to_bytes(4, "little") + central[24:]
         archive = raw_archive(self.path("cut.zip"), [(local, central)])
-        exe = self.crafted_program(archive, overwrite="overwrite")
+        exe = self.sfx(archive, name="crafted.exe", crafted=True, overwrite="overwrite")
         run = self.unzip(exe, "wait-msgbox\npress OK")
         box = run.result("wait-msgbox")
-        self.assertEqual((box["caption"], box["text"]), ("Error", "Cannot unzip: file is corrupt."))
+        self.assertEqual((box["caption"], box["text"]), (ERROR_CAPTION, CORRUPT))
         self.assertEqual(self.exit_code(run), 1)
         with open(os.path.join(self.target, "cut.bin"), "rb") as f:
             self.assertEqual(f.read(), data[:32768])  # the first block, written and closed
@@ -131,7 +134,7 @@ class ArchiveFaults(ExtractCase):
     def test_member_without_its_local_header_is_fatal(self):
         local, central = stored_member("moved.txt", b"somewhere else")
         archive = raw_archive(self.path("moved.zip"), [(b"junk" + local[4:], central)])
-        exe = self.crafted_program(archive, overwrite="overwrite")
+        exe = self.sfx(archive, name="crafted.exe", crafted=True, overwrite="overwrite")
         run = self.unzip(exe, "wait-msgbox\npress OK")
         self.assertEqual(run.result("wait-msgbox")["text"], f"Error reading zip {windows_path(exe)}")
         self.assertEqual(self.exit_code(run), 1)

@@ -10,8 +10,8 @@ import unittest
 import zlib
 
 import sfxtest
-from extractcase import ExtractCase, stored_member
-from sfxtest import q
+from extractcase import ExtractCase
+from sfxtest import q, stored_member
 
 SIZE = 3 * 1024 ** 3
 CHUNK = 1024 ** 2
@@ -51,8 +51,7 @@ class ThreeGigabyteMember(ExtractCase):
                 f.write(chunk(i))
             directory_at = f.tell() - start
             f.write(central)
-            f.write(b"PK\x05\x06" + (0).to_bytes(4, "little") + (1).to_bytes(2, "little") * 2
-                    + len(central).to_bytes(4, "little") + directory_at.to_bytes(4, "little") + b"\0\0")
+            f.write(sfxtest.end_record_bytes(1, len(central), directory_at))
         # An error box (CRC, write) would keep the program open until the driver gives up.
         run = self.drive(f"start {q(exe)}\nwait-exit timeout=1800000", timeout=2000)
         self.assertDriverOk(run)

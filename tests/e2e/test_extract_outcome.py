@@ -8,8 +8,8 @@ import unittest
 import zipfile
 
 import sfxtest
-from extractcase import DONE, MAIN_CAPTION, ExtractCase
-from sfxtest import q, windows_path
+from extractcase import ExtractCase
+from sfxtest import DONE, ERROR_CAPTION, MAIN_CAPTION, q, windows_path
 
 RECORDER_SOURCE = r"""
 #include <windows.h>
@@ -56,7 +56,7 @@ class RunOutcome(ExtractCase):
         return None
 
     def test_done_message_and_program_started_in_the_target(self):
-        exe = self.program(self.archive_with_recorder(), title="Outcome", run="rec.exe first  second")
+        exe = self.sfx(self.archive_with_recorder(), title="Outcome", run="rec.exe first  second")
         run = self.unzip(exe, "wait-msgbox\npress OK")
         box = run.result("wait-msgbox")
         self.assertEqual((box["caption"], box["text"]), ("Outcome", DONE))
@@ -66,7 +66,7 @@ class RunOutcome(ExtractCase):
         self.assertEqual(cwd.lower(), windows_path(self.target).lower())
 
     def test_quoted_program_path_with_blanks(self):
-        exe = self.program(self.archive_with_recorder("my tools/"), run='"my tools\\rec.exe" -x y',
+        exe = self.sfx(self.archive_with_recorder("my tools/"), run='"my tools\\rec.exe" -x y',
                            options=sfxtest.OPT_NO_DONE_MESSAGE)
         self.assertEqual(self.exit_code(self.unzip(exe)), 0)
         command, cwd = self.run_log()
@@ -74,7 +74,7 @@ class RunOutcome(ExtractCase):
         self.assertEqual(cwd.lower(), windows_path(self.target).lower())
 
     def test_unticked_run_box_starts_nothing(self):
-        exe = self.program(self.archive_with_recorder(), run="rec.exe",
+        exe = self.sfx(self.archive_with_recorder(), run="rec.exe",
                            options=sfxtest.OPT_RUN_CHECKBOX | sfxtest.OPT_NO_DONE_MESSAGE)
         run = self.drive(f"""
             start {q(exe)}
@@ -91,11 +91,12 @@ class RunOutcome(ExtractCase):
         self.assertIsNone(self.run_log(wait=3))
 
     def test_program_that_cannot_start(self):
-        exe = self.program(self.zip_infozip(self.tree({"a.txt": b"a"})), run="missing.exe /quiet",
+        exe = self.sfx(self.zip_infozip(self.tree({"a.txt": b"a"})), run="missing.exe /quiet",
                            options=sfxtest.OPT_NO_DONE_MESSAGE)
         run = self.unzip(exe, "wait-msgbox\npress OK")
         box = run.result("wait-msgbox")
-        self.assertEqual((box["caption"], box["text"], box["icon"]), ("Error", "Cannot run missing.exe quiet", "hand"))
+        self.assertEqual((box["caption"], box["text"], box["icon"]),
+                         (ERROR_CAPTION, "Cannot run missing.exe quiet", "hand"))
         self.assertEqual(self.exit_code(run), 0)
 
 
@@ -109,7 +110,7 @@ class CancelAndAutomatic(ExtractCase):
 
     def test_cancel_no_goes_on_yes_stops(self):
         files, archive = self.many()
-        exe = self.program(archive, title="Cancel test", overwrite="overwrite", options=sfxtest.OPT_ALLOW_CANCEL)
+        exe = self.sfx(archive, title="Cancel test", overwrite="overwrite", options=sfxtest.OPT_ALLOW_CANCEL)
         run = self.unzip(exe, """
             wait-state 801 visible 1
             state 2
@@ -138,7 +139,7 @@ class CancelAndAutomatic(ExtractCase):
 
     def test_close_is_disabled_without_allow_cancel(self):
         files, archive = self.many()
-        exe = self.program(archive, overwrite="overwrite")
+        exe = self.sfx(archive, overwrite="overwrite")
         run = self.unzip(exe, """
             wait-state 801 visible 1
             state 2
@@ -151,7 +152,7 @@ class CancelAndAutomatic(ExtractCase):
 
     def test_automatic_run_unzips_and_closes(self):
         files = {"a.txt": b"auto", "d/b.txt": b"matic"}
-        exe = self.program(self.zip_infozip(self.tree(files)), options=sfxtest.OPT_AUTO_UNZIP)
+        exe = self.sfx(self.zip_infozip(self.tree(files)), options=sfxtest.OPT_AUTO_UNZIP)
         run = self.drive(f"start {q(exe)}\nwait-exit")
         self.assertDriverOk(run)
         self.assertEqual(self.exit_code(run), 0)
@@ -160,7 +161,7 @@ class CancelAndAutomatic(ExtractCase):
     def test_automatic_run_with_empty_folder_only_fills_it_in(self):
         files = {"a.txt": b"here"}
         os.makedirs(self.target)
-        exe = self.program(self.zip_infozip(self.tree(files)), folder="$HCU\\Software\\NoSuchSfxKey\\NoValue",
+        exe = self.sfx(self.zip_infozip(self.tree(files)), folder="$HCU\\Software\\NoSuchSfxKey\\NoValue",
                            options=sfxtest.OPT_AUTO_UNZIP)
         run = self.drive(f"""
             start {q(exe)} cwd={q(self.target)}

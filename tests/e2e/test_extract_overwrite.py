@@ -5,8 +5,8 @@ import os
 import unittest
 
 import sfxtest
-from extractcase import DONE, MAIN_CAPTION, ExtractCase
-from sfxtest import q, windows_path
+from extractcase import ExtractCase
+from sfxtest import DONE, MAIN_CAPTION, q, windows_path
 
 NEW = {"a.txt": b"new a", "b.txt": b"new b", "c.txt": b"new c"}
 PROMPT = "File already exists"
@@ -49,13 +49,13 @@ class OverwritePolicy(ExtractCase):
 
     def test_overwrite_rewrites_without_asking(self):
         self.existing("b.txt")
-        exe = self.program(self.archive, overwrite="overwrite", options=sfxtest.OPT_NO_DONE_MESSAGE)
+        exe = self.sfx(self.archive, overwrite="overwrite", options=sfxtest.OPT_NO_DONE_MESSAGE)
         self.assertEqual(self.exit_code(self.unzip(exe)), 0)
         self.assertEqual(sfxtest.read_tree(self.target), NEW)
 
     def test_dont_overwrite_skips_silently_and_reports_nothing(self):
         self.existing("b.txt")
-        exe = self.program(self.archive, overwrite="skip", run="never-started.exe",
+        exe = self.sfx(self.archive, overwrite="skip", run="never-started.exe",
                            options=sfxtest.OPT_HIDE_FILE_LIST)
         run = self.incomplete(exe)
         self.assertEqual(self.exit_code(run), 0)
@@ -68,7 +68,7 @@ class OverwritePolicy(ExtractCase):
 
     def test_ask_yes_and_no(self):
         self.existing("b.txt", "c.txt")
-        exe = self.program(self.archive, overwrite="ask", options=sfxtest.OPT_HIDE_FILE_LIST)
+        exe = self.sfx(self.archive, overwrite="ask", options=sfxtest.OPT_HIDE_FILE_LIST)
         run = self.incomplete(exe, f"""
             wait-window {q(PROMPT)}
             text 201
@@ -84,7 +84,7 @@ class OverwritePolicy(ExtractCase):
 
     def test_dont_ask_again_with_no_skips_the_rest_and_moves_the_radio_button(self):
         self.existing("a.txt", "b.txt", "c.txt")
-        exe = self.program(self.archive, overwrite="ask", options=sfxtest.OPT_HIDE_FILE_LIST)
+        exe = self.sfx(self.archive, overwrite="ask", options=sfxtest.OPT_HIDE_FILE_LIST)
         run = self.incomplete(exe, f"""
             wait-window {q(PROMPT)}
             check 301 on
@@ -97,7 +97,7 @@ class OverwritePolicy(ExtractCase):
 
     def test_dont_ask_again_with_yes_overwrites_the_rest(self):
         self.existing("a.txt", "b.txt", "c.txt")
-        exe = self.program(self.archive, overwrite="ask")
+        exe = self.sfx(self.archive, overwrite="ask")
         run = self.unzip(exe, f"""
             wait-window {q(PROMPT)}
             check 301 on
@@ -115,7 +115,7 @@ class OverwritePolicy(ExtractCase):
 
     def test_hidden_policy_turns_to_ask_after_an_incomplete_run(self):
         self.existing("b.txt")
-        exe = self.program(self.archive, overwrite="skip", options=sfxtest.OPT_HIDE_OVERWRITE | sfxtest.OPT_HIDE_FILE_LIST)
+        exe = self.sfx(self.archive, overwrite="skip", options=sfxtest.OPT_HIDE_OVERWRITE | sfxtest.OPT_HIDE_FILE_LIST)
         run = self.unzip(exe, f"""
             wait-state 105 exists 0
             press id=1

@@ -5,8 +5,8 @@ import subprocess
 import unittest
 
 import sfxtest
-from extractcase import DONE, MAIN_CAPTION, ExtractCase
-from sfxtest import q
+from extractcase import ExtractCase
+from sfxtest import DONE, MAIN_CAPTION, q
 
 PROMPT = "Enter password:"
 
@@ -46,7 +46,7 @@ class Passwords(ExtractCase):
         for streamed in (False, True):
             with self.subTest(streamed=streamed):
                 archive = self.encrypted(files, "s3cret", f"shared{streamed}", streamed=streamed)
-                exe = self.program(archive, name=f"shared{streamed}.exe", overwrite="overwrite")
+                exe = self.sfx(archive, name=f"shared{streamed}.exe", overwrite="overwrite")
                 run = self.unzip(exe, f"""
                     wait-window {q(PROMPT)}
                     state 1
@@ -69,20 +69,20 @@ class Passwords(ExtractCase):
         for args in (("-mx0",), ("-mm=Deflate",)):
             with self.subTest(args=args):
                 archive = self.zip_7z(src, "-pzip7pass", "-mem=ZipCrypto", *args, name=f"7z{args[0][1:3]}.zip")
-                exe = self.program(archive, name=f"7z{args[0][1:3]}.exe", overwrite="overwrite")
+                exe = self.sfx(archive, name=f"7z{args[0][1:3]}.exe", overwrite="overwrite")
                 self.unzip(exe, self.answer("zip7pass") + self.done())
                 self.assertEqual(sfxtest.read_tree(self.target), files)
 
     def test_wrong_remembered_password_prompts_again(self):
         archive = self.joined(({"a.txt": b"under one"}, "one"), ({"b.txt": b"under two"}, "two"))
-        exe = self.program(archive, overwrite="overwrite")
+        exe = self.sfx(archive, overwrite="overwrite")
         run = self.unzip(exe, self.answer("one") + self.answer("two") + self.done())
         self.assertEqual(len([w for w in run.results("wait-window") if w["caption"] == PROMPT]), 2)
         self.assertEqual(sfxtest.read_tree(self.target), {"a.txt": b"under one", "b.txt": b"under two"})
 
     def test_three_wrong_answers_end_the_run_without_a_file(self):
         archive = self.encrypted({"locked.txt": b"never seen"}, "right", "locked")
-        exe = self.program(archive, overwrite="overwrite", options=sfxtest.OPT_HIDE_FILE_LIST)
+        exe = self.sfx(archive, overwrite="overwrite", options=sfxtest.OPT_HIDE_FILE_LIST)
         run = self.unzip(exe, self.answer("wrong1") + self.answer("wrong2") + self.answer("wrong3") + f"""
             wait-window {q(MAIN_CAPTION)}
             wait-state 105 exists 0
@@ -97,7 +97,7 @@ class Passwords(ExtractCase):
 
     def test_cancel_forgets_the_password(self):
         archive = self.joined(({"a.txt": b"under x"}, "xpass"), ({"b.txt": b"under y"}, "ypass"))
-        exe = self.program(archive, overwrite="overwrite", options=sfxtest.OPT_HIDE_FILE_LIST)
+        exe = self.sfx(archive, overwrite="overwrite", options=sfxtest.OPT_HIDE_FILE_LIST)
         # The second member's prompt is cancelled: the run ends there. The next run
         # has to ask for the first member again, since Cancel emptied the password.
         run = self.unzip(exe, self.answer("xpass") + f"""
@@ -113,7 +113,7 @@ class Passwords(ExtractCase):
     def test_an_81st_character_is_dropped(self):
         password = "".join(chr(ord("a") + i % 26) for i in range(80))
         archive = self.encrypted({"long.txt": b"long password"}, password, "long")
-        exe = self.program(archive, overwrite="overwrite")
+        exe = self.sfx(archive, overwrite="overwrite")
         self.unzip(exe, self.answer(password + "Z") + self.done())
         self.assertEqual(sfxtest.read_tree(self.target), {"long.txt": b"long password"})
 

@@ -40,7 +40,7 @@ class TreeExtraction(ExtractCase):
         cls.files = sample_tree()
 
     def extract(self, archive):
-        exe = self.program(archive, overwrite="overwrite", options=sfxtest.OPT_AUTO_UNZIP | sfxtest.OPT_NO_DONE_MESSAGE)
+        exe = self.sfx(archive, overwrite="overwrite", options=sfxtest.OPT_AUTO_UNZIP | sfxtest.OPT_NO_DONE_MESSAGE)
         run = self.drive(f"start {sfxtest.q(exe)}\nwait-exit timeout=300000", timeout=400)
         self.assertDriverOk(run)
         self.assertEqual(self.exit_code(run), 0)

@@ -5,7 +5,7 @@ import shutil
 import unittest
 
 import sfxtest
-from sfxtest import q, windows_path
+from sfxtest import ERROR_CAPTION, q, windows_path
 
 
 class OwnFileUnreadable(sfxtest.SfxCase):
@@ -33,7 +33,7 @@ class OwnFileUnreadable(sfxtest.SfxCase):
         run = self.start_without_file(exe)
         self.assertDriverOk(run)
         box = run.result("wait-msgbox")
-        self.assertEqual(box["caption"], "Error")
+        self.assertEqual(box["caption"], ERROR_CAPTION)
         self.assertEqual(box["text"], "Error reading zip " + windows_path(exe))
         self.assertEqual(box["icon"], "hand")
         self.assertEqual([b["text"] for b in box["buttons"]], ["OK"])
@@ -60,7 +60,7 @@ class OwnFileUnreadable(sfxtest.SfxCase):
         """)
         self.assertDriverOk(run)
         visible = [w for w in run.result("windows")["windows"] if w["visible"]]
-        self.assertEqual([w["caption"] for w in visible], ["Error"])
+        self.assertEqual([w["caption"] for w in visible], [ERROR_CAPTION])
 
 
 if __name__ == "__main__":

@@ -5,7 +5,8 @@ import subprocess
 import unittest
 
 import sfxtest
-from test_sfxmake_wine import SAMPLE, unattended
+from sfxtest import SAMPLE
+from test_sfxmake_wine import unattended
 
 
 class SignedProgram(sfxtest.SfxCase):
@@ -26,7 +27,7 @@ class SignedProgram(sfxtest.SfxCase):
         with open(exe, "rb") as a, open(signed, "rb") as b:
             plain, data = a.read(), b.read()
         self.assertGreater(len(data), len(plain), "the signature is appended")
-        self.assertIn("4 members tested, 0 failed", self.sfxmake("test", signed).stdout)
+        self.assertIn(b"4 members tested, 0 failed", self.sfxmake("test", signed).stdout)
         verify = subprocess.run(["osslsigncode", "verify", "-CAfile", self.path("cert.pem"), "-in", signed],
                                 capture_output=True)
         self.assertIn(b"Signature verification: ok", verify.stdout)

@@ -4,14 +4,7 @@ import os
 import unittest
 
 import sfxtest
-from sfxtest import windows_path
-
-SAMPLE = {
-    "readme.txt": b"Read me first.\r\n" * 40,
-    "bin/tool.dat": bytes(range(256)) * 300,
-    "bin/empty.txt": b"",
-    "docs/deep/er/note.md": b"# note\n" + bytes(1000),
-}
+from sfxtest import SAMPLE, windows_path
 
 
 def unattended(target):
@@ -46,11 +39,11 @@ class SfxmakeExeUnderWine(sfxtest.SfxCase):
             code, _, err = self.wine(sfxtest.SFXMAKE_EXE, "build", "--stub", stub, "--title", "Built on Windows",
                                      "--password", "pw", "-o", windows_path(exe), windows_path(source))
             self.assertEqual(code, 0, err)
-            info = self.sfxmake("info", exe).stdout
+            info = self.sfxmake("info", exe).stdout.decode()
             self.assertIn(f"stub:           {stub}-bit", info)
             self.assertIn('title:          "Built on Windows"', info)
             self.assertIn("bin/tool.dat", info)  # '/' separators on Windows too
-            self.assertIn("5 members tested, 0 failed", self.sfxmake("test", "--password", "pw", exe).stdout)
+            self.assertIn("5 members tested, 0 failed", self.sfxmake("test", "--password", "pw", exe).stdout.decode())
         # A refusal keeps its exit code and writes nothing on Windows as well.
         code, _, _ = self.wine(sfxtest.SFXMAKE_EXE, "build", "--title", "x" * 256,
                                "-o", windows_path(self.path("bad.exe")), windows_path(source))

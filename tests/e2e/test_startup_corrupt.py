@@ -4,7 +4,7 @@ import struct
 import unittest
 import zipfile
 
-from startup_archives import END_SIGNATURE, archive_start, end_record, first_central_record, image_end, pyzip
+from sfxtest import END_SIGNATURE, end_record, first_central_record, image_end, read_block
 from startup_driver import StartupCase
 
 
@@ -15,7 +15,7 @@ class DamagedFile(StartupCase):
 
     def damaged(self, change, *options, name="damaged.exe"):
         """An SFX whose bytes `change` (bytearray -> bytearray or None) altered."""
-        exe = self.build(self.archive, *options, name=name)
+        exe = self.sfx(self.archive, *options, name=name)
         with open(exe, "rb") as f:
             data = bytearray(f.read())
         data = change(data) or data
@@ -38,7 +38,7 @@ class DamagedFile(StartupCase):
 
     def test_damaged_trailer_after_the_question(self):
         def trailer(d):
-            d[archive_start(d) - 8] ^= 0xFF
+            d[read_block(d)["archive_start"] - 8] ^= 0xFF
 
         exe = self.damaged(trailer, "--title", "Q", "--question", "Go on?", "--question-style", "yes-no")
         self.assert_corrupt(exe, before=['wait-msgbox "Q"', "press Yes"])
@@ -49,7 +49,7 @@ class DamagedFile(StartupCase):
         cases = {
             # The end record lies one byte before the 65558 bytes searched.
             "beyond the window": lambda d: d + b"\0" * 65537,
-            "archive too short": lambda d: d[:archive_start(d) + 22],
+            "archive too short": lambda d: d[:read_block(d)["archive_start"] + 22],
             "signature damaged": lambda d: d.__setitem__(end_record(d) + 3, 0x07),
         }
         for name, change in cases.items():
@@ -86,15 +86,15 @@ class DamagedFile(StartupCase):
                 self.assert_corrupt(self.damaged(change))
 
     def test_name_longer_than_520_bytes(self):
-        self.archive = pyzip(self.dir, [("n" * 516 + ".txt", b"fits"), ("n" * 517 + ".txt", b"too long")])
-        self.assert_corrupt(self.build_around(self.archive))
+        self.archive = self.zip_members([("n" * 516 + ".txt", b"fits"), ("n" * 517 + ".txt", b"too long")])
+        self.assert_corrupt(self.sfx(self.archive, crafted=True))
 
     def test_end_signature_in_the_last_members_data_counts(self):
         # Stored, so the bytes stand as they are: an end record claiming 0 entries.
         fake = END_SIGNATURE + b"\0" * 18
-        self.archive = pyzip(self.dir, [("a.txt", b"alpha"), ("b.bin", b"data" + fake + b"more")],
-                             method=zipfile.ZIP_STORED)
-        self.assert_corrupt(self.build_around(self.archive))
+        self.archive = self.zip_members([("a.txt", b"alpha"), ("b.bin", b"data" + fake + b"more")],
+                             compression=zipfile.ZIP_STORED)
+        self.assert_corrupt(self.sfx(self.archive, crafted=True))
 
 
 if __name__ == "__main__":

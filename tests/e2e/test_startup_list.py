@@ -6,7 +6,7 @@ import subprocess
 import unittest
 import zipfile
 
-from startup_archives import dos_member_archive, pyzip
+from sfxtest import dos_member_archive
 from startup_driver import StartupCase
 
 FILES = {"readme.txt": b"read me\n", "bin/tool.dat": b"\x00" * 70000, "empty.txt": b"", "bin/deep/x.cfg": b"k=v\n"}
@@ -21,11 +21,11 @@ class FileList(StartupCase):
     def test_archives_of_every_tool(self):
         source = self.tree(FILES)
         for name, archive in [("zip", self.zip_infozip(source)), ("7z", self.zip_7z(source)),
-                              ("python", pyzip(self.dir, sorted(FILES.items())))]:
+                              ("python", self.zip_members(sorted(FILES.items())))]:
             with self.subTest(name):
                 expected = self.expected_rows(archive)
                 self.assertEqual(len(expected), 4)
-                rows = self.list_rows(self.build(archive, name=name + ".exe"))
+                rows = self.list_rows(self.sfx(archive, name=name + ".exe"))
                 self.assertEqual(rows, expected)
                 self.assertIn(("bin\\tool.dat", "70000"), rows)
                 self.assertIn(("empty.txt", "0"), rows)
@@ -34,14 +34,14 @@ class FileList(StartupCase):
         archive = self.zip_infozip(self.tree(FILES))
         with zipfile.ZipFile(archive) as z:
             self.assertIn("bin/deep/", z.namelist())  # the folders are in the archive ...
-        self.assertNotIn("bin\\deep\\", [n for n, _ in self.list_rows(self.build(archive))])  # ... not in the list
-        only_folders = pyzip(self.dir, [("a/", b""), ("a/b/", b"")], name="folders.zip")
-        self.assertEqual(self.list_rows(self.build_around(only_folders)), [])
+        self.assertNotIn("bin\\deep\\", [n for n, _ in self.list_rows(self.sfx(archive))])  # ... not in the list
+        only_folders = self.zip_members([("a/", b""), ("a/b/", b"")], name="folders.zip")
+        self.assertEqual(self.list_rows(self.sfx(only_folders, crafted=True)), [])
 
     def test_offsets_adjusted_to_the_whole_file(self):
         archive = self.zip_infozip(self.tree(FILES))
-        plain = self.build(archive, name="plain.exe")
-        adjusted = self.build(archive, name="adjusted.exe")
+        plain = self.sfx(archive, name="plain.exe")
+        adjusted = self.sfx(archive, name="adjusted.exe")
         run = subprocess.run(["zip", "-A", adjusted], capture_output=True)
         self.assertEqual(run.returncode, 0, run.stderr)
         with open(plain, "rb") as a, open(adjusted, "rb") as b:
@@ -50,7 +50,7 @@ class FileList(StartupCase):
         self.assertEqual(self.list_rows(plain), self.expected_rows(archive))
 
     def test_signed_program_still_opens(self):
-        exe = self.build(self.zip_infozip(self.tree(FILES)))
+        exe = self.sfx(self.zip_infozip(self.tree(FILES)))
         key, cert, signed = self.path("key.pem"), self.path("cert.pem"), self.path("signed.exe")
         subprocess.run(["openssl", "req", "-x509", "-newkey", "rsa:2048", "-nodes", "-keyout", key, "-out", cert,
                         "-days", "2", "-subj", "/CN=sfxkit test"], check=True, capture_output=True)
@@ -60,26 +60,26 @@ class FileList(StartupCase):
         self.assertEqual(len(self.list_rows(signed)), 4)
 
     def test_end_signature_in_the_comment_does_not_count(self):
-        archive = pyzip(self.dir, [("a.txt", b"alpha")], comment=b"see PK\x05\x06 and more PK\x05\x06")
-        self.assertEqual(self.list_rows(self.build(archive)), [("a.txt", "5")])
+        archive = self.zip_members([("a.txt", b"alpha")], comment=b"see PK\x05\x06 and more PK\x05\x06")
+        self.assertEqual(self.list_rows(self.sfx(archive)), [("a.txt", "5")])
 
 
 class NameConversion(StartupCase):
     def test_oem_name_from_a_dos_tool(self):
-        rows = self.list_rows(self.build_around(dos_member_archive(self.dir)))
+        rows = self.list_rows(self.sfx(dos_member_archive(self.path("dos.zip")), crafted=True))
         self.assertEqual(rows, [("m\u00fcnchen.txt", "5"), ("plain.txt", "5")])
 
     def test_utf8_names(self):
-        for name, archive in [("python", pyzip(self.dir, [("caf\u00e9/na\u00efve.txt", b"1"), ("\u20ac.txt", b"22")])),
+        for name, archive in [("python", self.zip_members([("caf\u00e9/na\u00efve.txt", b"1"), ("\u20ac.txt", b"22")])),
                               ("7z", self.zip_7z(self.tree({"caf\u00e9/na\u00efve.txt": b"1", "\u20ac.txt": b"22"})))]:
             with self.subTest(name):
-                rows = self.list_rows(self.build(archive, name=name + ".exe"))
+                rows = self.list_rows(self.sfx(archive, name=name + ".exe"))
                 self.assertEqual(sorted(rows), [("caf\u00e9\\na\u00efve.txt", "1"), ("\u20ac.txt", "2")])
 
     def test_utf8_name_without_an_ansi_equivalent_keeps_its_bytes(self):
         # Omega is not in the Western ANSI code page: no best-fit 'O', the bytes stay.
-        archive = pyzip(self.dir, [("\u03a9mega.txt", b"w")])
-        rows = self.list_rows(self.build_around(archive))
+        archive = self.zip_members([("\u03a9mega.txt", b"w")])
+        rows = self.list_rows(self.sfx(archive, crafted=True))
         self.assertEqual(rows, [("\u03a9mega.txt".encode("utf-8").decode("cp1252"), "1")])
 
 

@@ -2,7 +2,6 @@
 program quietly with exit code 0."""
 import unittest
 
-from startup_archives import pyzip
 from startup_driver import StartupCase
 
 
@@ -20,10 +19,10 @@ class StartQuestion(StartupCase):
     ]
 
     def test_every_answer(self):
-        archive = pyzip(self.dir, [("a.txt", b"a")])
+        archive = self.zip_members([("a.txt", b"a")])
         for style, button, goes_on in self.ANSWERS:
             with self.subTest(style=style, button=button):
-                exe = self.build(archive, "--title", "Setup of Thing", "--question", "Install Thing?",
+                exe = self.sfx(archive, "--title", "Setup of Thing", "--question", "Install Thing?",
                                  "--question-style", style + ",question", name=f"{style}-{button}.exe")
                 script = ['wait-msgbox "Setup of Thing"', f"press {button}"]
                 # Declined: the program ends by itself, no dialog or box after the question.
@@ -34,12 +33,12 @@ class StartQuestion(StartupCase):
                 self.assertEqual(last["wait-exit"]["exit_code"], 0)
 
     def test_closing_the_question_declines(self):
-        exe = self.build(pyzip(self.dir, [("a.txt", b"a")]), "--question", "Go on?", "--question-style", "ok-cancel")
+        exe = self.sfx(self.zip_members([("a.txt", b"a")]), "--question", "Go on?", "--question-style", "ok-cancel")
         last = self.run_program(exe, ['wait-msgbox "Unzip to disk"', "close", "wait-exit"])
         self.assertEqual(last["wait-exit"]["exit_code"], 0)
 
     def test_no_question_opens_the_dialog_at_once(self):
-        exe = self.build(pyzip(self.dir, [("a.txt", b"a")]))
+        exe = self.sfx(self.zip_members([("a.txt", b"a")]))
         last = self.run_program(exe, self.close_main_dialog())
         self.assertEqual(last["wait-exit"]["exit_code"], 0)
 

@@ -2,7 +2,6 @@
 manifest, and that nothing in them looks like a ZIP record."""
 import os
 import re
-import struct
 import subprocess
 import unittest
 import xml.etree.ElementTree as ET
@@ -21,27 +20,6 @@ ASM_V1 = "{urn:schemas-microsoft-com:asm.v1}"
 ASM_V3 = "{urn:schemas-microsoft-com:asm.v3}"
 
 
-class PeImage:
-    """The few header fields the checks need, read from the file."""
-
-    def __init__(self, data):
-        self.data = data
-        pe = struct.unpack_from("<I", data, 0x3C)[0]
-        if data[pe:pe + 4] != b"PE\0\0":
-            raise ValueError("no PE signature")
-        file_header = pe + 4
-        self.machine, self.sections = struct.unpack_from("<HH", data, file_header)
-        self.optional_size = struct.unpack_from("<H", data, file_header + 16)[0]
-        optional = file_header + 20
-        self.magic = struct.unpack_from("<H", data, optional)[0]
-        self.subsystem, self.dll_characteristics = struct.unpack_from("<HH", data, optional + 68)
-        table = optional + self.optional_size
-        self.raw_end = 0
-        for i in range(self.sections):
-            size, pointer = struct.unpack_from("<II", data, table + 40 * i + 16)
-            self.raw_end = max(self.raw_end, pointer + size)
-
-
 def read(path):
     with open(path, "rb") as f:
         return f.read()
@@ -58,7 +36,7 @@ class StubImages(unittest.TestCase):
 
     def test_format_subsystem_and_hardening(self):
         def check(bits, path):
-            image = PeImage(read(path))
+            image = sfxtest.PeImage(read(path))
             self.assertEqual(image.machine, IMAGE_FILE_MACHINE[bits])
             self.assertEqual(image.magic, OPTIONAL_MAGIC[bits])
             self.assertEqual(image.subsystem, SUBSYSTEM_GUI)
@@ -70,7 +48,7 @@ class StubImages(unittest.TestCase):
         # The configuration block is looked for right behind the last section:
         # anything after it (symbols, debug data) would hide the block.
         def check(bits, path):
-            image = PeImage(read(path))
+            image = sfxtest.PeImage(read(path))
             self.assertEqual(image.raw_end, os.path.getsize(path))
             if bits == 32:
                 # The 32-bit optional header has its standard size, so the

@@ -4,9 +4,7 @@ checking that every other end-to-end test relies on."""
 import unittest
 
 import sfxtest
-from sfxtest import ID_FILE_LIST, ID_FOLDER, ID_OVERWRITE, q
-
-CAPTION = "Extracting files..."
+from sfxtest import ID_FILE_LIST, ID_FOLDER, ID_OVERWRITE, MAIN_CAPTION, q
 
 
 class DriverScripts(sfxtest.SfxCase):
@@ -34,13 +32,13 @@ class DriverScripts(sfxtest.SfxCase):
         exe = self.program()
         run = self.drive(f"""
             start {q(exe)}
-            wait-window {q(CAPTION)}
+            wait-window {q(MAIN_CAPTION)}
             wait-msgbox timeout=500
             wait-exit
         """)
         self.assertEqual(run.code, 3)
         self.assertIn("timeout waiting for a message box", run.error["error"])
-        self.assertIn(CAPTION, [w["caption"] for w in run.error["windows"]])
+        self.assertIn(MAIN_CAPTION, [w["caption"] for w in run.error["windows"]])
         self.assertEqual(run.results("wait-exit"), [])  # nothing after the failure ran
 
     def test_on_error_continue_runs_the_rest(self):
@@ -48,7 +46,7 @@ class DriverScripts(sfxtest.SfxCase):
         run = self.drive(f"""
             on-error continue
             start {q(exe)}
-            wait-window {q(CAPTION)}
+            wait-window {q(MAIN_CAPTION)}
             text 4242
             press id=2
             wait-exit
@@ -62,7 +60,7 @@ class DriverScripts(sfxtest.SfxCase):
         folder = "C:\\Zielordner mit Leerzeichen"
         run = self.drive(f"""
             start {q(exe)}
-            wait-window {q(CAPTION)}
+            wait-window {q(MAIN_CAPTION)}
             type {ID_FOLDER} {q(folder)}
             text {ID_FOLDER}
             select {ID_FILE_LIST} 2
@@ -92,7 +90,7 @@ class DriverScripts(sfxtest.SfxCase):
         exe = self.program()
         run = self.drive(f"""
             start {q(exe)}
-            wait-window {q(CAPTION)}
+            wait-window {q(MAIN_CAPTION)}
             rect 0
             rect 1
             screenshot {q(self.path("dialog.bmp"))}

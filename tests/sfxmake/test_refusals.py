@@ -7,7 +7,7 @@ import subprocess
 import unittest
 import zipfile
 
-from sfxmaketest import SAMPLE, SfxmakeCase, python_zip, read_block
+from sfxmaketest import SAMPLE, SfxmakeCase, read_block, zip_members
 
 
 class Refusals(SfxmakeCase):
@@ -20,7 +20,7 @@ class Refusals(SfxmakeCase):
 
     def test_archives_the_stub_cannot_take(self):
         def crafted(name, members, **kw):
-            return python_zip(self.path(name), members, **kw)
+            return zip_members(self.path(name), members, **kw)
         outside, device = "its name leads outside the target folder", "its name is reserved for a device"
         self.refused("../up.txt: " + outside, crafted("up.zip", {"ok.txt": b"1", "../up.txt": b"2"}))
         # Every name the stub refuses is listed, with its reason.
@@ -66,7 +66,7 @@ class Refusals(SfxmakeCase):
         self.refused("at most 65535", folder)
 
     def test_stubs_that_are_not_ours(self):
-        archive = python_zip(self.path("a.zip"), SAMPLE)
+        archive = zip_members(self.path("a.zip"), SAMPLE)
         with open(self.path("text.exe"), "wb") as f:
             f.write(b"MZ not really an executable")
         self.refused("not a Windows executable", "--stub", self.path("text.exe"), archive)
@@ -87,8 +87,8 @@ class Refusals(SfxmakeCase):
         self.refused("data behind its image", "--stub", self.path("done.exe"), archive)
 
     def test_option_conflicts(self):
-        archive = python_zip(self.path("a.zip"), SAMPLE)
-        folder = self.make_tree(SAMPLE)
+        archive = zip_members(self.path("a.zip"), SAMPLE)
+        folder = self.tree(SAMPLE)
         self.refused("encrypts a folder input", "--password", "x", archive)
         self.refused("for ZIP inputs", "--adjust-offsets", folder)
         self.refused("only with --reproducible", "--fixed-encryption-header", "--password", "x", folder)
@@ -97,7 +97,7 @@ class Refusals(SfxmakeCase):
         self.assertIn(b"-o", run.stderr)
 
     def test_name_outside_the_ansi_code_page_warns(self):
-        folder = self.make_tree({"日本語.txt": b"x", "café.txt": b"y"})
+        folder = self.tree({"日本語.txt": b"x", "café.txt": b"y"})
         exe = self.path("w.exe")
         run = self.sfxmake("build", "-o", exe, folder)
         self.assertIn("日本語.txt".encode(), run.stderr)
@@ -111,10 +111,10 @@ class Refusals(SfxmakeCase):
 class ExtractRefusals(SfxmakeCase):
     def test_names_leaving_the_folder_are_not_written(self):
         # Built by hand, since sfxmake build refuses such an archive.
-        self.sfxmake("build", "-o", self.path("good.exe"), python_zip(self.path("g.zip"), {"g.txt": b"g"}))
+        self.sfxmake("build", "-o", self.path("good.exe"), zip_members(self.path("g.zip"), {"g.txt": b"g"}))
         with open(self.path("good.exe"), "rb") as f:
             data = f.read()
-        evil = python_zip(self.path("e.zip"), {"../escaped.txt": b"bad", "fine.txt": b"good", "NUL.txt": b"dev"})
+        evil = zip_members(self.path("e.zip"), {"../escaped.txt": b"bad", "fine.txt": b"good", "NUL.txt": b"dev"})
         with open(evil, "rb") as f, open(self.path("evil.exe"), "wb") as out:
             out.write(data[:read_block(data)["archive_start"]] + f.read())
         run = self.sfxmake("test", self.path("evil.exe"), expect=1)
@@ -128,7 +128,7 @@ class ExtractRefusals(SfxmakeCase):
             self.assertEqual(f.read(), b"good")
 
     def test_not_a_program_of_ours(self):
-        archive = python_zip(self.path("a.zip"), SAMPLE)
+        archive = zip_members(self.path("a.zip"), SAMPLE)
         for command in (["info"], ["test"], ["extract", "-d", self.path("d")]):
             run = self.sfxmake(*command, archive, expect=2)
             self.assertTrue(run.stderr)

@@ -8,7 +8,7 @@ import subprocess
 import unittest
 import zipfile
 
-from sfxmaketest import SAMPLE, SfxmakeCase, python_zip, read_block
+from sfxmaketest import SAMPLE, SfxmakeCase, read_block, zip_members
 
 
 class Roundtrip(SfxmakeCase):
@@ -21,7 +21,7 @@ class Roundtrip(SfxmakeCase):
                 self.assertEqual(f.read(), data, name)
 
     def test_folder_with_every_option_for_both_stubs(self):
-        folder = self.make_tree(SAMPLE)
+        folder = self.tree(SAMPLE)
         options = ["--title", "Demo 1.0", "--folder", "$temp$\\demo", "--run", "setup.exe /quiet",
                    "--question", "Install \"Demo\"?", "--question-style", "yes-no-cancel,warning",
                    "--overwrite", "overwrite", "--run-checkbox", "--select-files", "--hide-overwrite", "--auto",
@@ -46,7 +46,7 @@ class Roundtrip(SfxmakeCase):
         subprocess.run(["unzip", "-tq", exe], check=True, capture_output=True)
 
     def test_archives_from_other_tools(self):
-        tree = self.make_tree(SAMPLE, root="src")
+        tree = self.tree(SAMPLE, "src")
         made = {
             "infozip.zip": ["zip", "-q", "-r", self.path("infozip.zip"), "."],
             "7z.zip": ["7z", "a", "-tzip", "-bd", "-bso0", self.path("7z.zip"), "."],
@@ -54,7 +54,7 @@ class Roundtrip(SfxmakeCase):
         }
         for name, command in made.items():
             subprocess.run(command, cwd=tree, check=True)
-        made["python.zip"] = python_zip(self.path("python.zip"), SAMPLE)
+        made["python.zip"] = zip_members(self.path("python.zip"), SAMPLE)
         for name in made:
             for adjust in ([], ["--adjust-offsets"]):
                 with self.subTest(archive=name, adjust=adjust):
@@ -68,7 +68,7 @@ class Roundtrip(SfxmakeCase):
                         subprocess.run(["unzip", "-tq", exe], check=True, capture_output=True)
 
     def test_zip_input_is_carried_byte_for_byte(self):
-        archive = python_zip(self.path("p.zip"), SAMPLE)
+        archive = zip_members(self.path("p.zip"), SAMPLE)
         exe = self.path("p.exe")
         self.sfxmake("build", "-o", exe, archive)
         with open(exe, "rb") as f, open(archive, "rb") as z:
@@ -76,7 +76,7 @@ class Roundtrip(SfxmakeCase):
         self.assertEqual(data[read_block(data)["archive_start"]:], original)
 
     def test_password_round_trip(self):
-        folder = self.make_tree(SAMPLE)
+        folder = self.tree(SAMPLE)
         exe = self.path("secret.exe")
         self.sfxmake("build", "-o", exe, "--password", "Geheim!", folder)
         info = self.sfxmake("info", exe).stdout.decode()
@@ -96,7 +96,7 @@ class Roundtrip(SfxmakeCase):
             self.assertNotEqual(a.read(), b.read())
 
     def test_encrypted_zip_input_keeps_its_encryption(self):
-        tree = self.make_tree(SAMPLE, root="src")
+        tree = self.tree(SAMPLE, "src")
         subprocess.run(["zip", "-q", "-r", "-P", "pw", self.path("enc.zip"), "."], cwd=tree, check=True)
         exe = self.path("enc.exe")
         self.sfxmake("build", "-o", exe, self.path("enc.zip"))
@@ -105,7 +105,7 @@ class Roundtrip(SfxmakeCase):
 
     def test_damaged_member_fails_test_with_exit_1(self):
         exe = self.path("d.exe")
-        self.sfxmake("build", "-o", exe, python_zip(self.path("d.zip"), {"a.txt": b"A" * 5000, "b.txt": b"ok"},
+        self.sfxmake("build", "-o", exe, zip_members(self.path("d.zip"), {"a.txt": b"A" * 5000, "b.txt": b"ok"},
                                                      compression=zipfile.ZIP_STORED))
         with open(exe, "r+b") as f:
             data = f.read()
@@ -121,7 +121,7 @@ class Reproducible(SfxmakeCase):
     def build_twice(self, *extra):
         outputs = []
         for n in range(2):
-            folder = self.make_tree(SAMPLE, root=f"tree{n}")  # written anew: fresh times, new inode order
+            folder = self.tree(SAMPLE, f"tree{n}")  # written anew: fresh times, new inode order
             os.utime(os.path.join(folder, "readme.txt"), (1000000000 + n, 1000000000 + n))
             out = self.path(f"r{n}.exe")
             self.sfxmake("build", "--reproducible", "-o", out, *extra, folder, env={"SOURCE_DATE_EPOCH": "946684800"})

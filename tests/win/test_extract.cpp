@@ -14,6 +14,7 @@
 #include "SFXVars.h"
 #include "crc32.h"
 #include "crypt.h"
+#include "stub_test.h"
 
 namespace {
 
@@ -23,7 +24,9 @@ struct RunCase {
   const char *command, *program, *parameters, *checkBox;
 };
 
-TEST(RunCommand, SplitsProgramAndParameters) {
+using RunCommand = StubTest;
+
+TEST_F(RunCommand, SplitsProgramAndParameters) {
   const RunCase cases[] = {
       {"notepad.exe readme.txt", "notepad.exe", "readme.txt", "After unzip, run notepad.exe readme.txt"},
       {"setup.exe", "setup.exe", "", "After unzip, run setup.exe "},
@@ -46,7 +49,7 @@ TEST(RunCommand, SplitsProgramAndParameters) {
   EXPECT_STREQ(RunErrorText().Text(), "Cannot run setup.exe S");
 }
 
-TEST(RunCommand, NothingConfiguredStartsNothing) {
+TEST_F(RunCommand, NothingConfiguredStartsNothing) {
   SfxSettings.RunCommand = "definitely-not-a-program-here.exe";
   SfxSettings.RunLength = 0;
   EXPECT_EQ(RunAfterUnzip(), 0);
@@ -54,31 +57,7 @@ TEST(RunCommand, NothingConfiguredStartsNothing) {
 
 // ---- files on disk ---------------------------------------------------------
 
-// A fresh folder under the temporary folder, removed with its files at the end.
-class TempFolder {
- public:
-  TempFolder() {
-    char base[MAX_PATH];
-    GetTempPathA(MAX_PATH, base);
-    path_ = std::string(base) + "sfxextract" + std::to_string(GetCurrentProcessId()) + "_" +
-            std::to_string(counter_++);
-    CreateDirectoryA(path_.c_str(), nullptr);
-  }
-  ~TempFolder() {
-    for (const std::string &file : files_) DeleteFileA(file.c_str());
-    RemoveDirectoryA(path_.c_str());
-  }
-  std::string File(const char *name) {
-    files_.push_back(path_ + "\\" + name);
-    return files_.back();
-  }
-
- private:
-  static int counter_;
-  std::string path_;
-  std::vector<std::string> files_;
-};
-int TempFolder::counter_ = 0;
+using FileTimes = ScratchFolder;
 
 std::string ReadWholeFile(const std::string &path) {
   HANDLE h = CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
@@ -103,9 +82,8 @@ uint32_t LastWriteDos(const std::string &path) {
 
 const uint32_t SomeDosTime = (uint32_t)(((2021 - 1980) << 9) | (7 << 5) | 14) << 16 | (13 << 11) | (37 << 5) | 21;
 
-TEST(SetFileDateTime, StampsTheLastWriteTimeAsLocalTime) {
-  TempFolder folder;
-  std::string path = folder.File("stamped.txt");
+TEST_F(FileTimes, StampsTheLastWriteTimeAsLocalTime) {
+  std::string path = Path("stamped.txt");
   HANDLE h = CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
   ASSERT_NE(h, INVALID_HANDLE_VALUE);
   SetFileDateTime(h, SomeDosTime);
@@ -113,9 +91,8 @@ TEST(SetFileDateTime, StampsTheLastWriteTimeAsLocalTime) {
   EXPECT_EQ(LastWriteDos(path), SomeDosTime);
 }
 
-TEST(SetFileDateTime, AnImpossibleDateLeavesTheFileAlone) {
-  TempFolder folder;
-  std::string path = folder.File("unchanged.txt");
+TEST_F(FileTimes, AnImpossibleDateLeavesTheFileAlone) {
+  std::string path = Path("unchanged.txt");
   HANDLE h = CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
   ASSERT_NE(h, INVALID_HANDLE_VALUE);
   uint32_t before = LastWriteDos(path);
@@ -131,9 +108,6 @@ uint32_t Crc(const std::string &data) {
   UpdateCrcBuffer((const uint8_t *)data.data(), (int32_t)data.size(), crc);
   return ~crc;
 }
-
-void Put16(std::string &out, uint32_t v) { out += (char)v, out += (char)(v >> 8); }
-void Put32(std::string &out, uint32_t v) { Put16(out, v & 0xFFFF), Put16(out, v >> 16); }
 
 // One member as the archive holds it, and what it must extract to.
 struct Member {
@@ -177,45 +151,6 @@ std::string DeflateStoredBlocks(const std::string &plain) {
 // What lies before the archive in a real stub's file.
 const std::string ImageStandIn = "stub image stand-in";
 
-// Writes a local header and the data of each member into a file of its own and
-// returns the central records (signature completed) in member order.
-std::vector<MemberInfo> WriteArchive(const std::string &path, std::vector<Member> &members) {
-  std::string file = ImageStandIn;  // the recorded offsets count from ArchiveBase
-  std::vector<MemberInfo> entries;
-  for (Member &m : members) {
-    uint32_t crc = Crc(m.plain);
-    uint16_t dosTime = (uint16_t)SomeDosTime;
-    std::string data = m.data;
-    if (!m.password.empty()) {
-      m.flags |= 1;
-      uint8_t check = (m.flags & 8) ? (uint8_t)(dosTime >> 8) : (uint8_t)(crc >> 24);
-      data = Encrypt(m.data, m.password, check);
-    }
-    MemberInfo e = {};
-    memcpy(e.Bytes, "PK\1\2", 4);
-    PutLE16(e.Bytes + EntryFlags, m.flags);
-    PutLE16(e.Bytes + EntryMethod, m.method);
-    PutLE16(e.Bytes + EntryDosTime, dosTime);
-    PutLE16(e.Bytes + EntryDosDate, (uint16_t)(SomeDosTime >> 16));
-    PutLE32(e.Bytes + EntryCrc32, crc);
-    PutLE32(e.Bytes + EntryCompressedSize, (uint32_t)data.size());
-    PutLE32(e.Bytes + EntryUncompressedSize, (uint32_t)m.plain.size());
-    PutLE32(e.Bytes + EntryLocalHeaderOffset, (uint32_t)(file.size() - ImageStandIn.size()));
-    entries.push_back(e);
-    std::string name = "stored-name.bin";
-    file += "PK\3\4";
-    Put16(file, 20), Put16(file, m.flags), Put16(file, m.method), Put32(file, SomeDosTime);
-    Put32(file, (m.flags & 8) ? 0 : crc), Put32(file, 0), Put32(file, 0);
-    Put16(file, (uint32_t)name.size()), Put16(file, (uint32_t)m.localExtra.size());
-    file += name + m.localExtra + data;
-  }
-  HANDLE h = CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
-  DWORD written = 0;
-  WriteFile(h, file.data(), (DWORD)file.size(), &written, nullptr);
-  CloseHandle(h);
-  return entries;
-}
-
 std::string Pattern(size_t size) {
   std::string s(size, '\0');
   uint32_t x = 12345;
@@ -223,25 +158,42 @@ std::string Pattern(size_t size) {
   return s;
 }
 
-class ExtractEntryTest : public ::testing::Test {
+class ExtractEntryTest : public ScratchFolder {
  protected:
-  void SetUp() override {
-    BuildCrcTable();
-    memcpy(LocalHeaderSignature, "PK\3\4", 4);
-    memcpy(CentralHeaderSignature, "PK\1\2", 4);
-    CancelRequested = false;
-    Password = "";
-    archive_ = folder_.File("archive.bin");
+  // Writes the image stand-in and an archive of the members behind it, opens it as
+  // the stub's own file and returns the members' directory records. The local
+  // headers leave the sizes to the directory.
+  std::vector<MemberInfo> OpenArchiveOf(const std::vector<Member> &members) {
+    std::vector<ZipMember> zip;
+    for (const Member &m : members) {
+      ZipMember z;
+      z.name = "stored-name.bin";
+      z.data = m.data;
+      z.flags = m.flags;
+      z.method = m.method;
+      z.dosTime = SomeDosTime;
+      z.crc = Crc(m.plain);
+      z.size = (uint32_t)m.plain.size();
+      z.localExtra = m.localExtra;
+      z.localSizes = false;
+      if (!m.password.empty()) {
+        z.flags |= 1;
+        z.data = Encrypt(m.data, m.password, (z.flags & 8) ? (uint8_t)(SomeDosTime >> 8) : (uint8_t)(z.crc >> 24));
+      }
+      zip.push_back(z);
+    }
+    std::string archive = ZipArchive(zip);
+    MakeFile("archive.bin", ImageStandIn + archive);
+    OpenArchive("archive.bin");
+    ArchiveBase = (uint32_t)ImageStandIn.size();  // the recorded offsets count from there
+    return CentralRecords(archive);
   }
-  void TearDown() override { CloseFileHandle(ArchiveHandle); }
 
   // Extracts every member to out<i>.bin and checks content, time and result.
   void ExtractAll(std::vector<Member> members) {
-    std::vector<MemberInfo> entries = WriteArchive(archive_, members);
-    ArchiveHandle = CreateFileA(archive_.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
-    ArchiveBase = (uint32_t)ImageStandIn.size();
+    std::vector<MemberInfo> entries = OpenArchiveOf(members);
     for (size_t i = 0; i < members.size(); i++) {
-      std::string out = folder_.File(("out" + std::to_string(i) + ".bin").c_str());
+      std::string out = Path("out" + std::to_string(i) + ".bin");
       bool passwordFailed = true;
       EXPECT_TRUE(ExtractEntry(nullptr, out.c_str(), entries[i], passwordFailed)) << "member " << i;
       EXPECT_FALSE(passwordFailed);
@@ -250,9 +202,6 @@ class ExtractEntryTest : public ::testing::Test {
       EXPECT_EQ(LastWriteDos(out), SomeDosTime) << "member " << i;
     }
   }
-
-  TempFolder folder_;
-  std::string archive_;
 };
 
 TEST_F(ExtractEntryTest, StoredMembersOfEverySize) {
@@ -299,17 +248,13 @@ TEST_F(ExtractEntryTest, RememberedPasswordOpensEncryptedMembersWithoutAPrompt) 
 TEST_F(ExtractEntryTest, CancelBeforeTheFileIsCreatedCreatesNothing) {
   Member m;
   m.plain = m.data = "never written";
-  std::vector<Member> members = {m};
-  std::vector<MemberInfo> entries = WriteArchive(archive_, members);
-  ArchiveHandle = CreateFileA(archive_.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
-  ArchiveBase = (uint32_t)ImageStandIn.size();
+  std::vector<MemberInfo> entries = OpenArchiveOf({m});
   CancelRequested = true;
-  std::string out = folder_.File("cancelled.bin");
+  std::string out = Path("cancelled.bin");
   bool passwordFailed = true;
   EXPECT_FALSE(ExtractEntry(nullptr, out.c_str(), entries[0], passwordFailed));
   EXPECT_FALSE(passwordFailed);
   EXPECT_EQ(GetFileAttributesA(out.c_str()), INVALID_FILE_ATTRIBUTES);
-  CancelRequested = false;
 }
 
 }  // namespace

@@ -6,11 +6,9 @@
 #include <string>
 
 #include "SFXProcsFolder.h"
-#include "startup_scratch.h"
+#include "stub_test.h"
 
 namespace {
-
-std::string S(const SfxString &s) { return std::string(s.Text(), s.Length()); }
 
 std::string Resolve(const std::string &text) {
   return S(ResolveTargetFolder(SfxString(text.c_str(), (uint32_t)text.size()), (uint32_t)text.size()));
@@ -71,34 +69,32 @@ class TempFolderName : public ScratchFolder {
  protected:
   void SetUp() override {
     ScratchFolder::SetUp();
-    folder_ = root_;
     GetEnvironmentVariableA("TEMP", saved_, sizeof saved_);
-    SetEnvironmentVariableA("TEMP", folder_.c_str());
+    SetEnvironmentVariableA("TEMP", root_.c_str());
   }
   void TearDown() override {
     SetEnvironmentVariableA("TEMP", saved_);
     ScratchFolder::TearDown();
   }
-  std::string folder_;
   char saved_[MAX_PATH] = "";
 };
 
 TEST_F(TempFolderName, FirstFreeNumberInsideTemp) {
-  EXPECT_EQ(Resolve("$T"), folder_ + "\\_zip0000");
-  EXPECT_EQ(Resolve("$Tfoo"), folder_ + "\\_zip0000");
-  EXPECT_FALSE(GetFileAttributesA((folder_ + "\\_zip0000").c_str()) != INVALID_FILE_ATTRIBUTES);  // not created
+  EXPECT_EQ(Resolve("$T"), root_ + "\\_zip0000");
+  EXPECT_EQ(Resolve("$Tfoo"), root_ + "\\_zip0000");
+  EXPECT_FALSE(GetFileAttributesA((root_ + "\\_zip0000").c_str()) != INVALID_FILE_ATTRIBUTES);  // not created
 }
 
 TEST_F(TempFolderName, FilesAndFoldersBothTakeANumber) {
   MakeFile("_zip0000");
-  EXPECT_EQ(Resolve("$T"), folder_ + "\\_zip0001");
-  ASSERT_TRUE(CreateDirectoryA((folder_ + "\\_zip0001").c_str(), nullptr));
-  EXPECT_EQ(Resolve("$T"), folder_ + "\\_zip0002");
+  EXPECT_EQ(Resolve("$T"), root_ + "\\_zip0001");
+  ASSERT_TRUE(CreateDirectoryA((root_ + "\\_zip0001").c_str(), nullptr));
+  EXPECT_EQ(Resolve("$T"), root_ + "\\_zip0002");
 }
 
 TEST_F(TempFolderName, TempWithTrailingBackslash) {
-  SetEnvironmentVariableA("TEMP", (folder_ + "\\").c_str());
-  EXPECT_EQ(S(MakeTempFolderName()), folder_ + "\\_zip0000");
+  SetEnvironmentVariableA("TEMP", (root_ + "\\").c_str());
+  EXPECT_EQ(S(MakeTempFolderName()), root_ + "\\_zip0000");
 }
 
 TEST_F(TempFolderName, LowerCaseTIsARegistryMacro) { EXPECT_EQ(Resolve("$t"), ""); }

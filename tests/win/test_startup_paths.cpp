@@ -3,11 +3,9 @@
 #include <windows.h>
 
 #include "SFXProcsPath.h"
-#include "startup_scratch.h"
+#include "stub_test.h"
 
 namespace {
-
-std::string S(const SfxString &s) { return std::string(s.Text(), s.Length()); }
 
 TEST(ExtractFolder, KeepsDriveRootsAndDrives) {
   EXPECT_EQ(S(ExtractFolder("C:\\")), "C:\\");

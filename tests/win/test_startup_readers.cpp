@@ -12,13 +12,9 @@
 #include "SFXProcsArchive.h"
 #include "SFXProcsConfig.h"
 #include "SFXVars.h"
+#include "stub_test.h"
 
 namespace {
-
-std::string S(const SfxString &s) { return std::string(s.Text(), s.Length()); }
-
-void Put16(std::string &out, uint16_t v) { out += (char)(v & 0xFF); out += (char)(v >> 8); }
-void Put32(std::string &out, uint32_t v) { Put16(out, (uint16_t)v); Put16(out, (uint16_t)(v >> 16)); }
 
 // A configuration block: header, the four texts, filler, trailer.
 struct Block {
@@ -46,73 +42,27 @@ struct Block {
   }
 };
 
-struct Member {
-  std::string name, data;
-  uint16_t madeBy = 0x031E;  // Unix host, version 3.0
-  uint16_t flags = 0;
-};
-
-// A stored-only archive. Its recorded offsets count from `base` bytes before
-// the archive's first byte (0: from the archive itself).
-std::string Zip(const std::vector<Member> &members, const std::string &comment = "", uint32_t base = 0) {
-  std::string local, central;
-  for (const Member &m : members) {
-    uint32_t offset = base + (uint32_t)local.size();
-    local += std::string("PK\3\4", 4);
-    Put16(local, 10); Put16(local, m.flags); Put16(local, 0); Put32(local, 0); Put32(local, 0);
-    Put32(local, (uint32_t)m.data.size()); Put32(local, (uint32_t)m.data.size());
-    Put16(local, (uint16_t)m.name.size()); Put16(local, 0);
-    local += m.name + m.data;
-    central += std::string("PK\1\2", 4);
-    Put16(central, m.madeBy); Put16(central, 10); Put16(central, m.flags); Put16(central, 0);
-    Put32(central, 0x21); Put32(central, 0);
-    Put32(central, (uint32_t)m.data.size()); Put32(central, (uint32_t)m.data.size());
-    Put16(central, (uint16_t)m.name.size()); Put16(central, 4); Put16(central, 3);
-    Put16(central, 0); Put16(central, 0); Put32(central, 0); Put32(central, offset);
-    central += m.name + std::string("\xFE\xCA\0\0", 4) + "abc";  // extra field and comment to skip
-  }
-  std::string out = local + central + std::string("PK\5\6", 4);
-  Put16(out, 0); Put16(out, 0);
-  Put16(out, (uint16_t)members.size()); Put16(out, (uint16_t)members.size());
-  Put32(out, (uint32_t)central.size()); Put32(out, base + (uint32_t)local.size());
-  Put16(out, (uint16_t)comment.size());
-  return out + comment;
-}
-
 // Writes a stand-in for the stub's file: the image (left as a hole of zeros),
 // then the given bytes, and opens it as ArchiveHandle.
-class OwnFile : public ::testing::Test {
+class OwnFile : public ScratchFolder {
  protected:
   void SetUp() override {
-    char temp[MAX_PATH];
-    GetTempPathA(MAX_PATH, temp);
-    path_ = std::string(temp) + "sfxreader" + std::to_string(GetCurrentProcessId()) + ".exe";
+    ScratchFolder::SetUp();
     SfxSettings.Title = "Unzip to disk";
-    if (EndRecordSignature[0] == 'O') {  // completed once, as start-up does
-      LocalHeaderSignature[0]++;
-      CentralHeaderSignature[0]++;
-      EndRecordSignature[0]++;
-    }
   }
   void TearDown() override {
-    CloseHandle(ArchiveHandle);
-    ArchiveHandle = INVALID_HANDLE_VALUE;
-    DeleteFileA(path_.c_str());
-    SfxSettings = SfxSettingsRecord();
-    ReleaseMemory(EntryList.Items);
-    EntryList = EntryArray();
     if (list_) DestroyWindow(GetParent(list_));
+    ScratchFolder::TearDown();
   }
   void Open(const std::string &behindImage) {
-    HANDLE h = CreateFileA(path_.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+    HANDLE h = CreateFileA(Path("own.exe").c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL,
+                           nullptr);
     ASSERT_NE(h, INVALID_HANDLE_VALUE);
     SetFilePointer(h, (LONG)ImageEndOffset(), nullptr, FILE_BEGIN);
     DWORD written = 0;
     WriteFile(h, behindImage.data(), (DWORD)behindImage.size(), &written, nullptr);
     CloseHandle(h);
-    ArchiveHandle = CreateFileA(path_.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
-                                FILE_ATTRIBUTE_NORMAL, nullptr);
-    ASSERT_NE(ArchiveHandle, INVALID_HANDLE_VALUE);
+    OpenArchive("own.exe");
   }
   // Reads the block and the directory as the stub does and returns the list's rows.
   struct Row { std::string name, size; uint32_t entry; };
@@ -146,7 +96,6 @@ class OwnFile : public ::testing::Test {
     }
     return rows;
   }
-  std::string path_;
   HWND list_ = nullptr;
 };
 
@@ -221,8 +170,8 @@ TEST(ImageEnd, MatchesTheSectionsOfTheFileOnDisk) {
 }
 
 TEST_F(OwnFile, DirectoryRowsInOrderWithoutFolders) {
-  Open(Block().Bytes() + Zip({{"dir/", ""}, {"dir/sub/file.txt", "hello"}, {"a.bin", std::string(70000, 'x')},
-                              {"empty", ""}, {"dir/sub/", ""}}));
+  Open(Block().Bytes() + ZipArchive({{"dir/", ""}, {"dir/sub/file.txt", "hello"},
+                                     {"a.bin", std::string(70000, 'x')}, {"empty", ""}, {"dir/sub/", ""}}));
   std::vector<Row> rows = ReadRows();
   ASSERT_EQ(rows.size(), 3u);
   EXPECT_EQ(rows[0].name, "dir\\sub\\file.txt");
@@ -240,7 +189,7 @@ TEST_F(OwnFile, DirectoryRowsInOrderWithoutFolders) {
 
 TEST_F(OwnFile, OffsetsAdjustedToTheWholeFile) {
   std::string block = Block().Bytes();
-  Open(block + Zip({{"one.txt", "1"}, {"two.txt", "22"}}, "", ImageEndOffset() + (uint32_t)block.size()));
+  Open(block + ZipArchive({{"one.txt", "1"}, {"two.txt", "22"}}, "", ImageEndOffset() + (uint32_t)block.size()));
   std::vector<Row> rows = ReadRows();
   ASSERT_EQ(rows.size(), 2u);
   EXPECT_EQ(ArchiveBase, 0u);
@@ -252,7 +201,7 @@ TEST_F(OwnFile, ArchiveBaseWrapsAround) {
   // below zero, and the directory is still found in front of the end record.
   std::string block = Block().Bytes();
   uint32_t start = ImageEndOffset() + (uint32_t)block.size();
-  Open(block + Zip({{"x", "y"}}, "", start + 0x100));
+  Open(block + ZipArchive({{"x", "y"}}, "", start + 0x100));
   ReadRows();
   EXPECT_EQ(ArchiveBase, 0u - 0x100u);
   EXPECT_EQ(EntryList.Count, 1u);
@@ -262,12 +211,12 @@ TEST_F(OwnFile, OemNamesFromDosHostsOnly) {
   char oem[] = "\x81", ansi[2] = {};
   OemToCharBuffA(oem, ansi, 1);
   ASSERT_NE(ansi[0], oem[0]) << "OEM and ANSI code pages must differ for this test";
-  Member dos{"u\x81.txt", "", 0x0014};
-  Member os2{"o\x81.txt", "", 0x0614};
-  Member ntfs50{"n\x81.txt", "", 0x0B32};
-  Member ntfs20{"m\x81.txt", "", 0x0B14};
-  Member unix{"x\x81.txt", "", 0x0314};
-  Open(Block().Bytes() + Zip({dos, os2, ntfs50, ntfs20, unix}));
+  ZipMember dos{"u\x81.txt", "", 0x0014};
+  ZipMember os2{"o\x81.txt", "", 0x0614};
+  ZipMember ntfs50{"n\x81.txt", "", 0x0B32};
+  ZipMember ntfs20{"m\x81.txt", "", 0x0B14};
+  ZipMember unix{"x\x81.txt", "", 0x0314};
+  Open(Block().Bytes() + ZipArchive({dos, os2, ntfs50, ntfs20, unix}));
   std::vector<Row> rows = ReadRows();
   ASSERT_EQ(rows.size(), 5u);
   EXPECT_EQ(rows[0].name, std::string("u") + ansi + ".txt");
@@ -279,13 +228,13 @@ TEST_F(OwnFile, OemNamesFromDosHostsOnly) {
 
 TEST_F(OwnFile, Utf8NamesBecomeAnsiWhenEveryCharacterFits) {
   if (GetACP() != 1252) GTEST_SKIP() << "expects the Western ANSI code page";
-  Member cafe{"caf\xC3\xA9/na\xC3\xAFve.txt", "", 0x0314, 0x0800};
-  Member omega{"\xCE\xA9mega.txt", "", 0x0314, 0x0800};       // no exact equivalent: bytes kept
-  Member omegaDos{"\xCE\xA9.txt", "", 0x0014, 0x0800};         // ... or converted from OEM
-  Member invalid{"bad\xC3(.txt", "", 0x0314, 0x0800};          // not UTF-8: bytes kept
-  Member unflagged{"caf\xC3\xA9.txt", "", 0x0314, 0};           // no flag: bytes kept
-  Member euro{"\xE2\x82\xAC.txt", "", 0x0314, 0x0800};          // the euro sign is 0x80 in ANSI
-  Open(Block().Bytes() + Zip({cafe, omega, omegaDos, invalid, unflagged, euro}));
+  ZipMember cafe{"caf\xC3\xA9/na\xC3\xAFve.txt", "", 0x0314, 0x0800};
+  ZipMember omega{"\xCE\xA9mega.txt", "", 0x0314, 0x0800};       // no exact equivalent: bytes kept
+  ZipMember omegaDos{"\xCE\xA9.txt", "", 0x0014, 0x0800};         // ... or converted from OEM
+  ZipMember invalid{"bad\xC3(.txt", "", 0x0314, 0x0800};          // not UTF-8: bytes kept
+  ZipMember unflagged{"caf\xC3\xA9.txt", "", 0x0314, 0};           // no flag: bytes kept
+  ZipMember euro{"\xE2\x82\xAC.txt", "", 0x0314, 0x0800};          // the euro sign is 0x80 in ANSI
+  Open(Block().Bytes() + ZipArchive({cafe, omega, omegaDos, invalid, unflagged, euro}));
   std::vector<Row> rows = ReadRows();
   ASSERT_EQ(rows.size(), 6u);
   EXPECT_EQ(rows[0].name, "caf\xE9\\na\xEFve.txt");
@@ -300,21 +249,21 @@ TEST_F(OwnFile, Utf8NamesBecomeAnsiWhenEveryCharacterFits) {
 
 TEST_F(OwnFile, LongestNameAccepted) {
   std::string name = std::string(516, 'n') + ".txt";
-  Open(Block().Bytes() + Zip({{name, "z"}}));
+  Open(Block().Bytes() + ZipArchive({{name, "z"}}));
   std::vector<Row> rows = ReadRows();
   ASSERT_EQ(rows.size(), 1u);
   EXPECT_EQ(rows[0].name, name);
 }
 
 TEST_F(OwnFile, OnlyFoldersGiveAnEmptyList) {
-  Open(Block().Bytes() + Zip({{"a/", ""}, {"a/b/", ""}}));
+  Open(Block().Bytes() + ZipArchive({{"a/", ""}, {"a/b/", ""}}));
   EXPECT_EQ(ReadRows().size(), 0u);
   EXPECT_EQ(EntryList.Count, 0u);
 }
 
 TEST_F(OwnFile, EndRecordSignatureInTheCommentDoesNotCount) {
   std::string block = Block().Bytes();
-  std::string zip = Zip({{"a", "1"}}, std::string("see PK\5\6 here", 14));
+  std::string zip = ZipArchive({{"a", "1"}}, std::string("see PK\5\6 here", 14));
   Open(block + zip);
   ReadConfiguration();
   EXPECT_EQ(FindEndRecord(), ArchiveStart + zip.size() - 14 - 22);
@@ -322,14 +271,14 @@ TEST_F(OwnFile, EndRecordSignatureInTheCommentDoesNotCount) {
 
 TEST_F(OwnFile, EndRecordSignatureInTheLastMemberWins) {
   std::string block = Block().Bytes();
-  std::string zip = Zip({{"a", "1"}, {"b", std::string("xxPK\5\6", 6) + std::string(30, 'y')}});
+  std::string zip = ZipArchive({{"a", "1"}, {"b", std::string("xxPK\5\6", 6) + std::string(30, 'y')}});
   Open(block + zip);
   ReadConfiguration();
   EXPECT_EQ(FindEndRecord(), ArchiveStart + 32 + 30 + 1 + 2);
 }
 
 TEST_F(OwnFile, EndRecordBehindTheLongestComment) {
-  std::string zip = Zip({{"a", "1"}}, std::string(65535, 'c'));
+  std::string zip = ZipArchive({{"a", "1"}}, std::string(65535, 'c'));
   Open(Block().Bytes() + zip);
   std::vector<Row> rows = ReadRows();
   ASSERT_EQ(rows.size(), 1u);

@@ -5,15 +5,14 @@
 
 #include "SFXProcsFile.h"
 #include "SFXStrings.h"
+#include "stub_test.h"
 
 namespace {
 
-std::string Plain(const SfxString &s) { return std::string(s.Text(), s.Length()); }
-
-std::string Sub(const char *text, const char *value) { return Plain(SubstituteText(text, value)); }
+std::string Sub(const char *text, const char *value) { return S(SubstituteText(text, value)); }
 
 std::string Two(const char *text, const char *first, const char *second) {
-  return Plain(SubstituteTwo(text, first, second));
+  return S(SubstituteTwo(text, first, second));
 }
 
 TEST(SubstituteText, ReplacesTheFirstPlaceholderWhereverItStands) {
@@ -45,7 +44,7 @@ TEST(SubstituteText, ValueIsCopiedVerbatim) {
   SfxString value("a\0b", 3);
   SfxString result = SubstituteText("<%s>", value);
   EXPECT_EQ(result.Length(), 5u);
-  EXPECT_EQ(Plain(result), std::string("<a\0b>", 5));
+  EXPECT_EQ(S(result), std::string("<a\0b>", 5));
 }
 
 TEST(SubstituteText, LongValues) {

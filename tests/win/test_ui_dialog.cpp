@@ -11,13 +11,9 @@
 #include "SFXDialogLayout.h"
 #include "SFXFileList.h"
 #include "SFXVars.h"
+#include "stub_test.h"
 
 namespace {
-
-void ResetEntryList() {
-  ReleaseMemory(EntryList.Items);
-  EntryList = EntryArray();
-}
 
 MemberInfo EntryOfSize(uint32_t size, uint32_t marker) {
   MemberInfo entry = {};
@@ -38,11 +34,10 @@ std::string CellText(HWND list, int row, int column) {
 
 // The main dialog as far as the list needs it: a popup holding list 401 with the
 // template's styles.
-class FileListTest : public ::testing::Test {
+class FileListTest : public StubTest {
  protected:
   void SetUp() override {
-    ResetEntryList();
-    savedOptions_ = SfxSettings.Options;
+    StubTest::SetUp();
     dialog_ = CreateWindowExA(0, "STATIC", "", WS_POPUP, 0, 0, 400, 300, nullptr, nullptr, nullptr, nullptr);
     list_ = CreateWindowExA(0, WC_LISTVIEWA, "",
                             WS_CHILD | LVS_REPORT | LVS_SHOWSELALWAYS | LVS_SHAREIMAGELISTS | LVS_NOSORTHEADER,
@@ -52,14 +47,12 @@ class FileListTest : public ::testing::Test {
   }
   void TearDown() override {
     DestroyWindow(dialog_);
-    ResetEntryList();
-    SfxSettings.Options = savedOptions_;
+    StubTest::TearDown();
   }
   int Rows() { return (int)SendMessageA(list_, LVM_GETITEMCOUNT, 0, 0); }
   bool Selected(int row) { return SendMessageA(list_, LVM_GETITEMSTATE, row, LVIS_SELECTED) == LVIS_SELECTED; }
   HWND dialog_ = nullptr;
   HWND list_ = nullptr;
-  uint16_t savedOptions_ = 0;
 };
 
 TEST_F(FileListTest, ColumnsAndStyles) {
