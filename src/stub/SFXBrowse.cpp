@@ -27,6 +27,12 @@ int CALLBACK BrowseCallback(HWND browser, UINT message, LPARAM lParam, LPARAM lp
   return 0;
 }
 
+// The browser of the new style is a COM object: the thread must have entered an
+// apartment first. Once is enough; the orderly end leaves it again.
+void EnterComApartment() {
+  if (!ComInitialized) ComInitialized = SUCCEEDED(CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED));
+}
+
 bool BrowseForTargetFolder(HWND owner, SfxString &path) {
   ZeroMemory(&BrowseInfo, sizeof BrowseInfo);
   BrowseInfo.hwndOwner = owner;
@@ -36,9 +42,7 @@ bool BrowseForTargetFolder(HWND owner, SfxString &path) {
   BrowseInfo.lpfn = BrowseCallback;
   BrowseInfo.lParam = (LPARAM)path.Text();
 
-  // The browser of the new style is a COM object: the thread must have entered
-  // an apartment first (the orderly end leaves it again).
-  if (!ComInitialized) ComInitialized = SUCCEEDED(CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED));
+  EnterComApartment();
   ChosenItem = SHBrowseForFolderA(&BrowseInfo);
   if (!ChosenItem) return false;
 

@@ -6,6 +6,8 @@
 
 #include "SFXString.h"
 
+// Enters a single-threaded COM apartment for the browser, once (ComInitialized).
+void EnterComApartment();
 // True when the user chose a folder: path then holds it and it became the current directory.
 bool BrowseForTargetFolder(HWND owner, SfxString &path);
 // The browser's callback: preselects the folder lpData names, sets the caption and

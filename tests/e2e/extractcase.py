@@ -1,6 +1,7 @@
 """What the extraction tests add to sfxtest: a target folder per test that
 programs unzip into by default, and checks of the files and times that come out."""
 import os
+import struct
 import time
 import zipfile
 
@@ -11,6 +12,22 @@ def dos_time_of(info):
     """The POSIX time of a member's DOS date and time, read as local time (the
     stub stamps files that way, and wine shares this process's time zone)."""
     return time.mktime(info.date_time + (0, 0, -1))
+
+
+def member_time_of(info):
+    """The last-write time the stub gives a member: the exact time of its NTFS
+    (0x000A) or extended-timestamp (0x5455) extra field when it has one, else
+    its DOS time."""
+    extra, at, unix = info.extra, 0, None
+    while at + 4 <= len(extra):
+        kind, size = struct.unpack_from("<HH", extra, at)
+        data = extra[at + 4:at + 4 + size]
+        at += 4 + size
+        if kind == 0x000A and size >= 32 and struct.unpack_from("<HH", data, 4) == (1, 24):
+            return (struct.unpack_from("<Q", data, 8)[0] - 116444736000000000) / 1e7
+        if kind == 0x5455 and size >= 5 and data[0] & 1:
+            unix = struct.unpack_from("<i", data, 1)[0]
+    return dos_time_of(info) if unix is None else unix
 
 
 class ExtractCase(sfxtest.SfxCase):
@@ -42,11 +59,12 @@ class ExtractCase(sfxtest.SfxCase):
 
     def assertExtracted(self, archive, expected):
         """Every file of expected (relative name: bytes) is in the target, byte
-        for byte, with the last-write time of its member; nothing else is."""
+        for byte, with the last-write time of its member (member_time_of);
+        nothing else is."""
         self.assertEqual(sorted(sfxtest.read_tree(self.target)), sorted(expected))
         members = {i.filename: i for i in zipfile.ZipFile(archive).infolist()}
         for name, data in expected.items():
             path = os.path.join(self.target, *name.split("/"))
             with open(path, "rb") as f:
                 self.assertTrue(f.read() == data, f"{name} differs")
-            self.assertEqual(os.stat(path).st_mtime, dos_time_of(members[name]), name)
+            self.assertAlmostEqual(os.stat(path).st_mtime, member_time_of(members[name]), places=5, msg=name)

@@ -1,11 +1,12 @@
 """How a run ends: the success message, the program started afterwards (a small
-recorder program notes its command line and working directory), the Run box,
+recorder program notes its command line, working directory and error mode), the Run box,
 a program that cannot start, cancelling a run, and the automatic run."""
 import os
 import subprocess
 import time
 import unittest
 import zipfile
+import zlib
 
 import sfxtest
 from extractcase import ExtractCase
@@ -22,6 +23,10 @@ int main(void) {
   WriteFile(h, line, lstrlenA(line), &n, 0);
   WriteFile(h, "\n", 1, &n, 0);
   WriteFile(h, cwd, lstrlenA(cwd), &n, 0);
+  char mode[16];
+  UINT errorMode = SetErrorMode(0);
+  n = wsprintfA(mode, "\n%u", errorMode);
+  WriteFile(h, mode, n, &n, 0);
   CloseHandle(h);
   return 0;
 }
@@ -32,7 +37,7 @@ class RunOutcome(ExtractCase):
     @classmethod
     def setUpClass(cls):
         os.makedirs(sfxtest.WORK, exist_ok=True)
-        cls.recorder = os.path.join(sfxtest.WORK, "recorder.exe")
+        cls.recorder = os.path.join(sfxtest.WORK, f"recorder-{zlib.crc32(RECORDER_SOURCE.encode()):08x}.exe")
         if not os.path.exists(cls.recorder):
             source = cls.recorder[:-4] + ".c"
             with open(source, "w") as f:
@@ -44,7 +49,7 @@ class RunOutcome(ExtractCase):
             return self.zip_infozip(self.tree({"readme.txt": b"read me", folder + "rec.exe": f.read()}))
 
     def run_log(self, folder="", wait=15):
-        """The recorder's command line and working directory, or None when it did not run."""
+        """The recorder's command line, working directory and error mode, or None when it did not run."""
         path = os.path.join(self.target, folder, "runlog.txt")
         deadline = time.time() + wait
         while time.time() < deadline:
@@ -61,15 +66,16 @@ class RunOutcome(ExtractCase):
         box = run.result("wait-msgbox")
         self.assertEqual((box["caption"], box["text"]), ("Outcome", DONE))
         self.assertEqual(self.exit_code(run), 0)
-        command, cwd = self.run_log()
+        command, cwd, error_mode = self.run_log()
         self.assertEqual(command, f'"{windows_path(self.target)}\\rec.exe" first  second')
         self.assertEqual(cwd.lower(), windows_path(self.target).lower())
+        self.assertEqual(error_mode, "0", "the program starts with the system's default error mode")
 
     def test_quoted_program_path_with_blanks(self):
         exe = self.sfx(self.archive_with_recorder("my tools/"), run='"my tools\\rec.exe" -x y',
                            options=sfxtest.OPT_NO_DONE_MESSAGE)
         self.assertEqual(self.exit_code(self.unzip(exe)), 0)
-        command, cwd = self.run_log()
+        command, cwd, _ = self.run_log()
         self.assertTrue(command.endswith(" -x y"), command)
         self.assertEqual(cwd.lower(), windows_path(self.target).lower())
 

@@ -7,6 +7,7 @@
 
 #include <gtest/gtest.h>
 #include <windows.h>
+#include <objbase.h>
 
 #include <string.h>
 
@@ -47,6 +48,8 @@ inline void ResetStubState() {
   MainWindow = nullptr;
   CancelRequested = false;
   RunIncomplete = false;
+  if (ComInitialized) CoUninitialize();
+  ComInitialized = false;
   TemporaryFile.Release();
   InitializeModules();
   BuildCrcTable();
