@@ -47,8 +47,11 @@ const std::vector<OptionSpec> VerifyOptions = {
     {"help", 'h', false},  {"directory", 'd', true},
 };
 
-// DOS date and time are local times.
-int64_t DosToUnix(uint16_t date, uint16_t time) {
+// The stub's rule: an exact time from the extra field, else the DOS date and
+// time as local time on that date.
+int64_t MemberTime(const ZipMember &m) {
+  if (m.ModifiedUtc) return (int64_t)(m.ModifiedUtc / 10000000) - 11644473600LL;
+  uint16_t date = m.DosDate, time = m.DosTime;
   std::tm tm{};
   tm.tm_year = 80 + (date >> 9);
   tm.tm_mon = ((date >> 5) & 15) - 1;
@@ -104,7 +107,7 @@ int CheckMembers(const Args &args, bool extract) {
       }
       MemberResult r = DecodeMember(s, m, password, out);
       if (out && std::fclose(out) != 0 && r == MemberResult::Ok) r = MemberResult::WriteFailed;
-      if (out && r == MemberResult::Ok) SetFileModTime(PathToUtf8(target), DosToUnix(m.DosDate, m.DosTime));
+      if (out && r == MemberResult::Ok) SetFileModTime(PathToUtf8(target), MemberTime(m));
       if (r != MemberResult::Ok) outcome = DescribeResult(r);
     } catch (const InputError &e) {
       outcome = e.what();

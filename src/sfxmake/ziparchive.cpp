@@ -99,6 +99,7 @@ ZipDirectory ReadZipDirectory(const Bytes &file, uint64_t start, const std::stri
     m.Compressed = Field32(e, EntryCompressedSize);
     m.Uncompressed = Field32(e, EntryUncompressedSize);
     m.LocalOffset = Field32(e, EntryLocalHeaderOffset);
+    m.ModifiedUtc = ExtraFieldModifiedTime(record.Extra, record.ExtraLength);
     // The stub reads a name up to its first zero byte.
     m.RawName.assign(record.Name);
     if (m.RawName.empty()) Damaged(reader, what, i + 1);

@@ -28,6 +28,7 @@ struct ZipMember {
   uint32_t Compressed = 0;
   uint32_t Uncompressed = 0;
   uint32_t LocalOffset = 0;    // relative to the directory's Base
+  uint64_t ModifiedUtc = 0;    // exact time from the extra field (FILETIME ticks), 0: none
   bool IsFolder = false;       // the stub takes it for a folder: not listed, not written
   bool Zip64Extra = false;     // carries a ZIP64 extended-information field
   NameRefusal Refusal = NameAccepted;  // the stub's verdict on the name
