@@ -4,6 +4,8 @@
 
 #include <string.h>
 
+#include "crc32.h"
+
 uint8_t LocalHeaderSignature[4] = {'O', 'K', 3, 4};
 uint8_t CentralHeaderSignature[4] = {'O', 'K', 1, 2};
 uint8_t EndRecordSignature[4] = {'O', 'K', 5, 6};
@@ -218,6 +220,31 @@ bool LocalHeaderSkip(const uint8_t *local, uint32_t *skip) {
 
 bool NameIsFlaggedUtf8(const ArchiveEntry &entry) { return (Field16(entry, EntryFlags) & FlagUtf8Name) != 0; }
 
+bool NameIsFromUnix(const ArchiveEntry &entry) {
+  enum : uint8_t { HostUnix = 3 };
+  return entry.Bytes[EntryVersionMadeBy + 1] == HostUnix;
+}
+
+bool ExtraFieldUnicodePath(const uint8_t *extra, uint32_t length, const char *storedName, uint32_t storedLength,
+                           const char **utf8, uint32_t *utf8Length) {
+  enum : uint16_t { UnicodePathField = 0x7075 };
+  for (uint32_t at = 0; at + 4 <= length;) {
+    uint16_t id = GetLE16(extra + at), size = GetLE16(extra + at + 2);
+    const uint8_t *data = extra + at + 4;
+    at += 4 + size;
+    if (at > length) break;
+    // Version 1, the CRC-32 of the name as stored, then the name in UTF-8.
+    if (id != UnicodePathField || size < 6 || data[0] != 1) continue;
+    uint32_t crc = 0xFFFFFFFFu;
+    UpdateCrcBuffer((const uint8_t *)storedName, (int32_t)storedLength, crc);
+    if (~crc != GetLE32(data + 1)) continue;
+    *utf8 = (const char *)data + 5;
+    *utf8Length = size - 5u;
+    return true;
+  }
+  return false;
+}
+
 bool NameIsOem(const ArchiveEntry &entry) {
   enum : uint8_t { HostDos = 0, HostOs2 = 6, HostNtfs = 11 };
   uint16_t madeBy = Field16(entry, EntryVersionMadeBy);
@@ -247,9 +274,12 @@ static bool IsDeviceName(const char *component, uint32_t length) {
   static const char *const fixed[] = {"CON", "PRN", "AUX", "NUL", "CONIN$", "CONOUT$"};
   for (const char *name : fixed)
     if (strcmp(upper, name) == 0) return true;
-  if (base != 4 || (memcmp(upper, "COM", 3) != 0 && memcmp(upper, "LPT", 3) != 0)) return false;
+  if (memcmp(upper, "COM", 3) != 0 && memcmp(upper, "LPT", 3) != 0) return false;
+  // A digit 1-9, or one of the superscripts U+00B9, U+00B2, U+00B3 in UTF-8.
   uint8_t digit = (uint8_t)upper[3];
-  return (digit >= '1' && digit <= '9') || digit == 0xB9 || digit == 0xB2 || digit == 0xB3;
+  if (base == 4) return digit >= '1' && digit <= '9';
+  uint8_t second = (uint8_t)upper[4];
+  return base == 5 && digit == 0xC2 && (second == 0xB9 || second == 0xB2 || second == 0xB3);
 }
 
 static bool IsParentComponent(const char *component, uint32_t length) {

@@ -79,6 +79,7 @@ enum : uint16_t {
   OptHideFileList = 0x0040,
   OptNoShowFiles = 0x0080,
   OptAllowCancel = 0x0200,
+  OptUtf8Texts = 0x0400,   // the four texts are UTF-8, not the ANSI code page
 };
 
 // OverwriteMode values; the main dialog's radio button of a mode is IdOverwrite + mode.
@@ -246,12 +247,20 @@ bool LocalHeaderSkip(const uint8_t *local, uint32_t *skip);
 
 // ---- Member names -------------------------------------------------------------
 
-// What a name's bytes are, before the reader's platform turns them into text:
-// names from MS-DOS and OS/2 hosts, and from the NTFS host as version 5.0 tools
-// wrote it, are in the OEM code page; a name flagged as UTF-8 is tried as UTF-8
-// first (falling back to the host's rule when it is not).
+// What a name's bytes are, before the reader's platform turns them into text,
+// in this order: a name flagged as UTF-8 that is valid UTF-8 is UTF-8; else the
+// Unicode Path extra field (0x7075) gives it in UTF-8 when its CRC-32 matches the
+// stored name; else names from MS-DOS and OS/2 hosts, and from the NTFS host as
+// version 5.0 tools wrote it, are in the OEM code page; else a name from a Unix
+// host that is valid UTF-8 and not plain ASCII is UTF-8 (tools there write such
+// names without the flag); every other name is in the ANSI code page.
 bool NameIsFlaggedUtf8(const ArchiveEntry &entry);
 bool NameIsOem(const ArchiveEntry &entry);
+bool NameIsFromUnix(const ArchiveEntry &entry);
+// The UTF-8 name of a Unicode Path field whose CRC-32 matches the stored name
+// (the CRC table must be built); false when there is none.
+bool ExtraFieldUnicodePath(const uint8_t *extra, uint32_t length, const char *storedName, uint32_t storedLength,
+                           const char **utf8, uint32_t *utf8Length);
 // '/' becomes '\' in the name's bytes.
 void SeparatorsToBackslashes(char *name, uint32_t length);
 // A name ending with a separator is a folder member: it is not listed, and the
@@ -259,11 +268,12 @@ void SeparatorsToBackslashes(char *name, uint32_t length);
 bool IsFolderName(const char *name, uint32_t length);
 
 // Why a member may not be written, judged on its name as the system will see it
-// (ANSI bytes, either separator): a leading separator or any colon, or a
+// (UTF-8, either separator): a leading separator or any colon, or a
 // component made only of dots and blanks with at least two dots (the system drops
 // trailing dots and blanks, so "..." climbs like ".."), lead outside the target
-// folder; CON, PRN, AUX, NUL, CONIN$, CONOUT$, COM1-9 and LPT1-9 (the ANSI
-// superscript digits too), with any extension and blanks before it, name devices.
+// folder; CON, PRN, AUX, NUL, CONIN$, CONOUT$, COM1-9 and LPT1-9 (the
+// superscript digits 1, 2 and 3 too), with any extension and blanks before it,
+// name devices.
 enum NameRefusal : uint8_t { NameAccepted, NameLeavesFolder, NameIsDevice };
 NameRefusal RefuseName(const char *name, uint32_t length);
 

@@ -101,28 +101,23 @@ uint32_t ParseRawOptions(const std::string &text) {
   return (uint32_t)v;
 }
 
-// A text as the stub will show it: in the ANSI code page when it fits there.
-std::string AnsiText(const ParsedArgs &a, const char *option, bool quiet) {
-  bool lossless = true;
-  std::string ansi = Utf8ToAnsi(a.Get(option), &lossless);
-  if (lossless) return ansi;
-  if (!quiet)
-    std::cerr << "sfxmake: warning: --" << option << " has characters the ANSI code page cannot hold;"
-              << " it is stored in UTF-8 and the stub will show it garbled\n";
-  return a.Get(option);
-}
-
-SfxConfig ConfigFromArgs(const ParsedArgs &a, bool quiet) {
+// The texts go in as UTF-8. Plain ASCII reads the same in every code page; any
+// other text marks the block (OptUtf8Texts), so that the stub shows it the same
+// on every system, whatever the build machine's locale.
+SfxConfig ConfigFromArgs(const ParsedArgs &a) {
   SfxConfig c;
-  c.Title = AnsiText(a, "title", quiet);
-  c.Folder = AnsiText(a, "folder", quiet);
-  c.Run = AnsiText(a, "run", quiet);
-  c.Question = AnsiText(a, "question", quiet);
+  c.Title = a.Get("title");
+  c.Folder = a.Get("folder");
+  c.Run = a.Get("run");
+  c.Question = a.Get("question");
   if (a.Has("question-style")) c.MessageStyle = ParseMessageStyle(a.Get("question-style"));
   if (a.Has("overwrite")) c.OverwriteMode = ParseOverwriteMode(a.Get("overwrite"));
   uint32_t options = a.Has("options") ? ParseRawOptions(a.Get("options")) : 0;
   for (const OptionBit &o : OptionBits())
     if (a.Has(o.Flag)) options |= o.Bit;
+  for (const std::string *text : {&c.Title, &c.Folder, &c.Run, &c.Question})
+    for (char ch : *text)
+      if ((uint8_t)ch >= 0x80) options |= OptUtf8Texts;
   c.Options = (uint16_t)options;
   return c;
 }
@@ -174,7 +169,7 @@ int BuildCommand(const Args &args) {
   bool quiet = a.Has("quiet");
 
   // Everything is assembled and checked before the output is created, so a refusal writes nothing.
-  Bytes program = EncodeConfig(ConfigFromArgs(a, quiet));
+  Bytes program = EncodeConfig(ConfigFromArgs(a));
   Bytes stub = LoadStub(a.Get("stub", "32"));
   program.insert(program.begin(), stub.begin(), stub.end());
   uint64_t archiveStart = program.size();

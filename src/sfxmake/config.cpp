@@ -57,6 +57,7 @@ const std::vector<OptionBit> &OptionBits() {
       {OptHideFileList, "hide-file-list", "open with the file list hidden (the user can still show it)"},
       {OptNoShowFiles, "no-show-files", "with --hide-file-list: remove the 'Show files' button too"},
       {OptAllowCancel, "allow-cancel", "keep Close enabled while unzipping so the user can cancel"},
+      {OptUtf8Texts, "utf8-texts", "the texts are UTF-8 (set by itself when a text is not plain ASCII)"},
   };
   return bits;
 }

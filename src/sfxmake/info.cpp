@@ -39,14 +39,15 @@ int InfoCommand(const Args &args) {
   if (a.Operands.size() != 1) throw InputError("info takes exactly one FILE.exe (see sfxmake info --help)");
   SfxFile s = OpenSfx(a.Operands[0]);
   const SfxConfig &c = s.Config;
+  bool utf8 = c.Options & OptUtf8Texts;
   char options[16];
   std::snprintf(options, sizeof options, "0x%04X", c.Options);
   const char *bits = s.Image.Machine == 0x8664 ? "64-bit" : "32-bit";
   std::cout << "stub:           " << bits << ", image of " << s.Image.End << " bytes\n"
-            << "title:          " << QuoteText(c.Title) << "\n"
-            << "folder:         " << QuoteText(c.Folder) << "\n"
-            << "run:            " << QuoteText(c.Run) << "\n"
-            << "question:       " << QuoteText(c.Question) << "\n"
+            << "title:          " << QuoteText(c.Title, utf8) << "\n"
+            << "folder:         " << QuoteText(c.Folder, utf8) << "\n"
+            << "run:            " << QuoteText(c.Run, utf8) << "\n"
+            << "question:       " << QuoteText(c.Question, utf8) << "\n"
             << "question-style: " << MessageStyleName(c.MessageStyle) << "\n"
             << "overwrite:      " << OverwriteModeName(c.OverwriteMode) << "\n"
             << "options:        " << OptionNames(c.Options) << " (" << options << ")\n"

@@ -44,8 +44,8 @@ std::string PasswordFromArgs(const ParsedArgs &a) {
   return ansi;
 }
 
-std::string QuoteText(const std::string &ansi) {
-  std::string shown = NameToUtf8(ansi, false, false), out = "\"";
+std::string QuoteText(const std::string &text, bool utf8) {
+  std::string shown = utf8 ? text : NameToUtf8(text, false, false), out = "\"";
   for (char ch : shown) {
     if (ch == '"' || ch == '\\') {
       out += '\\';

@@ -31,8 +31,8 @@ SfxFile TakeApartSfx(Bytes data, const std::string &path);
 struct ParsedArgs;
 std::string PasswordFromArgs(const ParsedArgs &args);
 
-// Quotes a text for showing: ANSI bytes shown as UTF-8, '"' and '\' escaped,
-// control characters as \xNN.
-std::string QuoteText(const std::string &ansi);
+// Quotes a text of the block for showing: UTF-8, or ANSI bytes shown as UTF-8,
+// '"' and '\' escaped, control characters as \xNN.
+std::string QuoteText(const std::string &text, bool utf8);
 
 #endif

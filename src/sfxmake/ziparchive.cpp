@@ -17,23 +17,22 @@ bool HasZip64Field(const Bytes &file, uint64_t from, uint64_t to) {
   return false;
 }
 
-// The name's bytes as the stub's rules see them: what matters to them is ASCII
-// and the ANSI superscript digits; any other character becomes '_'.
-std::string NameForRules(const std::string &utf8) {
-  std::string out;
-  for (size_t i = 0; i < utf8.size();) {
-    uint8_t b = (uint8_t)utf8[i];
-    if (b < 0x80) {
-      out += (char)b;
-      ++i;
-      continue;
+// Whether the bytes are well-formed UTF-8 (no overlong forms, no surrogates).
+bool IsUtf8(const std::string &s) {
+  for (size_t i = 0; i < s.size();) {
+    uint8_t b = (uint8_t)s[i];
+    size_t extra = b < 0x80 ? 0 : (b & 0xE0) == 0xC2 || (b & 0xE0) == 0xC0 ? 1 : (b & 0xF0) == 0xE0 ? 2 : (b & 0xF8) == 0xF0 ? 3 : 9;
+    if (extra == 9 || b == 0xC0 || b == 0xC1 || b > 0xF4 || i + extra >= s.size() + (extra ? 0 : 1)) return false;
+    uint32_t c = extra ? b & (0x3F >> extra) : b;
+    for (size_t k = 1; k <= extra; ++k) {
+      if (((uint8_t)s[i + k] & 0xC0) != 0x80) return false;
+      c = (c << 6) | ((uint8_t)s[i + k] & 0x3F);
     }
-    size_t length = (b & 0xE0) == 0xC0 ? 2 : (b & 0xF0) == 0xE0 ? 3 : 4;
-    uint32_t c = length == 2 && i + 1 < utf8.size() ? ((b & 0x1F) << 6) | (utf8[i + 1] & 0x3F) : 0;
-    out += (c == 0xB9 || c == 0xB2 || c == 0xB3) ? (char)c : '_';
-    i += length;
+    if ((extra == 2 && (c < 0x800 || (c >= 0xD800 && c <= 0xDFFF))) || (extra == 3 && (c < 0x10000 || c > 0x10FFFF)))
+      return false;
+    i += extra + 1;
   }
-  return out;
+  return true;
 }
 
 // A record the reader refused still stands at the reader's position when its
@@ -47,9 +46,14 @@ std::string NameForRules(const std::string &utf8) {
 }
 }  // namespace
 
+// The stub's rule for what a name's bytes are (see zipformat.h).
 std::string ZipMember::DisplayName() const {
+  bool valid = IsUtf8(RawName);
+  if ((Flags & FlagUtf8Name) && valid) return RawName;
+  if (!UnicodePath.empty()) return UnicodePath;
   bool oem = VersionMadeBy >> 8 == 0 || VersionMadeBy >> 8 == 6 || VersionMadeBy == ((11 << 8) | 50);
-  return NameToUtf8(RawName, Flags & FlagUtf8Name, oem);
+  if (!oem && VersionMadeBy >> 8 == 3 && valid) return RawName;
+  return NameToUtf8(RawName, false, oem);
 }
 
 const char *RefusalText(NameRefusal refusal) {
@@ -103,9 +107,14 @@ ZipDirectory ReadZipDirectory(const Bytes &file, uint64_t start, const std::stri
     // The stub reads a name up to its first zero byte.
     m.RawName.assign(record.Name);
     if (m.RawName.empty()) Damaged(reader, what, i + 1);
-    std::string rules = NameForRules(m.DisplayName());
-    m.IsFolder = IsFolderName(rules.data(), (uint32_t)rules.size());
-    m.Refusal = RefuseName(rules.data(), (uint32_t)rules.size());
+    const char *unicode;
+    uint32_t unicodeLength;
+    if (ExtraFieldUnicodePath(record.Extra, record.ExtraLength, record.Name, record.NameLength, &unicode, &unicodeLength) &&
+        IsUtf8(std::string(unicode, unicodeLength)))
+      m.UnicodePath.assign(unicode, unicodeLength);
+    std::string name = m.DisplayName();
+    m.IsFolder = IsFolderName(name.data(), (uint32_t)name.size());
+    m.Refusal = RefuseName(name.data(), (uint32_t)name.size());
     uint64_t extra = m.CentralAt + EntrySize + record.NameLength;
     m.Zip64Extra = record.Extra && HasZip64Field(file, extra, extra + record.ExtraLength);
     if (m.Compressed == 0xFFFFFFFFu || m.Uncompressed == 0xFFFFFFFFu || m.LocalOffset == 0xFFFFFFFFu) m.Zip64Extra = true;

@@ -18,7 +18,8 @@ enum : uint32_t {
 
 struct ZipMember {
   uint64_t CentralAt = 0;      // absolute offset of its central directory record
-  std::string RawName;         // name bytes as stored
+  std::string RawName;         // name bytes as stored, up to a zero byte
+  std::string UnicodePath;     // the UTF-8 name of a matching Unicode Path field, else empty
   uint16_t VersionMadeBy = 0;
   uint16_t Flags = 0;
   uint16_t Method = 0;

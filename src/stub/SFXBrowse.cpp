@@ -6,22 +6,23 @@
 #include "SFXDefs.h"
 #include "SFXStrings.h"
 #include "SFXVars.h"
+#include "SFXWide.h"
 
 // The record and the display-name buffer outlive the call: the callback writes
 // into the same buffer while the browser runs.
-static BROWSEINFOA BrowseInfo;              // filled anew at each call
-static char DisplayName[SystemPathChars];   // pszDisplayName, reused by the callback
+static BROWSEINFOW BrowseInfo;              // filled anew at each call
+static WCHAR DisplayName[SystemPathChars];  // pszDisplayName, reused by the callback
 static LPITEMIDLIST ChosenItem;             // the browser's result until it is freed
 
 int CALLBACK BrowseCallback(HWND browser, UINT message, LPARAM lParam, LPARAM lpData) {
   switch (message) {
     case BFFM_INITIALIZED:
-      SendMessageA(browser, BFFM_SETSELECTIONA, TRUE, lpData);
-      SetWindowTextA(browser, STR_CHOOSE_FOLDER);
+      SendMessageW(browser, BFFM_SETSELECTIONW, TRUE, lpData);
+      SetWindowTextW(browser, WideText(STR_CHOOSE_FOLDER));
       break;
     case BFFM_SELCHANGED:
       // Items without a file-system path (printers, the network root) cannot be a target.
-      if (!SHGetPathFromIDListA((LPCITEMIDLIST)lParam, DisplayName)) EnableWindow(GetDlgItem(browser, IDOK), FALSE);
+      if (!SHGetPathFromIDListW((LPCITEMIDLIST)lParam, DisplayName)) EnableWindow(GetDlgItem(browser, IDOK), FALSE);
       break;
   }
   return 0;
@@ -34,27 +35,28 @@ void EnterComApartment() {
 }
 
 bool BrowseForTargetFolder(HWND owner, SfxString &path) {
+  WideText title(STR_CHOOSE_FOLDER), start(path);
   ZeroMemory(&BrowseInfo, sizeof BrowseInfo);
   BrowseInfo.hwndOwner = owner;
   BrowseInfo.pszDisplayName = DisplayName;
-  BrowseInfo.lpszTitle = STR_CHOOSE_FOLDER;
+  BrowseInfo.lpszTitle = title;
   BrowseInfo.ulFlags = BIF_RETURNONLYFSDIRS | BIF_NEWDIALOGSTYLE;
   BrowseInfo.lpfn = BrowseCallback;
-  BrowseInfo.lParam = (LPARAM)path.Text();
+  BrowseInfo.lParam = (LPARAM)(const WCHAR *)start;
 
   EnterComApartment();
-  ChosenItem = SHBrowseForFolderA(&BrowseInfo);
+  ChosenItem = SHBrowseForFolderW(&BrowseInfo);
   if (!ChosenItem) return false;
 
-  char *text = path.SetLength(FullPathChars);
-  SHGetPathFromIDListA(ChosenItem, text);
-  path.CutAtNul();
+  WideBuffer chosen(FullPathChars);
+  SHGetPathFromIDListW(ChosenItem, chosen);
+  path = chosen.Text();
 
   IMalloc *allocator;
   if (FAILED(SHGetMalloc(&allocator))) return false;
   allocator->Free(ChosenItem);
   allocator->Release();
   ChosenItem = nullptr;
-  SetCurrentDirectoryA(path.Text());
+  SetCurrentDirectoryW(WideText(path));
   return true;
 }

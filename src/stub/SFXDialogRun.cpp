@@ -12,6 +12,7 @@
 #include "SFXPrompts.h"
 #include "SFXStrings.h"
 #include "SFXVars.h"
+#include "SFXWide.h"
 
 bool Extracting = false;
 
@@ -31,7 +32,7 @@ void UnzipCommand(HWND dialog) {
   if (SfxSettings.TargetFolder.Empty()) {
     // Nothing to extract into yet: offer the current directory and wait for the next click.
     SfxSettings.TargetFolder = GetCurrentFolder();
-    SetDlgItemTextA(dialog, IdEdit, SfxSettings.TargetFolder.Text());
+    SetDlgItemTextW(dialog, IdEdit, WideText(SfxSettings.TargetFolder));
     return;
   }
 
@@ -76,7 +77,7 @@ void CloseCommand(HWND dialog, WPARAM wParam, LPARAM lParam) {
     return;
   }
   SfxSettings.TargetFolder = GetEditText(dialog);
-  if (FolderExists(SfxSettings.TargetFolder)) SetCurrentDirectoryA(SfxSettings.TargetFolder.Text());
+  if (FolderExists(SfxSettings.TargetFolder)) SetCurrentDirectoryW(WideText(SfxSettings.TargetFolder));
   EndDialog(dialog, IDCANCEL);
 }
 

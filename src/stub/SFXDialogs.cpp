@@ -14,6 +14,7 @@
 #include "SFXPrompts.h"
 #include "SFXStrings.h"
 #include "SFXVars.h"
+#include "SFXWide.h"
 
 // Controls under the removable bands, moved up when bands are left out at start.
 static const int BelowBandsIds[] = {IdShowFiles, IdRunCheck, IdHelp, IDOK, IDCANCEL, IdSeparatorButtons};
@@ -44,22 +45,22 @@ static void InitMainDialog(HWND dialog) {
   MainWindow = dialog;
   Extracting = false;
   CancelRequested = false;
-  SendMessageA(dialog, WM_SETICON, ICON_BIG, (LPARAM)LoadIconA(GetModuleHandleA(nullptr), "UNZIP"));
+  SendMessageW(dialog, WM_SETICON, ICON_BIG, (LPARAM)LoadIconW(GetModuleHandleW(nullptr), L"UNZIP"));
   SetUpFileList(dialog);
 
   if (SfxSettings.RunLength && (SfxSettings.Options & OptRunCheckBox)) {
-    SetDlgItemTextA(dialog, IdRunCheck, RunCheckBoxText().Text());
+    SetDlgItemTextW(dialog, IdRunCheck, WideText(RunCheckBoxText()));
     CheckButton(dialog, IdRunCheck);
   } else {
     DestroyWindow(GetDlgItem(dialog, IdRunCheck));
   }
 
-  SetDlgItemTextA(dialog, IdEdit, SfxSettings.TargetFolder.Text());
-  SendDlgItemMessageA(dialog, IdEdit, EM_SETSEL, 0, 0x7FFF);
+  SetDlgItemTextW(dialog, IdEdit, WideText(SfxSettings.TargetFolder));
+  SendDlgItemMessageW(dialog, IdEdit, EM_SETSEL, 0, 0x7FFF);
   CheckButton(dialog, IdOverwrite + SfxSettings.OverwriteMode);
 
   RemoveBands(dialog);
-  SetWindowTextA(dialog, STR_DIALOG_CAPTION);
+  SetWindowTextW(dialog, WideText(STR_DIALOG_CAPTION));
   ReadArchiveDirectory(dialog);
 
   if (!(SfxSettings.Options & OptHideFileList)) SendMessageA(dialog, WM_COMMAND, IdShowFiles, 0);
@@ -71,7 +72,7 @@ static void InitMainDialog(HWND dialog) {
 static void BrowseCommand(HWND dialog) {
   SfxSettings.TargetFolder = GetEditText(dialog);
   if (BrowseForTargetFolder(dialog, SfxSettings.TargetFolder))
-    SetDlgItemTextA(dialog, IdEdit, SfxSettings.TargetFolder.Text());
+    SetDlgItemTextW(dialog, IdEdit, WideText(SfxSettings.TargetFolder));
 }
 
 static void MainDialogCommand(HWND dialog, WPARAM wParam, LPARAM lParam) {

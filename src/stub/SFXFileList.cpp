@@ -7,21 +7,22 @@
 #include "SFXDefs.h"
 #include "SFXProcsPath.h"
 #include "SFXVars.h"
+#include "SFXWide.h"
 
 static LRESULT SendToList(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam) {
-  return SendDlgItemMessageA(dialog, IdFileList, message, wParam, lParam);
+  return SendDlgItemMessageW(dialog, IdFileList, message, wParam, lParam);
 }
 
 void AddListColumn(HWND dialog, int index, const char *header, int format, int width) {
-  LVCOLUMNA column;
+  WideText text(header);
+  LVCOLUMNW column;
   ZeroMemory(&column, sizeof column);
   column.mask = LVCF_FMT | LVCF_WIDTH | LVCF_TEXT | LVCF_SUBITEM;
   column.fmt = format;
   column.cx = width;
-  column.pszText = (char *)header;
-  column.cchTextMax = lstrlenA(header);
+  column.pszText = text.Data();
   column.iSubItem = index;
-  SendToList(dialog, LVM_INSERTCOLUMNA, index, (LPARAM)&column);
+  SendToList(dialog, LVM_INSERTCOLUMNW, index, (LPARAM)&column);
 }
 
 void SetUpFileList(HWND dialog) {
@@ -46,52 +47,54 @@ static uint32_t AppendEntry(const MemberInfo &entry) {
   return EntryList.Count++;
 }
 
+// Sets the text of one cell.
+static void SetCellText(HWND dialog, int row, int column, const SfxString &text) {
+  WideText wide(text);
+  LVITEMW item;
+  ZeroMemory(&item, sizeof item);
+  item.iSubItem = column;
+  item.pszText = wide.Data();
+  SendToList(dialog, LVM_SETITEMTEXTW, row, (LPARAM)&item);
+}
+
 void AddFileItem(HWND dialog, const SfxString &name, const MemberInfo &entry) {
   // The icon follows from the bare name's extension; the shell does not look at the disk.
-  SHFILEINFOA info;
+  SHFILEINFOW info;
   ZeroMemory(&info, sizeof info);
-  SHGetFileInfoA(ExtractName(name).Text(), FILE_ATTRIBUTE_NORMAL, &info, sizeof info,
+  SHGetFileInfoW(WideText(ExtractName(name)), FILE_ATTRIBUTE_NORMAL, &info, sizeof info,
                  SHGFI_USEFILEATTRIBUTES | SHGFI_SYSICONINDEX | SHGFI_SMALLICON);
 
-  LVITEMA item;
+  LVITEMW item;
   ZeroMemory(&item, sizeof item);
-  item.mask = LVIF_TEXT | LVIF_IMAGE | LVIF_PARAM | LVIF_STATE;
+  item.mask = LVIF_IMAGE | LVIF_PARAM | LVIF_STATE;
   item.iItem = 0x7FFFFFFF;
   item.state = (SfxSettings.Options & OptSelectFiles) ? LVIS_SELECTED : 0;
   item.stateMask = LVIS_SELECTED;
-  item.pszText = (char *)name.Text();
-  item.cchTextMax = (int)name.Length();
   item.iImage = info.iIcon;
   item.lParam = (LPARAM)AppendEntry(entry);
-  int row = (int)SendToList(dialog, LVM_INSERTITEMA, 0, (LPARAM)&item);
-
-  SfxString size = DecimalText(Field32(entry, EntryUncompressedSize));
-  ZeroMemory(&item, sizeof item);
-  item.mask = LVIF_TEXT;
-  item.iItem = row;
-  item.iSubItem = 1;
-  item.pszText = (char *)size.Text();
-  SendToList(dialog, LVM_SETITEMA, 0, (LPARAM)&item);
+  int row = (int)SendToList(dialog, LVM_INSERTITEMW, 0, (LPARAM)&item);
+  SetCellText(dialog, row, 0, name);
+  SetCellText(dialog, row, 1, DecimalText(Field32(entry, EntryUncompressedSize)));
 }
 
 void GetFileItem(HWND dialog, int row, MemberInfo &entry, SfxString &name) {
-  LVITEMA item;
+  LVITEMW item;
   ZeroMemory(&item, sizeof item);
   item.mask = LVIF_PARAM;
   item.iItem = row;
-  SendToList(dialog, LVM_GETITEMA, 0, (LPARAM)&item);
+  SendToList(dialog, LVM_GETITEMW, 0, (LPARAM)&item);
   entry = EntryList.Items[item.lParam];
 
-  char text[MaxNameLength + 1];
+  WideBuffer text(MaxNameLength);
   ZeroMemory(&item, sizeof item);
   item.pszText = text;
-  item.cchTextMax = sizeof text;
-  int length = (int)SendToList(dialog, LVM_GETITEMTEXTA, row, (LPARAM)&item);
-  name.Assign(text, length > 0 ? (uint32_t)length : 0);
+  item.cchTextMax = MaxNameLength + 1;
+  int length = (int)SendToList(dialog, LVM_GETITEMTEXTW, row, (LPARAM)&item);
+  name = text.Text(length > 0 ? (uint32_t)length : 0);
 }
 
 static void SetRowSelection(HWND dialog, WPARAM row, UINT state) {
-  LVITEMA item;
+  LVITEMW item;
   ZeroMemory(&item, sizeof item);
   item.state = state;
   item.stateMask = LVIS_SELECTED;
@@ -103,10 +106,10 @@ void DeselectFileItem(HWND dialog, int row) { SetRowSelection(dialog, row, 0); }
 void SelectAllFileItems(HWND dialog) { SetRowSelection(dialog, (WPARAM)-1, LVIS_SELECTED); }
 
 void ShowFirstSelectedItem(HWND list) {
-  int count = (int)SendMessageA(list, LVM_GETITEMCOUNT, 0, 0);
+  int count = (int)SendMessageW(list, LVM_GETITEMCOUNT, 0, 0);
   for (int row = 0; row < count; row++) {
-    if (SendMessageA(list, LVM_GETITEMSTATE, row, LVIS_SELECTED) == LVIS_SELECTED) {
-      SendMessageA(list, LVM_ENSUREVISIBLE, row, FALSE);
+    if (SendMessageW(list, LVM_GETITEMSTATE, row, LVIS_SELECTED) == LVIS_SELECTED) {
+      SendMessageW(list, LVM_ENSUREVISIBLE, row, FALSE);
       return;
     }
   }

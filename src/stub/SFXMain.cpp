@@ -12,6 +12,7 @@
 #include "SFXProcsFile.h"
 #include "SFXStrings.h"
 #include "SFXVars.h"
+#include "SFXWide.h"
 #include "crc32.h"
 #include "inflate.h"
 
@@ -42,23 +43,22 @@ void InitializeModules() {
 void RunStub() {
   InitCommonControls();
 
-  char path[SystemPathChars + 1];
-  DWORD length = GetModuleFileNameA(nullptr, path, sizeof path);
-  ModulePath.Assign(path, length);
+  WideBuffer path(FullPathChars);
+  ModulePath = path.Text(GetModuleFileNameW(nullptr, path, FullPathChars));
 
-  ArchiveHandle = CreateFileA(ModulePath.Text(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+  ArchiveHandle = CreateFileW(WideText(ModulePath), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
                               FILE_ATTRIBUTE_NORMAL, nullptr);
   if (ArchiveHandle == INVALID_HANDLE_VALUE) FatalError(SubstituteText(STR_ERROR_READING, ModulePath));
 
   BuildCrcTable();
   ReadConfiguration();
 
-  SHFILEINFOA info;
+  SHFILEINFOW info;
   ZeroMemory(&info, sizeof info);
-  SystemImageList = (HIMAGELIST)SHGetFileInfoA(ModulePath.Text(), 0, &info, sizeof info,
+  SystemImageList = (HIMAGELIST)SHGetFileInfoW(WideText(ModulePath), 0, &info, sizeof info,
                                                 SHGFI_SYSICONINDEX | SHGFI_SMALLICON);
 
-  DialogBoxParamA(GetModuleHandleA(nullptr), "MAINDIALOG", nullptr, MainDialogProc, 0);
+  DialogBoxParamW(GetModuleHandleW(nullptr), L"MAINDIALOG", nullptr, MainDialogProc, 0);
   EndProcess(RunIncomplete ? 2 : 0);
 }
 

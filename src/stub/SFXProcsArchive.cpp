@@ -12,6 +12,7 @@
 #include "SFXProcsFile.h"
 #include "SFXStrings.h"
 #include "SFXVars.h"
+#include "SFXWide.h"
 
 // The end record lies in the last 22 + 65536 bytes behind ArchiveStart (the
 // longest comment it can have); the first signature in that window wins.
@@ -29,32 +30,26 @@ uint32_t FindEndRecord() {
   return windowStart + (uint32_t)position;
 }
 
-// A name flagged as UTF-8 becomes ANSI when every one of its characters has an
-// exact ANSI equivalent; otherwise, or when it is not valid UTF-8, the rule for
-// its host applies: OEM names are converted, all others kept byte for byte.
-SfxString ConvertEntryName(const SfxString &rawName, const ArchiveEntry &entry) {
-  if (NameIsFlaggedUtf8(entry)) {
-    WCHAR wide[MaxNameLength];
-    int wideLength = MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, rawName.Text(), (int)rawName.Length(),
-                                         wide, MaxNameLength);
-    if (wideLength > 0) {
-      if (GetACP() == CP_UTF8) return rawName;  // the ANSI code page is UTF-8 itself
-      SfxString ansi;
-      BOOL usedDefault = FALSE;
-      int length = WideCharToMultiByte(CP_ACP, WC_NO_BEST_FIT_CHARS, wide, wideLength,
-                                       ansi.SetLength(MaxNameLength), MaxNameLength, nullptr, &usedDefault);
-      if (length > 0 && !usedDefault) {
-        ansi.Truncate((uint32_t)length);
-        return ansi;
-      }
-    }
-  }
-  if (NameIsOem(entry)) {
-    SfxString converted;
-    OemToCharBuffA(rawName.Text(), converted.SetLength(rawName.Length()), rawName.Length());
-    return converted;
-  }
-  return rawName;
+// The name becomes UTF-8 by the core's rule for what its bytes are (see
+// zipformat.h): flagged UTF-8, a Unicode Path field, the OEM code page, UTF-8
+// from a Unix host, or the ANSI code page. Separators become backslashes only
+// then: in a double-byte code page a second byte may be 0x5C.
+SfxString ConvertEntryName(const DirectoryRecord &record) {
+  const char *raw = record.Name;
+  uint32_t length = (uint32_t)lstrlenA(raw);  // up to a zero byte, as the platform would read it
+  const char *utf8;
+  uint32_t utf8Length;
+  SfxString name;
+  if (NameIsFlaggedUtf8(record.Entry) && IsUtf8(raw, length)) name.Assign(raw, length);
+  else if (ExtraFieldUnicodePath(record.Extra, record.ExtraLength, record.Name, record.NameLength, &utf8, &utf8Length) &&
+           IsUtf8(utf8, utf8Length))
+    name.Assign(utf8, utf8Length);
+  else if (NameIsOem(record.Entry)) name = FromCodePage(CP_OEMCP, raw, length);
+  else if (NameIsFromUnix(record.Entry) && IsUtf8(raw, length)) name.Assign(raw, length);
+  else name = FromCodePage(CP_ACP, raw, length);
+  name.CutAtNul();
+  SeparatorsToBackslashes(name.SetLength(name.Length()), name.Length());
+  return name;
 }
 
 // The central directory is read from where the end record says it starts; its
@@ -79,8 +74,7 @@ void ReadArchiveDirectory(HWND dialog) {
   MemberInfo member;
   for (uint32_t i = 0; i < end.TotalEntries; i++) {
     if (!ReadDirectoryRecord(&reader, &record)) FatalError(STR_CORRUPT);
-    SeparatorsToBackslashes(record.Name, record.NameLength);
-    SfxString name = ConvertEntryName(SfxString(record.Name), record.Entry);
+    SfxString name = ConvertEntryName(record);
     if (name.Empty()) FatalError(STR_CORRUPT);
     DescribeMember(record, &member);
     if (!IsFolderName(name.Text(), name.Length())) AddFileItem(dialog, name, member);

@@ -10,7 +10,7 @@
 uint32_t FindEndRecord();
 // Sets ArchiveBase and hands every file member to AddFileItem of the dialog's list.
 void ReadArchiveDirectory(HWND dialog);
-// The name to show and use for a raw name (separators already replaced).
-SfxString ConvertEntryName(const SfxString &rawName, const ArchiveEntry &entry);
+// The name to show and use, in UTF-8 with backslashes, for a record as read.
+SfxString ConvertEntryName(const DirectoryRecord &record);
 
 #endif

@@ -9,6 +9,7 @@
 #include "SFXProcsFolder.h"
 #include "SFXStrings.h"
 #include "SFXVars.h"
+#include "SFXWide.h"
 
 // The block starts where the last section's raw data ends. The image as mapped
 // keeps the headers of the file byte for byte, and they lie within its first
@@ -20,11 +21,13 @@ uint32_t ImageEndOffset() {
   return (uint32_t)layout.End;
 }
 
+// The texts are stored in the ANSI code page, or in UTF-8 when the block says
+// so (OptUtf8Texts); the stub keeps them in UTF-8.
 void ReadCountedString(SfxString &text, uint32_t length) {
   if (length == 0) return;
   SfxString read;
   ReadArchiveExact(read.SetLength(length), length);
-  text = (SfxString &&)read;
+  text = FromCodePage((SfxSettings.Options & OptUtf8Texts) ? CP_UTF8 : CP_ACP, read.Text(), length);
 }
 
 // The start question may end the process: every answer that declines (Cancel,

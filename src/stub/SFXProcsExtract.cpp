@@ -11,6 +11,7 @@
 #include "SFXPrompts.h"
 #include "SFXStrings.h"
 #include "SFXVars.h"
+#include "SFXWide.h"
 #include "crc32.h"
 #include "crypt.h"
 #include "inflate.h"
@@ -35,15 +36,15 @@ void FinalizeProcs() {
 
 void DiscardTemporaryFile() {
   if (TemporaryFile.Empty()) return;
-  DeleteFileA(TemporaryFile.Text());
+  DeleteFileW(WideText(TemporaryFile));
   TemporaryFile = SfxString();
 }
 
 void PumpMessage() {
   MSG message;
-  if (PeekMessageA(&message, nullptr, 0, 0, PM_REMOVE)) {
+  if (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) {
     TranslateMessage(&message);
-    DispatchMessageA(&message);
+    DispatchMessageW(&message);
   }
 }
 
@@ -78,18 +79,20 @@ static void SetMemberTime(HANDLE handle, const MemberInfo &member) {
 static bool CreateOutput(HWND owner, const SfxString &path) {
   OutputName = path;
   SfxString target = path;
-  DWORD attributes = GetFileAttributesA(path.Text());
+  WideText wide(path);
+  DWORD attributes = GetFileAttributesW(wide);
   if (attributes != INVALID_FILE_ATTRIBUTES) {
-    HANDLE original = CreateFileA(path.Text(), GENERIC_WRITE, FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
+    HANDLE original = CreateFileW(wide, GENERIC_WRITE, FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
                                   FILE_ATTRIBUTE_NORMAL, nullptr);
     bool replaceable = original != INVALID_HANDLE_VALUE && !(attributes & (FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM));
     CloseFileHandle(original);
-    char temporary[MAX_PATH];
-    if (replaceable && GetTempFileNameA(ExtractFolder(path).Text(), "sfx", 0, temporary)) TemporaryFile = temporary;
+    WideBuffer temporary(MAX_PATH);
+    if (replaceable && GetTempFileNameW(WideText(ExtractFolder(path)), L"sfx", 0, temporary))
+      TemporaryFile = temporary.Text();
     target = TemporaryFile;
   }
   if (!target.Empty())
-    OutputHandle = CreateFileA(target.Text(), GENERIC_WRITE, FILE_SHARE_WRITE, nullptr, CREATE_ALWAYS,
+    OutputHandle = CreateFileW(WideText(target), GENERIC_WRITE, FILE_SHARE_WRITE, nullptr, CREATE_ALWAYS,
                                FILE_ATTRIBUTE_NORMAL, nullptr);
   if (OutputHandle != INVALID_HANDLE_VALUE) return true;
   ShowErrorBox(owner, SubstituteText(STR_CANNOT_WRITE, OutputName));
@@ -109,7 +112,7 @@ static bool SettlePassword(HWND owner) {
   uint16_t dosTime = Field16(CurrentEntry, EntryDosTime);
   if (CheckPassword(header, CryptHeaderSize, flags, crc, dosTime, Password.Text(), Password.Length())) return true;
   for (int attempt = 0; attempt < MaxPasswordTries; attempt++) {
-    if (DialogBoxParamA(GetModuleHandleA(nullptr), "PASSWD", owner, PasswordDialogProc, 0) != IDOK) return false;
+    if (DialogBoxParamW(GetModuleHandleW(nullptr), L"PASSWD", owner, PasswordDialogProc, 0) != IDOK) return false;
     if (CheckPassword(header, CryptHeaderSize, flags, crc, dosTime, Password.Text(), Password.Length())) return true;
     Beep(0, 0);
   }
@@ -166,7 +169,7 @@ bool ExtractEntry(HWND owner, const SfxString &path, const MemberInfo &entry, bo
     result = false;
   }
   if (!TemporaryFile.Empty() && result &&
-      !MoveFileExA(TemporaryFile.Text(), OutputName.Text(), MOVEFILE_REPLACE_EXISTING)) {
+      !MoveFileExW(WideText(TemporaryFile), WideText(OutputName), MOVEFILE_REPLACE_EXISTING)) {
     ShowErrorBox(owner, SubstituteText(STR_CANNOT_WRITE, OutputName));
     result = false;
   }
@@ -187,7 +190,7 @@ const char *RefusedNameReason(const SfxString &name) {
 static bool MayOverwrite(HWND dialog) {
   if (SfxSettings.OverwriteMode == ModeOverwrite || !PathExists(TargetFile)) return true;
   if (SfxSettings.OverwriteMode == ModeDontOverwrite) return false;
-  return DialogBoxParamA(GetModuleHandleA(nullptr), "FILEEXIST", dialog, FileExistDialogProc, 0) != IDCANCEL;
+  return DialogBoxParamW(GetModuleHandleW(nullptr), L"FILEEXIST", dialog, FileExistDialogProc, 0) != IDCANCEL;
 }
 
 bool RunExtraction(HWND dialog) {

@@ -5,6 +5,7 @@
 #include "SFXMain.h"
 #include "SFXStrings.h"
 #include "SFXVars.h"
+#include "SFXWide.h"
 
 uint32_t SeekArchive(int32_t distance, int origin) {
   // Positions are unsigned 32-bit: from the start a distance counts up to 4 GiB
@@ -65,7 +66,7 @@ SfxString SubstituteTwo(const SfxString &text, const SfxString &first, const Sfx
 }
 
 int ShowMessageBox(HWND owner, const SfxString &text, const char *caption, UINT style) {
-  return MessageBoxA(owner, text.Text(), caption, style | MB_TASKMODAL);
+  return MessageBoxW(owner, WideText(text), WideText(caption), style | MB_TASKMODAL);
 }
 
 void ShowErrorBox(HWND owner, const SfxString &text) {

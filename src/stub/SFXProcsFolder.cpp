@@ -9,6 +9,7 @@
 
 #include "SFXDefs.h"
 #include "SFXProcsPath.h"
+#include "SFXWide.h"
 
 // The registry roots a macro may name, found by the position at which its root
 // text first occurs here; shortened roots that begin at one of these positions
@@ -42,13 +43,11 @@ SfxString MakeTempFolderName() {
 }
 
 SfxString GetSystemFolder(bool systemDirectory) {
-  SfxString folder;
-  char *buffer = folder.SetLength(SystemPathChars);
-  UINT length = systemDirectory ? GetSystemDirectoryA(buffer, SystemPathChars)
-                                : GetWindowsDirectoryA(buffer, SystemPathChars);
+  WideBuffer folder(SystemPathChars);
+  UINT length = systemDirectory ? GetSystemDirectoryW(folder, SystemPathChars)
+                                : GetWindowsDirectoryW(folder, SystemPathChars);
   if (length >= SystemPathChars) return SfxString();  // the size it would need, not a path
-  folder.CutAtNul();
-  return folder;
+  return folder.Text();
 }
 
 // Macro form: root\key path\value name, optionally followed by "+" and a suffix
@@ -82,14 +81,14 @@ SfxString ReadRegistryFolder(const SfxString &macro) {
 
   SfxString result;
   HKEY key;
-  if (RegOpenKeyExA(rootKey, rest.Text(), 0, KEY_QUERY_VALUE, &key) != ERROR_SUCCESS) return result;
-  BYTE data[FullPathChars];
-  DWORD size = sizeof data;
-  if (RegQueryValueExA(key, valueName.Text(), nullptr, nullptr, data, &size) == ERROR_SUCCESS) {
+  if (RegOpenKeyExW(rootKey, WideText(rest), 0, KEY_QUERY_VALUE, &key) != ERROR_SUCCESS) return result;
+  WideBuffer data(FullPathChars);
+  DWORD size = FullPathChars * sizeof(WCHAR);
+  if (RegQueryValueExW(key, WideText(valueName), nullptr, nullptr, (BYTE *)(WCHAR *)data, &size) == ERROR_SUCCESS) {
     // The data without its terminating zero; a value stored without one loses
-    // its last byte, and nothing behind an embedded zero is taken.
-    result.Assign((const char *)data, size ? size - 1 : 0);
-    result.CutAtNul();
+    // its last character, and nothing behind an embedded zero is taken.
+    uint32_t chars = size / sizeof(WCHAR);
+    result = data.Text(chars ? chars - 1 : 0);
     result.Append(suffix);
   }
   RegCloseKey(key);
@@ -97,19 +96,17 @@ SfxString ReadRegistryFolder(const SfxString &macro) {
 }
 
 SfxString ExpandEnvironment(const SfxString &text) {
-  SfxString expanded;
-  DWORD length = ExpandEnvironmentStringsA(text.Text(), expanded.SetLength(FullPathChars), ExpandChars);
+  WideBuffer expanded(FullPathChars);
+  DWORD length = ExpandEnvironmentStringsW(WideText(text), expanded, ExpandChars);
   if (length == 0 || length > ExpandChars) return SfxString();  // failed, or the size it would need
-  expanded.CutAtNul();
-  return expanded;
+  return expanded.Text();
 }
 
 SfxString ExpandFullPath(const SfxString &path) {
-  SfxString full;
-  DWORD length = GetFullPathNameA(path.Text(), FullPathChars, full.SetLength(FullPathChars), nullptr);
+  WideBuffer full(FullPathChars);
+  DWORD length = GetFullPathNameW(WideText(path), FullPathChars, full, nullptr);
   if (length >= FullPathChars) return SfxString();  // the size it would need, not a path
-  full.Truncate(length);
-  return full;
+  return full.Text(length);
 }
 
 SfxString UpperCaseAscii(const SfxString &text) {
@@ -121,9 +118,8 @@ SfxString UpperCaseAscii(const SfxString &text) {
 }
 
 SfxString GetCurrentFolder() {
-  SfxString folder;
-  DWORD length = GetCurrentDirectoryA(SystemPathChars, folder.SetLength(SystemPathChars));
+  WideBuffer folder(SystemPathChars);
+  DWORD length = GetCurrentDirectoryW(SystemPathChars, folder);
   if (length >= SystemPathChars) return SfxString();  // the size it would need, not a path
-  folder.Truncate(length);
-  return folder;
+  return folder.Text(length);
 }

@@ -3,6 +3,8 @@
 
 #include <windows.h>
 
+#include "SFXWide.h"
+
 static bool IsSeparator(char c) { return c == '\\' || c == '/' || c == ':'; }
 
 // 0-based index of the last '\', '/' or ':'; -1 when the path has none.
@@ -27,11 +29,11 @@ SfxString ExtractFolder(const SfxString &path) {
 SfxString ExtractName(const SfxString &path) { return path.Mid((uint32_t)(LastSeparator(path) + 1)); }
 
 bool FolderExists(const SfxString &path) {
-  DWORD attributes = GetFileAttributesA(path.Text());
+  DWORD attributes = GetFileAttributesW(WideText(path));
   return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY);
 }
 
-bool PathExists(const SfxString &path) { return GetFileAttributesA(path.Text()) != INVALID_FILE_ATTRIBUTES; }
+bool PathExists(const SfxString &path) { return GetFileAttributesW(WideText(path)) != INVALID_FILE_ATTRIBUTES; }
 
 // Recursion ends at an existing folder or where the folder part no longer
 // shrinks (a drive such as C:); nothing created is removed after a failure. A
@@ -43,7 +45,7 @@ bool ForceFolders(const SfxString &folder) {
   SfxString parent = ExtractFolder(path);
   if (parent.Equals(path)) return true;
   if (!ForceFolders(parent)) return false;
-  return CreateDirectoryA(path.Text(), nullptr) || FolderExists(path);
+  return CreateDirectoryW(WideText(path), nullptr) || FolderExists(path);
 }
 
 SfxString AddBackslash(const SfxString &path) {

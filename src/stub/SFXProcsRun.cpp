@@ -7,6 +7,7 @@
 #include "SFXProcsPath.h"
 #include "SFXStrings.h"
 #include "SFXVars.h"
+#include "SFXWide.h"
 
 // The command splits at its first blank into program and parameters; further
 // blanks belong to the parameters. A command that starts with a double quote
@@ -37,8 +38,8 @@ INT_PTR RunAfterUnzip() {
   // The program inherits the error mode in force when it starts: it gets the
   // system's default, not the one the stub set for itself.
   UINT errorMode = SetErrorMode(0);
-  INT_PTR result = (INT_PTR)ShellExecuteA(nullptr, "open", program.Text(), parameters.Text(),
-                                          SfxSettings.TargetFolder.Text(), SW_SHOW);
+  INT_PTR result = (INT_PTR)ShellExecuteW(nullptr, L"open", WideText(program), WideText(parameters),
+                                          WideText(SfxSettings.TargetFolder), SW_SHOW);
   SetErrorMode(errorMode);
   return result;
 }

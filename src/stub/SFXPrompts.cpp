@@ -5,23 +5,20 @@
 #include "SFXProcsFile.h"
 #include "SFXStrings.h"
 #include "SFXVars.h"
+#include "SFXWide.h"
 
 SfxString GetEditText(HWND dialog) {
-  SfxString text;
-  int length = GetWindowTextLengthA(GetDlgItem(dialog, IdEdit));
-  if (length > 0) {
-    // Twice the length: in a multi-byte code page the length may be counted short.
-    char *buffer = text.SetLength(2 * (uint32_t)length);
-    GetDlgItemTextA(dialog, IdEdit, buffer, 2 * length + 1);
-    text.CutAtNul();
-  }
-  return text;
+  int length = GetWindowTextLengthW(GetDlgItem(dialog, IdEdit));
+  if (length <= 0) return SfxString();
+  WideBuffer text((uint32_t)length);
+  GetDlgItemTextW(dialog, IdEdit, text, length + 1);
+  return text.Text();
 }
 
 INT_PTR CALLBACK FileExistDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM) {
   switch (message) {
     case WM_INITDIALOG:
-      SetDlgItemTextA(dialog, IdEdit, SubstituteText(STR_FILE_EXISTS, TargetFile).Text());
+      SetDlgItemTextW(dialog, IdEdit, WideText(SubstituteText(STR_FILE_EXISTS, TargetFile)));
       SetFocus(GetDlgItem(dialog, IDOK));
       return FALSE;
     case WM_COMMAND: {
@@ -43,13 +40,15 @@ INT_PTR CALLBACK FileExistDialogProc(HWND dialog, UINT message, WPARAM wParam, L
 INT_PTR CALLBACK PasswordDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam) {
   switch (message) {
     case WM_INITDIALOG:
-      SetWindowTextA(dialog, STR_ENTER_PASSWORD);
+      SetWindowTextW(dialog, WideText(STR_ENTER_PASSWORD));
       SetFocus(GetDlgItem(dialog, IdEdit));
       break;
     case WM_COMMAND:
       switch (LOWORD(wParam)) {
         case IDOK:
-          Password = GetEditText(dialog);
+          // Keys come from the password's bytes in the ANSI code page, as writers on
+          // this system made them.
+          Password = ToCodePage(CP_ACP, GetEditText(dialog));
           Password.Truncate(MaxPasswordLength);
           EndDialog(dialog, IDOK);
           break;
@@ -60,7 +59,7 @@ INT_PTR CALLBACK PasswordDialogProc(HWND dialog, UINT message, WPARAM wParam, LP
         case IdEdit:
           // Ok only while there is something to confirm: an empty password never passes.
           if (HIWORD(wParam) == EN_CHANGE)
-            EnableWindow(GetDlgItem(dialog, IDOK), GetWindowTextLengthA((HWND)lParam) > 0);
+            EnableWindow(GetDlgItem(dialog, IDOK), GetWindowTextLengthW((HWND)lParam) > 0);
           break;
       }
       break;

@@ -185,11 +185,11 @@ TEST(NameRules, WhatLeavesTheFolderOrNamesADevice) {
                            "..\\evil.txt", "a\\..\\..\\evil.txt", "a\\..", "a/. ./b", "a\\...\\b", "...", ""})
     EXPECT_EQ(refusal(name), NameLeavesFolder) << name;
   for (const char *name : {"CON", "con.txt", "dir\\Nul", "PRN.tar.gz", "aux\\file.txt", "aux .x.y", "NUL .txt",
-                           "COM1", "lpt9.log", "conin$.x", "a\\CONOUT$", "COM\xB9.txt", "LPT\xB2", "COM\xB3"})
+                           "COM1", "lpt9.log", "conin$.x", "a\\CONOUT$", "COM\xC2\xB9.txt", "LPT\xC2\xB2", "COM\xC2\xB3"})
     EXPECT_EQ(refusal(name), NameIsDevice) << name;
   for (const char *name : {"readme.txt", "dir\\sub\\file.bin", "..hidden", "a..b\\c", "x..", "...name",
                            "console.txt", "COM10", "COM0", "LPT0.txt", "LPT", "nul2", ".\\x", "a\\.\\b",
-                           "auxiliary\\prn_notes.txt", "com\xB4"})
+                           "auxiliary\\prn_notes.txt", "com\xC2\xB4", "COM\xB9"})
     EXPECT_EQ(refusal(name), NameAccepted) << name;
   char name[] = "a/b/c/";
   SeparatorsToBackslashes(name, 6);
