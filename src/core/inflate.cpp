@@ -214,22 +214,29 @@ static bool InflateCodes(const HuffmanEntry *tl, const HuffmanEntry *td, int bl,
       // branch. The load is harmless when k is already 48 or more (the bits
       // above k already hold the next input); only ip and k depend on k, so the
       // input is taken exactly as the careful fill would take it, and a stream
-      // followed by other bytes stops reading where it always did. A literal
-      // whose code the first level resolves is written here.
+      // followed by other bytes stops reading where it always did. Literals
+      // whose codes the first level resolves are written here, one after the
+      // other while the next one needs no fill.
       b |= Load64(in + ip) << k;
       unsigned low = 0u - (k < 48);  // all ones when the fill takes bytes
       ip += ((63 - k) >> 3) & low;
       k |= 56 & low;
       t = tl + (b & ml);
       if (t->Op == 16) {
-        DUMPBITS((unsigned)t->Bits);
-        w[wp++] = (uint8_t)t->Base;
+        for (;;) {
+          DUMPBITS((unsigned)t->Bits);
+          w[wp++] = (uint8_t)t->Base;
+          if (k < 48 || wp == WindowSize - 1) break;
+          t = tl + (b & ml);
+          if (t->Op != 16) goto decode;
+        }
         continue;
       }
     } else {
       NEEDBITS(48);
       t = tl + (b & ml);
     }
+  decode:
     t = DecodeSymbol(t, b, k);
     if (!t) break;
     unsigned e = (uint8_t)t->Op;
