@@ -49,7 +49,7 @@ TEST_F(CrcCrypt, BufferCrcMatchesZlibWhateverTheSplit) {
   EXPECT_EQ(0xFFFFFFFFu ^ 0xFFFFFFFFu, ZlibCrc(Bytes()));  // no bytes: complement of the start is 0
 }
 
-// Lengths around every width the buffer routine switches at (16-byte groups,
+// Lengths around every width the buffer routine switches at (8-byte groups,
 // the 128-bit fold, its four lanes), from an unaligned start.
 TEST_F(CrcCrypt, BufferCrcMatchesZlibAtEveryShortLength) {
   Bytes data = SampleData(DataKind::Random, 301, 9);
