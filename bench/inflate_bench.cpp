@@ -148,12 +148,12 @@ int main(int argc, char **argv) {
 
   printf("corpus: %.1f MB, deflated (zlib level 6) to %.1f MB, best of %d interleaved rounds\n", mb, stream.size() / 1e6,
          rounds);
-  printf("%-34s %10s %10s %8s  %s\n", "figure", "sfxkit", "peer", "ratio", "target");
-  printf("%-34s %10.0f %10.0f %7.2fx  >= 1.5x\n", "decoding MB/s vs zlib + crc32", mb / tInflate, mb / tZlib,
+  printf("%-36s %10s %10s %8s  %s\n", "figure", "sfxkit", "peer", "ratio", "target");
+  printf("%-36s %10.0f %10.0f %7.2fx  >= 1.5x\n", "decoding MB/s vs zlib + crc32", mb / tInflate, mb / tZlib,
          tZlib / tInflate);
-  printf("%-34s %10.0f %10.0f %7.2fx  >= 0.6x\n", "decoding MB/s vs libdeflate + crc32", mb / tInflate,
+  printf("%-36s %10.0f %10.0f %7.2fx  >= 0.6x\n", "decoding MB/s vs libdeflate + crc32", mb / tInflate,
          mb / tLibdeflate, tLibdeflate / tInflate);
-  printf("%-34s %10.2f %10.2f %7.2fx  >= 3 GB/s\n", "CRC-32 GB/s vs zlib crc32", mb / tCrc / 1000,
+  printf("%-36s %10.2f %10.2f %7.2fx  >= 3 GB/s\n", "CRC-32 GB/s vs zlib crc32", mb / tCrc / 1000,
          mb / tZlibCrc / 1000, tZlibCrc / tCrc);
   return 0;
 }
