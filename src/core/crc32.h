@@ -1,4 +1,4 @@
-// crc32.h -- the CRC-32 of the ZIP format (reflected polynomial 0xEDB88320), a byte at a time.
+// crc32.h -- the CRC-32 of the ZIP format (reflected polynomial 0xEDB88320): the byte step and the buffer routine.
 #ifndef SFXKIT_CORE_CRC32_H
 #define SFXKIT_CORE_CRC32_H
 #include <stdint.h>

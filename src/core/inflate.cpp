@@ -159,16 +159,38 @@ static inline __attribute__((always_inline)) const HuffmanEntry *DecodeSymbol(co
   return t;
 }
 
+static inline void Copy8(uint8_t *dst, const uint8_t *src) {
+  uint64_t v;
+  memcpy(&v, src, 8);
+  memcpy(dst, &v, 8);
+}
+
+static inline void Copy4(uint8_t *dst, const uint8_t *src) {
+  uint32_t v;
+  memcpy(&v, src, 4);
+  memcpy(dst, &v, 4);
+}
+
 // Copies run bytes forwards, as Window[WindowPos++] = Window[d++] would: when the
 // source is less than run bytes behind, the bytes just written are read again,
-// which repeats the last distance bytes. Eight bytes at a time are the same copy
-// when the source is ahead or at least eight bytes behind (wide8).
-static inline __attribute__((always_inline)) void CopyRun(uint8_t *dst, const uint8_t *src, unsigned run, bool wide8) {
-  if (wide8) {
-    for (; run >= 8; run -= 8, src += 8, dst += 8) {
-      uint64_t v;
-      memcpy(&v, src, 8);
-      memcpy(dst, &v, 8);
+// which repeats the last distance bytes. When the source is at least eight bytes
+// ahead or behind (apart8), words give the same bytes: each is loaded before it
+// is stored, and the last, partial word is taken again whole, ending with the
+// run, over bytes that already hold what it rewrites. Nothing past the run is
+// written: the window's next bytes are still history.
+static inline __attribute__((always_inline)) void CopyRun(uint8_t *dst, const uint8_t *src, unsigned run, bool apart8) {
+  if (apart8) {
+    if (run >= 8) {
+      unsigned i = 0;
+      do Copy8(dst + i, src + i);
+      while ((i += 8) + 8 <= run);
+      if (i < run) Copy8(dst + run - 8, src + run - 8);
+      return;
+    }
+    if (run >= 4) {
+      Copy4(dst, src);
+      Copy4(dst + run - 4, src + run - 4);
+      return;
     }
   }
   while (run--) *dst++ = *src++;
@@ -186,8 +208,36 @@ static bool InflateCodes(const HuffmanEntry *tl, const HuffmanEntry *td, int bl,
   for (;;) {
     // The longest literal/length code with its extra bits and the longest distance
     // code with its extra bits take 15 + 5 + 15 + 13 bits: one fill per symbol.
-    NEEDBITS(48);
-    const HuffmanEntry *t = DecodeSymbol(tl + (b & ml), b, k);
+    const HuffmanEntry *t;
+    if (il - ip >= 8 && wp < WindowSize - 1) {
+      // Far from the input's and the window's ends: NEEDBITS(48) without a
+      // branch. The load is harmless when k is already 48 or more (the bits
+      // above k already hold the next input); only ip and k depend on k, so the
+      // input is taken exactly as the careful fill would take it, and a stream
+      // followed by other bytes stops reading where it always did. Literals
+      // whose codes the first level resolves are written here, one after the
+      // other while the next one needs no fill.
+      b |= Load64(in + ip) << k;
+      unsigned low = 0u - (k < 48);  // all ones when the fill takes bytes
+      ip += ((63 - k) >> 3) & low;
+      k |= 56 & low;
+      t = tl + (b & ml);
+      if (t->Op == 16) {
+        for (;;) {
+          DUMPBITS((unsigned)t->Bits);
+          w[wp++] = (uint8_t)t->Base;
+          if (k < 48 || wp == WindowSize - 1) break;
+          t = tl + (b & ml);
+          if (t->Op != 16) goto decode;
+        }
+        continue;
+      }
+    } else {
+      NEEDBITS(48);
+      t = tl + (b & ml);
+    }
+  decode:
+    t = DecodeSymbol(t, b, k);
     if (!t) break;
     unsigned e = (uint8_t)t->Op;
     if (e == 16) {
@@ -214,13 +264,19 @@ static bool InflateCodes(const HuffmanEntry *tl, const HuffmanEntry *td, int bl,
     if (PAST_END()) break;
     if (dist > wp && !WindowWrapped) break;
 
-    // Copy in runs that end at the window's end.
+    // The common case: the source and the whole run inside the window as it is.
     unsigned d = (wp - dist) & (WindowSize - 1);
+    if (dist <= wp && n < WindowSize - wp) {
+      CopyRun(w + wp, w + d, n, dist >= 8);
+      wp += n;
+      continue;
+    }
+    // Copy in runs that end at the window's end.
     do {
       unsigned run = WindowSize - (d > wp ? d : wp);
       if (run > n) run = n;
       n -= run;
-      CopyRun(w + wp, w + d, run, d >= wp || wp - d >= 8);
+      CopyRun(w + wp, w + d, run, d >= wp + 8 || wp >= d + 8);
       wp += run;
       d += run;
       if (wp == WindowSize) {

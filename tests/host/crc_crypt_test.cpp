@@ -49,6 +49,18 @@ TEST_F(CrcCrypt, BufferCrcMatchesZlibWhateverTheSplit) {
   EXPECT_EQ(0xFFFFFFFFu ^ 0xFFFFFFFFu, ZlibCrc(Bytes()));  // no bytes: complement of the start is 0
 }
 
+// Lengths around every width the buffer routine switches at (8-byte groups,
+// the 128-bit fold, its four lanes), from an unaligned start.
+TEST_F(CrcCrypt, BufferCrcMatchesZlibAtEveryShortLength) {
+  Bytes data = SampleData(DataKind::Random, 301, 9);
+  for (size_t length = 0; length <= 300; length++) {
+    Bytes part(data.begin() + 1, data.begin() + 1 + (long)length);
+    uint32_t crc = 0xFFFFFFFFu;
+    UpdateCrcBuffer(data.data() + 1, (int32_t)length, crc);
+    EXPECT_EQ(crc ^ 0xFFFFFFFFu, ZlibCrc(part)) << length;
+  }
+}
+
 TEST_F(CrcCrypt, KeysOfTheEmptyPassword) {
   CryptKeys[0] = CryptKeys[1] = CryptKeys[2] = 7;
   InitKeys("", 0);
