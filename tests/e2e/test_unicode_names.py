@@ -1,0 +1,86 @@
+"""Names in Unicode from the archive to the disk, on a Western (code page 1252)
+and a Japanese (code page 932) Windows: names from Python's zipfile and 7z
+(flagged UTF-8), from Info-ZIP zip on Linux (UTF-8 without the flag) and from a
+Unicode Path extra field, including double-byte characters whose second byte is
+0x5C and names neither code page can hold; and a target folder with such names.
+sfxmake extract gives the same names back."""
+import os
+import struct
+import unittest
+import zipfile
+import zlib
+
+import sfxtest
+from extractcase import ExtractCase
+from sfxtest import q, windows_path
+
+# 表, 能 and ソ end in 0x5C in code page 932; Ł and 한 are in neither code page.
+NAMES = {"表": b"1", "能力.txt": b"2", "ソフト/readme.txt": b"3", "grüße.txt": b"4", "Łódź.txt": b"5",
+         "한글/문서.txt": b"6"}
+CODE_PAGES = {"1252": "en_US.UTF-8", "932": "ja_JP.UTF-8"}  # wine takes its code pages from LC_ALL
+
+
+def unicode_path_archive(path):
+    """Names stored as an MS-DOS tool would (host 0, OEM bytes that mean nothing
+    here), each with a Unicode Path field giving the real name."""
+    members = []
+    for i, (name, data) in enumerate(NAMES.items()):
+        stored = f"n{i}.dat"
+        info = zipfile.ZipInfo(stored, (2020, 5, 6, 7, 8, 10))
+        info.create_system = 0
+        utf8 = name.encode()
+        info.extra = struct.pack("<HHBI", 0x7075, 5 + len(utf8), 1, zlib.crc32(stored.encode())) + utf8
+        members.append((info, data))
+    return sfxtest.zip_members(path, members)
+
+
+class UnicodeNames(ExtractCase):
+    def archives(self):
+        source = self.tree(NAMES)
+        return {"zipfile": self.zip_python(source), "7z": self.zip_7z(source),
+                "infozip": self.zip_infozip(source, name="infozip.zip"),
+                "unicode-path": unicode_path_archive(self.path("upath.zip"))}
+
+    def in_code_page(self, locale):
+        previous = os.environ.get("LC_ALL")
+        os.environ["LC_ALL"] = locale
+        self.addCleanup(lambda: os.environ.__setitem__("LC_ALL", previous) if previous else os.environ.pop("LC_ALL"))
+
+    def test_every_writer_under_both_code_pages(self):
+        archives = self.archives()
+        for page, locale in CODE_PAGES.items():
+            self.in_code_page(locale)
+            for writer, archive in archives.items():
+                with self.subTest(code_page=page, writer=writer):
+                    target = self.path(f"out-{page}-{writer}")
+                    exe = self.sfx(archive, name=f"{writer}.exe", folder=windows_path(target),
+                                   options=sfxtest.OPT_AUTO_UNZIP)
+                    run = self.drive(f"start {q(exe)}\nwait-exit")
+                    self.assertDriverOk(run)
+                    self.assertEqual(run.result("wait-exit")["exit_code"], 0)
+                    self.assertEqual(sfxtest.read_tree(target), NAMES)
+        # sfxmake applies the same rule.
+        for writer, archive in archives.items():
+            with self.subTest(sfxmake=writer):
+                exe = self.sfx(archive, name=f"{writer}-x.exe")
+                self.sfxmake("extract", exe, "-d", self.path(f"x-{writer}"))
+                self.assertEqual(sfxtest.read_tree(self.path(f"x-{writer}")), NAMES)
+
+    def test_target_folder_and_title_in_unicode_on_a_japanese_windows(self):
+        self.in_code_page(CODE_PAGES["932"])
+        target = os.path.join(self.target, "ソフト", "Łukasz")
+        exe = self.sfx(self.zip_python(self.tree({"a.txt": b"a"})), folder=windows_path(target), title="表 Łódź",
+                       options=sfxtest.OPT_NO_DONE_MESSAGE)
+        run = self.drive(f"""
+            start {q(exe)}
+            wait-window {q(sfxtest.MAIN_CAPTION)}
+            press id=1
+            wait-exit
+        """)
+        self.assertDriverOk(run)
+        self.assertEqual(sfxtest.read_tree(target), {"a.txt": b"a"})
+        self.assertIn(b"utf8-texts", self.sfxmake("info", exe).stdout)
+
+
+if __name__ == "__main__":
+    unittest.main()
