@@ -33,7 +33,7 @@ void UnzipCommand(HWND dialog) {
     // Nothing to extract into yet: offer the current directory and wait for the next click.
     SfxSettings.TargetFolder = GetCurrentFolder();
     SetDlgItemTextW(dialog, IdEdit, WideText(SfxSettings.TargetFolder));
-    return;
+    if (!Silent || SfxSettings.TargetFolder.Empty()) return;
   }
 
   EnableDialogControls(dialog, false);

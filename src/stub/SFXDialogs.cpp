@@ -112,6 +112,10 @@ INT_PTR CALLBACK MainDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM
     case WM_TIMER:
       TimerTick(dialog);
       return TRUE;
+    case WM_WINDOWPOSCHANGING:
+      // A silent run keeps its dialog, which holds the list the run works on, out of sight.
+      if (Silent) ((WINDOWPOS *)lParam)->flags &= ~SWP_SHOWWINDOW;
+      return FALSE;
   }
   return FALSE;
 }

@@ -10,6 +10,8 @@
 #include "SFXProcsConfig.h"
 #include "SFXProcsExtract.h"
 #include "SFXProcsFile.h"
+#include "SFXProcsFolder.h"
+#include "SFXSwitches.h"
 #include "SFXStrings.h"
 #include "SFXVars.h"
 #include "SFXWide.h"
@@ -51,7 +53,11 @@ void RunStub() {
   if (ArchiveHandle == INVALID_HANDLE_VALUE) FatalError(SubstituteText(STR_ERROR_READING, ModulePath));
 
   BuildCrcTable();
+  ReadSwitches();
   ReadConfiguration();
+  if (!SwitchFolder.Empty()) SfxSettings.TargetFolder = ExpandFullPath(SwitchFolder);
+  // A silent run is an automatic one whose dialog is never shown.
+  if (Silent) SfxSettings.Options |= OptAutoUnzip;
 
   SHFILEINFOW info;
   ZeroMemory(&info, sizeof info);
@@ -75,5 +81,6 @@ void EndProcess(UINT exitCode) {
   Password.Release();
   TargetFile.Release();
   TemporaryFile.Release();
+  SwitchFolder.Release();
   ExitProcess(exitCode);
 }

@@ -54,7 +54,7 @@ void ReadConfiguration() {
 
   // Asked before the trailer is looked at: a damaged trailer is reported only
   // to a user who agreed to go on.
-  if (s.MessageLength > 0) AskStartQuestion();
+  if (s.MessageLength > 0 && !Silent) AskStartQuestion();
 
   uint8_t trailer[4];
   SeekArchive((int32_t)(blockStart + s.TrailerOffset), SeekFromStart);

@@ -111,7 +111,7 @@ static bool SettlePassword(HWND owner) {
   uint32_t crc = Field32(CurrentEntry, EntryCrc32);
   uint16_t dosTime = Field16(CurrentEntry, EntryDosTime);
   if (CheckPassword(header, CryptHeaderSize, flags, crc, dosTime, Password.Text(), Password.Length())) return true;
-  for (int attempt = 0; attempt < MaxPasswordTries; attempt++) {
+  for (int attempt = 0; attempt < MaxPasswordTries && !Silent; attempt++) {
     if (DialogBoxParamW(GetModuleHandleW(nullptr), L"PASSWD", owner, PasswordDialogProc, 0) != IDOK) return false;
     if (CheckPassword(header, CryptHeaderSize, flags, crc, dosTime, Password.Text(), Password.Length())) return true;
     Beep(0, 0);
@@ -189,7 +189,7 @@ const char *RefusedNameReason(const SfxString &name) {
 // What the run does with a member whose target already exists, by OverwriteMode.
 static bool MayOverwrite(HWND dialog) {
   if (SfxSettings.OverwriteMode == ModeOverwrite || !PathExists(TargetFile)) return true;
-  if (SfxSettings.OverwriteMode == ModeDontOverwrite) return false;
+  if (SfxSettings.OverwriteMode == ModeDontOverwrite || Silent) return false;  // nobody to ask
   return DialogBoxParamW(GetModuleHandleW(nullptr), L"FILEEXIST", dialog, FileExistDialogProc, 0) != IDCANCEL;
 }
 

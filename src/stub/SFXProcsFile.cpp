@@ -65,7 +65,9 @@ SfxString SubstituteTwo(const SfxString &text, const SfxString &first, const Sfx
   return SubstituteText(SubstituteText(text, first), second);
 }
 
+// A silent run shows nothing: its result is the exit code alone.
 int ShowMessageBox(HWND owner, const SfxString &text, const char *caption, UINT style) {
+  if (Silent) return IDOK;
   return MessageBoxW(owner, WideText(text), WideText(caption), style | MB_TASKMODAL);
 }
 

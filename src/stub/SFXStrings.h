@@ -23,6 +23,14 @@
 #define STR_ENTER_PASSWORD "Enter password:"
 #define STR_CHOOSE_FOLDER "Choose the target folder"
 #define STR_OUT_OF_MEMORY "Out of memory."
+#define STR_SWITCHES                                                            \
+  "This self-extracting program takes these switches:\r\n\r\n"                \
+  "/s\tunzip silently: no questions, no dialog, no messages\r\n"             \
+  "/d folder\tunzip into this folder\r\n"                                     \
+  "/p password\tthe password of encrypted files\r\n"                          \
+  "/?\tthis list\r\n\r\n"                                                     \
+  "Exit code: 0 done, 1 damaged program or write error, 2 not every file\r\n" \
+  "unzipped or a wrong switch."
 #define STR_HELP_TEXT                                                          \
   "This is a self-extracting zip file.\r\n\r\nClick the browse button '...' " \
   "to select or create a target folder,\r\nthen click Unzip to unzip the "    \

@@ -13,6 +13,8 @@ EntryArray EntryList;
 MemberInfo CurrentEntry = {};
 SfxString TemporaryFile;
 bool RunIncomplete = false;
+bool Silent = false;
+SfxString SwitchFolder;
 bool ComInitialized = false;
 HANDLE OutputHandle = INVALID_HANDLE_VALUE;
 SfxString OutputName;

@@ -35,6 +35,8 @@ extern SfxString TargetFile;           // full output path of the member the run
 extern HWND MainWindow;                // the main dialog, once it initialised
 extern bool CancelRequested;           // the user confirmed "Cancel unzip?"
 extern bool ComInitialized;            // the thread entered COM for the folder browser
+extern bool Silent;                    // /s: no question, no dialog shown, no boxes
+extern SfxString SwitchFolder;         // /d: the target folder; empty: none given
 extern bool RunIncomplete;             // an automatic run left members not unpacked: the exit code is 2
 
 #endif

@@ -721,7 +721,7 @@ void RunWaitMsgBox(const Command &c, Json &out) {
   Current = found;
   // A box found the moment it is shown may not be painted yet.
   std::wstring icon;
-  Poll(2000, [&] { return (icon = IconName(found)) != L"other"; });
+  Poll(10000, [&] { return (icon = IconName(found)) != L"other"; });
   std::vector<std::string> buttons;
   for (HWND child : Children(found))
     if (IsButtonClass(child) && IsWindowVisible(child))

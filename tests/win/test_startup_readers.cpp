@@ -64,29 +64,40 @@ class OwnFile : public ScratchFolder {
     CloseHandle(h);
     OpenArchive("own.exe");
   }
+  static std::string Utf8(const wchar_t *text, int length) {
+    char utf8[1800];
+    int n = WideCharToMultiByte(CP_UTF8, 0, text, length, utf8, sizeof utf8, nullptr, nullptr);
+    return std::string(utf8, n > 0 ? n : 0);
+  }
+  // Bytes of a code page as UTF-8, as the system converts them.
+  static std::string FromCodePage(UINT codePage, const char *bytes) {
+    wchar_t wide[64];
+    int n = MultiByteToWideChar(codePage, 0, bytes, -1, wide, 64);
+    return Utf8(wide, n > 0 ? n - 1 : 0);
+  }
   // Reads the block and the directory as the stub does and returns the list's rows.
   struct Row { std::string name, size; uint32_t entry; };
   std::vector<Row> ReadRows() {
     ReadConfiguration();
     InitCommonControls();
-    HWND dialog = CreateWindowExA(0, "STATIC", "", WS_POPUP, 0, 0, 400, 300, nullptr, nullptr, nullptr, nullptr);
-    list_ = CreateWindowExA(0, WC_LISTVIEWA, "", WS_CHILD | LVS_REPORT, 0, 0, 400, 300, dialog,
+    HWND dialog = CreateWindowExW(0, L"STATIC", L"", WS_POPUP, 0, 0, 400, 300, nullptr, nullptr, nullptr, nullptr);
+    list_ = CreateWindowExW(0, WC_LISTVIEWW, L"", WS_CHILD | LVS_REPORT, 0, 0, 400, 300, dialog,
                             (HMENU)(INT_PTR)IdFileList, nullptr, nullptr);
     SetUpFileList(dialog);
     ReadArchiveDirectory(dialog);
     std::vector<Row> rows;
-    int count = (int)SendMessageA(list_, LVM_GETITEMCOUNT, 0, 0);
+    int count = (int)SendMessageW(list_, LVM_GETITEMCOUNT, 0, 0);
     for (int i = 0; i < count; i++) {
-      char text[600];
-      LVITEMA item = {};
+      wchar_t text[600];
+      LVITEMW item = {};
       item.iSubItem = 0;
       item.pszText = text;
-      item.cchTextMax = sizeof text;
-      int length = (int)SendMessageA(list_, LVM_GETITEMTEXTA, i, (LPARAM)&item);
-      Row row{std::string(text, length), "", 0};
+      item.cchTextMax = 600;
+      int length = (int)SendMessageW(list_, LVM_GETITEMTEXTW, i, (LPARAM)&item);
+      Row row{Utf8(text, length), "", 0};
       item.iSubItem = 1;
-      length = (int)SendMessageA(list_, LVM_GETITEMTEXTA, i, (LPARAM)&item);
-      row.size = std::string(text, length);
+      length = (int)SendMessageW(list_, LVM_GETITEMTEXTW, i, (LPARAM)&item);
+      row.size = Utf8(text, length);
       item.mask = LVIF_PARAM;
       item.iItem = i;
       item.iSubItem = 0;
@@ -207,10 +218,9 @@ TEST_F(OwnFile, ArchiveBaseWrapsAround) {
   EXPECT_EQ(EntryList.Count, 1u);
 }
 
+// Names become UTF-8 by their host: OEM for MS-DOS, OS/2 and NTFS as version 5.0
+// tools wrote it; ANSI otherwise (a Unix name that is not UTF-8 too).
 TEST_F(OwnFile, OemNamesFromDosHostsOnly) {
-  char oem[] = "\x81", ansi[2] = {};
-  OemToCharBuffA(oem, ansi, 1);
-  ASSERT_NE(ansi[0], oem[0]) << "OEM and ANSI code pages must differ for this test";
   ZipMember dos{"u\x81.txt", "", 0x0014};
   ZipMember os2{"o\x81.txt", "", 0x0614};
   ZipMember ntfs50{"n\x81.txt", "", 0x0B32};
@@ -219,32 +229,32 @@ TEST_F(OwnFile, OemNamesFromDosHostsOnly) {
   Open(Block().Bytes() + ZipArchive({dos, os2, ntfs50, ntfs20, unix}));
   std::vector<Row> rows = ReadRows();
   ASSERT_EQ(rows.size(), 5u);
-  EXPECT_EQ(rows[0].name, std::string("u") + ansi + ".txt");
-  EXPECT_EQ(rows[1].name, std::string("o") + ansi + ".txt");
-  EXPECT_EQ(rows[2].name, std::string("n") + ansi + ".txt");
-  EXPECT_EQ(rows[3].name, "m\x81.txt");
-  EXPECT_EQ(rows[4].name, "x\x81.txt");
+  ASSERT_NE(FromCodePage(CP_OEMCP, "\x81"), FromCodePage(CP_ACP, "\x81")) << "the code pages must differ";
+  EXPECT_EQ(rows[0].name, "u" + FromCodePage(CP_OEMCP, "\x81") + ".txt");
+  EXPECT_EQ(rows[1].name, "o" + FromCodePage(CP_OEMCP, "\x81") + ".txt");
+  EXPECT_EQ(rows[2].name, "n" + FromCodePage(CP_OEMCP, "\x81") + ".txt");
+  EXPECT_EQ(rows[3].name, "m" + FromCodePage(CP_ACP, "\x81") + ".txt");
+  EXPECT_EQ(rows[4].name, "x" + FromCodePage(CP_ACP, "\x81") + ".txt");
 }
 
-TEST_F(OwnFile, Utf8NamesBecomeAnsiWhenEveryCharacterFits) {
-  if (GetACP() != 1252) GTEST_SKIP() << "expects the Western ANSI code page";
+// A name flagged as UTF-8 stays UTF-8 when it is valid; so does a valid one from
+// a Unix host without the flag; anything else falls back to its host's rule.
+TEST_F(OwnFile, Utf8NamesStayUtf8) {
   ZipMember cafe{"caf\xC3\xA9/na\xC3\xAFve.txt", "", 0x0314, 0x0800};
-  ZipMember omega{"\xCE\xA9mega.txt", "", 0x0314, 0x0800};       // no exact equivalent: bytes kept
-  ZipMember omegaDos{"\xCE\xA9.txt", "", 0x0014, 0x0800};         // ... or converted from OEM
-  ZipMember invalid{"bad\xC3(.txt", "", 0x0314, 0x0800};          // not UTF-8: bytes kept
-  ZipMember unflagged{"caf\xC3\xA9.txt", "", 0x0314, 0};           // no flag: bytes kept
-  ZipMember euro{"\xE2\x82\xAC.txt", "", 0x0314, 0x0800};          // the euro sign is 0x80 in ANSI
+  ZipMember omega{"\xCE\xA9mega.txt", "", 0x0314, 0x0800};       // no ANSI equivalent: still itself
+  ZipMember omegaDos{"\xCE\xA9.txt", "", 0x0014, 0x0800};         // the flag wins over the host
+  ZipMember invalid{"bad\xC3(.txt", "", 0x0314, 0x0800};          // not UTF-8: ANSI
+  ZipMember unflagged{"caf\xC3\xA9.txt", "", 0x0314, 0};           // Unix, valid UTF-8: UTF-8
+  ZipMember euro{"\xE2\x82\xAC.txt", "", 0x0314, 0x0800};
   Open(Block().Bytes() + ZipArchive({cafe, omega, omegaDos, invalid, unflagged, euro}));
   std::vector<Row> rows = ReadRows();
   ASSERT_EQ(rows.size(), 6u);
-  EXPECT_EQ(rows[0].name, "caf\xE9\\na\xEFve.txt");
+  EXPECT_EQ(rows[0].name, "caf\xC3\xA9\\na\xC3\xAFve.txt");
   EXPECT_EQ(rows[1].name, "\xCE\xA9mega.txt");
-  char converted[8] = {};
-  OemToCharBuffA("\xCE\xA9.txt", converted, 6);
-  EXPECT_EQ(rows[2].name, converted);
-  EXPECT_EQ(rows[3].name, "bad\xC3(.txt");
+  EXPECT_EQ(rows[2].name, "\xCE\xA9.txt");
+  EXPECT_EQ(rows[3].name, "bad" + FromCodePage(CP_ACP, "\xC3") + "(.txt");
   EXPECT_EQ(rows[4].name, "caf\xC3\xA9.txt");
-  EXPECT_EQ(rows[5].name, "\x80.txt");
+  EXPECT_EQ(rows[5].name, "\xE2\x82\xAC.txt");
 }
 
 TEST_F(OwnFile, LongestNameAccepted) {
