@@ -44,8 +44,10 @@ std::string PasswordFromArgs(const ParsedArgs &a) {
   return ansi;
 }
 
-std::string QuoteText(const std::string &ansi) {
-  std::string shown = NameToUtf8(ansi, false, false), out = "\"";
+std::string QuoteText(const std::string &ansi) { return QuoteUtf8(NameToUtf8(ansi, false, false)); }
+
+std::string QuoteUtf8(const std::string &shown) {
+  std::string out = "\"";
   for (char ch : shown) {
     if (ch == '"' || ch == '\\') {
       out += '\\';
