@@ -35,6 +35,35 @@ enum : uint32_t {
   PeSectionRawPointer = 0x14,    // PointerToRawData
 };
 
+// The rest of the image's headers that sfxmake rewrites when it puts a publisher's
+// resources into a stub. Optional-header fields count from the optional header's
+// start; where PE32 and PE32+ differ, both offsets are named.
+enum : uint32_t {
+  PeOptionalMagic = 0,            // 16-bit: PeMagic32 or PeMagic64
+  PeOptionalInitializedSize = 8,  // SizeOfInitializedData
+  PeOptionalSectionAlign = 32,
+  PeOptionalFileAlign = 36,
+  PeOptionalImageSize = 56,       // SizeOfImage
+  PeOptionalHeadersSize = 60,     // SizeOfHeaders
+  PeOptionalChecksum = 64,
+  PeOptionalDirCount32 = 92,      // NumberOfRvaAndSizes
+  PeOptionalDirCount64 = 108,
+  PeOptionalDirs32 = 96,          // data directories: 8 bytes each, RVA and size
+  PeOptionalDirs64 = 112,
+  PeDirEntrySize = 8,
+  PeDirSecurity = 4,              // the one data directory that holds a file offset
+  PeDirResource = 2,
+  PeDirBaseReloc = 5,
+  PeSectionVirtualSize = 0x08,
+  PeSectionVirtualAddress = 0x0C,
+  PeSectionCharacteristics = 0x24,
+  PeSectionInitializedData = 0x40,  // a Characteristics bit: counts in SizeOfInitializedData
+  PeMagic32 = 0x10B,
+  PeMagic64 = 0x20B,
+};
+static_assert(PeOptionalDirs32 == PeOptionalDirCount32 + 4 && PeOptionalDirs64 == PeOptionalDirCount64 + 4,
+              "the data directories follow their count");
+
 // The image's headers as the first `size` bytes of its file (or of its mapping,
 // which keeps them byte for byte). Finds where the last section's raw data ends:
 // the configuration block starts there. The section table follows the optional

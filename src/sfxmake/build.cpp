@@ -9,6 +9,8 @@
 #include "errors.h"
 #include "files.h"
 #include "platform.h"
+#include "publisher.h"
+#include "resources.h"
 #include "sfxfile.h"
 #include "stubs.h"
 #include "ziparchive.h"
@@ -41,6 +43,20 @@ const char BuildUsage[] =
     "      --question TEXT      asked before anything else; No, Cancel or Abort ends quietly\n"
     "      --question-style S   buttons and icon of the question (default yes-no,question):\n";
 
+const char PublisherUsage[] =
+    "\n"
+    "How the program presents itself (written into the stub's resources):\n"
+    "      --icon FILE.ico      the program's icon, every image of FILE.ico (BMP or PNG images\n"
+    "                           up to 256x256); also shown in its dialogs\n"
+    "      --product-name TEXT  a version resource with these texts, shown by Explorer's\n"
+    "      --product-version V  file properties. V: 1 to 4 numbers from 0 to 65535 (\"2.1.0.7\"),\n"
+    "      --file-version V     optionally followed by a suffix (\"2.1 beta\"); either version\n"
+    "      --company TEXT       stands for the other when only one is given\n"
+    "      --description TEXT\n"
+    "      --copyright TEXT\n"
+    "      --elevate            the manifest asks for administrator rights (requireAdministrator)\n"
+    "                           instead of running as the invoking user\n";
+
 const char InputUsage[] =
     "\n"
     "The archive:\n"
@@ -69,7 +85,10 @@ std::vector<OptionSpec> BuildOptions() {
       {"question-style", 0, true}, {"overwrite", 0, true},    {"options", 0, true},
       {"adjust-offsets", 0, false}, {"password", 0, true},    {"password-file", 0, true},
       {"reproducible", 0, false}, {"fixed-encryption-header", 0, false},
-      {"quiet", 'q', false},      {"help", 'h', false},
+      {"quiet", 'q', false},      {"help", 'h', false},       {"icon", 0, true},
+      {"product-name", 0, true},  {"product-version", 0, true}, {"file-version", 0, true},
+      {"company", 0, true},       {"description", 0, true},   {"copyright", 0, true},
+      {"elevate", 0, false},
   };
   for (const OptionBit &o : OptionBits()) specs.push_back({o.Flag, 0, false});
   return specs;
@@ -90,7 +109,7 @@ void PrintBuildHelp() {
     flag.resize(21, ' ');
     std::cout << "      " << flag << o.Help << "\n";
   }
-  std::cout << "      --options N          raw option bits, added to the flags above\n" << InputUsage;
+  std::cout << "      --options N          raw option bits, added to the flags above\n" << PublisherUsage << InputUsage;
 }
 
 uint32_t ParseRawOptions(const std::string &text) {
@@ -120,6 +139,20 @@ SfxConfig ConfigFromArgs(const ParsedArgs &a) {
       if ((uint8_t)ch >= 0x80) options |= OptUtf8Texts;
   c.Options = (uint16_t)options;
   return c;
+}
+
+PublisherOptions PublisherFromArgs(const ParsedArgs &a) {
+  PublisherOptions p;
+  p.IconFile = a.Get("icon");
+  p.ProductName = a.Get("product-name");
+  p.ProductVersion = a.Get("product-version");
+  p.FileVersion = a.Get("file-version");
+  p.Company = a.Get("company");
+  p.Description = a.Get("description");
+  p.Copyright = a.Get("copyright");
+  p.Elevate = a.Has("elevate");
+  if (a.Has("icon") && p.IconFile.empty()) throw InputError("--icon needs a .ico file");
+  return p;
 }
 
 FolderArchiveOptions FolderOptionsFromArgs(const ParsedArgs &a) {
@@ -170,7 +203,9 @@ int BuildCommand(const Args &args) {
 
   // Everything is assembled and checked before the output is created, so a refusal writes nothing.
   Bytes program = EncodeConfig(ConfigFromArgs(a));
-  Bytes stub = LoadStub(a.Get("stub", "32"));
+  // The resources go in first: they change the image's length, and the block
+  // must start where the finished image ends.
+  Bytes stub = ApplyPublisher(LoadStub(a.Get("stub", "32")), PublisherFromArgs(a));
   program.insert(program.begin(), stub.begin(), stub.end());
   uint64_t archiveStart = program.size();
   const std::string &input = a.Operands[0];
@@ -181,6 +216,9 @@ int BuildCommand(const Args &args) {
   // that would make the stub take a wrong directory.
   ZipDirectory dir = ReadZipDirectory(program, archiveStart, input);
   CheckArchiveForStub(program, dir, input, !quiet);
+  // The checksum covers the whole file, as Windows computes it; a signing tool
+  // later computes it again over the signed file.
+  StampPeChecksum(program);
 
   OutputFile out(a.Get("output"));
   out.Write(program);

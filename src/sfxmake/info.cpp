@@ -1,26 +1,33 @@
-// info.cpp -- `sfxmake info`: the configuration and the member list of a finished program.
+// info.cpp -- `sfxmake info`: the configuration, the publisher's resources and the
+// member list of a finished program, as text or as JSON for scripts.
+#include <algorithm>
 #include <cstdio>
 #include <iostream>
+#include <sstream>
 
 #include "cli.h"
 #include "commands.h"
 #include "errors.h"
+#include "platform.h"
+#include "publisher.h"
 #include "sfxfile.h"
 
 namespace {
 
 const char InfoUsage[] =
-    "usage: sfxmake info FILE.exe\n"
+    "usage: sfxmake info [--json] FILE.exe\n"
     "\n"
     "Shows the configuration of a self-extracting program (every field, options by\n"
-    "name, texts quoted) and its members: size, packed size, method, encryption, date, name.\n"
+    "name, texts quoted), the resources a publisher gave it (icon, version texts,\n"
+    "execution level) and its members: size, packed size, method, encryption, date, name.\n"
     "\n"
+    "      --json   the same as one JSON object, for scripts\n"
     "  -h, --help   this text\n";
 
-std::string DosStamp(uint16_t date, uint16_t time) {
+std::string DosStamp(uint16_t date, uint16_t time, char separator = ' ') {
   char text[32];
-  std::snprintf(text, sizeof text, "%04d-%02d-%02d %02d:%02d:%02d", 1980 + (date >> 9), (date >> 5) & 15, date & 31,
-                time >> 11, (time >> 5) & 63, (time & 31) * 2);
+  std::snprintf(text, sizeof text, "%04d-%02d-%02d%c%02d:%02d:%02d", 1980 + (date >> 9), (date >> 5) & 15, date & 31,
+                separator, time >> 11, (time >> 5) & 63, (time & 31) * 2);
   return text;
 }
 
@@ -28,16 +35,103 @@ const char *MethodName(uint16_t method) {
   return method == MethodStored ? "stored" : method == MethodDeflated ? "deflate" : "other";
 }
 
+const char *MemberMethod(const ZipMember &m) { return m.IsFolder ? "folder" : MethodName(m.Method); }
+
+std::string IconText(const std::vector<IconImage> &icon) {
+  std::string text = std::to_string(icon.size()) + (icon.size() == 1 ? " image:" : " images:");
+  for (size_t i = 0; i < icon.size(); i++)
+    text += (i ? ", " : " ") + std::to_string(icon[i].Width) + "x" + std::to_string(icon[i].Height) + " " +
+            std::to_string(icon[i].BitCount) + "-bit" + (icon[i].Png ? " PNG" : "");
+  return text;
+}
+
+// A JSON string of UTF-8 text; bytes that are no UTF-8 become U+FFFD, so that
+// the output always parses.
+std::string Json(const std::string &s) {
+  std::string out = "\"";
+  for (size_t i = 0; i < s.size();) {
+    uint8_t c = (uint8_t)s[i];
+    if (c == '"' || c == '\\') {
+      out += '\\', out += (char)c, i++;
+    } else if (c < 0x20 || c == 0x7F) {
+      char hex[8];
+      std::snprintf(hex, sizeof hex, "\\u%04x", c);
+      out += hex, i++;
+    } else if (c < 0x80) {
+      out += (char)c, i++;
+    } else {
+      size_t n = (c & 0xE0) == 0xC0 ? 2 : (c & 0xF0) == 0xE0 ? 3 : (c & 0xF8) == 0xF0 ? 4 : 0;
+      bool ok = n && i + n <= s.size() && !(c == 0xC0 || c == 0xC1 || c > 0xF4);
+      for (size_t k = 1; ok && k < n; k++) ok = ((uint8_t)s[i + k] & 0xC0) == 0x80;
+      if (ok && n == 3 && c == 0xED && (uint8_t)s[i + 1] >= 0xA0) ok = false;  // a surrogate
+      if (ok && n == 3 && c == 0xE0 && (uint8_t)s[i + 1] < 0xA0) ok = false;   // overlong
+      if (ok && n == 4 && c == 0xF0 && (uint8_t)s[i + 1] < 0x90) ok = false;   // overlong
+      if (ok && n == 4 && c == 0xF4 && (uint8_t)s[i + 1] >= 0x90) ok = false;  // beyond U+10FFFF
+      if (ok) {
+        out.append(s, i, n), i += n;
+      } else {
+        out += "\\ufffd", i++;
+      }
+    }
+  }
+  return out + "\"";
+}
+
+void PrintJson(const SfxFile &s, const PublisherInfo &p) {
+  const SfxConfig &c = s.Config;
+  // A configuration text as the stub will show it, in UTF-8.
+  auto text = [&c](const std::string &t) { return (c.Options & OptUtf8Texts) ? t : NameToUtf8(t, false, false); };
+  std::ostringstream o;
+  o << "{\n  \"file\": " << Json(s.Path) << ",\n"
+    << "  \"stub\": {\"bits\": " << (s.Image.Machine == 0x8664 ? 64 : 32) << ", \"image_end\": " << s.Image.End << "},\n"
+    << "  \"config\": {\"title\": " << Json(text(c.Title)) << ", \"folder\": " << Json(text(c.Folder))
+    << ", \"run\": " << Json(text(c.Run)) << ", \"question\": " << Json(text(c.Question))
+    << ", \"question_style\": " << Json(MessageStyleName(c.MessageStyle))
+    << ", \"overwrite\": " << Json(OverwriteModeName(c.OverwriteMode)) << ", \"options\": " << c.Options
+    << ", \"option_names\": " << Json(OptionNames(c.Options)) << "},\n"
+    << "  \"resources\": {\"execution_level\": " << Json(p.ExecutionLevel) << ", \"icon\": [";
+  for (size_t i = 0; i < p.Icon.size(); i++)
+    o << (i ? ", " : "") << "{\"width\": " << p.Icon[i].Width << ", \"height\": " << p.Icon[i].Height
+      << ", \"bits\": " << p.Icon[i].BitCount << ", \"format\": " << (p.Icon[i].Png ? "\"png\"" : "\"bmp\"")
+      << ", \"size\": " << p.Icon[i].Size << "}";
+  o << "], \"version\": ";
+  if (p.HasVersion) {
+    o << "{\"file_version\": " << Json(p.FileVersion.Text()) << ", \"product_version\": " << Json(p.ProductVersion.Text())
+      << ", \"strings\": {";
+    for (size_t i = 0; i < p.Strings.size(); i++)
+      o << (i ? ", " : "") << Json(p.Strings[i].first) << ": " << Json(p.Strings[i].second);
+    o << "}}";
+  } else {
+    o << "null";
+  }
+  o << "},\n  \"archive\": {\"start\": " << s.ArchiveStart << ", \"offsets_from\": " << s.Directory.Base << "},\n"
+    << "  \"members\": [";
+  for (size_t i = 0; i < s.Directory.Members.size(); i++) {
+    const ZipMember &m = s.Directory.Members[i];
+    o << (i ? ",\n" : "\n") << "    {\"name\": " << Json(m.DisplayName()) << ", \"size\": " << m.Uncompressed
+      << ", \"packed\": " << m.Compressed << ", \"method\": " << Json(MemberMethod(m))
+      << ", \"encrypted\": " << (m.Encrypted() ? "true" : "false")
+      << ", \"date\": " << Json(DosStamp(m.DosDate, m.DosTime, 'T')) << "}";
+  }
+  o << (s.Directory.Members.empty() ? "]\n}\n" : "\n  ]\n}\n");
+  std::cout << o.str();
+}
+
 }  // namespace
 
 int InfoCommand(const Args &args) {
-  ParsedArgs a = ParseArgs(args, {{"help", 'h', false}});
+  ParsedArgs a = ParseArgs(args, {{"help", 'h', false}, {"json", 0, false}});
   if (a.Has("help")) {
     std::cout << InfoUsage;
     return ExitOk;
   }
   if (a.Operands.size() != 1) throw InputError("info takes exactly one FILE.exe (see sfxmake info --help)");
   SfxFile s = OpenSfx(a.Operands[0]);
+  PublisherInfo p = ReadPublisher(s.Data, s.Path);
+  if (a.Has("json")) {
+    PrintJson(s, p);
+    return ExitOk;
+  }
   const SfxConfig &c = s.Config;
   bool utf8 = c.Options & OptUtf8Texts;
   char options[16];
@@ -55,10 +149,19 @@ int InfoCommand(const Args &args) {
             << (s.Directory.Base == s.ArchiveStart ? "the archive" : s.Directory.Base == 0 ? "the file start"
                                                                                              : "offset " + std::to_string(s.Directory.Base))
             << "\n"
-            << "members:        " << s.Directory.Members.size() << "\n\n";
+            << "execution:      " << (p.ExecutionLevel.empty() ? "no manifest" : p.ExecutionLevel) << "\n"
+            << "icon:           " << (p.Icon.empty() ? "none" : IconText(p.Icon)) << "\n"
+            << "version:        "
+            << (p.HasVersion ? "file " + p.FileVersion.Text() + ", product " + p.ProductVersion.Text() : "none") << "\n";
+  for (const auto &text : p.Strings) {
+    std::string key = "  " + text.first + ":";
+    key.resize(std::max<size_t>(key.size() + 1, 19), ' ');  // the longest key, FileDescription, and a blank
+    std::cout << key << QuoteUtf8(text.second) << "\n";
+  }
+  std::cout << "members:        " << s.Directory.Members.size() << "\n\n";
   std::printf("%10s %10s  %-7s  %-9s  %-19s  %s\n", "size", "packed", "method", "encrypted", "date", "name");
   for (const ZipMember &m : s.Directory.Members)
-    std::printf("%10u %10u  %-7s  %-9s  %s  %s\n", m.Uncompressed, m.Compressed, m.IsFolder ? "folder" : MethodName(m.Method),
+    std::printf("%10u %10u  %-7s  %-9s  %s  %s\n", m.Uncompressed, m.Compressed, MemberMethod(m),
                 m.Encrypted() ? "yes" : "no", DosStamp(m.DosDate, m.DosTime).c_str(), m.DisplayName().c_str());
   return ExitOk;
 }

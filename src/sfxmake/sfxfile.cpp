@@ -45,7 +45,11 @@ std::string PasswordFromArgs(const ParsedArgs &a) {
 }
 
 std::string QuoteText(const std::string &text, bool utf8) {
-  std::string shown = utf8 ? text : NameToUtf8(text, false, false), out = "\"";
+  return QuoteUtf8(utf8 ? text : NameToUtf8(text, false, false));
+}
+
+std::string QuoteUtf8(const std::string &shown) {
+  std::string out = "\"";
   for (char ch : shown) {
     if (ch == '"' || ch == '\\') {
       out += '\\';

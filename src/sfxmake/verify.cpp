@@ -21,11 +21,12 @@ const char TestUsage[] =
     "usage: sfxmake test [options] FILE.exe\n"
     "\n"
     "Decodes every member of a self-extracting program as its stub would and checks\n"
-    "each CRC-32: one line per member and a summary. Exit code 1 when any member fails.\n"
+    "each CRC-32: a line per failed member and a summary. Exit code 1 when any member fails.\n"
     "\n"
     "      --password TEXT       password of encrypted members\n"
     "      --password-file FILE  read the password from the first line of FILE\n"
-    "  -q, --quiet               only failures and the summary; no progress\n"
+    "  -v, --verbose             a line for every member, also those that pass\n"
+    "  -q, --quiet               no progress\n"
     "  -h, --help                this text\n";
 
 const char ExtractUsage[] =
@@ -34,17 +35,19 @@ const char ExtractUsage[] =
     "Unpacks a self-extracting program into DIR (created when missing), with folders\n"
     "and times, checking every CRC-32. Members whose names the stub refuses (leaving\n"
     "DIR, or naming a device) fail and are not written.\n"
-    "Existing files are replaced. Exit code 1 when any member fails.\n"
+    "Existing files are replaced. A line per failed member and a summary; exit code 1\n"
+    "when any member fails.\n"
     "\n"
     "  -d, --directory DIR       where to unpack (required)\n"
     "      --password TEXT       password of encrypted members\n"
     "      --password-file FILE  read the password from the first line of FILE\n"
-    "  -q, --quiet               only failures and the summary; no progress\n"
+    "  -v, --verbose             a line for every member, also those that pass\n"
+    "  -q, --quiet               no progress\n"
     "  -h, --help                this text\n";
 
 const std::vector<OptionSpec> VerifyOptions = {
     {"password", 0, true}, {"password-file", 0, true}, {"quiet", 'q', false},
-    {"help", 'h', false},  {"directory", 'd', true},
+    {"help", 'h', false},  {"directory", 'd', true},  {"verbose", 'v', false},
 };
 
 // The stub's rule: an exact time from the extra field, else the DOS date and
@@ -74,7 +77,7 @@ int CheckMembers(const Args &args, bool extract) {
   if (a.Operands.size() != 1) throw InputError(std::string(command) + " takes exactly one FILE.exe (see --help)");
   if (extract != a.Has("directory")) throw InputError(extract ? "extract needs -d DIR" : "unknown option --directory");
   std::string password = PasswordFromArgs(a);
-  bool quiet = a.Has("quiet");
+  bool quiet = a.Has("quiet"), verbose = a.Has("verbose");
   SfxFile s = OpenSfx(a.Operands[0]);
   fs::path root;
   if (extract) {
@@ -115,7 +118,7 @@ int CheckMembers(const Args &args, bool extract) {
     if (!outcome.empty()) {
       ++failed;
       std::cout << "FAIL " << name << ": " << outcome << "\n";
-    } else if (!quiet) {
+    } else if (verbose) {
       std::cout << "OK   " << name << "\n";
     }
     progress.Step(m.Uncompressed);

@@ -31,11 +31,18 @@ import os
 import shutil
 import struct
 import subprocess
+import sys
 import tempfile
 import textwrap
 import unittest
 import zipfile
 import zlib
+
+# Debian's python3-pefile (installed by scripts/setup) sits with the system's
+# Python; a Python of another install, found first on PATH, looks there last.
+DEBIAN_PACKAGES = "/usr/lib/python3/dist-packages"
+if os.path.isdir(DEBIAN_PACKAGES) and DEBIAN_PACKAGES not in sys.path:
+    sys.path.append(DEBIAN_PACKAGES)
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 REPO = os.path.abspath(os.path.join(HERE, "..", ".."))
@@ -227,6 +234,54 @@ def dos_member_archive(path):
     return path
 
 
+# ------------------------------------------------------------------ icons
+
+def png_image(width, height, rgba=(200, 40, 40, 255)):
+    """A PNG of one colour, 8-bit RGBA."""
+    def chunk(kind, body):
+        return struct.pack(">I", len(body)) + kind + body + struct.pack(">I", zlib.crc32(kind + body))
+
+    rows = b"".join(b"\0" + bytes(rgba) * width for _ in range(height))
+    return (b"\x89PNG\r\n\x1a\n" + chunk(b"IHDR", struct.pack(">IIBBBBB", width, height, 8, 6, 0, 0, 0))
+            + chunk(b"IDAT", zlib.compress(rows)) + chunk(b"IEND", b""))
+
+
+def bmp_image(width, height, bits=32):
+    """An icon bitmap: BITMAPINFOHEADER with the doubled height, palette (8 bits
+    and less), colour rows, AND mask."""
+    palette = b"".join(struct.pack("<BBBB", i, 255 - i, 128, 0) for i in range(1 << bits)) if bits <= 8 else b""
+    colour = ((width * bits + 31) // 32) * 4 * height
+    mask = ((width + 31) // 32) * 4 * height
+    header = struct.pack("<IiiHHIIiiII", 40, width, 2 * height, 1, bits, 0, colour + mask, 0, 0, 0, 0)
+    return header + palette + bytes((i * 7) & 0xFF for i in range(colour)) + bytes(mask)
+
+
+def ico_file(path, images):
+    """Writes an .ico of images, pairs (width, height, data) as bmp_image or
+    png_image made them; bits is read from the data. Returns path."""
+    entries, blobs = [], []
+    offset = 6 + 16 * len(images)
+    for width, height, data in images:
+        bits = 32 if data.startswith(b"\x89PNG") else struct.unpack_from("<H", data, 14)[0]
+        colours = (1 << bits) if bits < 8 else 0
+        entries.append(struct.pack("<BBBBHHII", width & 0xFF, height & 0xFF, colours, 0, 1, bits, len(data), offset))
+        blobs.append(data)
+        offset += len(data)
+    with open(path, "wb") as f:
+        f.write(struct.pack("<HHH", 0, 1, len(images)) + b"".join(entries) + b"".join(blobs))
+    return path
+
+
+# The icon and version texts a publisher gives, as sfxmake's options.
+PUBLISHER = {"--product-name": "Demo Suite", "--product-version": "2.1.0 beta", "--file-version": "2.1.0.7",
+             "--company": "Example Ltd", "--description": "Demo Suite installer",
+             "--copyright": "\u00a9 2024 Example Ltd \u2014 \u65e5\u672c"}
+
+
+def publisher_args(icon):
+    return ["--icon", icon] + [part for pair in PUBLISHER.items() for part in pair]
+
+
 # ------------------------------------------------------------------ reading SFX files
 
 class PeImage:
@@ -242,6 +297,7 @@ class PeImage:
         self.optional_size = struct.unpack_from("<H", data, pe + 20)[0]
         self.magic = struct.unpack_from("<H", data, pe + 24)[0]
         self.subsystem, self.dll_characteristics = struct.unpack_from("<HH", data, pe + 24 + 68)
+        self.checksum_at = pe + 24 + 64
         table = pe + 24 + self.optional_size
         self.raw_end = max((sum(struct.unpack_from("<II", data, table + 40 * i + 16)) for i in range(self.sections)),
                            default=0)
@@ -338,6 +394,20 @@ def build_sfx(archive, out, stub=None, crafted=False, **config):
 
 
 # ------------------------------------------------------------------ running under wine
+
+def windows_program(name, source, *flags):
+    """A small 64-bit Windows program compiled from C source with mingw (flags go
+    to gcc, libraries last). Kept under build/e2e-work/ by a hash of source and
+    flags, so that each is compiled once."""
+    key = zlib.crc32((source + "\0" + " ".join(flags)).encode())
+    exe = os.path.join(WORK, f"{name}-{key:08x}.exe")
+    if not os.path.exists(exe):
+        os.makedirs(WORK, exist_ok=True)
+        with open(exe[:-4] + ".c", "w") as f:
+            f.write(source)
+        subprocess.run(["x86_64-w64-mingw32-gcc", "-O2", "-s", "-o", exe, exe[:-4] + ".c", *flags], check=True)
+    return exe
+
 
 def run_wine(args, cwd=None, timeout=180):
     """Runs a Windows program under wine; returns (exit code, stdout, stderr) as text.

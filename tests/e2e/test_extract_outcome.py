@@ -2,11 +2,9 @@
 recorder program notes its command line, working directory and error mode), the Run box,
 a program that cannot start, cancelling a run, and the automatic run."""
 import os
-import subprocess
 import time
 import unittest
 import zipfile
-import zlib
 
 import sfxtest
 from extractcase import ExtractCase
@@ -36,13 +34,7 @@ int main(void) {
 class RunOutcome(ExtractCase):
     @classmethod
     def setUpClass(cls):
-        os.makedirs(sfxtest.WORK, exist_ok=True)
-        cls.recorder = os.path.join(sfxtest.WORK, f"recorder-{zlib.crc32(RECORDER_SOURCE.encode()):08x}.exe")
-        if not os.path.exists(cls.recorder):
-            source = cls.recorder[:-4] + ".c"
-            with open(source, "w") as f:
-                f.write(RECORDER_SOURCE)
-            subprocess.run(["x86_64-w64-mingw32-gcc", "-O2", "-s", "-o", cls.recorder, source], check=True)
+        cls.recorder = sfxtest.windows_program("recorder", RECORDER_SOURCE)
 
     def archive_with_recorder(self, folder=""):
         with open(self.recorder, "rb") as f:

@@ -7,7 +7,7 @@ import sys
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "e2e"))
 
 import sfxtest  # noqa: E402
-from sfxtest import SAMPLE, STUB32, STUB64, image_end, read_block, zip_members  # noqa: E402,F401
+from sfxtest import SAMPLE, STUB32, STUB64, PeImage, image_end, read_block, zip_members  # noqa: E402,F401
 
 
 class SfxmakeCase(sfxtest.ScratchCase):

@@ -3,7 +3,8 @@ checked byte for byte against an independent reading of the layout."""
 import os
 import unittest
 
-from sfxmaketest import STUB32, STUB64, SfxmakeCase, image_end, read_block
+from sfxmaketest import STUB32, STUB64, PeImage, SfxmakeCase, image_end, read_block
+import pefile  # noqa: E402 (found through sfxtest's path)
 
 
 class BlockLayout(SfxmakeCase):
@@ -36,7 +37,10 @@ class BlockLayout(SfxmakeCase):
             stub = f.read()
         with open(self.zip, "rb") as f:
             archive = f.read()
-        self.assertEqual(data[:len(stub)], stub)
+        # The image as it is, but for the checksum, which now covers the whole file.
+        at = PeImage(data).checksum_at
+        self.assertEqual(data[:at] + data[at + 4:len(stub)], stub[:at] + stub[at + 4:])
+        self.assertEqual(int.from_bytes(data[at:at + 4], "little"), pefile.PE(data=data).generate_checksum())
         self.assertEqual(data[b["archive_start"]:], archive)
 
     def test_defaults_and_numeric_forms(self):

@@ -118,7 +118,7 @@ class Roundtrip(SfxmakeCase):
             data = f.read()
             f.seek(data.index(b"A" * 100) + 10)
             f.write(b"B")
-        run = self.sfxmake("test", exe, expect=1)
+        run = self.sfxmake("test", "-v", exe, expect=1)
         self.assertIn(b"FAIL a.txt: CRC-32 mismatch", run.stdout)
         self.assertIn(b"OK   b.txt", run.stdout)
         self.assertIn(b"2 members tested, 1 failed", run.stdout)

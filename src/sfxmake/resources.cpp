@@ -1,0 +1,343 @@
+// resources.cpp -- the resource section of a stub image: read as a flat list of
+// resources, written back as a new tree (the sections behind it moved and every
+// header field that depends on them fixed), and Windows' checksum of a whole file.
+#include "resources.h"
+
+#include <algorithm>
+#include <map>
+
+#include "errors.h"
+#include "zipformat.h"
+
+namespace {
+
+// The resource tree's records.
+enum : uint32_t {
+  DirEntryCountNamed = 12,  // 16-bit
+  DirEntryCountIds = 14,    // 16-bit
+  DirHeaderSize = 16,
+  DirEntrySize = 8,         // name or id, then offset of the child
+  DataEntrySize = 16,       // RVA, size, code page, reserved
+  HighBit = 0x80000000u,    // a named entry / a subdirectory
+  MaxDepth = 3,             // type, name, language
+};
+static_assert(DirHeaderSize == DirEntryCountIds + 2, "directory header is 16 bytes");
+
+uint32_t AlignUp(uint32_t value, uint32_t alignment) { return (value + alignment - 1) / alignment * alignment; }
+
+// The headers of an image, found once: where the optional header, its data
+// directories and the section table sit.
+struct Headers {
+  uint32_t Optional = 0;   // file offset of the optional header
+  uint32_t Dirs = 0;       // file offset of data directory 0
+  uint32_t DirCount = 0;
+  uint32_t Table = 0;      // file offset of the section table
+  uint16_t Sections = 0;
+};
+
+Headers ReadHeaders(const Bytes &f, const std::string &what) {
+  ImageLayout layout;
+  if (!ReadImageLayout(f.data(), f.size(), &layout)) throw InputError(what + " is not a Windows executable");
+  Headers h;
+  h.Optional = layout.FileHeader + PeFileHeaderSize;
+  uint16_t optionalSize = GetLE16(&f[layout.FileHeader + PeFileOptionalSize]);
+  h.Table = h.Optional + optionalSize;
+  h.Sections = GetLE16(&f[layout.FileHeader + PeFileSectionCount]);
+  if (optionalSize < 2) throw InputError(what + " has no optional header");
+  uint16_t magic = GetLE16(&f[h.Optional + PeOptionalMagic]);
+  bool wide = magic == PeMagic64;
+  if (!wide && magic != PeMagic32) throw InputError(what + " has an optional header of an unknown kind");
+  uint32_t countAt = wide ? PeOptionalDirCount64 : PeOptionalDirCount32;
+  h.Dirs = h.Optional + (wide ? PeOptionalDirs64 : PeOptionalDirs32);
+  if (optionalSize < countAt + 4) throw InputError(what + " has a truncated optional header");
+  h.DirCount = std::min<uint32_t>(GetLE32(&f[h.Optional + countAt]), (optionalSize - (countAt + 4)) / PeDirEntrySize);
+  return h;
+}
+
+uint32_t DirRva(const Bytes &f, const Headers &h, uint32_t index) {
+  return index < h.DirCount ? GetLE32(&f[h.Dirs + index * PeDirEntrySize]) : 0;
+}
+
+uint32_t SectionField(const Bytes &f, const Headers &h, uint16_t section, uint32_t field) {
+  return GetLE32(&f[h.Table + section * PeSectionEntrySize + field]);
+}
+
+uint32_t VirtualExtent(const Bytes &f, const Headers &h, uint16_t s) {
+  uint32_t size = SectionField(f, h, s, PeSectionVirtualSize);
+  return size ? size : SectionField(f, h, s, PeSectionRawSize);
+}
+
+// The file offset of `count` bytes at `rva`, or false when they are not all in
+// some section's raw data.
+bool RvaToOffset(const Bytes &f, const Headers &h, uint32_t rva, uint32_t count, uint64_t *offset) {
+  for (uint16_t s = 0; s < h.Sections; s++) {
+    uint64_t va = SectionField(f, h, s, PeSectionVirtualAddress), raw = SectionField(f, h, s, PeSectionRawSize);
+    uint64_t pointer = SectionField(f, h, s, PeSectionRawPointer);
+    if (rva < va || (uint64_t)rva + count > va + raw) continue;
+    *offset = pointer + (rva - va);
+    return *offset + count <= f.size();
+  }
+  return false;
+}
+
+// Reads the tree below the root at file offset `root` (`size` bytes of it are readable).
+class TreeReader {
+ public:
+  TreeReader(const Bytes &f, const Headers &h, uint64_t root, uint64_t size, const std::string &what)
+      : f_(f), h_(h), root_(root), size_(size), what_(what) {}
+
+  Resources Read() {
+    Resources out;
+    Resource path;
+    Walk(0, 0, path, out);
+    return out;
+  }
+
+ private:
+  [[noreturn]] void Damaged(const char *why) const { throw InputError(what_ + ": damaged resources (" + why + ")"); }
+
+  const uint8_t *At(uint64_t offset, uint64_t count) const {
+    if (offset > size_ || count > size_ - offset) Damaged("a record lies outside the section");
+    return f_.data() + root_ + offset;
+  }
+
+  ResourceKey Key(uint32_t field) const {
+    if (!(field & HighBit)) return ResourceKey::Number((uint16_t)field);
+    uint32_t offset = field & ~HighBit;
+    uint16_t length = GetLE16(At(offset, 2));
+    const uint8_t *chars = At(offset + 2, 2ull * length);
+    std::u16string text;
+    for (uint16_t i = 0; i < length; i++) text += (char16_t)GetLE16(chars + 2 * i);
+    if (text.empty()) Damaged("an empty name");
+    return ResourceKey::Named(text);
+  }
+
+  void Walk(uint32_t offset, int depth, Resource &path, Resources &out) {
+    if (++visited_ > 65536) Damaged("too many directories");
+    const uint8_t *dir = At(offset, DirHeaderSize);
+    uint32_t count = (uint32_t)GetLE16(dir + DirEntryCountNamed) + GetLE16(dir + DirEntryCountIds);
+    const uint8_t *entries = At(offset + DirHeaderSize, (uint64_t)count * DirEntrySize);
+    for (uint32_t i = 0; i < count; i++) {
+      uint32_t name = GetLE32(entries + i * DirEntrySize), child = GetLE32(entries + i * DirEntrySize + 4);
+      if (depth == 0) path.Type = Key(name);
+      if (depth == 1) path.Name = Key(name);
+      if (depth == 2) path.Language = (uint16_t)name;
+      bool isDir = (child & HighBit) != 0;
+      if (isDir != (depth < (int)MaxDepth - 1)) Damaged("the tree is not three levels deep");
+      if (isDir) {
+        Walk(child & ~HighBit, depth + 1, path, out);
+        continue;
+      }
+      const uint8_t *data = At(child, DataEntrySize);
+      uint32_t rva = GetLE32(data), size = GetLE32(data + 4);
+      uint64_t at = 0;
+      if (!RvaToOffset(f_, h_, rva, size, &at)) Damaged("a resource's data lies outside the image");
+      path.CodePage = GetLE32(data + 8);
+      path.Data.assign(f_.begin() + at, f_.begin() + at + size);
+      out.push_back(path);
+    }
+  }
+
+  const Bytes &f_;
+  const Headers &h_;
+  uint64_t root_, size_;
+  const std::string &what_;
+  uint32_t visited_ = 0;
+};
+
+// The tree as the loader wants it: every level sorted, named entries first.
+using LanguageLevel = std::map<uint16_t, const Resource *>;
+using NameLevel = std::map<ResourceKey, LanguageLevel>;
+using TypeLevel = std::map<ResourceKey, NameLevel>;
+
+// Writes the tree for a section at `rva`: all directories (breadth first), the
+// data entries, the names, then the data, each 8-byte aligned.
+Bytes WriteTree(const Resources &resources, uint32_t rva) {
+  TypeLevel tree;
+  for (const Resource &r : resources) {
+    const Resource *&slot = tree[r.Type][r.Name][r.Language];
+    if (slot) throw InputError("two resources with the same type, name and language");
+    slot = &r;
+  }
+  auto dirSize = [](size_t entries) { return (uint32_t)(DirHeaderSize + entries * DirEntrySize); };
+  uint32_t dirsEnd = dirSize(tree.size());
+  for (const auto &type : tree) dirsEnd += dirSize(type.second.size());
+  for (const auto &type : tree)
+    for (const auto &name : type.second) dirsEnd += dirSize(name.second.size());
+  uint32_t namesAt = dirsEnd + (uint32_t)resources.size() * DataEntrySize;
+  uint32_t namesEnd = namesAt;
+  for (const auto &type : tree) {
+    namesEnd += type.first.Text.empty() ? 0 : 2 + 2 * (uint32_t)type.first.Text.size();
+    for (const auto &name : type.second) namesEnd += name.first.Text.empty() ? 0 : 2 + 2 * (uint32_t)name.first.Text.size();
+  }
+
+  Bytes out(AlignUp(namesEnd, 8));
+  uint32_t nextDir = dirSize(tree.size()), nextEntry = dirsEnd, nextName = namesAt;
+  auto putKey = [&](uint8_t *entry, const ResourceKey &key) {
+    if (key.Text.empty()) return PutLE32(entry, key.Id);
+    PutLE32(entry, HighBit | nextName);
+    PutLE16(&out[nextName], (uint16_t)key.Text.size());
+    for (size_t i = 0; i < key.Text.size(); i++) PutLE16(&out[nextName + 2 + 2 * i], key.Text[i]);
+    nextName += 2 + 2 * (uint32_t)key.Text.size();
+  };
+  auto putHeader = [&](uint32_t at, size_t named, size_t ids) {
+    PutLE16(&out[at + DirEntryCountNamed], (uint16_t)named);
+    PutLE16(&out[at + DirEntryCountIds], (uint16_t)ids);
+  };
+  auto namedCount = [](const auto &level) {
+    size_t n = 0;
+    for (const auto &e : level) n += !e.first.Text.empty();
+    return n;
+  };
+
+  // Level 1 (types) sits at 0; its children's directories follow in order, then
+  // those of level 2, so the offsets are handed out in two passes.
+  putHeader(0, namedCount(tree), tree.size() - namedCount(tree));
+  std::vector<uint32_t> typeDirs;
+  uint32_t i = 0;
+  for (const auto &type : tree) {
+    uint8_t *entry = &out[DirHeaderSize + i++ * DirEntrySize];
+    putKey(entry, type.first);
+    PutLE32(entry + 4, HighBit | nextDir);
+    typeDirs.push_back(nextDir);
+    nextDir += dirSize(type.second.size());
+  }
+  std::vector<std::pair<uint32_t, const LanguageLevel *>> nameDirs;
+  i = 0;
+  for (const auto &type : tree) {
+    uint32_t at = typeDirs[i++];
+    putHeader(at, namedCount(type.second), type.second.size() - namedCount(type.second));
+    uint32_t j = 0;
+    for (const auto &name : type.second) {
+      uint8_t *entry = &out[at + DirHeaderSize + j++ * DirEntrySize];
+      putKey(entry, name.first);
+      PutLE32(entry + 4, HighBit | nextDir);
+      nameDirs.push_back({nextDir, &name.second});
+      nextDir += dirSize(name.second.size());
+    }
+  }
+  for (const auto &dir : nameDirs) {
+    putHeader(dir.first, 0, dir.second->size());
+    uint32_t j = 0;
+    for (const auto &language : *dir.second) {
+      uint8_t *entry = &out[dir.first + DirHeaderSize + j++ * DirEntrySize];
+      PutLE32(entry, language.first);
+      PutLE32(entry + 4, nextEntry);
+      const Resource &r = *language.second;
+      size_t dataAt = out.size();
+      out.insert(out.end(), r.Data.begin(), r.Data.end());
+      out.resize(AlignUp((uint32_t)out.size(), 8));
+      PutLE32(&out[nextEntry], rva + (uint32_t)dataAt);
+      PutLE32(&out[nextEntry + 4], (uint32_t)r.Data.size());
+      PutLE32(&out[nextEntry + 8], r.CodePage);
+      nextEntry += DataEntrySize;
+    }
+  }
+  return out;
+}
+
+}  // namespace
+
+bool ResourceKey::operator<(const ResourceKey &o) const {
+  if (Text.empty() != o.Text.empty()) return !Text.empty();
+  return Text.empty() ? Id < o.Id : Text < o.Text;
+}
+
+Resources ReadResources(const Bytes &f, const std::string &what) {
+  Headers h = ReadHeaders(f, what);
+  uint32_t rva = DirRva(f, h, PeDirResource);
+  if (!rva) return {};
+  uint64_t root = 0;
+  if (!RvaToOffset(f, h, rva, DirHeaderSize, &root)) throw InputError(what + ": damaged resources (the directory lies outside the image)");
+  // Offsets in the tree count from its root and may reach the end of its section.
+  uint64_t end = root;
+  for (uint16_t s = 0; s < h.Sections; s++) {
+    uint64_t pointer = SectionField(f, h, s, PeSectionRawPointer), raw = SectionField(f, h, s, PeSectionRawSize);
+    if (root >= pointer && root < pointer + raw) end = std::min<uint64_t>(pointer + raw, f.size());
+  }
+  return TreeReader(f, h, root, end - root, what).Read();
+}
+
+Bytes ReplaceResources(const Bytes &image, const Resources &resources) {
+  const std::string what = "the stub";
+  Headers h = ReadHeaders(image, what);
+  auto refuse = [&](const std::string &why) { throw InputError("cannot put resources into " + what + ": " + why); };
+  if (DirRva(image, h, PeDirSecurity)) refuse("it is signed");
+  uint32_t rva = DirRva(image, h, PeDirResource), relocRva = DirRva(image, h, PeDirBaseReloc);
+
+  // The sections in address order; the resource section must be one of them,
+  // and only the relocations may follow it.
+  std::vector<uint16_t> order(h.Sections);
+  for (uint16_t s = 0; s < h.Sections; s++) order[s] = s;
+  std::sort(order.begin(), order.end(), [&](uint16_t a, uint16_t b) {
+    return SectionField(image, h, a, PeSectionVirtualAddress) < SectionField(image, h, b, PeSectionVirtualAddress);
+  });
+  size_t at = 0;
+  while (at < order.size() && SectionField(image, h, order[at], PeSectionVirtualAddress) != rva) at++;
+  if (!rva || at == order.size()) refuse("its resources do not start a section of their own");
+  for (size_t k = at + 1; k < order.size(); k++)
+    if (SectionField(image, h, order[k], PeSectionVirtualAddress) != relocRva) refuse("a section other than the relocations follows its resources");
+  for (uint32_t d = 0; d < h.DirCount; d++)
+    if (d != PeDirResource && d != PeDirBaseReloc && d != PeDirSecurity && DirRva(image, h, d) >= rva)
+      refuse("a data directory points behind its resources");
+  uint32_t previousEnd = at + 1 < order.size() ? SectionField(image, h, order[at + 1], PeSectionRawPointer) : 0;
+  for (size_t k = at; k < order.size(); k++) {
+    uint32_t pointer = SectionField(image, h, order[k], PeSectionRawPointer);
+    if (k > at && pointer != previousEnd) refuse("its last sections are not stored in address order");
+    previousEnd = pointer + SectionField(image, h, order[k], PeSectionRawSize);
+  }
+  if (previousEnd != image.size()) refuse("it carries data behind its last section");
+
+  uint32_t fileAlign = GetLE32(&image[h.Optional + PeOptionalFileAlign]);
+  uint32_t sectionAlign = GetLE32(&image[h.Optional + PeOptionalSectionAlign]);
+  if (!fileAlign || !sectionAlign) refuse("its alignments are zero");
+  uint16_t rsrc = order[at];
+  uint32_t rsrcPointer = SectionField(image, h, rsrc, PeSectionRawPointer);
+  uint32_t oldRaw = SectionField(image, h, rsrc, PeSectionRawSize);
+  Bytes tree = WriteTree(resources, rva);
+  uint32_t treeSize = (uint32_t)tree.size();
+  tree.resize(AlignUp(treeSize, fileAlign));
+
+  Bytes out(image.begin(), image.begin() + rsrcPointer);
+  out.insert(out.end(), tree.begin(), tree.end());
+  auto setSection = [&](uint16_t s, uint32_t field, uint32_t value) { PutLE32(&out[h.Table + s * PeSectionEntrySize + field], value); };
+  setSection(rsrc, PeSectionVirtualSize, treeSize);
+  setSection(rsrc, PeSectionRawSize, (uint32_t)tree.size());
+  uint32_t nextVa = AlignUp(rva + treeSize, sectionAlign), imageEnd = nextVa;
+  for (size_t k = at + 1; k < order.size(); k++) {
+    uint16_t s = order[k];
+    uint32_t pointer = SectionField(image, h, s, PeSectionRawPointer), raw = SectionField(image, h, s, PeSectionRawSize);
+    setSection(s, PeSectionVirtualAddress, nextVa);
+    setSection(s, PeSectionRawPointer, (uint32_t)out.size());
+    PutLE32(&out[h.Dirs + PeDirBaseReloc * PeDirEntrySize], nextVa);
+    out.insert(out.end(), image.begin() + pointer, image.begin() + pointer + raw);
+    nextVa = imageEnd = AlignUp(nextVa + VirtualExtent(image, h, s), sectionAlign);
+  }
+  PutLE32(&out[h.Dirs + PeDirResource * PeDirEntrySize + 4], treeSize);
+  PutLE32(&out[h.Optional + PeOptionalImageSize], imageEnd);
+  if (SectionField(image, h, rsrc, PeSectionCharacteristics) & PeSectionInitializedData) {
+    uint32_t initialized = GetLE32(&out[h.Optional + PeOptionalInitializedSize]);
+    PutLE32(&out[h.Optional + PeOptionalInitializedSize], initialized - oldRaw + (uint32_t)tree.size());
+  }
+  return out;
+}
+
+uint32_t PeChecksum(const Bytes &f) {
+  ImageLayout layout;
+  if (!ReadImageLayout(f.data(), f.size(), &layout)) return 0;
+  uint64_t field = (uint64_t)layout.FileHeader + PeFileHeaderSize + PeOptionalChecksum;
+  uint64_t sum = 0;
+  auto byteAt = [&](uint64_t i) -> uint32_t { return i - field < 4 ? 0 : f[i]; };
+  for (uint64_t i = 0; i < f.size(); i += 2) {
+    sum += byteAt(i) | (i + 1 < f.size() ? byteAt(i + 1) << 8 : 0);
+    sum = (sum & 0xFFFF) + (sum >> 16);
+  }
+  sum = (sum & 0xFFFF) + (sum >> 16);
+  return (uint32_t)sum + (uint32_t)f.size();
+}
+
+void StampPeChecksum(Bytes &f) {
+  ImageLayout layout;
+  if (!ReadImageLayout(f.data(), f.size(), &layout)) return;
+  PutLE32(&f[layout.FileHeader + PeFileHeaderSize + PeOptionalChecksum], PeChecksum(f));
+}
