@@ -57,23 +57,53 @@ static void SetCellText(HWND dialog, int row, int column, const SfxString &text)
   SendToList(dialog, LVM_SETITEMTEXTW, row, (LPARAM)&item);
 }
 
-void AddFileItem(HWND dialog, const SfxString &name, const MemberInfo &entry) {
-  // The icon follows from the bare name's extension; the shell does not look at the disk.
+// The icon of a row. Asked with file attributes, the shell goes by the name's
+// extension alone and does not look at the disk: one question per extension
+// does for every member (an archive of 20,000 members has a few dozen).
+struct KnownIcon {
+  char Extension[16];  // lower-case ASCII, with its dot; "" for names without one
+  int Icon;
+};
+enum : uint32_t { KnownIcons = 64 };
+static KnownIcon *known;        // the extensions asked about so far; on the heap, not in the image
+static uint32_t knownCount;     // entries of known in use
+
+static int IconOf(const SfxString &name) {
+  if (!known) known = (KnownIcon *)AllocateMemory(KnownIcons * sizeof(KnownIcon));
+  SfxString bare = ExtractName(name);
+  int dot = bare.FindLastChar('.');
+  SfxString extension = dot < 0 ? SfxString() : bare.Mid((uint32_t)dot);
+  bool cacheable = extension.Length() < sizeof known[0].Extension;
+  char key[sizeof known[0].Extension] = {};
+  for (uint32_t i = 0; cacheable && i < extension.Length(); i++) {
+    char c = extension[i];
+    key[i] = (c >= 'A' && c <= 'Z') ? (char)(c - 'A' + 'a') : c;
+  }
+  for (uint32_t i = 0; cacheable && i < knownCount; i++)
+    if (lstrcmpA(known[i].Extension, key) == 0) return known[i].Icon;
   SHFILEINFOW info;
   ZeroMemory(&info, sizeof info);
-  SHGetFileInfoW(WideText(ExtractName(name)), FILE_ATTRIBUTE_NORMAL, &info, sizeof info,
+  SHGetFileInfoW(WideText(bare), FILE_ATTRIBUTE_NORMAL, &info, sizeof info,
                  SHGFI_USEFILEATTRIBUTES | SHGFI_SYSICONINDEX | SHGFI_SMALLICON);
+  if (cacheable && knownCount < KnownIcons) {
+    CopyMemory(known[knownCount].Extension, key, sizeof key);
+    known[knownCount++].Icon = info.iIcon;
+  }
+  return info.iIcon;
+}
 
+void AddFileItem(HWND dialog, const SfxString &name, const MemberInfo &entry) {
+  WideText text(name);
   LVITEMW item;
   ZeroMemory(&item, sizeof item);
-  item.mask = LVIF_IMAGE | LVIF_PARAM | LVIF_STATE;
+  item.mask = LVIF_TEXT | LVIF_IMAGE | LVIF_PARAM | LVIF_STATE;
   item.iItem = 0x7FFFFFFF;
   item.state = (SfxSettings.Options & OptSelectFiles) ? LVIS_SELECTED : 0;
   item.stateMask = LVIS_SELECTED;
-  item.iImage = info.iIcon;
+  item.pszText = text.Data();
+  item.iImage = IconOf(name);
   item.lParam = (LPARAM)AppendEntry(entry);
   int row = (int)SendToList(dialog, LVM_INSERTITEMW, 0, (LPARAM)&item);
-  SetCellText(dialog, row, 0, name);
   SetCellText(dialog, row, 1, DecimalText(Field32(entry, EntryUncompressedSize)));
 }
 
