@@ -32,10 +32,12 @@ class Passwords(ExtractCase):
         return archive
 
     def answer(self, password):
+        # wait-gone: the next prompt must not be taken for this one while it closes.
         return f"""
             wait-window {q(PROMPT)}
             type 201 {q(password)}
             press Ok
+            wait-gone
         """
 
     def done(self):
