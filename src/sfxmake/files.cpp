@@ -14,6 +14,10 @@ Bytes ReadWholeFile(const std::string &path) {
   std::FILE *f = OpenFile(path, "rb");
   if (!f) throw InputError("cannot open " + path + ": " + std::strerror(errno));
   Bytes data;
+  // Held in one block from the start: a file of gigabytes is never copied to a larger one.
+  std::error_code ec;
+  uintmax_t size = fs::file_size(PathFromUtf8(path), ec);
+  if (!ec) data.reserve((size_t)size);
   uint8_t block[65536];
   size_t n;
   while ((n = std::fread(block, 1, sizeof block, f)) > 0) data.insert(data.end(), block, block + n);

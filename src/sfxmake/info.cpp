@@ -1,4 +1,5 @@
 // info.cpp -- `sfxmake info`: the configuration and the member list of a finished program.
+#include <cinttypes>
 #include <cstdio>
 #include <iostream>
 
@@ -54,10 +55,11 @@ int InfoCommand(const Args &args) {
             << (s.Directory.Base == s.ArchiveStart ? "the archive" : s.Directory.Base == 0 ? "the file start"
                                                                                              : "offset " + std::to_string(s.Directory.Base))
             << "\n"
-            << "members:        " << s.Directory.Members.size() << "\n\n";
+            << "members:        " << s.Directory.Members.size() << (s.Directory.Zip64 ? " (ZIP64)" : "") << "\n\n";
   std::printf("%10s %10s  %-7s  %-9s  %-19s  %s\n", "size", "packed", "method", "encrypted", "date", "name");
   for (const ZipMember &m : s.Directory.Members)
-    std::printf("%10u %10u  %-7s  %-9s  %s  %s\n", m.Uncompressed, m.Compressed, m.IsFolder ? "folder" : MethodName(m.Method),
+    std::printf("%10" PRIu64 " %10" PRIu64 "  %-7s  %-9s  %s  %s\n", m.Uncompressed, m.Compressed,
+                m.IsFolder ? "folder" : MethodName(m.Method),
                 m.Encrypted() ? "yes" : "no", DosStamp(m.DosDate, m.DosTime).c_str(), m.DisplayName().c_str());
   return ExitOk;
 }
