@@ -87,6 +87,23 @@ def adjusted(data, shift):
     return bytes(data)
 
 
+def zip64(members):
+    """ZIP64 fields in the local headers, and a ZIP64 end record and locator
+    before an end record whose fields hold only markers."""
+    out = io.BytesIO()
+    with zipfile.ZipFile(out, "w", zipfile.ZIP_DEFLATED) as z:
+        for name, data in members.items():
+            with z.open(name, "w", force_zip64=True) as f:
+                f.write(data)
+    data = out.getvalue()
+    end = data.rfind(b"PK\x05\x06")
+    count, size, offset = struct.unpack_from("<HII", data, end + 10)
+    record = b"PK\x06\x06" + struct.pack("<QHHIIQQQQ", 44, 45, 45, 0, 0, count, count, size, offset)
+    locator = b"PK\x06\x07" + struct.pack("<IQI", 0, end, 1)
+    tail = b"PK\x05\x06" + struct.pack("<HHHHIIH", 0, 0, 0xFFFF, 0xFFFF, 0xFFFFFFFF, 0xFFFFFFFF, 0)
+    return data[:end] + record + locator + tail
+
+
 reader = os.path.join(os.path.dirname(here), "reader-corpus")
 os.makedirs(reader, exist_ok=True)
 small = {"readme.txt": text[:600], "bin/data.bin": binary[:700], "empty.txt": b"", "dir/": b""}
@@ -98,6 +115,7 @@ reader_seeds = {
     "adjusted": cfg + adjusted(archive(small), IMAGE_SIZE + len(cfg)),
     "refused-names": cfg + archive({"../up.txt": b"1", "CON.txt": b"2", "ok.txt": b"3", "a:b": b"4"}),
     "question": block(question=b"Go on?", run=b"setup.exe /q") + archive({"setup.exe": noise[:200]}),
+    "zip64": cfg + zip64({"big.txt": text[:500], "b.bin": binary[:300]}),
 }
 for name, data in reader_seeds.items():
     with open(os.path.join(reader, name), "wb") as f:

@@ -45,7 +45,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
   try {
     SfxFile s = TakeApartSfx(std::move(program), "fuzz.exe");
     try {
-      CheckArchiveForStub(s.Data, s.Directory, s.Path, false);
+      CheckArchiveForStub(s.Data, s.Directory, s.Path);
     } catch (const InputError &) {
       // Refused for the builder; the reader goes on as test and extract do.
     }

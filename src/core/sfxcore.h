@@ -53,5 +53,10 @@ inline void PutLE16(uint8_t *p, uint16_t v) { p[0] = (uint8_t)v; p[1] = (uint8_t
 inline void PutLE32(uint8_t *p, uint32_t v) {
   p[0] = (uint8_t)v; p[1] = (uint8_t)(v >> 8); p[2] = (uint8_t)(v >> 16); p[3] = (uint8_t)(v >> 24);
 }
+inline uint64_t GetLE64(const uint8_t *p) { return GetLE32(p) | (uint64_t)GetLE32(p + 4) << 32; }
+inline void PutLE64(uint8_t *p, uint64_t v) {
+  PutLE32(p, (uint32_t)v);
+  PutLE32(p + 4, (uint32_t)(v >> 32));
+}
 
 #endif

@@ -9,6 +9,8 @@
 uint8_t LocalHeaderSignature[4] = {'O', 'K', 3, 4};
 uint8_t CentralHeaderSignature[4] = {'O', 'K', 1, 2};
 uint8_t EndRecordSignature[4] = {'O', 'K', 5, 6};
+uint8_t Zip64EndSignature[4] = {'O', 'K', 6, 6};
+uint8_t Zip64LocatorSignature[4] = {'O', 'K', 6, 7};
 
 static const uint8_t ConfigHeaderSignature[4] = {'Q', 'F', 0, 1};
 static const uint8_t ConfigTrailerSignature[4] = {'Q', 'F', 10, 1};
@@ -19,6 +21,8 @@ void CompleteSignatures() {
   LocalHeaderSignature[0] = p;
   CentralHeaderSignature[0] = p;
   EndRecordSignature[0] = p;
+  Zip64EndSignature[0] = p;
+  Zip64LocatorSignature[0] = p;
 }
 
 bool HasSignature(const uint8_t *bytes, const uint8_t *signature) { return memcmp(bytes, signature, 4) == 0; }
@@ -106,13 +110,63 @@ int32_t FindEndSignature(const uint8_t *window, uint32_t length) {
   return -1;
 }
 
-bool LocateDirectory(uint64_t endAt, const EndRecord &r, uint32_t *archiveBase, uint64_t *directoryStart) {
-  *archiveBase = (uint32_t)(endAt - ((uint64_t)r.DirectoryOffset + r.DirectorySize));
+bool LocateDirectory(uint64_t endAt, const EndRecord &r, uint64_t *archiveBase, uint64_t *directoryStart) {
+  *archiveBase = endAt - (r.DirectoryOffset + r.DirectorySize);
   // A directory larger than what precedes the end record cannot be reached:
   // reading from the wrong place would take arbitrary bytes for records.
   if (r.TotalEntries == 0 || r.DirectorySize > endAt) return false;
   *directoryStart = endAt - r.DirectorySize;
   return true;
+}
+
+bool DecodeZip64Locator(const uint8_t *p, uint64_t *recordOffset) {
+  if (!HasSignature(p, Zip64LocatorSignature)) return false;
+  *recordOffset = GetLE64(p + Zip64LocatorEndOffset);
+  return true;
+}
+
+bool DecodeZip64EndRecord(const uint8_t *p, EndRecord *r) {
+  if (!HasSignature(p, Zip64EndSignature) || GetLE64(p + Zip64EndLength) < Zip64EndSize - Zip64EndLeadSize)
+    return false;
+  r->ThisDisk = GetLE32(p + Zip64EndThisDisk);
+  r->DirectoryDisk = GetLE32(p + Zip64EndDirectoryDisk);
+  r->DiskEntries = GetLE64(p + Zip64EndDiskEntries);
+  r->TotalEntries = GetLE64(p + Zip64EndTotalEntries);
+  r->DirectorySize = GetLE64(p + Zip64EndDirectorySize);
+  r->DirectoryOffset = GetLE64(p + Zip64EndDirectoryOffset);
+  r->CommentLength = 0;
+  return true;
+}
+
+bool EndRecordIsSaturated(const EndRecord &r) {
+  return r.ThisDisk == 0xFFFF || r.DirectoryDisk == 0xFFFF || r.DiskEntries == 0xFFFF || r.TotalEntries == 0xFFFF ||
+         r.DirectorySize == Zip64Marker || r.DirectoryOffset == Zip64Marker;
+}
+
+bool ReadZip64EndRecord(ReadAtRoutine readAt, void *context, uint64_t endAt, uint64_t archiveStart,
+                        EndRecord *record, uint64_t *directoryEnd) {
+  *directoryEnd = endAt;
+  uint8_t bytes[Zip64EndSize];
+  uint64_t recorded;
+  if (endAt < archiveStart + Zip64LocatorSize || !readAt(context, endAt - Zip64LocatorSize, bytes, Zip64LocatorSize) ||
+      !DecodeZip64Locator(bytes, &recorded))
+    return true;
+  uint64_t locatorAt = endAt - Zip64LocatorSize;
+  // Right before the locator, then as recorded from either base: the same two
+  // bases every other offset of an archive behind a stub may count from.
+  const uint64_t places[3] = {locatorAt - Zip64EndSize, archiveStart + recorded, recorded};
+  for (uint32_t i = 0; i < 3; i++) {
+    uint64_t at = places[i];
+    if (at < archiveStart || at > locatorAt || locatorAt - at < Zip64EndSize || (i == 2 && at == places[1])) continue;
+    EndRecord found;
+    if (!readAt(context, at, bytes, Zip64EndSize) || !DecodeZip64EndRecord(bytes, &found)) continue;
+    // The record, extensible data and all, must end before the locator.
+    if (GetLE64(bytes + Zip64EndLength) > locatorAt - at - Zip64EndLeadSize) continue;
+    *record = found;
+    *directoryEnd = at;
+    return true;
+  }
+  return !EndRecordIsSaturated(*record);
 }
 
 enum : uint32_t { DirectoryBufferSize = 2 * 65536 + 1024 };  // a fixed part, the longest name and extra field
@@ -182,9 +236,52 @@ bool ReadDirectoryRecord(DirectoryReader *r, DirectoryRecord *record) {
   return true;
 }
 
-void DescribeMember(const DirectoryRecord &record, MemberInfo *info) {
+bool DescribeMember(const DirectoryRecord &record, MemberInfo *info) {
   memcpy(info->Bytes, record.Entry.Bytes, EntrySize);
   info->ModifiedUtc = ExtraFieldModifiedTime(record.Extra, record.ExtraLength);
+  uint64_t *values[Zip64ValueCount] = {&info->UncompressedSize, &info->CompressedSize, &info->LocalHeaderOffset};
+  const uint32_t fields[Zip64ValueCount] = {EntryUncompressedSize, EntryCompressedSize, EntryLocalHeaderOffset};
+  bool saturated[Zip64ValueCount];
+  bool any = false;
+  for (uint32_t v = 0; v < Zip64ValueCount; v++) {
+    *values[v] = Field32(record.Entry, fields[v]);
+    saturated[v] = *values[v] == Zip64Marker;
+    any |= saturated[v];
+  }
+  if (!any) return true;
+  int32_t places[Zip64ValueCount];
+  bool whole = FindZip64Values(record.Extra, record.ExtraLength, saturated, places);
+  for (uint32_t v = 0; v < Zip64ValueCount; v++)
+    if (places[v] >= 0) *values[v] = GetLE64(record.Extra + places[v]);
+  return whole;
+}
+
+bool FindZip64Values(const uint8_t *extra, uint32_t length, const bool saturated[Zip64ValueCount],
+                     int32_t places[Zip64ValueCount]) {
+  for (uint32_t v = 0; v < Zip64ValueCount; v++) places[v] = -1;
+  for (uint32_t at = 0; at + 4 <= length;) {
+    uint16_t id = GetLE16(extra + at), size = GetLE16(extra + at + 2);
+    if (at + 4 + size > length) break;
+    if (id == Zip64FieldId) {
+      // Only the values whose fields hold the marker are there, packed in order.
+      uint32_t next = at + 4;
+      bool whole = true;
+      for (uint32_t v = 0; v < Zip64ValueCount; v++) {
+        if (!saturated[v]) continue;
+        if (next + 8 > at + 4 + size) {
+          whole = false;
+          break;
+        }
+        places[v] = (int32_t)next;
+        next += 8;
+      }
+      return whole;
+    }
+    at += 4 + size;
+  }
+  for (uint32_t v = 0; v < Zip64ValueCount; v++)
+    if (saturated[v]) return false;
+  return true;
 }
 
 uint64_t ExtraFieldModifiedTime(const uint8_t *extra, uint32_t length) {

@@ -18,7 +18,9 @@
 extern uint8_t LocalHeaderSignature[4];
 extern uint8_t CentralHeaderSignature[4];
 extern uint8_t EndRecordSignature[4];
-// Completes the three signatures; any number of calls leave the same result.
+extern uint8_t Zip64EndSignature[4];
+extern uint8_t Zip64LocatorSignature[4];
+// Completes the five signatures; any number of calls leave the same result.
 void CompleteSignatures();
 bool HasSignature(const uint8_t *bytes, const uint8_t *signature);
 
@@ -148,14 +150,17 @@ enum : uint32_t {
   EndRecordWindow = 65558, // 22 + 65536: the end record with the longest comment, and one byte
 };
 
+// The end record as read, 32-bit or ZIP64: the ZIP64 end record carries the same
+// fields at full width, and the 32-bit one then often holds only markers
+// (0xFFFF, 0xFFFFFFFF) where a value did not fit.
 struct EndRecord {
-  uint16_t ThisDisk;
-  uint16_t DirectoryDisk;
-  uint16_t DiskEntries;
-  uint16_t TotalEntries;
-  uint32_t DirectorySize;
-  uint32_t DirectoryOffset;
-  uint16_t CommentLength;
+  uint32_t ThisDisk;
+  uint32_t DirectoryDisk;
+  uint64_t DiskEntries;
+  uint64_t TotalEntries;
+  uint64_t DirectorySize;
+  uint64_t DirectoryOffset;
+  uint16_t CommentLength;        // 0 in a ZIP64 end record, which has none
 };
 void DecodeEndRecord(const uint8_t *bytes, EndRecord *record);
 
@@ -167,11 +172,64 @@ uint32_t EndRecordWindowSize(uint64_t fileSize, uint64_t archiveStart);
 // counts, one inside the last member's data does.
 int32_t FindEndSignature(const uint8_t *window, uint32_t length);
 
-// Where the archive's offsets count from (32-bit, wrapping as positions do) and
-// where the central directory starts: it is taken to end exactly where the end
-// record begins. False for an archive without members or with a directory larger
-// than what precedes the end record.
-bool LocateDirectory(uint64_t endAt, const EndRecord &record, uint32_t *archiveBase, uint64_t *directoryStart);
+// Where the archive's offsets count from and where the central directory
+// starts: it is taken to end exactly where the record at endAt begins (the end
+// record, or the ZIP64 end record when there is one), so the base is that
+// position less the recorded offset and size. Positions are 64-bit and wrap, so
+// that a base below the file's start still adds up with the offsets. False for
+// an archive without members or with a directory larger than what precedes the
+// record.
+bool LocateDirectory(uint64_t endAt, const EndRecord &record, uint64_t *archiveBase, uint64_t *directoryStart);
+
+// ---- ZIP64 end record and locator ------------------------------------------------
+
+// The locator stands right before the end record and records where the ZIP64
+// end record is; that record holds the end record's fields at full width.
+enum : uint32_t {
+  Zip64LocatorDisk = 4,          // 4: disk holding the ZIP64 end record
+  Zip64LocatorEndOffset = 8,     // 8: recorded offset of the ZIP64 end record
+  Zip64LocatorDisks = 16,        // 4: number of disks
+  Zip64LocatorSize = 20,
+  Zip64EndLength = 4,            // 8: the record's length behind this field
+  Zip64EndVersionMadeBy = 12,    // 2
+  Zip64EndVersionNeeded = 14,    // 2
+  Zip64EndThisDisk = 16,         // 4
+  Zip64EndDirectoryDisk = 20,    // 4
+  Zip64EndDiskEntries = 24,      // 8
+  Zip64EndTotalEntries = 32,     // 8
+  Zip64EndDirectorySize = 40,    // 8
+  Zip64EndDirectoryOffset = 48,  // 8
+  Zip64EndSize = 56,             // the fixed part; extensible data may follow
+  Zip64EndLeadSize = 12,         // signature and length field, not counted by the length
+};
+static_assert(Zip64LocatorDisks + 4 == Zip64LocatorSize, "the locator is 20 bytes");
+static_assert(Zip64EndDirectoryOffset + 8 == Zip64EndSize, "last field ends the fixed part");
+
+// The recorded offset of the ZIP64 end record, from the 20 bytes before the end
+// record; false when they are no locator.
+bool DecodeZip64Locator(const uint8_t *bytes, uint64_t *recordOffset);
+// The fields of a ZIP64 end record from its fixed part (Zip64EndSize bytes);
+// false without its signature or with a length too short for the fixed part.
+bool DecodeZip64EndRecord(const uint8_t *bytes, EndRecord *record);
+// Whether a field of the 32-bit end record holds the marker of a value kept in
+// the ZIP64 end record.
+bool EndRecordIsSaturated(const EndRecord &record);
+
+// Reads `count` bytes at file position `at` for the core; false when they
+// cannot all be read. `context` is the caller's, passed through.
+typedef bool (*ReadAtRoutine)(void *context, uint64_t at, uint8_t *bytes, uint32_t count);
+
+// Completes the end record found at endAt (already decoded into *record) with
+// the ZIP64 end record when a locator stands right before it. The ZIP64 end
+// record is looked for where writers put it, right before the locator; then,
+// for one with extensible data, where the locator says, counted from the
+// archive's first byte and from the file's start. Found, it replaces *record and
+// *directoryEnd is its position (the directory ends there); otherwise *record
+// stays as it is and *directoryEnd is endAt. False only when a locator is there,
+// no ZIP64 end record is, and the 32-bit fields hold markers: the directory
+// cannot be found then.
+bool ReadZip64EndRecord(ReadAtRoutine readAt, void *context, uint64_t endAt, uint64_t archiveStart,
+                        EndRecord *record, uint64_t *directoryEnd);
 
 // ---- Central directory ---------------------------------------------------------
 
@@ -231,9 +289,27 @@ struct DirectoryRecord {
 // what the record's extra field adds to it.
 struct MemberInfo : ArchiveEntry {
   uint64_t ModifiedUtc;          // exact last-write time (FILETIME ticks: 100 ns since 1601, UTC); 0: none
+  uint64_t CompressedSize;       // the sizes and the offset at full width: from the fixed part,
+  uint64_t UncompressedSize;     // or from the ZIP64 field where the fixed part holds 0xFFFFFFFF
+  uint64_t LocalHeaderOffset;
 };
-// Takes the member's information from a record as read.
-void DescribeMember(const DirectoryRecord &record, MemberInfo *info);
+// Takes the member's information from a record as read. False when a field of
+// the fixed part holds 0xFFFFFFFF and the extra field has no ZIP64 value for it
+// (the field then keeps 0xFFFFFFFF): a damaged record.
+bool DescribeMember(const DirectoryRecord &record, MemberInfo *info);
+
+// The ZIP64 extended-information field (0x0001) holds, in this order, the
+// uncompressed size, the compressed size and the local header offset, each as 8
+// bytes and each only when its 32-bit field holds 0xFFFFFFFF. A local header's
+// field holds the sizes alone.
+enum : uint16_t { Zip64FieldId = 0x0001 };
+enum : uint32_t { Zip64Marker = 0xFFFFFFFF };
+enum Zip64Value : uint8_t { Zip64Uncompressed, Zip64Compressed, Zip64LocalHeaderOffset, Zip64ValueCount };
+// Where the values stand: for every value whose 32-bit field holds the marker
+// (saturated[value]), its offset inside `extra`, else -1. False when the extra
+// field lacks the ZIP64 field or a value the marker asks for.
+bool FindZip64Values(const uint8_t *extra, uint32_t length, const bool saturated[Zip64ValueCount],
+                     int32_t places[Zip64ValueCount]);
 // The exact modification time some writers add to the extra field, in FILETIME
 // ticks: the NTFS field (0x000A) or the extended timestamp (0x5455, Unix
 // seconds); 0 when the field carries none.

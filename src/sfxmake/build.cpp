@@ -73,9 +73,11 @@ const char InputUsage[] =
     "  -q, --quiet              no progress, no warnings\n"
     "  -h, --help               this text\n"
     "\n"
-    "Members are deflated unless storing them is smaller; names use '/' and the ANSI\n"
-    "code page. Refused, with nothing written: texts over 255 bytes, more than 65535\n"
-    "members, 4 GiB or more, ZIP64 archives, names that are absolute or contain '..',\n"
+    "Members are deflated unless storing them is smaller; files of 4 GiB or more are\n"
+    "stored as they are. Names use '/'; a name beyond ASCII is stored in UTF-8. ZIP64\n"
+    "records are written only when the archive needs them (a file or the archive\n"
+    "reaching 4 GiB, more than 65535 files). Refused, with nothing written: texts over\n"
+    "255 bytes, names that are absolute or contain '..', names that are not UTF-8,\n"
     "inputs that are no ZIP archive, stubs that are not sfxkit stubs.\n";
 
 std::vector<OptionSpec> BuildOptions() {
@@ -173,20 +175,21 @@ FolderArchiveOptions FolderOptionsFromArgs(const ParsedArgs &a) {
   return o;
 }
 
-// The archive as it will follow the block, which starts `archiveStart` bytes into OUT.
-Bytes ArchiveFromInput(const ParsedArgs &a, const std::string &input, uint64_t archiveStart) {
+// Appends the archive to `program`, the stub and the block so far. A folder's
+// archive is written in place: an archive of gigabytes is then held once.
+void AppendArchive(const ParsedArgs &a, const std::string &input, Bytes &program) {
   std::error_code ec;
   if (std::filesystem::is_directory(PathFromUtf8(input), ec)) {
     if (a.Has("adjust-offsets")) throw InputError("--adjust-offsets is for ZIP inputs; a folder's offsets are adjusted anyway");
-    return WriteFolderArchive(input, FolderOptionsFromArgs(a), archiveStart);
+    WriteFolderArchive(input, FolderOptionsFromArgs(a), program);
+    return;
   }
   if (a.Has("password") || a.Has("password-file") || a.Has("fixed-encryption-header"))
     throw InputError("--password encrypts a folder input; a ZIP archive is carried with its own encryption");
   Bytes archive = ReadWholeFile(input);
   ZipDirectory dir = ReadZipDirectory(archive, 0, input);
-  if (dir.Zip64) throw InputError(input + " is a ZIP64 archive; the stub reads only 32-bit sizes and offsets");
-  if (a.Has("adjust-offsets")) AdjustOffsets(archive, dir, archiveStart);
-  return archive;
+  if (a.Has("adjust-offsets")) AdjustOffsets(archive, dir, program.size());
+  program.insert(program.end(), archive.begin(), archive.end());
 }
 
 }  // namespace
@@ -199,7 +202,6 @@ int BuildCommand(const Args &args) {
   }
   if (a.Operands.size() != 1) throw InputError("build takes exactly one INPUT, a ZIP archive or a folder (see --help)");
   if (!a.Has("output")) throw InputError("build needs -o OUT.exe");
-  bool quiet = a.Has("quiet");
 
   // Everything is assembled and checked before the output is created, so a refusal writes nothing.
   Bytes program = EncodeConfig(ConfigFromArgs(a));
@@ -209,13 +211,11 @@ int BuildCommand(const Args &args) {
   program.insert(program.begin(), stub.begin(), stub.end());
   uint64_t archiveStart = program.size();
   const std::string &input = a.Operands[0];
-  Bytes archive = ArchiveFromInput(a, input, archiveStart);
-  program.insert(program.end(), archive.begin(), archive.end());
-  if (program.size() >= 0xFFFFFFFFull) throw InputError("the program would reach 4 GiB; the stub reads only 32-bit offsets");
+  AppendArchive(a, input, program);
   // Read back as the stub will: this also catches a stray end-record signature
   // that would make the stub take a wrong directory.
   ZipDirectory dir = ReadZipDirectory(program, archiveStart, input);
-  CheckArchiveForStub(program, dir, input, !quiet);
+  CheckArchiveForStub(program, dir, input);
   // The checksum covers the whole file, as Windows computes it; a signing tool
   // later computes it again over the signed file.
   StampPeChecksum(program);

@@ -1,6 +1,7 @@
 // files.cpp -- whole-file reading and all-or-nothing writing of sfxmake's outputs.
 #include "files.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <filesystem>
@@ -13,7 +14,12 @@ namespace fs = std::filesystem;
 Bytes ReadWholeFile(const std::string &path) {
   std::FILE *f = OpenFile(path, "rb");
   if (!f) throw InputError("cannot open " + path + ": " + std::strerror(errno));
-  Bytes data;
+  // Read in place, in one block sized from the start: a file of gigabytes is
+  // never copied to a larger one. A file that grows meanwhile is read on.
+  std::error_code ec;
+  uintmax_t size = fs::file_size(PathFromUtf8(path), ec);
+  Bytes data(ec ? 0 : (size_t)size);
+  data.resize(std::fread(data.data(), 1, data.size(), f));
   uint8_t block[65536];
   size_t n;
   while ((n = std::fread(block, 1, sizeof block, f)) > 0) data.insert(data.end(), block, block + n);
@@ -37,12 +43,31 @@ OutputFile::~OutputFile() {
 }
 
 void OutputFile::Write(const void *data, size_t count) {
-  if (count && std::fwrite(data, 1, count, file_) != count)
-    throw InputError("cannot write " + path_ + ": " + std::strerror(errno));
-  written_ += count;
+  enum : size_t { Block = 65536 };
+  const uint8_t *bytes = (const uint8_t *)data;
+  for (size_t at = 0; at < count;) {
+    size_t n = std::min<size_t>(Block, count - at);
+    const uint8_t *piece = bytes + at;
+    if (n == Block && piece[0] == 0 && std::memcmp(piece, piece + 1, n - 1) == 0) {
+      zeros_ += n;
+    } else {
+      if (zeros_ && !SeekForward(file_, zeros_)) throw InputError("cannot write " + path_ + ": " + std::strerror(errno));
+      zeros_ = 0;
+      if (std::fwrite(piece, 1, n, file_) != n) throw InputError("cannot write " + path_ + ": " + std::strerror(errno));
+    }
+    at += n;
+    written_ += n;
+  }
 }
 
 void OutputFile::Commit() {
+  // Zeros at the very end: the last one is written, which gives the file its length.
+  if (zeros_) {
+    uint8_t zero = 0;
+    if (!SeekForward(file_, zeros_ - 1) || std::fwrite(&zero, 1, 1, file_) != 1)
+      throw InputError("cannot write " + path_ + ": " + std::strerror(errno));
+    zeros_ = 0;
+  }
   bool failed = std::fclose(file_) != 0;
   file_ = nullptr;
   std::error_code ec;

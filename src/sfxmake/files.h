@@ -7,7 +7,27 @@
 #include <string>
 #include <vector>
 
-using Bytes = std::vector<uint8_t>;
+// Blocks of 64 MiB and more come straight from the system, in huge pages where
+// it offers them: what makes holding an archive of gigabytes slow is touching
+// it page by page, not copying it. Smaller ones come from the heap.
+void *AllocateBlock(size_t size);
+void ReleaseBlock(void *block, size_t size);
+
+template <class T>
+struct BlockAllocator {
+  using value_type = T;
+  BlockAllocator() = default;
+  template <class U>
+  BlockAllocator(const BlockAllocator<U> &) {}
+  T *allocate(size_t n) { return (T *)AllocateBlock(n * sizeof(T)); }
+  void deallocate(T *p, size_t n) { ReleaseBlock(p, n * sizeof(T)); }
+  template <class U>
+  bool operator==(const BlockAllocator<U> &) const { return true; }
+  template <class U>
+  bool operator!=(const BlockAllocator<U> &) const { return false; }
+};
+
+using Bytes = std::vector<uint8_t, BlockAllocator<uint8_t>>;
 
 // The whole file; InputError when it cannot be read.
 Bytes ReadWholeFile(const std::string &path);
@@ -22,6 +42,9 @@ class OutputFile {
   OutputFile(const OutputFile &) = delete;
   OutputFile &operator=(const OutputFile &) = delete;
 
+  // Whole blocks of zeros are passed over, not written: where the file system
+  // keeps holes, a program carrying a mostly empty file of gigabytes costs
+  // little to write and to read back.
   void Write(const void *data, size_t count);
   void Write(const Bytes &data) { Write(data.data(), data.size()); }
   uint64_t Position() const { return written_; }
@@ -31,7 +54,8 @@ class OutputFile {
   std::string path_;      // the final name
   std::string temp_;      // where the bytes go until Commit
   std::FILE *file_;       // open on temp_ until Commit or destruction
-  uint64_t written_ = 0;  // bytes written so far
+  uint64_t written_ = 0;  // bytes written so far, zeros passed over included
+  uint64_t zeros_ = 0;    // zeros passed over and not yet followed by a write
 };
 
 #endif

@@ -1,6 +1,7 @@
 // info.cpp -- `sfxmake info`: the configuration, the publisher's resources and the
 // member list of a finished program, as text or as JSON for scripts.
 #include <algorithm>
+#include <cinttypes>
 #include <cstdio>
 #include <iostream>
 #include <sstream>
@@ -158,10 +159,10 @@ int InfoCommand(const Args &args) {
     key.resize(std::max<size_t>(key.size() + 1, 19), ' ');  // the longest key, FileDescription, and a blank
     std::cout << key << QuoteUtf8(text.second) << "\n";
   }
-  std::cout << "members:        " << s.Directory.Members.size() << "\n\n";
+  std::cout << "members:        " << s.Directory.Members.size() << (s.Directory.Zip64 ? " (ZIP64)" : "") << "\n\n";
   std::printf("%10s %10s  %-7s  %-9s  %-19s  %s\n", "size", "packed", "method", "encrypted", "date", "name");
   for (const ZipMember &m : s.Directory.Members)
-    std::printf("%10u %10u  %-7s  %-9s  %s  %s\n", m.Uncompressed, m.Compressed, MemberMethod(m),
+    std::printf("%10" PRIu64 " %10" PRIu64 "  %-7s  %-9s  %s  %s\n", m.Uncompressed, m.Compressed, MemberMethod(m),
                 m.Encrypted() ? "yes" : "no", DosStamp(m.DosDate, m.DosTime).c_str(), m.DisplayName().c_str());
   return ExitOk;
 }

@@ -1,12 +1,17 @@
 // platform.cpp -- the few things sfxmake needs from the operating system.
 #include "platform.h"
 
+#include <new>
+
+#include "files.h"
+
 #ifdef _WIN32
 #include <windows.h>
 #include <bcrypt.h>
 #include <io.h>
 #include <shellapi.h>
 #else
+#include <sys/mman.h>
 #include <sys/random.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -38,6 +43,11 @@ std::string Narrow(const std::wstring &w, UINT codePage, bool *lossless) {
   return s;
 }
 }  // namespace
+
+bool SeekForward(std::FILE *file, uint64_t count) { return _fseeki64(file, (int64_t)count, SEEK_CUR) == 0; }
+
+void *AllocateBlock(size_t size) { return ::operator new(size); }
+void ReleaseBlock(void *block, size_t) { ::operator delete(block); }
 
 std::vector<std::string> Utf8Arguments(int, char **) {
   int argc = 0;
@@ -139,6 +149,23 @@ bool IsUtf8(const std::string &s) {
 }  // namespace
 
 std::vector<std::string> Utf8Arguments(int argc, char **argv) { return {argv, argv + argc}; }
+
+bool SeekForward(std::FILE *file, uint64_t count) { return fseeko(file, (off_t)count, SEEK_CUR) == 0; }
+
+enum : size_t { SystemBlockSize = (size_t)64 << 20 };
+
+void *AllocateBlock(size_t size) {
+  if (size < SystemBlockSize) return ::operator new(size);
+  void *block = mmap(nullptr, size, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+  if (block == MAP_FAILED) throw std::bad_alloc();
+  madvise(block, size, MADV_HUGEPAGE);  // a hint: without huge pages the block still serves
+  return block;
+}
+
+void ReleaseBlock(void *block, size_t size) {
+  if (size < SystemBlockSize) ::operator delete(block);
+  else munmap(block, size);
+}
 
 std::FILE *OpenFile(const std::string &utf8Path, const char *mode) { return std::fopen(utf8Path.c_str(), mode); }
 

@@ -18,6 +18,10 @@ std::filesystem::path PathFromUtf8(const std::string &utf8);
 std::string PathToUtf8(const std::filesystem::path &path);
 std::FILE *OpenFile(const std::string &utf8Path, const char *mode);
 
+// Moves the file's position `count` bytes on, past its end too (what is written
+// there later leaves zeros between); false when the system refuses.
+bool SeekForward(std::FILE *file, uint64_t count);
+
 // Fills the buffer from the operating system's random source; false when it fails.
 bool RandomBytes(uint8_t *buffer, size_t count);
 

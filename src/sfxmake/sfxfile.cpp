@@ -22,7 +22,6 @@ SfxFile TakeApartSfx(Bytes data, const std::string &path) {
   s.Image = ReadImage(s.Data, path);
   s.Config = DecodeConfig(s.Data, s.Image.End, &s.ArchiveStart);
   s.Directory = ReadZipDirectory(s.Data, s.ArchiveStart, path);
-  if (s.Directory.Zip64) throw InputError(path + " carries a ZIP64 archive, which the stub cannot read");
   return s;
 }
 

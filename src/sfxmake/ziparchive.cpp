@@ -3,18 +3,18 @@
 #include "ziparchive.h"
 
 #include <algorithm>
-#include <iostream>
 
 #include "coreglue.h"
 #include "errors.h"
 #include "platform.h"
 
 namespace {
-// True when the extra field between `from` and `to` holds a ZIP64 record (ID 1).
-bool HasZip64Field(const Bytes &file, uint64_t from, uint64_t to) {
-  for (uint64_t x = from; x + 4 <= to; x += 4 + GetLE16(&file[x + 2]))
-    if (GetLE16(&file[x]) == 0x0001) return true;
-  return false;
+// The core's reads at a position, over the file in memory.
+bool ReadFileAt(void *context, uint64_t at, uint8_t *bytes, uint32_t count) {
+  const Bytes &file = *(const Bytes *)context;
+  if (at > file.size() || file.size() - at < count) return false;
+  std::copy(file.begin() + at, file.begin() + at + count, bytes);
+  return true;
 }
 
 // Whether the bytes are well-formed UTF-8 (no overlong forms, no surrogates).
@@ -37,7 +37,7 @@ bool IsUtf8(const std::string &s) {
 
 // A record the reader refused still stands at the reader's position when its
 // fixed part was there: a name too long for the stub deserves its own message.
-[[noreturn]] void Damaged(DirectoryReader &reader, const std::string &what, uint32_t record) {
+[[noreturn]] void Damaged(DirectoryReader &reader, const std::string &what, uint64_t record) {
   bool tooLong = reader.Length - reader.Pos >= EntrySize &&
                  GetLE16(reader.Buffer + reader.Pos + EntryNameLength) > MaxNameLength;
   CloseDirectoryReader(&reader);
@@ -69,29 +69,34 @@ ZipDirectory ReadZipDirectory(const Bytes &file, uint64_t start, const std::stri
   dir.EndAt = file.size() - window + (uint32_t)at;
   EndRecord end;
   DecodeEndRecord(&file[dir.EndAt], &end);
+  uint64_t directoryEnd;
+  if (!ReadZip64EndRecord(ReadFileAt, const_cast<Bytes *>(&file), dir.EndAt, start, &end, &directoryEnd))
+    throw InputError(what + ": the ZIP64 end of central directory record is missing or damaged");
+  dir.Zip64 = directoryEnd != dir.EndAt;
+  dir.Zip64EndAt = dir.Zip64 ? directoryEnd : 0;
   dir.Entries = end.TotalEntries;
   dir.DirectorySize = end.DirectorySize;
   dir.DirectoryOffset = end.DirectoryOffset;
-  dir.Zip64 = dir.Entries == 0xFFFF || dir.DirectorySize == 0xFFFFFFFFu || dir.DirectoryOffset == 0xFFFFFFFFu ||
-              (dir.EndAt >= Zip64LocatorSize && GetLE32(&file[dir.EndAt - Zip64LocatorSize]) == Zip64LocatorSignature);
-  if (dir.Zip64) return dir;  // the fields cannot be trusted; the caller refuses it
   if (end.ThisDisk || end.DirectoryDisk || end.DiskEntries != dir.Entries)
     throw InputError(what + " is a multi-part archive, which cannot be carried by a self-extracting program");
-  uint64_t recorded = (uint64_t)dir.DirectoryOffset + dir.DirectorySize;
-  if (recorded > dir.EndAt) throw InputError(what + ": the central directory lies outside the file");
-  dir.Base = dir.EndAt - recorded;
-  if (dir.Entries == 0) return dir;  // the caller refuses an empty archive by name
-  uint32_t base;
+  if (dir.DirectorySize > directoryEnd || dir.DirectoryOffset > directoryEnd - dir.DirectorySize)
+    throw InputError(what + ": the central directory lies outside the file");
   uint64_t directoryAt;
-  LocateDirectory(dir.EndAt, end, &base, &directoryAt);
+  if (!LocateDirectory(directoryEnd, end, &dir.Base, &directoryAt)) return dir;  // the caller refuses an empty archive by name
 
   ArchiveCursor cursor(file, directoryAt);
   DirectoryReader reader;
   OpenDirectoryReader(&reader);
   DirectoryRecord record;
-  for (uint32_t i = 0; i < dir.Entries; ++i) {
+  MemberInfo info;
+  for (uint64_t i = 0; i < dir.Entries; ++i) {
     if (!ReadDirectoryRecord(&reader, &record)) Damaged(reader, what, i + 1);
     const ArchiveEntry &e = record.Entry;
+    if (!DescribeMember(record, &info)) {
+      CloseDirectoryReader(&reader);
+      throw InputError(what + ": central directory record " + std::to_string(i + 1) +
+                       " lacks the ZIP64 field its sizes or offset ask for");
+    }
     ZipMember m;
     m.CentralAt = directoryAt + record.Offset;
     m.VersionMadeBy = Field16(e, EntryVersionMadeBy);
@@ -100,10 +105,19 @@ ZipDirectory ReadZipDirectory(const Bytes &file, uint64_t start, const std::stri
     m.DosTime = Field16(e, EntryDosTime);
     m.DosDate = Field16(e, EntryDosDate);
     m.Crc = Field32(e, EntryCrc32);
-    m.Compressed = Field32(e, EntryCompressedSize);
-    m.Uncompressed = Field32(e, EntryUncompressedSize);
-    m.LocalOffset = Field32(e, EntryLocalHeaderOffset);
-    m.ModifiedUtc = ExtraFieldModifiedTime(record.Extra, record.ExtraLength);
+    m.Compressed = info.CompressedSize;
+    m.Uncompressed = info.UncompressedSize;
+    m.LocalOffset = info.LocalHeaderOffset;
+    m.ModifiedUtc = info.ModifiedUtc;
+    m.LocalOffsetAt = m.CentralAt + EntryLocalHeaderOffset;
+    if (Field32(e, EntryLocalHeaderOffset) == Zip64Marker) {
+      const bool saturated[Zip64ValueCount] = {Field32(e, EntryUncompressedSize) == Zip64Marker,
+                                               Field32(e, EntryCompressedSize) == Zip64Marker, true};
+      int32_t places[Zip64ValueCount];
+      FindZip64Values(record.Extra, record.ExtraLength, saturated, places);
+      m.LocalOffsetAt = m.CentralAt + EntrySize + Field16(e, EntryNameLength) + places[Zip64LocalHeaderOffset];
+      m.LocalOffsetWide = true;
+    }
     // The stub reads a name up to its first zero byte.
     m.RawName.assign(record.Name);
     if (m.RawName.empty()) Damaged(reader, what, i + 1);
@@ -115,9 +129,6 @@ ZipDirectory ReadZipDirectory(const Bytes &file, uint64_t start, const std::stri
     std::string name = m.DisplayName();
     m.IsFolder = IsFolderName(name.data(), (uint32_t)name.size());
     m.Refusal = RefuseName(name.data(), (uint32_t)name.size());
-    uint64_t extra = m.CentralAt + EntrySize + record.NameLength;
-    m.Zip64Extra = record.Extra && HasZip64Field(file, extra, extra + record.ExtraLength);
-    if (m.Compressed == 0xFFFFFFFFu || m.Uncompressed == 0xFFFFFFFFu || m.LocalOffset == 0xFFFFFFFFu) m.Zip64Extra = true;
     dir.Members.push_back(std::move(m));
   }
   CloseDirectoryReader(&reader);
@@ -127,52 +138,55 @@ ZipDirectory ReadZipDirectory(const Bytes &file, uint64_t start, const std::stri
 uint64_t MemberDataOffset(const Bytes &file, const ZipDirectory &dir, const ZipMember &m) {
   uint64_t at = dir.Base + m.LocalOffset;
   uint32_t skip;
-  if (at + LocalHeaderSize > file.size() || !LocalHeaderSkip(&file[at], &skip))
+  if (m.LocalOffset > file.size() || at > file.size() || file.size() - at < LocalHeaderSize ||
+      !LocalHeaderSkip(&file[at], &skip))
     throw InputError("no local header where the directory places " + m.DisplayName());
   uint64_t data = at + LocalHeaderSize + skip;
-  if (data + m.Compressed > file.size()) throw InputError("the data of " + m.DisplayName() + " runs past the end of the file");
+  if (data > file.size() || m.Compressed > file.size() - data)
+    throw InputError("the data of " + m.DisplayName() + " runs past the end of the file");
   return data;
 }
 
-void CheckArchiveForStub(const Bytes &file, const ZipDirectory &dir, const std::string &what, bool warn) {
-  if (dir.Zip64) throw InputError(what + " is a ZIP64 archive; the stub reads only 32-bit sizes and offsets");
+void CheckArchiveForStub(const Bytes &file, const ZipDirectory &dir, const std::string &what) {
   if (dir.Members.empty()) throw InputError(what + " is empty; the stub refuses an archive without members");
-  if (file.size() - dir.Base >= 0xFFFFFFFFull)
-    throw InputError(what + " is 4 GiB or larger; the stub reads only 32-bit sizes and offsets");
   std::string refused;
   for (const ZipMember &m : dir.Members)
     if (m.Refusal != NameAccepted) refused += "\n  " + m.DisplayName() + ": " + RefusalText(m.Refusal);
   if (!refused.empty()) throw InputError(what + ": the stub would refuse to unpack these members:" + refused);
   size_t files = 0;
   for (const ZipMember &m : dir.Members) {
-    std::string name = m.DisplayName();
-    if (m.Zip64Extra) throw InputError(what + ": member " + name + " needs ZIP64 (4 GiB or more)");
     if (m.IsFolder) continue;
     ++files;
+    std::string name = m.DisplayName();
     if (m.Method != MethodStored && m.Method != MethodDeflated)
       throw InputError(what + ": member " + name + " uses compression method " + std::to_string(m.Method) +
                        "; the stub unpacks only stored and deflated members");
     if ((m.Flags & FlagStrongEncryption) || (m.Encrypted() && m.Compressed < CryptHeaderSize))
       throw InputError(what + ": member " + name + " uses an encryption the stub does not know");
-    // ZIP64 fields in the local header alone still mark a ZIP64 archive.
-    uint64_t data = MemberDataOffset(file, dir, m);
-    if (HasZip64Field(file, data - GetLE16(&file[dir.Base + m.LocalOffset + LocalExtraLength]), data))
-      throw InputError(what + ": member " + name + " carries ZIP64 fields; the stub reads only 32-bit sizes");
-    // The stub shows names in the ANSI code page.
-    bool ascii = std::all_of(m.RawName.begin(), m.RawName.end(), [](char ch) { return (uint8_t)ch < 0x80; });
-    if (warn && !ascii && ((m.Flags & FlagUtf8Name) || name == m.RawName))
-      std::cerr << "sfxmake: warning: " << name << " is stored in UTF-8; the ANSI code page cannot hold it as is,"
-                << " so the stub will show it garbled\n";
+    MemberDataOffset(file, dir, m);
   }
   if (files == 0) throw InputError(what + " holds only folders; the stub would have nothing to unpack");
 }
 
 void AdjustOffsets(Bytes &archive, const ZipDirectory &dir, uint64_t add) {
-  auto shift = [&](uint64_t at) {
-    uint64_t moved = GetLE32(&archive[at]) + add;
-    if (moved >= 0xFFFFFFFFull) throw InputError("adjusted offsets would reach 4 GiB; the stub reads only 32-bit offsets");
-    PutLE32(&archive[at], (uint32_t)moved);
+  // A 32-bit field that would reach the marker needs a ZIP64 field the archive
+  // lacks; one that holds the marker already leaves its value to the ZIP64 field.
+  auto shift32 = [&](uint64_t at, bool zip64Holds) {
+    uint32_t value = GetLE32(&archive[at]);
+    if (value == Zip64Marker && zip64Holds) return;
+    uint64_t moved = value + add;
+    if (moved >= Zip64Marker && !zip64Holds)
+      throw InputError("adjusted offsets would reach 4 GiB, and the archive has no ZIP64 field to hold them");
+    PutLE32(&archive[at], moved >= Zip64Marker ? (uint32_t)Zip64Marker : (uint32_t)moved);
   };
-  for (const ZipMember &m : dir.Members) shift(m.CentralAt + EntryLocalHeaderOffset);
-  shift(dir.EndAt + EndDirectoryOffset);
+  auto shift64 = [&](uint64_t at) { PutLE64(&archive[at], GetLE64(&archive[at]) + add); };
+  for (const ZipMember &m : dir.Members) {
+    if (m.LocalOffsetWide) shift64(m.LocalOffsetAt);
+    else shift32(m.LocalOffsetAt, false);
+  }
+  shift32(dir.EndAt + EndDirectoryOffset, dir.Zip64);
+  if (dir.Zip64) {
+    shift64(dir.Zip64EndAt + Zip64EndDirectoryOffset);
+    shift64(dir.EndAt - Zip64LocatorSize + Zip64LocatorEndOffset);
+  }
 }

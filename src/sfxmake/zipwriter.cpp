@@ -4,6 +4,7 @@
 #include <zlib.h>
 
 #include <algorithm>
+#include <cstdint>
 #include <ctime>
 #include <filesystem>
 #include <iostream>
@@ -20,18 +21,27 @@ namespace fs = std::filesystem;
 
 namespace {
 
-// Host "Windows NTFS", version 2.0: the stub keeps such names byte for byte.
-const uint16_t VersionMadeBy = (10 << 8) | 20;
+// Host "Windows NTFS", version 6.3 (UTF-8 names): the stub keeps such names byte
+// for byte unless they are flagged as UTF-8.
+const uint16_t VersionMadeBy = (10 << 8) | 63;
+const uint16_t VersionStored = 10, VersionDeflated = 20, VersionZip64 = 45;
 const uint32_t ArchiveAttribute = 0x20;
+
+// Files of this size or more are stored as they are: their sizes need ZIP64
+// anyway, deflating gigabytes at level 9 takes minutes, and storing lets their
+// bytes be read straight into the archive, which is then held once.
+const uint64_t StoredFileSize = Zip64Marker;
+
+// The extended timestamp (0x5455) with the modification time alone: flag 1 and
+// the time as signed 32-bit Unix seconds, the same in local and central headers.
+enum : uint32_t { TimestampFieldSize = 4 + 5 };
+// The ZIP64 field at its largest: three 8-byte values behind its header.
+enum : uint32_t { Zip64FieldMaxSize = 4 + 3 * 8 };
 
 struct SourceFile {
   std::string Path;   // on this system, UTF-8
   std::string Name;   // relative, '/' separators, UTF-8
   uint64_t Size;
-};
-
-struct PendingEntry {
-  Bytes Central;      // fixed part of the central record, then the name
 };
 
 std::vector<SourceFile> CollectFiles(const std::string &folder) {
@@ -46,8 +56,6 @@ std::vector<SourceFile> CollectFiles(const std::string &folder) {
   }
   if (ec) throw InputError("cannot read the folder " + folder + ": " + ec.message());
   if (files.empty()) throw InputError(folder + " holds no files");
-  if (files.size() > MaxMembers)
-    throw InputError(folder + " holds " + std::to_string(files.size()) + " files; an archive holds at most 65535");
   std::sort(files.begin(), files.end(), [](const SourceFile &a, const SourceFile &b) { return a.Name < b.Name; });
   return files;
 }
@@ -97,13 +105,32 @@ void EncryptionHeader(uint8_t *header, const std::string &name, uint32_t crc, bo
   header[CryptHeaderSize - 1] = (uint8_t)(crc >> 24);
 }
 
-std::string StoredName(const std::string &utf8, bool warn, bool *utf8Flag) {
-  bool lossless = true;
-  std::string ansi = Utf8ToAnsi(utf8, &lossless);
-  *utf8Flag = !lossless;
-  if (lossless) return ansi;
-  if (warn) std::cerr << "sfxmake: warning: the ANSI code page cannot hold the name " << utf8
-            << "; it is stored in UTF-8 and the stub will show it garbled\n";
+// Whether the bytes are UTF-8 as the stub's conversion takes it: shortest
+// forms only, no surrogates, nothing past U+10FFFF.
+bool IsStrictUtf8(const std::string &s) {
+  for (size_t i = 0; i < s.size();) {
+    uint8_t b = (uint8_t)s[i];
+    size_t extra = b < 0x80 ? 0 : (b & 0xE0) == 0xC0 ? 1 : (b & 0xF0) == 0xE0 ? 2 : (b & 0xF8) == 0xF0 ? 3 : 4;
+    if (extra == 4 || s.size() - i <= extra) return false;
+    uint32_t c = extra == 0 ? b : b & (0x3F >> extra);
+    for (size_t k = 1; k <= extra; ++k) {
+      uint8_t t = (uint8_t)s[i + k];
+      if ((t & 0xC0) != 0x80) return false;
+      c = (c << 6) | (t & 0x3F);
+    }
+    static const uint32_t shortest[4] = {0, 0x80, 0x800, 0x10000};
+    if (c < shortest[extra] || c > 0x10FFFF || (c >= 0xD800 && c <= 0xDFFF)) return false;
+    i += extra + 1;
+  }
+  return true;
+}
+
+// The name as stored: ASCII as it is, anything else as UTF-8 with the flag that
+// says so, the same on every build machine whatever its code page.
+std::string StoredName(const std::string &utf8, bool *utf8Flag) {
+  *utf8Flag = std::any_of(utf8.begin(), utf8.end(), [](char ch) { return (uint8_t)ch >= 0x80; });
+  if (*utf8Flag && !IsStrictUtf8(utf8))
+    throw InputError("the name " + utf8 + " is not UTF-8; an archive cannot say which characters it means");
   return utf8;
 }
 
@@ -111,46 +138,111 @@ std::string StoredName(const std::string &utf8, bool warn, bool *utf8Flag) {
 void Append(Bytes &out, const void *data, size_t count) {
   out.insert(out.end(), (const uint8_t *)data, (const uint8_t *)data + count);
 }
+
+void AppendTimestampField(Bytes &out, int64_t mtime) {
+  uint8_t field[TimestampFieldSize];
+  PutLE16(field, 0x5455);
+  PutLE16(field + 2, 5);
+  field[4] = 1;
+  PutLE32(field + 5, (uint32_t)(int32_t)mtime);
+  Append(out, field, sizeof field);
+}
+
+// The ZIP64 field with the given values, in their fixed order; nothing when none is given.
+void AppendZip64Field(Bytes &out, const std::vector<uint64_t> &values) {
+  if (values.empty()) return;
+  uint8_t field[Zip64FieldMaxSize];
+  PutLE16(field, Zip64FieldId);
+  PutLE16(field + 2, (uint16_t)(8 * values.size()));
+  for (size_t i = 0; i < values.size(); ++i) PutLE64(field + 4 + 8 * i, values[i]);
+  Append(out, field, 4 + 8 * values.size());
+}
+
+// A 32-bit field's content: the value, or the marker that sends the reader to the ZIP64 field.
+uint32_t Field32Or64(uint64_t value) { return value >= Zip64Marker ? (uint32_t)Zip64Marker : (uint32_t)value; }
+
+// Reads the file's `size` bytes straight onto the end of `out`; InputError when it has fewer.
+void AppendFileContents(Bytes &out, const SourceFile &f, uint64_t size) {
+  std::FILE *in = OpenFile(f.Path, "rb");
+  if (!in) throw InputError("cannot open " + f.Path);
+  size_t at = out.size();
+  out.resize(at + size);
+  size_t got = std::fread(out.data() + at, 1, size, in);
+  std::fclose(in);
+  if (got != size) throw InputError("cannot read " + f.Path + " (did it change while the archive was built?)");
+}
+
+// zlib takes counts of 32 bits: long buffers go in pieces.
+uint32_t Crc32Of(const uint8_t *data, uint64_t size) {
+  uLong crc = crc32(0, nullptr, 0);
+  for (uint64_t at = 0; at < size;) {
+    uInt n = (uInt)std::min<uint64_t>(size - at, 1u << 30);
+    crc = crc32(crc, data + at, n);
+    at += n;
+  }
+  return (uint32_t)crc;
+}
+
+void EncryptLong(uint8_t *data, uint64_t size) {
+  for (uint64_t at = 0; at < size;) {
+    uint32_t n = (uint32_t)std::min<uint64_t>(size - at, 1u << 30);
+    EncryptBuffer(data + at, n);
+    at += n;
+  }
+}
 }  // namespace
 
-Bytes WriteFolderArchive(const std::string &folder, const FolderArchiveOptions &o, uint64_t base) {
-  Bytes out;
+void WriteFolderArchive(const std::string &folder, const FolderArchiveOptions &o, Bytes &out) {
   PrepareCore();  // the encryption keys are driven by the core's CRC table
   std::vector<SourceFile> files = CollectFiles(folder);
-  uint64_t total = 0;
-  for (const SourceFile &f : files) total += f.Size;
-  Progress progress("building", files.size(), total, o.Quiet);
-  std::vector<Bytes> central;
+  uint64_t total = 0, room = out.size() + EndRecordSize + Zip64EndSize + Zip64LocatorSize;
   for (const SourceFile &f : files) {
-    Bytes data = ReadWholeFile(f.Path);
-    if (data.size() >= 0xFFFFFFFFull) throw InputError(f.Name + " is 4 GiB or larger; the stub cannot unpack it");
+    total += f.Size;
+    room += f.Size + 2 * (f.Name.size() + TimestampFieldSize + Zip64FieldMaxSize) + LocalHeaderSize + EntrySize +
+            CryptHeaderSize;
+  }
+  // The archive never takes more than the files stored: held in one block
+  // from the start, gigabytes are never copied to a larger one.
+  out.reserve(room);
+  Progress progress("building", files.size(), total, o.Quiet);
+  Bytes central;
+  for (const SourceFile &f : files) {
     int64_t mtime = 0;
     FileModTime(f.Path, &mtime);
     if (o.Reproducible && o.HasSourceDateEpoch) mtime = std::min(mtime, o.SourceDateEpoch);
     uint16_t date, time;
     DosDateTime(mtime, o.Reproducible, &date, &time);
-    uint32_t crc = (uint32_t)crc32(0, data.data(), (uInt)data.size());
-    Bytes packed = Deflate(data);
-    uint16_t method = MethodDeflated;
-    if (packed.size() >= data.size()) packed.swap(data), method = MethodStored;
     bool utf8Name;
-    std::string name = StoredName(f.Name, !o.Quiet, &utf8Name);
+    std::string name = StoredName(f.Name, &utf8Name);
     uint16_t flags = utf8Name ? (uint16_t)FlagUtf8Name : (uint16_t)0;
-    Bytes header;
-    if (!o.Password.empty()) {
-      flags |= FlagEncrypted;
-      header.resize(CryptHeaderSize);
-      EncryptionHeader(header.data(), name, crc, o.FixedEncryptionHeader);
-      InitKeys(o.Password.data(), (uint32_t)o.Password.size());
-      EncryptBuffer(header.data(), (uint32_t)header.size());
-      EncryptBuffer(packed.data(), (uint32_t)packed.size());
-    }
-    uint64_t offset = base + out.size();
-    uint64_t stored = header.size() + packed.size();
-    if (offset + LocalHeaderSize + name.size() + stored >= 0xFFFFFFFFull)
-      throw InputError("the archive reaches 4 GiB; the stub reads only 32-bit sizes and offsets");
-    uint16_t needed = (method == MethodDeflated || flags & FlagEncrypted) ? 20 : 10;
+    if (!o.Password.empty()) flags |= FlagEncrypted;
+    uint64_t headerSize = o.Password.empty() ? 0u : (uint32_t)CryptHeaderSize;
 
+    // Small enough files are read whole and deflated when that makes them smaller.
+    bool direct = f.Size >= StoredFileSize;
+    Bytes data, packed;
+    uint64_t size = f.Size;
+    uint16_t method = MethodStored;
+    uint32_t crc = 0;  // of a file read straight into the archive: once it is there
+    if (!direct) {
+      data = ReadWholeFile(f.Path);
+      size = data.size();
+      crc = Crc32Of(data.data(), data.size());
+      packed = Deflate(data);
+      if (packed.size() < data.size()) method = MethodDeflated;
+      else packed.swap(data);
+    }
+    uint64_t stored = headerSize + (direct ? size : packed.size());
+    uint64_t offset = out.size();
+    // A local header carries both sizes in its ZIP64 field when either needs it.
+    bool wideSizes = size >= Zip64Marker || stored >= Zip64Marker;
+    uint16_t needed = wideSizes || offset >= Zip64Marker ? VersionZip64
+                      : (method == MethodDeflated || flags & FlagEncrypted) ? VersionDeflated : VersionStored;
+    bool exactTime = mtime >= INT32_MIN && mtime <= INT32_MAX;
+
+    Bytes extra;
+    if (wideSizes) AppendZip64Field(extra, {size, stored});
+    if (exactTime) AppendTimestampField(extra, mtime);
     uint8_t local[LocalHeaderSize] = {};
     std::copy(LocalHeaderSignature, LocalHeaderSignature + 4, local);
     PutLE16(local + LocalHeaderVersion, needed);
@@ -158,36 +250,83 @@ Bytes WriteFolderArchive(const std::string &folder, const FolderArchiveOptions &
     PutLE16(local + LocalHeaderMethod, method);
     PutLE16(local + LocalHeaderDosTime, time);
     PutLE16(local + LocalHeaderDosDate, date);
-    PutLE32(local + LocalHeaderCrc32, crc);
-    PutLE32(local + LocalHeaderCompressed, (uint32_t)stored);
-    PutLE32(local + LocalHeaderUncompressed, (uint32_t)(method == MethodStored ? packed.size() : data.size()));
+    PutLE32(local + LocalHeaderCompressed, wideSizes ? (uint32_t)Zip64Marker : (uint32_t)stored);
+    PutLE32(local + LocalHeaderUncompressed, wideSizes ? (uint32_t)Zip64Marker : (uint32_t)size);
     PutLE16(local + LocalNameLength, (uint16_t)name.size());
+    PutLE16(local + LocalExtraLength, (uint16_t)extra.size());
     Append(out, local, sizeof local);
     Append(out, name.data(), name.size());
-    Append(out, header.data(), header.size());
-    Append(out, packed.data(), packed.size());
+    Append(out, extra.data(), extra.size());
+    uint64_t dataAt = out.size();
+    if (direct) {
+      out.resize(dataAt + headerSize);
+      AppendFileContents(out, f, size);
+    } else {
+      out.resize(dataAt + headerSize);
+      Append(out, packed.data(), packed.size());
+    }
+    if (direct) crc = Crc32Of(&out[dataAt + headerSize], size);
+    PutLE32(&out[offset + LocalHeaderCrc32], crc);
+    if (headerSize) {
+      EncryptionHeader(&out[dataAt], name, crc, o.FixedEncryptionHeader);
+      InitKeys(o.Password.data(), (uint32_t)o.Password.size());
+      EncryptLong(&out[dataAt], stored);
+    }
 
-    Bytes c(EntrySize, 0);
-    std::copy(CentralHeaderSignature, CentralHeaderSignature + 4, c.data());
-    PutLE16(&c[EntryVersionMadeBy], VersionMadeBy);
-    std::copy(local + LocalHeaderVersion, local + LocalNameLength + 2, &c[EntryVersionNeeded]);
-    PutLE32(&c[EntryExternalAttributes], ArchiveAttribute);
-    PutLE32(&c[EntryLocalHeaderOffset], (uint32_t)offset);
-    c.insert(c.end(), name.begin(), name.end());
-    central.push_back(std::move(c));
+    // The central record's ZIP64 field holds only what its 32-bit fields cannot.
+    std::vector<uint64_t> wide;
+    if (size >= Zip64Marker) wide.push_back(size);
+    if (stored >= Zip64Marker) wide.push_back(stored);
+    if (offset >= Zip64Marker) wide.push_back(offset);
+    extra.clear();
+    AppendZip64Field(extra, wide);
+    if (exactTime) AppendTimestampField(extra, mtime);
+    uint8_t c[EntrySize] = {};
+    std::copy(CentralHeaderSignature, CentralHeaderSignature + 4, c);
+    PutLE16(c + EntryVersionMadeBy, VersionMadeBy);
+    std::copy(local + LocalHeaderVersion, local + LocalNameLength + 2, c + EntryVersionNeeded);
+    PutLE32(c + EntryCrc32, crc);
+    PutLE32(c + EntryCompressedSize, Field32Or64(stored));
+    PutLE32(c + EntryUncompressedSize, Field32Or64(size));
+    PutLE16(c + EntryExtraLength, (uint16_t)extra.size());
+    PutLE32(c + EntryExternalAttributes, ArchiveAttribute);
+    PutLE32(c + EntryLocalHeaderOffset, Field32Or64(offset));
+    Append(central, c, sizeof c);
+    Append(central, name.data(), name.size());
+    Append(central, extra.data(), extra.size());
     progress.Step(f.Size);
   }
-  uint64_t directoryAt = base + out.size();
-  for (const Bytes &c : central) Append(out, c.data(), c.size());
-  uint64_t directorySize = base + out.size() - directoryAt;
-  if (base + out.size() + EndRecordSize >= 0xFFFFFFFFull)
-    throw InputError("the archive reaches 4 GiB; the stub reads only 32-bit sizes and offsets");
+  uint64_t directoryAt = out.size();
+  Append(out, central.data(), central.size());
+  uint64_t directorySize = central.size();
+  Bytes().swap(central);
+  uint64_t entries = files.size();
+  // The ZIP64 records only when a count, size or offset does not fit (a count
+  // of 0xFFFF would read as the marker).
+  if (entries >= 0xFFFF || directorySize >= Zip64Marker || directoryAt >= Zip64Marker) {
+    uint64_t zip64At = out.size();
+    uint8_t z[Zip64EndSize] = {};
+    std::copy(Zip64EndSignature, Zip64EndSignature + 4, z);
+    PutLE64(z + Zip64EndLength, Zip64EndSize - Zip64EndLeadSize);
+    PutLE16(z + Zip64EndVersionMadeBy, VersionMadeBy);
+    PutLE16(z + Zip64EndVersionNeeded, VersionZip64);
+    PutLE64(z + Zip64EndDiskEntries, entries);
+    PutLE64(z + Zip64EndTotalEntries, entries);
+    PutLE64(z + Zip64EndDirectorySize, directorySize);
+    PutLE64(z + Zip64EndDirectoryOffset, directoryAt);
+    Append(out, z, sizeof z);
+    uint8_t locator[Zip64LocatorSize] = {};
+    std::copy(Zip64LocatorSignature, Zip64LocatorSignature + 4, locator);
+    PutLE64(locator + Zip64LocatorEndOffset, zip64At);
+    PutLE32(locator + Zip64LocatorDisks, 1);
+    Append(out, locator, sizeof locator);
+  }
   uint8_t end[EndRecordSize] = {};
   std::copy(EndRecordSignature, EndRecordSignature + 4, end);
-  PutLE16(end + EndDiskEntries, (uint16_t)central.size());
-  PutLE16(end + EndTotalEntries, (uint16_t)central.size());
-  PutLE32(end + EndDirectorySize, (uint32_t)directorySize);
-  PutLE32(end + EndDirectoryOffset, (uint32_t)directoryAt);
+  uint16_t shortEntries = entries >= 0xFFFF ? (uint16_t)0xFFFF : (uint16_t)entries;
+  PutLE16(end + EndDiskEntries, shortEntries);
+  PutLE16(end + EndTotalEntries, shortEntries);
+  PutLE32(end + EndDirectorySize, Field32Or64(directorySize));
+  PutLE32(end + EndDirectoryOffset, Field32Or64(directoryAt));
   Append(out, end, sizeof end);
-  return out;
 }

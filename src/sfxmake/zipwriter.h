@@ -1,5 +1,6 @@
 // zipwriter.h -- writes a folder as a ZIP archive the stub can unpack: deflate or
-// stored, DOS times, '/' separators, optional traditional encryption.
+// stored, DOS and exact times, UTF-8 names, '/' separators, ZIP64 when needed,
+// optional traditional encryption.
 #ifndef SFXKIT_SFXMAKE_ZIPWRITER_H
 #define SFXKIT_SFXMAKE_ZIPWRITER_H
 
@@ -17,10 +18,11 @@ struct FolderArchiveOptions {
   bool Quiet = false;
 };
 
-// The archive of every file below `folder`, members in byte order of their names.
-// Recorded offsets count from `base`: the archive's position in the finished
-// program, which is then an ordinary ZIP file too. InputError for a folder
-// without files, more than 65535 files, or an archive reaching 4 GiB.
-Bytes WriteFolderArchive(const std::string &folder, const FolderArchiveOptions &options, uint64_t base);
+// Appends the archive of every file below `folder` to `out`, members in byte
+// order of their names. Recorded offsets count from the start of `out` (the
+// finished program, which is then an ordinary ZIP file too); ZIP64 fields and
+// records are written only where a size, offset or count needs them.
+// InputError for a folder without files or a name that is not UTF-8.
+void WriteFolderArchive(const std::string &folder, const FolderArchiveOptions &options, Bytes &out);
 
 #endif

@@ -6,7 +6,7 @@ SfxString ModulePath;
 HANDLE ArchiveHandle = INVALID_HANDLE_VALUE;
 HIMAGELIST SystemImageList = nullptr;
 uint32_t ArchiveStart = 0;
-uint32_t ArchiveBase = 0;
+uint64_t ArchiveBase = 0;
 
 EntryArray EntryList;
 

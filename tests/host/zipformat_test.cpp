@@ -1,6 +1,6 @@
 // zipformat_test.cpp -- the file-format reader: directory records through short
 // reads and buffer refills, where it stops on damaged input, the end-record
-// search, the configuration block and the name rules.
+// search, the ZIP64 end record and field, the configuration block and the name rules.
 #include <gtest/gtest.h>
 #include <string.h>
 
@@ -25,6 +25,74 @@ Bytes CentralRecord(const std::string &name, size_t extra, size_t comment, uint3
   r.insert(r.end(), name.begin(), name.end());
   for (size_t i = 0; i < extra + comment; i++) r.push_back((uint8_t)(i * 7));
   return r;
+}
+
+// The tail of an archive behind `archiveStart` bytes of something else: a
+// directory of `entries` records, then, with `zip64`, a ZIP64 end record (with
+// `extensible` bytes of extensible data) and its locator, then the end record
+// and `trailing` bytes. Offsets count from `base` (the archive start or 0).
+struct Tail {
+  Bytes File;
+  uint64_t Zip64At = 0, EndAt = 0, DirectoryAt = 0;
+};
+Tail ArchiveTail(uint64_t archiveStart, uint64_t base, uint32_t entries, bool zip64, uint32_t extensible = 0,
+                 bool saturate = true, size_t trailing = 0) {
+  CompleteSignatures();
+  Tail t;
+  t.File.assign(archiveStart + 40, 'd');  // stands in for member data
+  t.DirectoryAt = t.File.size();
+  for (uint32_t i = 0; i < entries; i++) {
+    Bytes r = CentralRecord("m" + std::to_string(i), 0, 0);
+    t.File.insert(t.File.end(), r.begin(), r.end());
+  }
+  uint64_t size = t.File.size() - t.DirectoryAt;
+  if (zip64) {
+    t.Zip64At = t.File.size();
+    Bytes z(Zip64EndSize + extensible, 'x');
+    memcpy(z.data(), Zip64EndSignature, 4);
+    PutLE64(&z[Zip64EndLength], Zip64EndSize - Zip64EndLeadSize + extensible);
+    PutLE32(&z[Zip64EndThisDisk], 0), PutLE32(&z[Zip64EndDirectoryDisk], 0);
+    PutLE64(&z[Zip64EndDiskEntries], entries), PutLE64(&z[Zip64EndTotalEntries], entries);
+    PutLE64(&z[Zip64EndDirectorySize], size), PutLE64(&z[Zip64EndDirectoryOffset], t.DirectoryAt - base);
+    Bytes l(Zip64LocatorSize, 0);
+    memcpy(l.data(), Zip64LocatorSignature, 4);
+    PutLE64(&l[Zip64LocatorEndOffset], t.Zip64At - base);
+    PutLE32(&l[Zip64LocatorDisks], 1);
+    t.File.insert(t.File.end(), z.begin(), z.end());
+    t.File.insert(t.File.end(), l.begin(), l.end());
+  }
+  t.EndAt = t.File.size();
+  Bytes e(EndRecordSize, 0);
+  memcpy(e.data(), EndRecordSignature, 4);
+  PutLE16(&e[EndDiskEntries], zip64 && saturate ? 0xFFFF : (uint16_t)entries);
+  PutLE16(&e[EndTotalEntries], zip64 && saturate ? 0xFFFF : (uint16_t)entries);
+  PutLE32(&e[EndDirectorySize], zip64 && saturate ? 0xFFFFFFFF : (uint32_t)size);
+  PutLE32(&e[EndDirectoryOffset], zip64 && saturate ? 0xFFFFFFFF : (uint32_t)(t.DirectoryAt - base));
+  t.File.insert(t.File.end(), e.begin(), e.end());
+  t.File.insert(t.File.end(), trailing, 'T');
+  return t;
+}
+
+bool ReadFromBytes(void *context, uint64_t at, uint8_t *bytes, uint32_t count) {
+  const Bytes &file = *(const Bytes *)context;
+  if (at > file.size() || file.size() - at < count) return false;
+  memcpy(bytes, file.data() + at, count);
+  return true;
+}
+
+// What ReadZip64EndRecord and LocateDirectory make of a tail: the end record as
+// completed, where the directory ends, the base and the directory's start.
+struct Located {
+  bool Read = false, Placed = false;
+  EndRecord End = {};
+  uint64_t DirectoryEnd = 0, Base = 0, DirectoryStart = 0;
+};
+Located Locate(Tail &t, uint64_t archiveStart) {
+  Located l;
+  DecodeEndRecord(&t.File[t.EndAt], &l.End);
+  l.Read = ReadZip64EndRecord(ReadFromBytes, &t.File, t.EndAt, archiveStart, &l.End, &l.DirectoryEnd);
+  if (l.Read) l.Placed = LocateDirectory(l.DirectoryEnd, l.End, &l.Base, &l.DirectoryStart);
+  return l;
 }
 
 // Reads up to `count` records of `directory`; the names of those read.
@@ -127,18 +195,150 @@ TEST(EndRecord, WindowSearchAndDirectoryPlace) {
   EXPECT_EQ(FindEndSignature(window.data() + 41, 59), -1);
 
   EndRecord r = {0, 0, 1, 1, 100, 50, 0};
-  uint32_t base;
-  uint64_t start;
+  uint64_t base, start;
   ASSERT_TRUE(LocateDirectory(1000, r, &base, &start));
   EXPECT_EQ(base, 850u);
   EXPECT_EQ(start, 900u);
-  r.DirectoryOffset = 2000;  // offsets that count from elsewhere wrap as 32-bit positions do
+  r.DirectoryOffset = 2000;  // offsets that count from elsewhere wrap as positions do
   ASSERT_TRUE(LocateDirectory(1000, r, &base, &start));
-  EXPECT_EQ(base, (uint32_t)(1000 - 2100));
+  EXPECT_EQ(base + 2000, 900u);
   r.DirectorySize = 1001;
   EXPECT_FALSE(LocateDirectory(1000, r, &base, &start));
   r = {0, 0, 0, 0, 0, 0, 0};
   EXPECT_FALSE(LocateDirectory(1000, r, &base, &start));
+}
+
+TEST(Zip64EndRecord, LocatorAndRecordDecode) {
+  Tail t = ArchiveTail(0, 0, 3, true);
+  uint64_t recorded;
+  ASSERT_TRUE(DecodeZip64Locator(&t.File[t.EndAt - Zip64LocatorSize], &recorded));
+  EXPECT_EQ(recorded, t.Zip64At);
+  EXPECT_FALSE(DecodeZip64Locator(&t.File[t.Zip64At], &recorded));
+  EndRecord r;
+  ASSERT_TRUE(DecodeZip64EndRecord(&t.File[t.Zip64At], &r));
+  EXPECT_EQ(r.TotalEntries, 3u);
+  EXPECT_EQ(r.DiskEntries, 3u);
+  EXPECT_EQ(r.DirectoryOffset, t.DirectoryAt);
+  EXPECT_EQ(r.DirectorySize, t.Zip64At - t.DirectoryAt);
+  PutLE64(&t.File[t.Zip64At + Zip64EndLength], 43);  // too short for the fields it must hold
+  EXPECT_FALSE(DecodeZip64EndRecord(&t.File[t.Zip64At], &r));
+  // Values past 32 bits come through whole.
+  PutLE64(&t.File[t.Zip64At + Zip64EndLength], 44);
+  PutLE64(&t.File[t.Zip64At + Zip64EndDirectoryOffset], 0x123456789ull);
+  PutLE64(&t.File[t.Zip64At + Zip64EndTotalEntries], 70000);
+  ASSERT_TRUE(DecodeZip64EndRecord(&t.File[t.Zip64At], &r));
+  EXPECT_EQ(r.DirectoryOffset, 0x123456789ull);
+  EXPECT_EQ(r.TotalEntries, 70000u);
+}
+
+TEST(Zip64EndRecord, FoundFromEitherBaseWithOrWithoutExtensibleData) {
+  const uint64_t start = 1000;
+  for (uint32_t extensible : {0u, 16u})
+    for (uint64_t base : {start, (uint64_t)0})
+      for (size_t trailing : {(size_t)0, (size_t)300}) {
+        SCOPED_TRACE(testing::Message() << "extensible " << extensible << ", base " << base << ", trailing " << trailing);
+        Tail t = ArchiveTail(start, base, 5, true, extensible, true, trailing);
+        Located l = Locate(t, start);
+        ASSERT_TRUE(l.Read);
+        EXPECT_EQ(l.DirectoryEnd, t.Zip64At);
+        EXPECT_EQ(l.End.TotalEntries, 5u);
+        ASSERT_TRUE(l.Placed);
+        EXPECT_EQ(l.Base, base);
+        EXPECT_EQ(l.DirectoryStart, t.DirectoryAt);
+      }
+  // A streaming writer's layout: a locator although every field fits.
+  Tail t = ArchiveTail(start, start, 2, true, 0, false);
+  Located l = Locate(t, start);
+  ASSERT_TRUE(l.Read && l.Placed);
+  EXPECT_EQ(l.DirectoryEnd, t.Zip64At);
+  EXPECT_EQ(l.DirectoryStart, t.DirectoryAt);
+  EXPECT_EQ(l.Base, start);
+}
+
+TEST(Zip64EndRecord, WithoutOneTheEndRecordStands) {
+  // No locator: the end record as it is, 0xFFFF members included (an archive
+  // of exactly 65535 members needs no ZIP64).
+  Tail t = ArchiveTail(200, 200, 4, false);
+  PutLE16(&t.File[t.EndAt + EndTotalEntries], 0xFFFF);
+  Located l = Locate(t, 200);
+  ASSERT_TRUE(l.Read);
+  EXPECT_EQ(l.DirectoryEnd, t.EndAt);
+  EXPECT_EQ(l.End.TotalEntries, 0xFFFFu);
+  // A locator before the archive's start is none of its own.
+  t = ArchiveTail(0, 0, 1, true);
+  l = Locate(t, t.EndAt - Zip64LocatorSize + 1);
+  EXPECT_TRUE(l.Read);
+  EXPECT_EQ(l.DirectoryEnd, t.EndAt);
+  // A locator pointing nowhere: the fields that fit still serve; markers cannot.
+  t = ArchiveTail(100, 100, 2, true, 0, false);
+  t.File[t.Zip64At] = 'Q';
+  l = Locate(t, 100);
+  ASSERT_TRUE(l.Read && l.Placed);
+  EXPECT_EQ(l.DirectoryEnd, t.EndAt);
+  EXPECT_EQ(l.Base + l.End.DirectoryOffset, t.DirectoryAt + (t.EndAt - t.Zip64At));  // as the 32-bit record has it
+  t = ArchiveTail(100, 100, 2, true);
+  t.File[t.Zip64At] = 'Q';
+  EXPECT_FALSE(Locate(t, 100).Read);
+  // A record claiming more extensible data than stands before the locator is refused.
+  t = ArchiveTail(100, 100, 2, true);
+  PutLE64(&t.File[t.Zip64At + Zip64EndLength], 45);
+  EXPECT_FALSE(Locate(t, 100).Read);
+}
+
+TEST(Zip64Field, SaturatedFieldsTakeTheirValuesInOrder) {
+  auto record = [](uint32_t uncompressed, uint32_t compressed, uint32_t offset, const Bytes &extra) {
+    Bytes r = CentralRecord("big.bin", 0, 0);
+    PutLE32(&r[EntryUncompressedSize], uncompressed);
+    PutLE32(&r[EntryCompressedSize], compressed);
+    PutLE32(&r[EntryLocalHeaderOffset], offset);
+    PutLE16(&r[EntryExtraLength], (uint16_t)extra.size());
+    r.insert(r.end(), extra.begin(), extra.end());
+    return r;
+  };
+  auto describe = [](const Bytes &r, MemberInfo *info) {
+    HostReset(r.data(), r.size());
+    DirectoryReader reader;
+    OpenDirectoryReader(&reader);
+    DirectoryRecord record;
+    bool read = ReadDirectoryRecord(&reader, &record);
+    bool whole = read && DescribeMember(record, info);
+    CloseDirectoryReader(&reader);
+    return whole;
+  };
+  // An extended timestamp first, then the ZIP64 field with all three values.
+  Bytes extra = {0x55, 0x54, 5, 0, 1, 0, 0, 0, 0x60, 1, 0, 24, 0};
+  for (uint64_t v : {0x100000000ull, 0x2FFFFFFFFull, 0x500000000ull})
+    for (int i = 0; i < 8; i++) extra.push_back((uint8_t)(v >> (8 * i)));
+  MemberInfo info;
+  ASSERT_TRUE(describe(record(0xFFFFFFFF, 0xFFFFFFFF, 0xFFFFFFFF, extra), &info));
+  EXPECT_EQ(info.UncompressedSize, 0x100000000ull);
+  EXPECT_EQ(info.CompressedSize, 0x2FFFFFFFFull);
+  EXPECT_EQ(info.LocalHeaderOffset, 0x500000000ull);
+  EXPECT_NE(info.ModifiedUtc, 0u);
+  // Only the offset saturated: the field's first value is the offset.
+  ASSERT_TRUE(describe(record(10, 20, 0xFFFFFFFF, extra), &info));
+  EXPECT_EQ(info.UncompressedSize, 10u);
+  EXPECT_EQ(info.CompressedSize, 20u);
+  EXPECT_EQ(info.LocalHeaderOffset, 0x100000000ull);
+  // Without ZIP64 the fixed part gives the values.
+  ASSERT_TRUE(describe(record(10, 20, 30, {}), &info));
+  EXPECT_EQ(info.LocalHeaderOffset, 30u);
+  // A marker without its value: damaged, the marker stays.
+  EXPECT_FALSE(describe(record(0xFFFFFFFF, 20, 30, {}), &info));
+  EXPECT_EQ(info.UncompressedSize, 0xFFFFFFFFu);
+  Bytes shortField = {1, 0, 8, 0, 1, 2, 3, 4, 5, 6, 7, 8};
+  EXPECT_FALSE(describe(record(0xFFFFFFFF, 0xFFFFFFFF, 30, shortField), &info));
+  EXPECT_EQ(info.UncompressedSize, 0x0807060504030201ull);
+  EXPECT_EQ(info.CompressedSize, 0xFFFFFFFFu);
+  // A local header's field holds the two sizes.
+  const bool sizes[Zip64ValueCount] = {true, true, false};
+  int32_t places[Zip64ValueCount];
+  Bytes local = {1, 0, 16, 0};
+  local.insert(local.end(), extra.begin() + 13, extra.begin() + 29);
+  ASSERT_TRUE(FindZip64Values(local.data(), (uint32_t)local.size(), sizes, places));
+  EXPECT_EQ(places[Zip64Uncompressed], 4);
+  EXPECT_EQ(places[Zip64Compressed], 12);
+  EXPECT_EQ(places[Zip64LocalHeaderOffset], -1);
 }
 
 TEST(ConfigBlock, HeaderAndTrailerRoundTripAndAnswers) {
@@ -204,6 +404,8 @@ TEST(Signatures, CompletingThemAgainChangesNothing) {
   EXPECT_EQ(memcmp(LocalHeaderSignature, "PK\3\4", 4), 0);
   EXPECT_EQ(memcmp(CentralHeaderSignature, "PK\1\2", 4), 0);
   EXPECT_EQ(memcmp(EndRecordSignature, "PK\5\6", 4), 0);
+  EXPECT_EQ(memcmp(Zip64EndSignature, "PK\6\6", 4), 0);
+  EXPECT_EQ(memcmp(Zip64LocatorSignature, "PK\6\7", 4), 0);
 }
 
 // The stored copy and inflate report how a member ended; a refused write stops both.
