@@ -105,7 +105,7 @@ uint32_t EndRecordWindowSize(uint64_t fileSize, uint64_t archiveStart) {
 int32_t FindEndSignature(const uint8_t *window, uint32_t length) {
   if (length < EndRecordSize) return -1;
   for (uint32_t position = 0; position <= length - EndRecordSize; position++)
-    if (window[position] == EndRecordSignature[0] && HasSignature(window + position, EndRecordSignature))
+    if (HasSignature(window + position, EndRecordSignature))
       return (int32_t)position;
   return -1;
 }

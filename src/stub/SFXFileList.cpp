@@ -61,7 +61,7 @@ static void SetCellText(HWND dialog, int row, int column, const SfxString &text)
 // extension alone and does not look at the disk: one question per extension
 // does for every member (an archive of 20,000 members has a few dozen).
 struct KnownIcon {
-  char Extension[16];  // lower-case ASCII, with its dot; "" for names without one
+  char Extension[16];  // with its dot, compared in any case; "" for names without one
   int Icon;
 };
 enum : uint32_t { KnownIcons = 64 };
@@ -72,21 +72,16 @@ static int IconOf(const SfxString &name) {
   if (!known) known = (KnownIcon *)AllocateMemory(KnownIcons * sizeof(KnownIcon));
   SfxString bare = ExtractName(name);
   int dot = bare.FindLastChar('.');
-  SfxString extension = dot < 0 ? SfxString() : bare.Mid((uint32_t)dot);
-  bool cacheable = extension.Length() < sizeof known[0].Extension;
-  char key[sizeof known[0].Extension] = {};
-  for (uint32_t i = 0; cacheable && i < extension.Length(); i++) {
-    char c = extension[i];
-    key[i] = (c >= 'A' && c <= 'Z') ? (char)(c - 'A' + 'a') : c;
-  }
+  const char *extension = dot < 0 ? "" : bare.Text() + dot;
+  bool cacheable = lstrlenA(extension) < (int)sizeof known[0].Extension;
   for (uint32_t i = 0; cacheable && i < knownCount; i++)
-    if (lstrcmpA(known[i].Extension, key) == 0) return known[i].Icon;
+    if (lstrcmpiA(known[i].Extension, extension) == 0) return known[i].Icon;
   SHFILEINFOW info;
   ZeroMemory(&info, sizeof info);
   SHGetFileInfoW(WideText(bare), FILE_ATTRIBUTE_NORMAL, &info, sizeof info,
                  SHGFI_USEFILEATTRIBUTES | SHGFI_SYSICONINDEX | SHGFI_SMALLICON);
   if (cacheable && knownCount < KnownIcons) {
-    CopyMemory(known[knownCount].Extension, key, sizeof key);
+    lstrcpyA(known[knownCount].Extension, extension);
     known[knownCount++].Icon = info.iIcon;
   }
   return info.iIcon;
@@ -104,7 +99,7 @@ void AddFileItem(HWND dialog, const SfxString &name, const MemberInfo &entry) {
   item.iImage = IconOf(name);
   item.lParam = (LPARAM)AppendEntry(entry);
   int row = (int)SendToList(dialog, LVM_INSERTITEMW, 0, (LPARAM)&item);
-  SetCellText(dialog, row, 1, DecimalText(Field32(entry, EntryUncompressedSize)));
+  SetCellText(dialog, row, 1, DecimalText(entry.UncompressedSize));
 }
 
 void GetFileItem(HWND dialog, int row, MemberInfo &entry, SfxString &name) {

@@ -16,14 +16,15 @@
 
 // The end record lies in the last 22 + 65536 bytes behind ArchiveStart (the
 // longest comment it can have); the first signature in that window wins.
-uint32_t FindEndRecord() {
-  uint32_t window = EndRecordWindowSize(GetFileSize(ArchiveHandle, nullptr), ArchiveStart);
+uint64_t FindEndRecord() {
+  LARGE_INTEGER size;
+  uint32_t window = GetFileSizeEx(ArchiveHandle, &size) ? EndRecordWindowSize((uint64_t)size.QuadPart, ArchiveStart) : 0;
   if (window == 0) FatalError(STR_CORRUPT);
   uint8_t *buffer = (uint8_t *)AllocateMemory(window);
-  uint32_t saved = SeekArchive(0, SeekFromCurrent);
-  uint32_t windowStart = SeekArchive(-(int32_t)window, SeekFromEnd);
+  uint64_t saved = SeekArchive(0, SeekFromCurrent);
+  uint64_t windowStart = SeekArchive(-(int64_t)window, SeekFromEnd);
   uint32_t read = ReadArchive(buffer, window);
-  SeekArchive((int32_t)saved, SeekFromStart);
+  SeekArchive((int64_t)saved, SeekFromStart);
   int32_t position = read == window ? FindEndSignature(buffer, window) : -1;
   ReleaseMemory(buffer);
   if (position < 0) FatalError(STR_CORRUPT);
@@ -58,25 +59,28 @@ SfxString ConvertEntryName(const DirectoryRecord &record) {
 // whose offsets were adjusted to the whole file). Every file member becomes a
 // row; a name cut short by a zero byte to nothing means a damaged archive.
 void ReadArchiveDirectory(HWND dialog) {
-  uint32_t endAt = FindEndRecord();
+  uint64_t endAt = FindEndRecord();
   uint8_t bytes[EndRecordSize];
-  SeekArchive((int32_t)endAt, SeekFromStart);
+  SeekArchive((int64_t)endAt, SeekFromStart);
   ReadArchiveExact(bytes, EndRecordSize);
   EndRecord end;
   DecodeEndRecord(bytes, &end);
-  uint64_t directoryAt;
-  if (!LocateDirectory(endAt, end, &ArchiveBase, &directoryAt)) FatalError(STR_CORRUPT);
-  SeekArchive((int32_t)directoryAt, SeekFromStart);
+  // A ZIP64 end record, found through its locator, takes the 32-bit one's place;
+  // the directory then ends where that record begins.
+  uint64_t directoryEnd, directoryAt;
+  if (!ReadZip64EndRecord(ReadArchiveAt, nullptr, endAt, ArchiveStart, &end, &directoryEnd) ||
+      !LocateDirectory(directoryEnd, end, &ArchiveBase, &directoryAt))
+    FatalError(STR_CORRUPT);
+  SeekArchive((int64_t)directoryAt, SeekFromStart);
 
   DirectoryReader reader;
   OpenDirectoryReader(&reader);
   DirectoryRecord record;
   MemberInfo member;
-  for (uint32_t i = 0; i < end.TotalEntries; i++) {
+  for (uint64_t i = 0; i < end.TotalEntries; i++) {
     if (!ReadDirectoryRecord(&reader, &record)) FatalError(STR_CORRUPT);
     SfxString name = ConvertEntryName(record);
-    if (name.Empty()) FatalError(STR_CORRUPT);
-    DescribeMember(record, &member);
+    if (name.Empty() || !DescribeMember(record, &member)) FatalError(STR_CORRUPT);
     if (!IsFolderName(name.Text(), name.Length())) AddFileItem(dialog, name, member);
   }
   CloseDirectoryReader(&reader);

@@ -7,7 +7,7 @@
 #include "SFXStructs.h"
 
 // Absolute file offset of the end record; ends the process when there is none.
-uint32_t FindEndRecord();
+uint64_t FindEndRecord();
 // Sets ArchiveBase and hands every file member to AddFileItem of the dialog's list.
 void ReadArchiveDirectory(HWND dialog);
 // The name to show and use, in UTF-8 with backslashes, for a record as read.

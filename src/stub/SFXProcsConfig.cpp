@@ -40,7 +40,7 @@ static void AskStartQuestion() {
 void ReadConfiguration() {
   uint32_t blockStart = ImageEndOffset();
   SfxSettingsRecord &s = SfxSettings;
-  SeekArchive((int32_t)blockStart, SeekFromStart);
+  SeekArchive(blockStart, SeekFromStart);
   uint8_t header[CfgHeaderSize] = {};
   ReadArchiveExact(header, CfgHeaderSize);
   if (!DecodeConfigHeader(header, &s)) FatalError(STR_CORRUPT);
@@ -57,7 +57,7 @@ void ReadConfiguration() {
   if (s.MessageLength > 0 && !Silent) AskStartQuestion();
 
   uint8_t trailer[4];
-  SeekArchive((int32_t)(blockStart + s.TrailerOffset), SeekFromStart);
+  SeekArchive(blockStart + s.TrailerOffset, SeekFromStart);
   ReadArchiveExact(trailer, sizeof trailer);
   if (!IsConfigTrailer(trailer)) FatalError(STR_CORRUPT);
   ArchiveStart = SeekArchive(4, SeekFromCurrent);  // behind the block length, which is not needed

@@ -135,12 +135,12 @@ bool ExtractEntry(HWND owner, const SfxString &path, const MemberInfo &entry, bo
 
   uint8_t local[LocalHeaderSize];
   uint32_t skip;
-  SeekArchive((int32_t)(ArchiveBase + Field32(CurrentEntry, EntryLocalHeaderOffset)), SeekFromStart);
+  SeekArchive((int64_t)(ArchiveBase + CurrentEntry.LocalHeaderOffset), SeekFromStart);
   ReadArchiveExact(local, LocalHeaderSize);
   if (!LocalHeaderSkip(local, &skip)) FatalError(SubstituteText(STR_ERROR_READING, ModulePath));
-  SeekArchive((int32_t)skip, SeekFromCurrent);
+  SeekArchive(skip, SeekFromCurrent);
 
-  CompressedLeft = Field32(CurrentEntry, EntryCompressedSize);  // 64-bit: sizes of 2 GiB and more stay positive
+  CompressedLeft = (int64_t)CurrentEntry.CompressedSize;  // from the ZIP64 field where the record holds 0xFFFFFFFF
   if (EntryEncrypted) {
     CompressedLeft -= CryptHeaderSize;
     passwordFailed = !SettlePassword(owner);

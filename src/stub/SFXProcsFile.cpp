@@ -7,11 +7,18 @@
 #include "SFXVars.h"
 #include "SFXWide.h"
 
-uint32_t SeekArchive(int32_t distance, int origin) {
-  // Positions are unsigned 32-bit: from the start a distance counts up to 4 GiB
-  // (a member behind the first 2 GiB is still reached); relative moves keep their sign.
-  LONG high = (origin != SeekFromStart && distance < 0) ? -1 : 0;
-  return SetFilePointer(ArchiveHandle, distance, &high, (DWORD)origin);
+uint64_t SeekArchive(int64_t distance, int origin) {
+  // Positions are 64-bit: members behind 4 GiB are reached; relative moves keep their sign.
+  LARGE_INTEGER move, position;
+  move.QuadPart = distance;
+  if (!SetFilePointerEx(ArchiveHandle, move, &position, (DWORD)origin)) return SeekFailed;
+  return (uint64_t)position.QuadPart;
+}
+
+bool ReadArchiveAt(void *, uint64_t at, uint8_t *bytes, uint32_t count) {
+  if (SeekArchive((int64_t)at, SeekFromStart) != at) return false;
+  DWORD read = 0;
+  return ReadFile(ArchiveHandle, bytes, count, &read, nullptr) && read == count;
 }
 
 // Part of the core's interface: short reads are fine, a failure reads as 0 bytes.

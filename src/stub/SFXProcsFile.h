@@ -9,9 +9,12 @@
 enum { SeekFromStart = 0, SeekFromCurrent = 1, SeekFromEnd = 2 };
 
 // Moves the shared file position of ArchiveHandle. Returns the new absolute
-// position; a refused seek returns the platform's failure value (0xFFFFFFFF)
+// position; a refused seek (before the start of the file) returns SeekFailed
 // and leaves the position where it was.
-uint32_t SeekArchive(int32_t distance, int origin);
+enum : uint64_t { SeekFailed = ~(uint64_t)0 };
+uint64_t SeekArchive(int64_t distance, int origin);
+// The core's reads at a position (ReadAtRoutine): count bytes at `at`, or false.
+bool ReadArchiveAt(void *context, uint64_t at, uint8_t *bytes, uint32_t count);
 // Reads exactly count bytes or ends the process with "Cannot unzip: file is corrupt.".
 void ReadArchiveExact(void *buffer, uint32_t count);
 

@@ -139,13 +139,18 @@ SfxString operator+(const SfxString &a, const char *b) {
   return result;
 }
 
-SfxString DecimalText(uint32_t value) {
-  char digits[11];
-  int i = 10;
+// Long division by 10 in 16-bit steps: 32-bit operations only, so the 32-bit
+// image needs no 64-bit division from the compiler's support library.
+SfxString DecimalText(uint64_t value) {
+  char digits[21];
+  int i = 20;
   digits[i] = 0;
   do {
-    digits[--i] = (char)('0' + value % 10);
-    value /= 10;
+    uint32_t high = (uint32_t)(value >> 32), low = (uint32_t)value;
+    uint32_t rest = high % 10, middle = (rest << 16) | (low >> 16);
+    uint32_t bottom = ((middle % 10) << 16) | (low & 0xFFFF);
+    value = ((uint64_t)(high / 10) << 32) | ((middle / 10) << 16) | (bottom / 10);
+    digits[--i] = (char)('0' + bottom % 10);
   } while (value);
   return SfxString(digits + i);
 }

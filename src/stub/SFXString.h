@@ -60,7 +60,7 @@ class SfxString {
 SfxString operator+(const SfxString &a, const SfxString &b);
 SfxString operator+(const SfxString &a, const char *b);
 
-// The decimal form of an unsigned 32-bit number, no separators.
-SfxString DecimalText(uint32_t value);
+// The decimal form of an unsigned number, no separators.
+SfxString DecimalText(uint64_t value);
 
 #endif

@@ -5,7 +5,7 @@ SfxSettingsRecord SfxSettings;
 SfxString ModulePath;
 HANDLE ArchiveHandle = INVALID_HANDLE_VALUE;
 HIMAGELIST SystemImageList = nullptr;
-uint32_t ArchiveStart = 0;
+uint64_t ArchiveStart = 0;
 uint64_t ArchiveBase = 0;
 
 EntryArray EntryList;

@@ -15,7 +15,7 @@ extern SfxSettingsRecord SfxSettings;  // the configuration block as read
 extern SfxString ModulePath;           // the stub's own file
 extern HANDLE ArchiveHandle;           // the stub's own file, read-only; INVALID_HANDLE_VALUE when closed
 extern HIMAGELIST SystemImageList;     // shell's small-icon system image list
-extern uint32_t ArchiveStart;          // file offset of the first byte behind the configuration block
+extern uint64_t ArchiveStart;          // file offset of the first byte behind the configuration block
 extern uint64_t ArchiveBase;           // the offset the archive's recorded offsets count from (wraps as positions do)
 
 // The ZIP signatures (LocalHeaderSignature, CentralHeaderSignature,
