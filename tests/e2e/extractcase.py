@@ -62,7 +62,7 @@ class ExtractCase(sfxtest.SfxCase):
     def crafted_program(self, archive, name="crafted.exe", **config):
         """An SFX whose block is written here: for archives sfxmake refuses to take."""
         config.setdefault("folder", windows_path(self.target))
-        return sfxtest.write_sfx(sfxtest.STUB64, archive, self.path(name), **config)
+        return sfxtest.write_sfx(self.stub, archive, self.path(name), **config)
 
     def unzip(self, exe, middle="", timeout=180):
         """Starts exe, presses Unzip, runs the middle of the script, waits for the end."""

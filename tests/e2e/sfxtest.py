@@ -45,6 +45,9 @@ STUB32 = os.environ.get("SFX_STUB32") or os.path.join(DIST, "sfxstub32.exe")
 SFXMAKE = os.environ.get("SFXMAKE") or os.path.join(DIST, "sfxmake")
 SFXMAKE_EXE = os.environ.get("SFXMAKE_EXE") or os.path.join(WIN64, "src", "sfxmake", "sfxmake.exe")
 DRIVER = os.path.join(WIN64, "tests", "driver", "uidriver.exe")
+# The 32-bit tree's driver, for the 32-bit stub under a 32-bit wine (tests/guest).
+WIN32 = os.environ.get("SFX_WIN32_DIR") or os.path.join(BUILD, "win32")
+DRIVER32 = os.path.join(WIN32, "tests", "driver", "uidriver.exe")
 UNIT_TESTS = os.path.join(WIN64, "tests", "win", "stub_unit_tests.exe")
 WINE = os.environ.get("SFX_WINE", "wine")
 
@@ -268,6 +271,11 @@ def drive(script, cwd=None, timeout=180):
         code, out, err = run_wine([DRIVER, windows_path(path)], cwd=cwd, timeout=timeout)
     finally:
         os.unlink(path)
+    return driver_run(code, out, err, script)
+
+
+def driver_run(code, out, err, script):
+    """The DriverRun of a driver's exit code, stdout and stderr (text)."""
     lines = []
     for text in out.splitlines():
         text = text.strip()
@@ -320,6 +328,8 @@ class SfxCase(unittest.TestCase):
     helpers above bound to it. A missing wine session or build is a failure,
     not a skip: the suite must not pass by running nothing."""
 
+    stub = STUB64  # what self.sfx builds programs from
+
     def setUp(self):
         problem = require_session()
         if problem:
@@ -350,6 +360,7 @@ class SfxCase(unittest.TestCase):
         return zip_python(source, self.path(name), **kwargs)
 
     def sfx(self, archive, name="test.exe", **config):
+        config.setdefault("stub", self.stub)
         return build_sfx(archive, self.path(name), **config)
 
     def drive(self, script, timeout=180):
