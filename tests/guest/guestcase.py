@@ -14,9 +14,10 @@ checks on the host what the program showed and wrote:
             run = yield f"start {q(exe)}\\nwait-window Demo\\nclose\\nwait-exit"
             self.assertEqual(run.result("wait-exit")["exit_code"], 0)
 
-The share is build/e2e-work/guest-CLASS/, mounted in the guest at the same
-path, so host paths (and their Z: forms) name the same files on both sides.
-A guest that cannot be built or booted fails every scenario with the reason.
+The share is a new folder build/e2e-work/guest-CLASS-*/, mounted in the guest
+at the same path, so host paths (and their Z: forms) name the same files on
+both sides; it is removed when every scenario passed. A guest that cannot be
+built or booted fails every scenario with the reason.
 """
 import functools
 import inspect
@@ -24,6 +25,7 @@ import os
 import shutil
 import subprocess
 import sys
+import tempfile
 import textwrap
 import time
 
@@ -48,12 +50,14 @@ def _scenario(steps_of):
     @functools.wraps(steps_of)
     def test(self):
         cls = type(self)
+        if self._testMethodName not in cls._prepared:
+            self.fail(cls._guest_problem or "this scenario was not prepared")
         case, steps, error = cls._prepared[self._testMethodName]
         if error is not None:
             raise error
         done = os.path.join(case.dir, "driver.rc")
         if not os.path.exists(done):
-            self.fail(cls._guest_problem or "the guest ran everything but this scenario")
+            self.fail(cls._guest_problem or f"the guest did not run this scenario, see {cls.share}/guest-job.log")
         with open(done) as f:
             code = int(f.read().strip() or -1)
 
@@ -89,9 +93,9 @@ class GuestCase(ExtractCase):
     @classmethod
     def setUpClass(cls):
         super().setUpClass()
-        cls.share = os.path.join(sfxtest.WORK, "guest-" + cls.__name__)
-        shutil.rmtree(cls.share, ignore_errors=True)
-        os.makedirs(cls.share)
+        os.makedirs(sfxtest.WORK, exist_ok=True)
+        # A share of its own: two runs at once (ctest by hand beside scripts/test) must not meet.
+        cls.share = tempfile.mkdtemp(prefix=f"guest-{cls.__name__}-", dir=sfxtest.WORK)
         cls._prepared = {}
         cls._guest_problem = None
         missing = [p for p in (sfxtest.DRIVER32, sfxtest.STUB32) if not os.path.exists(p)]
