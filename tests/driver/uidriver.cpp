@@ -309,27 +309,27 @@ DWORD OwnerProcess(HWND window) {
   return pid;
 }
 
+// Named callbacks rather than lambdas: the 32-bit build needs them stdcall.
+BOOL CALLBACK CollectOwnWindow(HWND w, LPARAM data) {
+  if (OwnerProcess(w) == Process.dwProcessId) ((std::vector<HWND> *)data)->push_back(w);
+  return TRUE;
+}
+
+BOOL CALLBACK CollectWindow(HWND w, LPARAM data) {
+  ((std::vector<HWND> *)data)->push_back(w);
+  return TRUE;
+}
+
 std::vector<HWND> TopWindows() {
   std::vector<HWND> found;
   if (!Process.hProcess) return found;
-  EnumWindows(
-      [](HWND w, LPARAM data) -> BOOL {
-        if (OwnerProcess(w) == Process.dwProcessId) ((std::vector<HWND> *)data)->push_back(w);
-        return TRUE;
-      },
-      (LPARAM)&found);
+  EnumWindows(CollectOwnWindow, (LPARAM)&found);
   return found;
 }
 
 std::vector<HWND> Children(HWND parent) {
   std::vector<HWND> found;
-  EnumChildWindows(
-      parent,
-      [](HWND w, LPARAM data) -> BOOL {
-        ((std::vector<HWND> *)data)->push_back(w);
-        return TRUE;
-      },
-      (LPARAM)&found);
+  EnumChildWindows(parent, CollectWindow, (LPARAM)&found);
   return found;
 }
 

@@ -56,6 +56,9 @@ STUB32 = os.environ.get("SFX_STUB32") or os.path.join(DIST, "sfxstub32.exe")
 SFXMAKE = os.environ.get("SFXMAKE") or os.path.join(DIST, "sfxmake")
 SFXMAKE_EXE = os.environ.get("SFXMAKE_EXE") or os.path.join(WIN64, "src", "sfxmake", "sfxmake.exe")
 DRIVER = os.path.join(WIN64, "tests", "driver", "uidriver.exe")
+# The 32-bit tree's driver, for the 32-bit stub under a 32-bit wine (tests/guest).
+WIN32 = os.environ.get("SFX_WIN32_DIR") or os.path.join(BUILD, "win32")
+DRIVER32 = os.path.join(WIN32, "tests", "driver", "uidriver.exe")
 UNIT_TESTS = os.path.join(WIN64, "tests", "win", "stub_unit_tests.exe")
 WINE = os.environ.get("SFX_WINE", "wine")
 
@@ -465,6 +468,11 @@ def drive(script, cwd=None, timeout=180):
         code, out, err = run_wine([DRIVER, windows_path(path)], cwd=cwd, timeout=timeout)
     finally:
         os.unlink(path)
+    return driver_run(code, out, err, script)
+
+
+def driver_run(code, out, err, script):
+    """The DriverRun of a driver's exit code, stdout and stderr (text)."""
     lines = []
     for text in out.splitlines():
         text = text.strip()
@@ -517,6 +525,8 @@ class ScratchCase(unittest.TestCase):
     when the test passes and kept for a look when it fails, and the helpers
     above bound to it."""
 
+    stub = STUB64  # what self.sfx builds programs from
+
     def setUp(self):
         os.makedirs(WORK, exist_ok=True)
         name = self.id().split(".", 1)[-1].replace(".", "-")
@@ -548,6 +558,7 @@ class ScratchCase(unittest.TestCase):
 
     def sfx(self, archive, *options, name="test.exe", **config):
         """An SFX in the scratch folder; see build_sfx. options: raw sfxmake options."""
+        config.setdefault("stub", self.stub)
         return build_sfx(archive, self.path(name), extra=options, **config)
 
     def sfxmake(self, *args, expect=0, env=None):

@@ -49,6 +49,24 @@ class LayoutCase(DialogCase):
                 rows = ra["top"] < rb["bottom"] and rb["top"] < ra["bottom"]
                 self.assertFalse(columns and rows, "controls %d and %d overlap: %s %s" % (a["id"], b["id"], ra, rb))
 
+    def assert_list_band_opened(self, before_dialog, before, after_dialog, after):
+        """Show files (before, then after) grew the dialog by the list band alone."""
+        pairs = [(units, before[i]["rect"]["bottom"] - before[i]["rect"]["top"]) for i, units in HEIGHTS.items()]
+        base = base_unit_y(pairs)
+        self.assertIsNotNone(base)
+        grow = dialog_pixels(66, base)
+        self.assertEqual((after_dialog["bottom"] - after_dialog["top"]) - (before_dialog["bottom"] - before_dialog["top"]),
+                         grow)
+        for i in LIST_BAND:
+            self.assertFalse(before[i]["visible"])
+            self.assertTrue(after[i]["visible"])
+        for i in (602, 701, 702, 703, 302, 103, 1, 2, 502):
+            self.assertEqual(top(after[i]) - after_dialog["top"], top(before[i]) - before_dialog["top"] + grow, i)
+        # The list sits in its band: below the folder row, above the overwrite group.
+        self.assertGreater(top(after[401]), before[201]["rect"]["bottom"])
+        self.assertLessEqual(after[401]["rect"]["bottom"], top(after[602]))
+        self.assert_no_overlap(after_dialog, after)
+
 
 class BandTest(LayoutCase):
     """0x0041 is the reference: every band present, the list hidden."""
@@ -113,21 +131,7 @@ class ShowFilesTest(LayoutCase):
     def test_show_files_opens_the_list_band_once(self):
         (before_dialog, before), (after_dialog, after) = self.snapshot(
             0x0041, "press id=105", "wait-state 105 exists 0")
-        pairs = [(units, before[i]["rect"]["bottom"] - before[i]["rect"]["top"]) for i, units in HEIGHTS.items()]
-        base = base_unit_y(pairs)
-        self.assertIsNotNone(base)
-        grow = dialog_pixels(66, base)
-        self.assertEqual((after_dialog["bottom"] - after_dialog["top"]) - (before_dialog["bottom"] - before_dialog["top"]),
-                         grow)
-        for i in LIST_BAND:
-            self.assertFalse(before[i]["visible"])
-            self.assertTrue(after[i]["visible"])
-        for i in (602, 701, 702, 703, 302, 103, 1, 2, 502):
-            self.assertEqual(top(after[i]) - after_dialog["top"], top(before[i]) - before_dialog["top"] + grow, i)
-        # The list sits in its band: below the folder row, above the overwrite group.
-        self.assertGreater(top(after[401]), before[201]["rect"]["bottom"])
-        self.assertLessEqual(after[401]["rect"]["bottom"], top(after[602]))
-        self.assert_no_overlap(after_dialog, after)
+        self.assert_list_band_opened(before_dialog, before, after_dialog, after)
 
 
 if __name__ == "__main__":
