@@ -1,11 +1,14 @@
-"""A stored member of 3 GiB, in an archive without ZIP64 (Python's zipfile would
-switch to ZIP64 above 2 GiB, so the archive is written here): its compressed
-size reads as negative in a signed 32-bit count, and its data and the end of
-the archive lie beyond the first 2 GiB of the program file.
+"""Big stored members, their CRC-32 checked: one of 3 GiB in an archive without
+ZIP64 (Python's zipfile would switch to ZIP64 above 2 GiB, so the archive is
+written here), whose compressed size reads as negative in a signed 32-bit count
+and whose data and end of archive lie beyond the first 2 GiB of the program
+file; and one of 4 GiB + 64 MiB named through ZIP64 fields, end record and
+locator.
 
-About 20 seconds under wine, but 6 GiB of disk for the program and its output:
-skipped when the build disk has less than 8 GiB free."""
+Each takes a minute or two under wine and twice its size in disk (program and
+output): skipped when the build disk lacks the room."""
 import os
+import struct
 import unittest
 import zlib
 
@@ -13,31 +16,27 @@ import sfxtest
 from extractcase import ExtractCase
 from sfxtest import q, stored_member
 
-SIZE = 3 * 1024 ** 3
 CHUNK = 1024 ** 2
 
 
 def chunk(i):
-    """The i-th MiB of the member: different in every MiB, cheap to make again."""
+    """The i-th MiB of a member: different in every MiB, cheap to make again."""
     return i.to_bytes(4, "little") * (CHUNK // 4)
 
 
-class ThreeGigabyteMember(ExtractCase):
-    def setUp(self):
-        super().setUp()
+class BigMembers(ExtractCase):
+    def need_disk(self, gib):
         disk = os.statvfs(self.dir)
-        if disk.f_bavail * disk.f_frsize < 8 * 1024 ** 3:
-            self.skipTest("less than 8 GiB free for a 3 GiB member and its copy")
+        if disk.f_bavail * disk.f_frsize < gib * 1024 ** 3:
+            self.skipTest(f"less than {gib} GiB free for a big member and its copy")
 
-    def test_stored_member_beyond_2_gib(self):
+    def unzip_big(self, size, local, directory):
+        """Writes a program whose archive is local, the member's data (size bytes of
+        chunks) and what directory(offset of the directory) returns; runs it in
+        automatic mode and checks the output's size and CRC-32."""
         crc = 0
-        for i in range(SIZE // CHUNK):
+        for i in range(size // CHUNK):
             crc = zlib.crc32(chunk(i), crc)
-        local, central = stored_member("huge.bin", b"", crc=crc)
-        # Both records name the true size; the data is streamed behind the local header.
-        sizes = SIZE.to_bytes(4, "little") * 2
-        local = local[:18] + sizes + local[26:]
-        central = central[:20] + sizes + central[28:]
         exe = self.path("huge.exe")
         with open(sfxtest.STUB64, "rb") as f:
             image = f.read()
@@ -46,23 +45,56 @@ class ThreeGigabyteMember(ExtractCase):
         with open(exe, "wb") as f:
             f.write(image + block)
             start = f.tell()
-            f.write(local)
-            for i in range(SIZE // CHUNK):
+            f.write(local(crc))
+            for i in range(size // CHUNK):
                 f.write(chunk(i))
-            directory_at = f.tell() - start
-            f.write(central)
-            f.write(sfxtest.end_record_bytes(1, len(central), directory_at))
+            f.write(directory(crc, f.tell() - start))
         # An error box (CRC, write) would keep the program open until the driver gives up.
         run = self.drive(f"start {q(exe)}\nwait-exit timeout=1800000", timeout=2000)
         self.assertDriverOk(run)
         self.assertEqual(self.exit_code(run), 0)
         out = os.path.join(self.target, "huge.bin")
-        self.assertEqual(os.path.getsize(out), SIZE)
+        self.assertEqual(os.path.getsize(out), size)
         check = 0
         with open(out, "rb") as f:
             while data := f.read(CHUNK):
                 check = zlib.crc32(data, check)
         self.assertEqual(check, crc)
+
+    def test_stored_member_beyond_2_gib(self):
+        self.need_disk(8)
+        size = 3 * 1024 ** 3
+        sizes = size.to_bytes(4, "little") * 2  # both records name the true size
+
+        def records(crc):
+            local, central = stored_member("huge.bin", b"", crc=crc)
+            return local[:18] + sizes + local[26:], central[:20] + sizes + central[28:]
+
+        self.unzip_big(size, lambda crc: records(crc)[0],
+                       lambda crc, at: records(crc)[1] + sfxtest.end_record_bytes(1, len(records(crc)[1]), at))
+
+    def test_stored_member_over_4_gib_through_zip64(self):
+        self.need_disk(9)
+        size = 4 * 1024 ** 3 + 64 * 1024 ** 2
+        name = b"huge.bin"
+
+        def local(crc):
+            zip64 = struct.pack("<HHQQ", 1, 16, size, size)
+            return (sfxtest.LOCAL_SIGNATURE + struct.pack("<HHHHHIIIHH", 45, 0, 0, 0, 0x5A21, crc, 0xFFFFFFFF,
+                                                          0xFFFFFFFF, len(name), len(zip64)) + name + zip64)
+
+        def directory(crc, at):
+            # The central record names everything through its ZIP64 field, the local header's offset too.
+            zip64 = struct.pack("<HHQQQ", 1, 24, size, size, 0)
+            central = (sfxtest.CENTRAL_SIGNATURE + struct.pack("<HHHHHHIIIHHHHHII", 45, 45, 0, 0, 0, 0x5A21, crc,
+                                                               0xFFFFFFFF, 0xFFFFFFFF, len(name), len(zip64), 0, 0, 0,
+                                                               0, 0xFFFFFFFF) + name + zip64)
+            record_at = at + len(central)
+            return (central + b"PK\x06\x06" + struct.pack("<QHHIIQQQQ", 44, 45, 45, 0, 0, 1, 1, len(central), at)
+                    + b"PK\x06\x07" + struct.pack("<IQI", 0, record_at, 1)
+                    + sfxtest.END_SIGNATURE + struct.pack("<HHHHIIH", 0, 0, 0xFFFF, 0xFFFF, 0xFFFFFFFF, 0xFFFFFFFF, 0))
+
+        self.unzip_big(size, local, directory)
 
 
 if __name__ == "__main__":

@@ -87,6 +87,22 @@ class Stub32(GuestCase, LayoutCase):
         self.assertEqual(len(run.results("wait-window")), 1)
         self.assertExtracted(archive, files)
 
+    def test_zip64_records_and_unicode_names(self):
+        # Info-ZIP forced to ZIP64 (end record, locator, extra fields) with names
+        # in UTF-8 from a Unix host, one of them with a 0x5C second byte in code page 932.
+        files = {"\u8868.txt": b"1", "\u30bd\u30d5\u30c8/readme.txt": b"2", "\u0141\u00f3d\u017a.txt": b"3"}
+        archive = sfxtest.zip_infozip(self.tree(files), self.path("z64.zip"), "-fz")
+        with open(archive, "rb") as f:
+            self.assertIn(b"PK\x06\x07", f.read())
+        exe = self.sfx(archive, options=sfxtest.OPT_AUTO_UNZIP)
+        run = yield f"""
+            start {q(exe)}
+            wait-exit
+        """
+        self.assertDriverOk(run)
+        self.assertEqual(self.exit_code(run), 0)
+        self.assertEqual(sfxtest.read_tree(self.target), files)
+
     def test_overwrite_prompt_yes_and_no(self):
         new = {"a.txt": b"new a", "b.txt": b"new b", "c.txt": b"new c"}
         sfxtest.write_tree(self.target, {"b.txt": b"old b", "c.txt": b"old c"})
