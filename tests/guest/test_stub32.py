@@ -201,7 +201,7 @@ class Stub32(GuestCase, LayoutCase):
                                                           "last.txt": b"payload of last.txt"})
         # Nothing climbed out next to the target either.
         self.assertEqual(set(os.listdir(self.dir)) - {"script.txt", "driver.out", "driver.err", "driver.rc"},
-                         {"crafted.exe", "hostile.zip", "out"})
+                         {"test.exe", "hostile.zip", "out"})
 
     def test_show_files_opens_the_list_band(self):
         exe = self.make_sfx(0x0041, run="setup.exe /S")
