@@ -27,7 +27,8 @@ class Zip64(ExtractCase):
         self.assertIn(b"PK\x06\x07", data, "the writer no longer leaves a ZIP64 locator")
         for options in ((), ("--adjust-offsets",)):
             with self.subTest(options=options):
-                exe = self.sfx(archive, *options, name=f"piped{len(options)}.exe", options=sfxtest.OPT_AUTO_UNZIP)
+                exe = self.sfx(archive, *options, name=f"piped{len(options)}.exe", overwrite="overwrite",
+                               options=sfxtest.OPT_AUTO_UNZIP)
                 self.assertEqual(self.auto(exe), 0)
                 with open(os.path.join(self.target, "-"), "rb") as f:
                     self.assertEqual(f.read(), files["a.txt"])
