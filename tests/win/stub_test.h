@@ -71,6 +71,7 @@ class ScratchFolder : public StubTest {
     GetTempPathA(MAX_PATH, temp);
     root_ = std::string(temp) + "sfxscratch" + std::to_string(GetCurrentProcessId()) + "_" +
             std::to_string(counter++);
+    Remove(root_);  // left by an earlier run that was stopped: process IDs come round again
     ASSERT_TRUE(CreateDirectoryA(root_.c_str(), nullptr));
   }
   void TearDown() override {
@@ -158,12 +159,24 @@ inline std::string ZipArchive(const std::vector<ZipMember> &members, const std::
 
 // The fixed part of every directory record of an archive from ZipArchive
 // (without comment, offsets from its first byte), in directory order.
+// A member as the directory reader describes one without extra fields: the
+// full-width sizes and offset are those of its fixed part.
+inline MemberInfo Described(const ArchiveEntry &entry) {
+  MemberInfo info = {};
+  memcpy(info.Bytes, entry.Bytes, EntrySize);
+  info.CompressedSize = Field32(entry, EntryCompressedSize);
+  info.UncompressedSize = Field32(entry, EntryUncompressedSize);
+  info.LocalHeaderOffset = Field32(entry, EntryLocalHeaderOffset);
+  return info;
+}
+
 inline std::vector<MemberInfo> CentralRecords(const std::string &zip) {
   const uint8_t *end = (const uint8_t *)zip.data() + zip.size() - EndRecordSize;
   std::vector<MemberInfo> entries(GetLE16(end + EndTotalEntries));
   size_t at = GetLE32(end + EndDirectoryOffset);
   for (MemberInfo &e : entries) {
     memcpy(e.Bytes, zip.data() + at, EntrySize);
+    e = Described(e);
     at += EntrySize + Field16(e, EntryNameLength) + Field16(e, EntryExtraLength) + Field16(e, EntryCommentLength);
   }
   return entries;

@@ -16,10 +16,10 @@
 namespace {
 
 MemberInfo EntryOfSize(uint32_t size, uint32_t marker) {
-  MemberInfo entry = {};
+  ArchiveEntry entry = {};
   PutLE32(entry.Bytes + EntryUncompressedSize, size);
   PutLE32(entry.Bytes + EntryLocalHeaderOffset, marker);
-  return entry;
+  return Described(entry);
 }
 
 std::string CellText(HWND list, int row, int column) {
