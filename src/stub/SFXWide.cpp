@@ -26,16 +26,18 @@ SfxString WideBuffer::Text(uint32_t length) const {
   return FromWide(data_, (int)n);
 }
 
-SfxString FromWide(const WCHAR *text, int length) {
-  if (length < 0) length = lstrlenW(text);
-  SfxString utf8;
-  if (length == 0) return utf8;
-  // Three bytes at most for each UTF-16 unit (a surrogate pair takes four for two).
-  int n = WideCharToMultiByte(CP_UTF8, 0, text, length, utf8.SetLength(3 * (uint32_t)length), 3 * length, nullptr,
+// UTF-16 text in a code page. Four bytes per UTF-16 unit is room for any code
+// page, UTF-8 as the ANSI code page included.
+static SfxString Narrow(UINT codePage, const WCHAR *text, int length) {
+  SfxString bytes;
+  if (length <= 0) return bytes;
+  int n = WideCharToMultiByte(codePage, 0, text, length, bytes.SetLength(4 * (uint32_t)length), 4 * length, nullptr,
                               nullptr);
-  utf8.Truncate(n > 0 ? (uint32_t)n : 0);
-  return utf8;
+  bytes.Truncate(n > 0 ? (uint32_t)n : 0);
+  return bytes;
 }
+
+SfxString FromWide(const WCHAR *text, int length) { return Narrow(CP_UTF8, text, length < 0 ? lstrlenW(text) : length); }
 
 SfxString FromCodePage(UINT codePage, const char *bytes, uint32_t length) {
   if (length == 0) return SfxString();
@@ -46,13 +48,7 @@ SfxString FromCodePage(UINT codePage, const char *bytes, uint32_t length) {
 
 SfxString ToCodePage(UINT codePage, const SfxString &utf8) {
   WideText wide(utf8);
-  int chars = lstrlenW(wide);
-  SfxString bytes;
-  if (chars == 0) return bytes;
-  int n = WideCharToMultiByte(codePage, 0, wide, chars, bytes.SetLength(2 * (uint32_t)chars), 2 * chars, nullptr,
-                              nullptr);
-  bytes.Truncate(n > 0 ? (uint32_t)n : 0);
-  return bytes;
+  return Narrow(codePage, wide, lstrlenW(wide));
 }
 
 bool IsUtf8(const char *bytes, uint32_t length) {
