@@ -6,23 +6,32 @@
 
 #include "crc32.h"
 
-uint8_t LocalHeaderSignature[4] = {'O', 'K', 3, 4};
-uint8_t CentralHeaderSignature[4] = {'O', 'K', 1, 2};
-uint8_t EndRecordSignature[4] = {'O', 'K', 5, 6};
-uint8_t Zip64EndSignature[4] = {'O', 'K', 6, 6};
-uint8_t Zip64LocatorSignature[4] = {'O', 'K', 6, 7};
+uint8_t LocalHeaderSignature[4];
+uint8_t CentralHeaderSignature[4];
+uint8_t EndRecordSignature[4];
+uint8_t Zip64EndSignature[4];
+uint8_t Zip64LocatorSignature[4];
 
 static const uint8_t ConfigHeaderSignature[4] = {'Q', 'F', 0, 1};
 static const uint8_t ConfigTrailerSignature[4] = {'Q', 'F', 10, 1};
 
+static void CompleteSignature(uint8_t *signature, uint8_t o, uint8_t third, uint8_t fourth) {
+  signature[0] = (uint8_t)(o + 1);
+  signature[1] = (uint8_t)(o - ('O' - 'K'));
+  signature[2] = third;
+  signature[3] = fourth;
+}
+
 void CompleteSignatures() {
-  // Computed, not written as 'P': the first byte of each stays 'O' in the image.
-  uint8_t p = (uint8_t)(CentralHeaderSignature[1] + ('P' - 'K'));
-  LocalHeaderSignature[0] = p;
-  CentralHeaderSignature[0] = p;
-  EndRecordSignature[0] = p;
-  Zip64EndSignature[0] = p;
-  Zip64LocatorSignature[0] = p;
+  // The letters are computed at run time, so the image holds none of the
+  // signatures; the arrays start zeroed, which also keeps them out of .data.
+  uint8_t o = 'O';
+  __asm__("" : "+r"(o));  // keeps the compiler from folding 'O' + 1 into a stored 'P'
+  CompleteSignature(LocalHeaderSignature, o, 3, 4);
+  CompleteSignature(CentralHeaderSignature, o, 1, 2);
+  CompleteSignature(EndRecordSignature, o, 5, 6);
+  CompleteSignature(Zip64EndSignature, o, 6, 6);
+  CompleteSignature(Zip64LocatorSignature, o, 6, 7);
 }
 
 bool HasSignature(const uint8_t *bytes, const uint8_t *signature) { return memcmp(bytes, signature, 4) == 0; }

@@ -12,8 +12,8 @@
 
 // ---- ZIP signatures -----------------------------------------------------------
 
-// Stored with 'O' for 'P' and completed by CompleteSignatures, so that a program
-// carrying the core holds none of them in its image (a ZIP tool scanning the
+// Zero until CompleteSignatures writes them, so that a program carrying the
+// core holds none of them in its image (a ZIP tool scanning the
 // whole file must not take bytes of the stub for records).
 extern uint8_t LocalHeaderSignature[4];
 extern uint8_t CentralHeaderSignature[4];

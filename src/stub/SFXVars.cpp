@@ -3,7 +3,7 @@
 
 SfxSettingsRecord SfxSettings;
 SfxString ModulePath;
-HANDLE ArchiveHandle = INVALID_HANDLE_VALUE;
+HANDLE ArchiveHandle = nullptr;
 HIMAGELIST SystemImageList = nullptr;
 uint64_t ArchiveStart = 0;
 uint64_t ArchiveBase = 0;
@@ -16,7 +16,7 @@ bool RunIncomplete = false;
 bool Silent = false;
 SfxString SwitchFolder;
 bool ComInitialized = false;
-HANDLE OutputHandle = INVALID_HANDLE_VALUE;
+HANDLE OutputHandle = nullptr;
 SfxString OutputName;
 SfxString Password;
 SfxString TargetFile;

@@ -13,7 +13,7 @@
 
 extern SfxSettingsRecord SfxSettings;  // the configuration block as read
 extern SfxString ModulePath;           // the stub's own file
-extern HANDLE ArchiveHandle;           // the stub's own file, read-only; INVALID_HANDLE_VALUE when closed
+extern HANDLE ArchiveHandle;           // the stub's own file, read-only; null or INVALID_HANDLE_VALUE when not open
 extern HIMAGELIST SystemImageList;     // shell's small-icon system image list
 extern uint64_t ArchiveStart;          // file offset of the first byte behind the configuration block
 extern uint64_t ArchiveBase;           // the offset the archive's recorded offsets count from (wraps as positions do)
@@ -27,7 +27,7 @@ extern EntryArray EntryList;           // file members' records, in directory or
 // EntryEncrypted are the core's, in sfxcore.h).
 extern MemberInfo CurrentEntry;
 extern SfxString TemporaryFile;        // where a member replacing an existing file is written first; empty: none
-extern HANDLE OutputHandle;            // INVALID_HANDLE_VALUE when no output file is open
+extern HANDLE OutputHandle;            // null or INVALID_HANDLE_VALUE when no output file is open
 extern SfxString OutputName;
 extern SfxString Password;             // at most 80 characters; empty: none known
 extern SfxString TargetFile;           // full output path of the member the run handles
