@@ -15,7 +15,7 @@ cd "$(dirname "$0")/.."
 out=build/fuzz
 mkdir -p "$out"
 flags=(-std=c++17 -g -O1 -fsanitize=fuzzer,address,undefined -fno-sanitize-recover=all -Isrc/core)
-reader=(src/sfxmake/{cli,config,coreglue,files,platform,sfxfile,ziparchive}.cpp)
+reader=(src/sfxmake/{cli,config,coreglue,files,platform,sfxfile,utf8,ziparchive}.cpp)
 clang++ "${flags[@]}" -Itests/host src/core/*.cpp tests/host/core_host.cpp tests/host/test_support.cpp \
   fuzz/inflate_fuzzer.cpp -lz -o "$out/inflate_fuzzer"
 clang++ "${flags[@]}" -Isrc/sfxmake src/core/*.cpp "${reader[@]}" fuzz/reader_fuzzer.cpp -o "$out/reader_fuzzer"

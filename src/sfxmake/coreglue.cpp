@@ -71,27 +71,27 @@ bool WriteOutput(const uint8_t *data, uint32_t count) {
 
 MemberResult DecodeMember(const SfxFile &s, const ZipMember &m, const std::string &password, std::FILE *out) {
   PrepareCore();
-  if (m.Method != MethodStored && m.Method != MethodDeflated) return MemberResult::UnknownMethod;
+  if (m.Method() != MethodStored && m.Method() != MethodDeflated) return MemberResult::UnknownMethod;
   ArchiveCursor cursor(s.Data, MemberDataOffset(s.Data, s.Directory, m));
   Host.Out = out;
   Host.Written = 0;
-  Host.Limit = m.Uncompressed;
-  CompressedLeft = m.Compressed;
+  Host.Limit = m.UncompressedSize;
+  CompressedLeft = m.CompressedSize;
   EntryEncrypted = m.Encrypted();
   if (EntryEncrypted) {
     if (password.empty()) return MemberResult::NeedsPassword;
     uint8_t header[2 * CryptHeaderSize];
     if (ReadArchive(header + CryptHeaderSize, CryptHeaderSize) != CryptHeaderSize) return MemberResult::ArchiveEnded;
-    if (!CheckPassword(header, CryptHeaderSize, m.Flags, m.Crc, m.DosTime, password.data(), (uint32_t)password.size()))
+    if (!CheckPassword(header, CryptHeaderSize, m.Flags(), m.Crc(), m.DosTime(), password.data(), (uint32_t)password.size()))
       return MemberResult::WrongPassword;
     CompressedLeft -= CryptHeaderSize;
   }
   EntryCrc = 0xFFFFFFFFu;
-  DecodeResult r = m.Method == MethodDeflated ? Inflate() : CopyStored();
+  DecodeResult r = m.Method() == MethodDeflated ? Inflate() : CopyStored();
   if (r == DecodeResult::OutputRefused) return MemberResult::WriteFailed;
   if (r == DecodeResult::ArchiveEnded) return MemberResult::ArchiveEnded;
-  if (~EntryCrc != m.Crc) return MemberResult::CrcMismatch;
-  if (Host.Written != m.Uncompressed) return MemberResult::SizeMismatch;
+  if (~EntryCrc != m.Crc()) return MemberResult::CrcMismatch;
+  if (Host.Written != m.UncompressedSize) return MemberResult::SizeMismatch;
   return MemberResult::Ok;
 }
 

@@ -12,6 +12,7 @@
 #include "platform.h"
 #include "publisher.h"
 #include "sfxfile.h"
+#include "utf8.h"
 
 namespace {
 
@@ -36,7 +37,7 @@ const char *MethodName(uint16_t method) {
   return method == MethodStored ? "stored" : method == MethodDeflated ? "deflate" : "other";
 }
 
-const char *MemberMethod(const ZipMember &m) { return m.IsFolder ? "folder" : MethodName(m.Method); }
+const char *MemberMethod(const ZipMember &m) { return m.IsFolder ? "folder" : MethodName(m.Method()); }
 
 std::string IconText(const std::vector<IconImage> &icon) {
   std::string text = std::to_string(icon.size()) + (icon.size() == 1 ? " image:" : " images:");
@@ -51,28 +52,20 @@ std::string IconText(const std::vector<IconImage> &icon) {
 std::string Json(const std::string &s) {
   std::string out = "\"";
   for (size_t i = 0; i < s.size();) {
-    uint8_t c = (uint8_t)s[i];
-    if (c == '"' || c == '\\') {
-      out += '\\', out += (char)c, i++;
+    size_t start = i;
+    uint32_t c;
+    if (!NextCodePoint(s, &i, &c)) {
+      out += "\\ufffd";
+      i++;
+    } else if (c == '"' || c == '\\') {
+      out += '\\';
+      out += (char)c;
     } else if (c < 0x20 || c == 0x7F) {
       char hex[8];
       std::snprintf(hex, sizeof hex, "\\u%04x", c);
-      out += hex, i++;
-    } else if (c < 0x80) {
-      out += (char)c, i++;
+      out += hex;
     } else {
-      size_t n = (c & 0xE0) == 0xC0 ? 2 : (c & 0xF0) == 0xE0 ? 3 : (c & 0xF8) == 0xF0 ? 4 : 0;
-      bool ok = n && i + n <= s.size() && !(c == 0xC0 || c == 0xC1 || c > 0xF4);
-      for (size_t k = 1; ok && k < n; k++) ok = ((uint8_t)s[i + k] & 0xC0) == 0x80;
-      if (ok && n == 3 && c == 0xED && (uint8_t)s[i + 1] >= 0xA0) ok = false;  // a surrogate
-      if (ok && n == 3 && c == 0xE0 && (uint8_t)s[i + 1] < 0xA0) ok = false;   // overlong
-      if (ok && n == 4 && c == 0xF0 && (uint8_t)s[i + 1] < 0x90) ok = false;   // overlong
-      if (ok && n == 4 && c == 0xF4 && (uint8_t)s[i + 1] >= 0x90) ok = false;  // beyond U+10FFFF
-      if (ok) {
-        out.append(s, i, n), i += n;
-      } else {
-        out += "\\ufffd", i++;
-      }
+      out.append(s, start, i - start);
     }
   }
   return out + "\"";
@@ -109,10 +102,10 @@ void PrintJson(const SfxFile &s, const PublisherInfo &p) {
     << "  \"members\": [";
   for (size_t i = 0; i < s.Directory.Members.size(); i++) {
     const ZipMember &m = s.Directory.Members[i];
-    o << (i ? ",\n" : "\n") << "    {\"name\": " << Json(m.DisplayName()) << ", \"size\": " << m.Uncompressed
-      << ", \"packed\": " << m.Compressed << ", \"method\": " << Json(MemberMethod(m))
+    o << (i ? ",\n" : "\n") << "    {\"name\": " << Json(m.DisplayName()) << ", \"size\": " << m.UncompressedSize
+      << ", \"packed\": " << m.CompressedSize << ", \"method\": " << Json(MemberMethod(m))
       << ", \"encrypted\": " << (m.Encrypted() ? "true" : "false")
-      << ", \"date\": " << Json(DosStamp(m.DosDate, m.DosTime, 'T')) << "}";
+      << ", \"date\": " << Json(DosStamp(m.DosDate(), m.DosTime(), 'T')) << "}";
   }
   o << (s.Directory.Members.empty() ? "]\n}\n" : "\n  ]\n}\n");
   std::cout << o.str();
@@ -162,7 +155,7 @@ int InfoCommand(const Args &args) {
   std::cout << "members:        " << s.Directory.Members.size() << (s.Directory.Zip64 ? " (ZIP64)" : "") << "\n\n";
   std::printf("%10s %10s  %-7s  %-9s  %-19s  %s\n", "size", "packed", "method", "encrypted", "date", "name");
   for (const ZipMember &m : s.Directory.Members)
-    std::printf("%10" PRIu64 " %10" PRIu64 "  %-7s  %-9s  %s  %s\n", m.Uncompressed, m.Compressed, MemberMethod(m),
-                m.Encrypted() ? "yes" : "no", DosStamp(m.DosDate, m.DosTime).c_str(), m.DisplayName().c_str());
+    std::printf("%10" PRIu64 " %10" PRIu64 "  %-7s  %-9s  %s  %s\n", m.UncompressedSize, m.CompressedSize, MemberMethod(m),
+                m.Encrypted() ? "yes" : "no", DosStamp(m.DosDate(), m.DosTime()).c_str(), m.DisplayName().c_str());
   return ExitOk;
 }

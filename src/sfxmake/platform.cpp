@@ -4,6 +4,7 @@
 #include <new>
 
 #include "files.h"
+#include "utf8.h"
 
 #ifdef _WIN32
 #include <windows.h>
@@ -111,41 +112,6 @@ const uint16_t Cp1252High[32] = {
     0, 0x2018, 0x2019, 0x201C, 0x201D, 0x2022, 0x2013, 0x2014, 0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0, 0x017E, 0x0178,
 };
 
-void AppendUtf8(std::string &out, uint32_t c) {
-  if (c < 0x80) {
-    out += (char)c;
-  } else if (c < 0x800) {
-    out += (char)(0xC0 | (c >> 6));
-    out += (char)(0x80 | (c & 0x3F));
-  } else {
-    out += (char)(0xE0 | (c >> 12));
-    out += (char)(0x80 | ((c >> 6) & 0x3F));
-    out += (char)(0x80 | (c & 0x3F));
-  }
-}
-
-// Decodes one UTF-8 sequence at s[i]; returns false for malformed input.
-bool NextCodePoint(const std::string &s, size_t &i, uint32_t *c) {
-  uint8_t b = (uint8_t)s[i];
-  int extra = b < 0x80 ? 0 : (b & 0xE0) == 0xC0 ? 1 : (b & 0xF0) == 0xE0 ? 2 : (b & 0xF8) == 0xF0 ? 3 : -1;
-  if (extra < 0 || i + extra >= s.size() + (extra ? 0 : 1)) return false;
-  uint32_t v = extra ? b & (0x3F >> extra) : b;
-  for (int k = 1; k <= extra; ++k) {
-    uint8_t t = (uint8_t)s[i + k];
-    if ((t & 0xC0) != 0x80) return false;
-    v = (v << 6) | (t & 0x3F);
-  }
-  i += extra + 1;
-  *c = v;
-  return true;
-}
-
-bool IsUtf8(const std::string &s) {
-  uint32_t c;
-  for (size_t i = 0; i < s.size();)
-    if (!NextCodePoint(s, i, &c)) return false;
-  return true;
-}
 }  // namespace
 
 std::vector<std::string> Utf8Arguments(int argc, char **argv) { return {argv, argv + argc}; }
@@ -198,7 +164,7 @@ std::string Utf8ToAnsi(const std::string &utf8, bool *lossless) {
   *lossless = true;
   for (size_t i = 0; i < utf8.size();) {
     uint32_t c;
-    if (!NextCodePoint(utf8, i, &c)) {
+    if (!NextCodePoint(utf8, &i, &c)) {
       *lossless = false;
       return out;
     }

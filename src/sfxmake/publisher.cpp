@@ -11,6 +11,7 @@
 #include "errors.h"
 #include "resources.h"
 #include "sfxcore.h"
+#include "utf8.h"
 
 namespace {
 
@@ -162,25 +163,14 @@ void ReplaceIcon(Resources &res, const std::string &path) {
 
 std::u16string Utf8ToUtf16(const std::string &s, const std::string &option) {
   std::u16string out;
+  uint32_t cp;
   for (size_t i = 0; i < s.size();) {
-    uint8_t c = (uint8_t)s[i];
-    int extra = c < 0x80 ? 0 : (c & 0xE0) == 0xC0 ? 1 : (c & 0xF0) == 0xE0 ? 2 : (c & 0xF8) == 0xF0 ? 3 : -1;
-    if (extra < 0 || i + extra >= s.size()) throw InputError("--" + option + " is not valid UTF-8");
-    uint32_t cp = extra ? c & (0x3F >> extra) : c;
-    for (int k = 1; k <= extra; k++) {
-      uint8_t cc = (uint8_t)s[i + k];
-      if ((cc & 0xC0) != 0x80) throw InputError("--" + option + " is not valid UTF-8");
-      cp = cp << 6 | (cc & 0x3F);
-    }
-    static const uint32_t least[4] = {0, 0x80, 0x800, 0x10000};
-    if (cp < least[extra] || cp > 0x10FFFF || (cp >= 0xD800 && cp < 0xE000)) throw InputError("--" + option + " is not valid UTF-8");
+    if (!NextCodePoint(s, &i, &cp)) throw InputError("--" + option + " is not valid UTF-8");
     if (cp >= 0x10000) {
       out += (char16_t)(0xD800 + ((cp - 0x10000) >> 10));
-      out += (char16_t)(0xDC00 + ((cp - 0x10000) & 0x3FF));
-    } else {
-      out += (char16_t)cp;
+      cp = 0xDC00 + ((cp - 0x10000) & 0x3FF);
     }
-    i += 1 + extra;
+    out += (char16_t)cp;
   }
   return out;
 }
@@ -193,16 +183,7 @@ std::string Utf16ToUtf8(const std::u16string &s) {
       cp = 0x10000 + ((cp - 0xD800) << 10) + (s[++i] - 0xDC00);
     else if (cp >= 0xD800 && cp < 0xE000)
       cp = 0xFFFD;  // a lone surrogate
-    if (cp < 0x80) {
-      out += (char)cp;
-    } else if (cp < 0x800) {
-      out += (char)(0xC0 | cp >> 6), out += (char)(0x80 | (cp & 0x3F));
-    } else if (cp < 0x10000) {
-      out += (char)(0xE0 | cp >> 12), out += (char)(0x80 | (cp >> 6 & 0x3F)), out += (char)(0x80 | (cp & 0x3F));
-    } else {
-      out += (char)(0xF0 | cp >> 18), out += (char)(0x80 | (cp >> 12 & 0x3F)), out += (char)(0x80 | (cp >> 6 & 0x3F));
-      out += (char)(0x80 | (cp & 0x3F));
-    }
+    AppendUtf8(out, cp);
   }
   return out;
 }

@@ -54,7 +54,7 @@ const std::vector<OptionSpec> VerifyOptions = {
 // time as local time on that date.
 int64_t MemberTime(const ZipMember &m) {
   if (m.ModifiedUtc) return (int64_t)(m.ModifiedUtc / 10000000) - 11644473600LL;
-  uint16_t date = m.DosDate, time = m.DosTime;
+  uint16_t date = m.DosDate(), time = m.DosTime();
   std::tm tm{};
   tm.tm_year = 80 + (date >> 9);
   tm.tm_mon = ((date >> 5) & 15) - 1;
@@ -88,7 +88,7 @@ int CheckMembers(const Args &args, bool extract) {
   }
 
   uint64_t total = 0, files = 0, failed = 0;
-  for (const ZipMember &m : s.Directory.Members) total += m.Uncompressed, files += !m.IsFolder;
+  for (const ZipMember &m : s.Directory.Members) total += m.UncompressedSize, files += !m.IsFolder;
   Progress progress(extract ? "extracting" : "testing", files, total, quiet);
   for (const ZipMember &m : s.Directory.Members) {
     if (m.IsFolder) continue;
@@ -121,7 +121,7 @@ int CheckMembers(const Args &args, bool extract) {
     } else if (verbose) {
       std::cout << "OK   " << name << "\n";
     }
-    progress.Step(m.Uncompressed);
+    progress.Step(m.UncompressedSize);
   }
   std::cout << files << " member" << (files == 1 ? "" : "s") << (extract ? " extracted" : " tested") << ", "
             << failed << " failed\n";

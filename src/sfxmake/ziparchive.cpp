@@ -7,6 +7,7 @@
 #include "coreglue.h"
 #include "errors.h"
 #include "platform.h"
+#include "utf8.h"
 
 namespace {
 // The core's reads at a position, over the file in memory.
@@ -14,24 +15,6 @@ bool ReadFileAt(void *context, uint64_t at, uint8_t *bytes, uint32_t count) {
   const Bytes &file = *(const Bytes *)context;
   if (at > file.size() || file.size() - at < count) return false;
   std::copy(file.begin() + at, file.begin() + at + count, bytes);
-  return true;
-}
-
-// Whether the bytes are well-formed UTF-8 (no overlong forms, no surrogates).
-bool IsUtf8(const std::string &s) {
-  for (size_t i = 0; i < s.size();) {
-    uint8_t b = (uint8_t)s[i];
-    size_t extra = b < 0x80 ? 0 : (b & 0xE0) == 0xC2 || (b & 0xE0) == 0xC0 ? 1 : (b & 0xF0) == 0xE0 ? 2 : (b & 0xF8) == 0xF0 ? 3 : 9;
-    if (extra == 9 || b == 0xC0 || b == 0xC1 || b > 0xF4 || i + extra >= s.size() + (extra ? 0 : 1)) return false;
-    uint32_t c = extra ? b & (0x3F >> extra) : b;
-    for (size_t k = 1; k <= extra; ++k) {
-      if (((uint8_t)s[i + k] & 0xC0) != 0x80) return false;
-      c = (c << 6) | ((uint8_t)s[i + k] & 0x3F);
-    }
-    if ((extra == 2 && (c < 0x800 || (c >= 0xD800 && c <= 0xDFFF))) || (extra == 3 && (c < 0x10000 || c > 0x10FFFF)))
-      return false;
-    i += extra + 1;
-  }
   return true;
 }
 
@@ -49,11 +32,10 @@ bool IsUtf8(const std::string &s) {
 // The stub's rule for what a name's bytes are (see zipformat.h).
 std::string ZipMember::DisplayName() const {
   bool valid = IsUtf8(RawName);
-  if ((Flags & FlagUtf8Name) && valid) return RawName;
+  if (NameIsFlaggedUtf8(*this) && valid) return RawName;
   if (!UnicodePath.empty()) return UnicodePath;
-  bool oem = VersionMadeBy >> 8 == 0 || VersionMadeBy >> 8 == 6 || VersionMadeBy == ((11 << 8) | 50);
-  if (!oem && VersionMadeBy >> 8 == 3 && valid) return RawName;
-  return NameToUtf8(RawName, false, oem);
+  if (NameIsFromUnix(*this) && valid) return RawName;
+  return NameToUtf8(RawName, false, NameIsOem(*this));
 }
 
 const char *RefusalText(NameRefusal refusal) {
@@ -88,27 +70,16 @@ ZipDirectory ReadZipDirectory(const Bytes &file, uint64_t start, const std::stri
   DirectoryReader reader;
   OpenDirectoryReader(&reader);
   DirectoryRecord record;
-  MemberInfo info;
   for (uint64_t i = 0; i < dir.Entries; ++i) {
     if (!ReadDirectoryRecord(&reader, &record)) Damaged(reader, what, i + 1);
     const ArchiveEntry &e = record.Entry;
-    if (!DescribeMember(record, &info)) {
+    ZipMember m;
+    if (!DescribeMember(record, &m)) {
       CloseDirectoryReader(&reader);
       throw InputError(what + ": central directory record " + std::to_string(i + 1) +
                        " lacks the ZIP64 field its sizes or offset ask for");
     }
-    ZipMember m;
     m.CentralAt = directoryAt + record.Offset;
-    m.VersionMadeBy = Field16(e, EntryVersionMadeBy);
-    m.Flags = Field16(e, EntryFlags);
-    m.Method = Field16(e, EntryMethod);
-    m.DosTime = Field16(e, EntryDosTime);
-    m.DosDate = Field16(e, EntryDosDate);
-    m.Crc = Field32(e, EntryCrc32);
-    m.Compressed = info.CompressedSize;
-    m.Uncompressed = info.UncompressedSize;
-    m.LocalOffset = info.LocalHeaderOffset;
-    m.ModifiedUtc = info.ModifiedUtc;
     m.LocalOffsetAt = m.CentralAt + EntryLocalHeaderOffset;
     if (Field32(e, EntryLocalHeaderOffset) == Zip64Marker) {
       const bool saturated[Zip64ValueCount] = {Field32(e, EntryUncompressedSize) == Zip64Marker,
@@ -136,13 +107,13 @@ ZipDirectory ReadZipDirectory(const Bytes &file, uint64_t start, const std::stri
 }
 
 uint64_t MemberDataOffset(const Bytes &file, const ZipDirectory &dir, const ZipMember &m) {
-  uint64_t at = dir.Base + m.LocalOffset;
+  uint64_t at = dir.Base + m.LocalHeaderOffset;
   uint32_t skip;
-  if (m.LocalOffset > file.size() || at > file.size() || file.size() - at < LocalHeaderSize ||
+  if (m.LocalHeaderOffset > file.size() || at > file.size() || file.size() - at < LocalHeaderSize ||
       !LocalHeaderSkip(&file[at], &skip))
     throw InputError("no local header where the directory places " + m.DisplayName());
   uint64_t data = at + LocalHeaderSize + skip;
-  if (data > file.size() || m.Compressed > file.size() - data)
+  if (data > file.size() || m.CompressedSize > file.size() - data)
     throw InputError("the data of " + m.DisplayName() + " runs past the end of the file");
   return data;
 }
@@ -158,10 +129,10 @@ void CheckArchiveForStub(const Bytes &file, const ZipDirectory &dir, const std::
     if (m.IsFolder) continue;
     ++files;
     std::string name = m.DisplayName();
-    if (m.Method != MethodStored && m.Method != MethodDeflated)
-      throw InputError(what + ": member " + name + " uses compression method " + std::to_string(m.Method) +
+    if (m.Method() != MethodStored && m.Method() != MethodDeflated)
+      throw InputError(what + ": member " + name + " uses compression method " + std::to_string(m.Method()) +
                        "; the stub unpacks only stored and deflated members");
-    if ((m.Flags & FlagStrongEncryption) || (m.Encrypted() && m.Compressed < CryptHeaderSize))
+    if ((m.Flags() & FlagStrongEncryption) || (m.Encrypted() && m.CompressedSize < CryptHeaderSize))
       throw InputError(what + ": member " + name + " uses an encryption the stub does not know");
     MemberDataOffset(file, dir, m);
   }

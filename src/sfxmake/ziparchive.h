@@ -10,25 +10,23 @@
 #include "files.h"
 #include "zipformat.h"
 
-struct ZipMember {
+// A member as the stub's reader describes it (the fixed part of its central
+// record, the full-width sizes and offset, LocalHeaderOffset counting from the
+// directory's Base), and what sfxmake adds.
+struct ZipMember : MemberInfo {
   uint64_t CentralAt = 0;      // absolute offset of its central directory record
   std::string RawName;         // name bytes as stored, up to a zero byte
   std::string UnicodePath;     // the UTF-8 name of a matching Unicode Path field, else empty
-  uint16_t VersionMadeBy = 0;
-  uint16_t Flags = 0;
-  uint16_t Method = 0;
-  uint16_t DosTime = 0;
-  uint16_t DosDate = 0;
-  uint32_t Crc = 0;
-  uint64_t Compressed = 0;     // sizes and offset at full width (ZIP64 field or 32-bit field)
-  uint64_t Uncompressed = 0;
-  uint64_t LocalOffset = 0;    // relative to the directory's Base
-  uint64_t LocalOffsetAt = 0;  // absolute offset of the field holding LocalOffset
+  uint64_t LocalOffsetAt = 0;  // absolute offset of the field holding LocalHeaderOffset
   bool LocalOffsetWide = false;  // that field is the ZIP64 field's 8 bytes, not the record's 4
-  uint64_t ModifiedUtc = 0;    // exact time from the extra field (FILETIME ticks), 0: none
   bool IsFolder = false;       // the stub takes it for a folder: not listed, not written
   NameRefusal Refusal = NameAccepted;  // the stub's verdict on the name
-  bool Encrypted() const { return Flags & FlagEncrypted; }
+  uint16_t Flags() const { return Field16(*this, EntryFlags); }
+  uint16_t Method() const { return Field16(*this, EntryMethod); }
+  uint16_t DosTime() const { return Field16(*this, EntryDosTime); }
+  uint16_t DosDate() const { return Field16(*this, EntryDosDate); }
+  uint32_t Crc() const { return Field32(*this, EntryCrc32); }
+  bool Encrypted() const { return Flags() & FlagEncrypted; }
   // The name as UTF-8 for showing and for extraction on this system.
   std::string DisplayName() const;
 };

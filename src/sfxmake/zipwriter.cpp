@@ -15,6 +15,7 @@
 #include "platform.h"
 #include "progress.h"
 #include "sfxcore.h"
+#include "utf8.h"
 #include "ziparchive.h"
 
 namespace fs = std::filesystem;
@@ -105,31 +106,11 @@ void EncryptionHeader(uint8_t *header, const std::string &name, uint32_t crc, bo
   header[CryptHeaderSize - 1] = (uint8_t)(crc >> 24);
 }
 
-// Whether the bytes are UTF-8 as the stub's conversion takes it: shortest
-// forms only, no surrogates, nothing past U+10FFFF.
-bool IsStrictUtf8(const std::string &s) {
-  for (size_t i = 0; i < s.size();) {
-    uint8_t b = (uint8_t)s[i];
-    size_t extra = b < 0x80 ? 0 : (b & 0xE0) == 0xC0 ? 1 : (b & 0xF0) == 0xE0 ? 2 : (b & 0xF8) == 0xF0 ? 3 : 4;
-    if (extra == 4 || s.size() - i <= extra) return false;
-    uint32_t c = extra == 0 ? b : b & (0x3F >> extra);
-    for (size_t k = 1; k <= extra; ++k) {
-      uint8_t t = (uint8_t)s[i + k];
-      if ((t & 0xC0) != 0x80) return false;
-      c = (c << 6) | (t & 0x3F);
-    }
-    static const uint32_t shortest[4] = {0, 0x80, 0x800, 0x10000};
-    if (c < shortest[extra] || c > 0x10FFFF || (c >= 0xD800 && c <= 0xDFFF)) return false;
-    i += extra + 1;
-  }
-  return true;
-}
-
 // The name as stored: ASCII as it is, anything else as UTF-8 with the flag that
 // says so, the same on every build machine whatever its code page.
 std::string StoredName(const std::string &utf8, bool *utf8Flag) {
   *utf8Flag = std::any_of(utf8.begin(), utf8.end(), [](char ch) { return (uint8_t)ch >= 0x80; });
-  if (*utf8Flag && !IsStrictUtf8(utf8))
+  if (*utf8Flag && !IsUtf8(utf8))
     throw InputError("the name " + utf8 + " is not UTF-8; an archive cannot say which characters it means");
   return utf8;
 }
