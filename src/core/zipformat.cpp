@@ -34,7 +34,7 @@ void CompleteSignatures() {
   CompleteSignature(Zip64LocatorSignature, o, 6, 7);
 }
 
-bool HasSignature(const uint8_t *bytes, const uint8_t *signature) { return memcmp(bytes, signature, 4) == 0; }
+static bool HasSignature(const uint8_t *bytes, const uint8_t *signature) { return memcmp(bytes, signature, 4) == 0; }
 
 bool ReadImageLayout(const uint8_t *f, uint64_t size, ImageLayout *layout) {
   memset(layout, 0, sizeof *layout);
@@ -147,7 +147,9 @@ bool DecodeZip64EndRecord(const uint8_t *p, EndRecord *r) {
   return true;
 }
 
-bool EndRecordIsSaturated(const EndRecord &r) {
+// Whether a field of the 32-bit end record holds the marker of a value kept in
+// the ZIP64 end record.
+static bool EndRecordIsSaturated(const EndRecord &r) {
   return r.ThisDisk == 0xFFFF || r.DirectoryDisk == 0xFFFF || r.DiskEntries == 0xFFFF || r.TotalEntries == 0xFFFF ||
          r.DirectorySize == Zip64Marker || r.DirectoryOffset == Zip64Marker;
 }
@@ -245,6 +247,34 @@ bool ReadDirectoryRecord(DirectoryReader *r, DirectoryRecord *record) {
   return true;
 }
 
+// The exact modification time some writers add to the extra field, in FILETIME
+// ticks: the NTFS field (0x000A) or the extended timestamp (0x5455, Unix
+// seconds); 0 when the field carries none.
+static uint64_t ExtraFieldModifiedTime(const uint8_t *extra, uint32_t length) {
+  enum : uint16_t { NtfsField = 0x000A, NtfsTimes = 0x0001, TimestampField = 0x5455 };
+  enum : uint64_t { UnixEpochTicks = 116444736000000000ull, TicksPerSecond = 10000000 };
+  uint64_t unixTime = 0;
+  for (uint32_t at = 0; at + 4 <= length;) {
+    uint16_t id = GetLE16(extra + at), size = GetLE16(extra + at + 2);
+    const uint8_t *data = extra + at + 4;
+    at += 4 + size;
+    if (at > length) break;
+    if (id == NtfsField) {
+      // Four reserved bytes, then tagged attributes; tag 1 holds the write, access and creation times.
+      for (uint32_t t = 4; t + 4 <= size;) {
+        uint16_t tag = GetLE16(data + t), tagSize = GetLE16(data + t + 2);
+        if (tag == NtfsTimes && tagSize >= 8 && t + 4 + 8 <= size)
+          return GetLE32(data + t + 4) | (uint64_t)GetLE32(data + t + 8) << 32;
+        t += 4 + tagSize;
+      }
+    } else if (id == TimestampField && size >= 5 && (data[0] & 1)) {
+      // Flag bit 0: the modification time comes first, as signed Unix seconds.
+      unixTime = (uint64_t)((int64_t)(int32_t)GetLE32(data + 1) * TicksPerSecond + UnixEpochTicks);
+    }
+  }
+  return unixTime;
+}
+
 bool DescribeMember(const DirectoryRecord &record, MemberInfo *info) {
   memcpy(info->Bytes, record.Entry.Bytes, EntrySize);
   info->ModifiedUtc = ExtraFieldModifiedTime(record.Extra, record.ExtraLength);
@@ -291,31 +321,6 @@ bool FindZip64Values(const uint8_t *extra, uint32_t length, const bool saturated
   for (uint32_t v = 0; v < Zip64ValueCount; v++)
     if (saturated[v]) return false;
   return true;
-}
-
-uint64_t ExtraFieldModifiedTime(const uint8_t *extra, uint32_t length) {
-  enum : uint16_t { NtfsField = 0x000A, NtfsTimes = 0x0001, TimestampField = 0x5455 };
-  enum : uint64_t { UnixEpochTicks = 116444736000000000ull, TicksPerSecond = 10000000 };
-  uint64_t unixTime = 0;
-  for (uint32_t at = 0; at + 4 <= length;) {
-    uint16_t id = GetLE16(extra + at), size = GetLE16(extra + at + 2);
-    const uint8_t *data = extra + at + 4;
-    at += 4 + size;
-    if (at > length) break;
-    if (id == NtfsField) {
-      // Four reserved bytes, then tagged attributes; tag 1 holds the write, access and creation times.
-      for (uint32_t t = 4; t + 4 <= size;) {
-        uint16_t tag = GetLE16(data + t), tagSize = GetLE16(data + t + 2);
-        if (tag == NtfsTimes && tagSize >= 8 && t + 4 + 8 <= size)
-          return GetLE32(data + t + 4) | (uint64_t)GetLE32(data + t + 8) << 32;
-        t += 4 + tagSize;
-      }
-    } else if (id == TimestampField && size >= 5 && (data[0] & 1)) {
-      // Flag bit 0: the modification time comes first, as signed Unix seconds.
-      unixTime = (uint64_t)((int64_t)(int32_t)GetLE32(data + 1) * TicksPerSecond + UnixEpochTicks);
-    }
-  }
-  return unixTime;
 }
 
 bool LocalHeaderSkip(const uint8_t *local, uint32_t *skip) {

@@ -22,7 +22,6 @@ extern uint8_t Zip64EndSignature[4];
 extern uint8_t Zip64LocatorSignature[4];
 // Completes the five signatures; any number of calls leave the same result.
 void CompleteSignatures();
-bool HasSignature(const uint8_t *bytes, const uint8_t *signature);
 
 // ---- The Windows image --------------------------------------------------------
 
@@ -211,9 +210,6 @@ bool DecodeZip64Locator(const uint8_t *bytes, uint64_t *recordOffset);
 // The fields of a ZIP64 end record from its fixed part (Zip64EndSize bytes);
 // false without its signature or with a length too short for the fixed part.
 bool DecodeZip64EndRecord(const uint8_t *bytes, EndRecord *record);
-// Whether a field of the 32-bit end record holds the marker of a value kept in
-// the ZIP64 end record.
-bool EndRecordIsSaturated(const EndRecord &record);
 
 // Reads `count` bytes at file position `at` for the core; false when they
 // cannot all be read. `context` is the caller's, passed through.
@@ -310,10 +306,6 @@ enum Zip64Value : uint8_t { Zip64Uncompressed, Zip64Compressed, Zip64LocalHeader
 // field lacks the ZIP64 field or a value the marker asks for.
 bool FindZip64Values(const uint8_t *extra, uint32_t length, const bool saturated[Zip64ValueCount],
                      int32_t places[Zip64ValueCount]);
-// The exact modification time some writers add to the extra field, in FILETIME
-// ticks: the NTFS field (0x000A) or the extended timestamp (0x5455, Unix
-// seconds); 0 when the field carries none.
-uint64_t ExtraFieldModifiedTime(const uint8_t *extra, uint32_t length);
 
 // Reads the central directory front to back through ReadArchive, from the
 // archive's position when it is opened, with one read-ahead buffer: one system

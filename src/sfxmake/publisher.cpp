@@ -41,6 +41,11 @@ const uint8_t PngSignature[PngSignatureSize] = {0x89, 'P', 'N', 'G', '\r', '\n',
 
 uint32_t GetBE32(const uint8_t *p) { return (uint32_t)p[0] << 24 | (uint32_t)p[1] << 16 | (uint32_t)p[2] << 8 | p[3]; }
 
+bool IsPng(const Bytes &d) { return d.size() >= PngSignatureSize && std::memcmp(d.data(), PngSignature, PngSignatureSize) == 0; }
+
+// An icon entry's width or height: 0 stands for 256.
+uint32_t IconSide(uint8_t side) { return side ? side : (uint32_t)MaxIconSide; }
+
 struct IcoImage {
   IconImage Shape;
   uint8_t Colors = 0;  // the entry's colour count, kept as the file has it
@@ -50,7 +55,7 @@ struct IcoImage {
 // Checks one image of an .ico against its entry; returns its bit depth.
 uint16_t CheckIcoImage(const Bytes &d, uint32_t width, uint32_t height, const std::string &where) {
   auto bad = [&](const std::string &why) -> uint16_t { throw InputError(where + ": " + why); };
-  if (d.size() >= PngSignatureSize && std::memcmp(d.data(), PngSignature, PngSignatureSize) == 0) {
+  if (IsPng(d)) {
     if (d.size() < PngIhdrEnd || std::memcmp(&d[12], "IHDR", 4) != 0) return bad("a PNG image without its header");
     if (GetBE32(&d[16]) != width || GetBE32(&d[20]) != height) return bad("the PNG image's size differs from its entry");
     static const uint8_t channels[7] = {1, 0, 3, 1, 2, 0, 4};  // by PNG colour type
@@ -94,12 +99,12 @@ std::vector<IcoImage> ReadIco(const std::string &path) {
     if (!size || offset < IcoHeaderSize + (uint64_t)count * IcoEntrySize || offset + size > ico.size())
       throw InputError(where + " lies outside the file");
     IcoImage image;
-    image.Shape.Width = e[0] ? e[0] : (uint32_t)MaxIconSide;  // 0 stands for 256
-    image.Shape.Height = e[1] ? e[1] : (uint32_t)MaxIconSide;
+    image.Shape.Width = IconSide(e[0]);
+    image.Shape.Height = IconSide(e[1]);
     image.Colors = e[2];
     image.Shape.Size = (uint32_t)size;
     image.Data.assign(ico.begin() + offset, ico.begin() + offset + size);
-    image.Shape.Png = image.Data.size() >= PngSignatureSize && std::memcmp(image.Data.data(), PngSignature, PngSignatureSize) == 0;
+    image.Shape.Png = IsPng(image.Data);
     image.Shape.BitCount = CheckIcoImage(image.Data, image.Shape.Width, image.Shape.Height, where);
     for (const IcoImage &other : images)
       if (other.Shape.Width == image.Shape.Width && other.Shape.Height == image.Shape.Height &&
@@ -136,7 +141,6 @@ void ReplaceIcon(Resources &res, const std::string &path) {
   for (const Resource &r : res)
     if (r.Type == ResourceKey::Number(ResTypeIcon) && r.Name.Text.empty()) used.insert(r.Name.Id);
 
-  group = std::find_if(res.begin(), res.end(), IsIconGroup);
   Bytes entries(IcoHeaderSize + images.size() * GroupEntrySize);
   PutLE16(&entries[2], 1);
   PutLE16(&entries[4], (uint16_t)images.size());
@@ -155,8 +159,7 @@ void ReplaceIcon(Resources &res, const std::string &path) {
     PutLE16(e + GroupEntryId, id);
     res.push_back(Resource{ResourceKey::Number(ResTypeIcon), ResourceKey::Number(id), language, 0, image.Data});
   }
-  group = std::find_if(res.begin(), res.end(), IsIconGroup);
-  group->Data = entries;
+  std::find_if(res.begin(), res.end(), IsIconGroup)->Data = entries;
 }
 
 // ---- UTF-16 ----------------------------------------------------------------------
@@ -212,10 +215,17 @@ const char16_t StringTableKey[] = u"040904B0";
 
 void Pad4(Bytes &b) { b.resize((b.size() + 3) & ~size_t(3)); }
 
+// Text as the tree holds it: UTF-16 code units, little-endian, and a zero.
+Bytes TextValue(const std::u16string &text) {
+  Bytes b;
+  for (char16_t ch : text + u'\0') b.push_back((uint8_t)ch), b.push_back((uint8_t)(ch >> 8));
+  return b;
+}
+
 Bytes VersionNode(const std::u16string &key, const Bytes &value, uint16_t valueLength, bool text,
                   const std::vector<Bytes> &children) {
-  Bytes n(NodeKey);
-  for (char16_t ch : key + u'\0') n.push_back((uint8_t)ch), n.push_back((uint8_t)(ch >> 8));
+  Bytes n(NodeKey), keyBytes = TextValue(key);
+  n.insert(n.end(), keyBytes.begin(), keyBytes.end());
   Pad4(n);
   n.insert(n.end(), value.begin(), value.end());
   for (const Bytes &child : children) {
@@ -227,12 +237,6 @@ Bytes VersionNode(const std::u16string &key, const Bytes &value, uint16_t valueL
   PutLE16(&n[NodeValueLength], valueLength);
   PutLE16(&n[NodeType], text ? 1 : 0);
   return n;
-}
-
-Bytes TextValue(const std::u16string &text) {
-  Bytes b;
-  for (char16_t ch : text + u'\0') b.push_back((uint8_t)ch), b.push_back((uint8_t)(ch >> 8));
-  return b;
 }
 
 Bytes VersionResource(const PublisherOptions &o) {
@@ -349,31 +353,31 @@ void ReadVersion(const Bytes &data, const std::string &what, PublisherInfo &info
 
 const std::string LevelAttribute = "level=\"";
 
+// The first manifest of the resources, or null.
+const Resource *Manifest(const Resources &res) {
+  auto manifest = std::find_if(res.begin(), res.end(), [](const Resource &r) { return r.Type == ResourceKey::Number(ResTypeManifest); });
+  return manifest == res.end() ? nullptr : &*manifest;
+}
+
 void Elevate(Resources &res) {
-  for (Resource &r : res) {
-    if (!(r.Type == ResourceKey::Number(ResTypeManifest))) continue;
-    std::string text(r.Data.begin(), r.Data.end());
-    const std::string from = LevelAttribute + "asInvoker\"", to = LevelAttribute + "requireAdministrator\"";
-    size_t at = text.find(from);
-    if (at == std::string::npos) throw InputError("the stub's manifest asks for no asInvoker level to raise");
-    text.replace(at, from.size(), to);
-    r.Data.assign(text.begin(), text.end());
-    return;
-  }
-  throw InputError("the stub has no manifest to ask for administrator rights in");
+  Resource *manifest = const_cast<Resource *>(Manifest(res));
+  if (!manifest) throw InputError("the stub has no manifest to ask for administrator rights in");
+  std::string text(manifest->Data.begin(), manifest->Data.end());
+  const std::string from = LevelAttribute + "asInvoker\"", to = LevelAttribute + "requireAdministrator\"";
+  size_t at = text.find(from);
+  if (at == std::string::npos) throw InputError("the stub's manifest asks for no asInvoker level to raise");
+  text.replace(at, from.size(), to);
+  manifest->Data.assign(text.begin(), text.end());
 }
 
 std::string ExecutionLevel(const Resources &res) {
-  for (const Resource &r : res) {
-    if (!(r.Type == ResourceKey::Number(ResTypeManifest))) continue;
-    std::string text(r.Data.begin(), r.Data.end());
-    size_t element = text.find("requestedExecutionLevel");
-    size_t at = element == std::string::npos ? element : text.find(LevelAttribute, element);
-    if (at == std::string::npos) return "";
-    at += LevelAttribute.size();
-    return text.substr(at, text.find('"', at) - at);
-  }
-  return "";
+  const Resource *manifest = Manifest(res);
+  std::string text = manifest ? std::string(manifest->Data.begin(), manifest->Data.end()) : "";
+  size_t element = text.find("requestedExecutionLevel");
+  size_t at = element == std::string::npos ? element : text.find(LevelAttribute, element);
+  if (at == std::string::npos) return "";
+  at += LevelAttribute.size();
+  return text.substr(at, text.find('"', at) - at);
 }
 
 }  // namespace
@@ -435,13 +439,13 @@ PublisherInfo ReadPublisher(const Bytes &file, const std::string &what) {
     for (uint16_t i = 0; i < count; i++) {
       const uint8_t *e = &r.Data[IcoHeaderSize + i * GroupEntrySize];
       IconImage image;
-      image.Width = e[0] ? e[0] : (uint32_t)MaxIconSide;
-      image.Height = e[1] ? e[1] : (uint32_t)MaxIconSide;
+      image.Width = IconSide(e[0]);
+      image.Height = IconSide(e[1]);
       image.BitCount = GetLE16(e + GroupEntryBits);
       image.Size = GetLE32(e + GroupEntryBytes);
       for (const Resource &icon : res)
         if (icon.Type == ResourceKey::Number(ResTypeIcon) && icon.Name == ResourceKey::Number(GetLE16(e + GroupEntryId)))
-          image.Png = icon.Data.size() >= PngSignatureSize && std::memcmp(icon.Data.data(), PngSignature, PngSignatureSize) == 0;
+          image.Png = IsPng(icon.Data);
       info.Icon.push_back(image);
     }
   }

@@ -7,6 +7,7 @@
 #include <map>
 
 #include "errors.h"
+#include "sfxfile.h"
 #include "zipformat.h"
 
 namespace {
@@ -36,8 +37,7 @@ struct Headers {
 };
 
 Headers ReadHeaders(const Bytes &f, const std::string &what) {
-  ImageLayout layout;
-  if (!ReadImageLayout(f.data(), f.size(), &layout)) throw InputError(what + " is not a Windows executable");
+  ImageLayout layout = ReadImage(f, what);
   Headers h;
   h.Optional = layout.FileHeader + PeFileHeaderSize;
   uint16_t optionalSize = GetLE16(&f[layout.FileHeader + PeFileOptionalSize]);
@@ -184,38 +184,28 @@ Bytes WriteTree(const Resources &resources, uint32_t rva) {
     PutLE16(&out[at + DirEntryCountNamed], (uint16_t)named);
     PutLE16(&out[at + DirEntryCountIds], (uint16_t)ids);
   };
-  auto namedCount = [](const auto &level) {
-    size_t n = 0;
-    for (const auto &e : level) n += !e.first.Text.empty();
-    return n;
+  // The directory at `at` of a type or name level; each entry's child directory
+  // gets the next free place, noted in `children` for the level below.
+  auto putLevel = [&](uint32_t at, const auto &level, auto &children) {
+    size_t named = 0;
+    for (const auto &e : level) named += !e.first.Text.empty();
+    putHeader(at, named, level.size() - named);
+    uint32_t j = 0;
+    for (const auto &e : level) {
+      uint8_t *entry = &out[at + DirHeaderSize + j++ * DirEntrySize];
+      putKey(entry, e.first);
+      PutLE32(entry + 4, HighBit | nextDir);
+      children.push_back({nextDir, &e.second});
+      nextDir += dirSize(e.second.size());
+    }
   };
 
   // Level 1 (types) sits at 0; its children's directories follow in order, then
-  // those of level 2, so the offsets are handed out in two passes.
-  putHeader(0, namedCount(tree), tree.size() - namedCount(tree));
-  std::vector<uint32_t> typeDirs;
-  uint32_t i = 0;
-  for (const auto &type : tree) {
-    uint8_t *entry = &out[DirHeaderSize + i++ * DirEntrySize];
-    putKey(entry, type.first);
-    PutLE32(entry + 4, HighBit | nextDir);
-    typeDirs.push_back(nextDir);
-    nextDir += dirSize(type.second.size());
-  }
+  // those of level 2, so the offsets are handed out level by level.
+  std::vector<std::pair<uint32_t, const NameLevel *>> typeDirs;
+  putLevel(0, tree, typeDirs);
   std::vector<std::pair<uint32_t, const LanguageLevel *>> nameDirs;
-  i = 0;
-  for (const auto &type : tree) {
-    uint32_t at = typeDirs[i++];
-    putHeader(at, namedCount(type.second), type.second.size() - namedCount(type.second));
-    uint32_t j = 0;
-    for (const auto &name : type.second) {
-      uint8_t *entry = &out[at + DirHeaderSize + j++ * DirEntrySize];
-      putKey(entry, name.first);
-      PutLE32(entry + 4, HighBit | nextDir);
-      nameDirs.push_back({nextDir, &name.second});
-      nextDir += dirSize(name.second.size());
-    }
-  }
+  for (const auto &dir : typeDirs) putLevel(dir.first, *dir.second, nameDirs);
   for (const auto &dir : nameDirs) {
     putHeader(dir.first, 0, dir.second->size());
     uint32_t j = 0;
@@ -322,9 +312,9 @@ Bytes ReplaceResources(const Bytes &image, const Resources &resources) {
   return out;
 }
 
-uint32_t PeChecksum(const Bytes &f) {
+void StampPeChecksum(Bytes &f) {
   ImageLayout layout;
-  if (!ReadImageLayout(f.data(), f.size(), &layout)) return 0;
+  if (!ReadImageLayout(f.data(), f.size(), &layout)) return;
   uint64_t field = (uint64_t)layout.FileHeader + PeFileHeaderSize + PeOptionalChecksum;
   uint64_t sum = 0;
   auto byteAt = [&](uint64_t i) -> uint32_t { return i - field < 4 ? 0 : f[i]; };
@@ -333,11 +323,5 @@ uint32_t PeChecksum(const Bytes &f) {
     sum = (sum & 0xFFFF) + (sum >> 16);
   }
   sum = (sum & 0xFFFF) + (sum >> 16);
-  return (uint32_t)sum + (uint32_t)f.size();
-}
-
-void StampPeChecksum(Bytes &f) {
-  ImageLayout layout;
-  if (!ReadImageLayout(f.data(), f.size(), &layout)) return;
-  PutLE32(&f[layout.FileHeader + PeFileHeaderSize + PeOptionalChecksum], PeChecksum(f));
+  PutLE32(&f[field], (uint32_t)sum + (uint32_t)f.size());
 }

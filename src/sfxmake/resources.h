@@ -49,7 +49,6 @@ Bytes ReplaceResources(const Bytes &image, const Resources &resources);
 // Windows' checksum of the whole file (the header's own checksum field counted as
 // zero), written into the header, so that the file checks out as the loader and
 // the signing tools compute it.
-uint32_t PeChecksum(const Bytes &file);
 void StampPeChecksum(Bytes &file);
 
 #endif

@@ -120,6 +120,15 @@ void Append(Bytes &out, const void *data, size_t count) {
   out.insert(out.end(), (const uint8_t *)data, (const uint8_t *)data + count);
 }
 
+// Appends a record's fixed part: its signature, then zeros for the caller to
+// fill in before anything else is appended.
+uint8_t *AppendRecord(Bytes &out, const uint8_t *signature, size_t size) {
+  out.resize(out.size() + size);
+  uint8_t *record = &out[out.size() - size];
+  std::copy(signature, signature + 4, record);
+  return record;
+}
+
 void AppendTimestampField(Bytes &out, int64_t mtime) {
   uint8_t field[TimestampFieldSize];
   PutLE16(field, 0x5455);
@@ -224,8 +233,7 @@ void WriteFolderArchive(const std::string &folder, const FolderArchiveOptions &o
     Bytes extra;
     if (wideSizes) AppendZip64Field(extra, {size, stored});
     if (exactTime) AppendTimestampField(extra, mtime);
-    uint8_t local[LocalHeaderSize] = {};
-    std::copy(LocalHeaderSignature, LocalHeaderSignature + 4, local);
+    uint8_t *local = AppendRecord(out, LocalHeaderSignature, LocalHeaderSize);
     PutLE16(local + LocalHeaderVersion, needed);
     PutLE16(local + LocalHeaderFlags, flags);
     PutLE16(local + LocalHeaderMethod, method);
@@ -235,18 +243,16 @@ void WriteFolderArchive(const std::string &folder, const FolderArchiveOptions &o
     PutLE32(local + LocalHeaderUncompressed, wideSizes ? (uint32_t)Zip64Marker : (uint32_t)size);
     PutLE16(local + LocalNameLength, (uint16_t)name.size());
     PutLE16(local + LocalExtraLength, (uint16_t)extra.size());
-    Append(out, local, sizeof local);
     Append(out, name.data(), name.size());
     Append(out, extra.data(), extra.size());
     uint64_t dataAt = out.size();
+    out.resize(dataAt + headerSize);
     if (direct) {
-      out.resize(dataAt + headerSize);
       AppendFileContents(out, f, size);
+      crc = Crc32Of(&out[dataAt + headerSize], size);
     } else {
-      out.resize(dataAt + headerSize);
       Append(out, packed.data(), packed.size());
     }
-    if (direct) crc = Crc32Of(&out[dataAt + headerSize], size);
     PutLE32(&out[offset + LocalHeaderCrc32], crc);
     if (headerSize) {
       EncryptionHeader(&out[dataAt], name, crc, o.FixedEncryptionHeader);
@@ -262,17 +268,15 @@ void WriteFolderArchive(const std::string &folder, const FolderArchiveOptions &o
     extra.clear();
     AppendZip64Field(extra, wide);
     if (exactTime) AppendTimestampField(extra, mtime);
-    uint8_t c[EntrySize] = {};
-    std::copy(CentralHeaderSignature, CentralHeaderSignature + 4, c);
+    uint8_t *c = AppendRecord(central, CentralHeaderSignature, EntrySize);
     PutLE16(c + EntryVersionMadeBy, VersionMadeBy);
-    std::copy(local + LocalHeaderVersion, local + LocalNameLength + 2, c + EntryVersionNeeded);
+    std::copy(&out[offset + LocalHeaderVersion], &out[offset + LocalNameLength + 2], c + EntryVersionNeeded);
     PutLE32(c + EntryCrc32, crc);
     PutLE32(c + EntryCompressedSize, Field32Or64(stored));
     PutLE32(c + EntryUncompressedSize, Field32Or64(size));
     PutLE16(c + EntryExtraLength, (uint16_t)extra.size());
     PutLE32(c + EntryExternalAttributes, ArchiveAttribute);
     PutLE32(c + EntryLocalHeaderOffset, Field32Or64(offset));
-    Append(central, c, sizeof c);
     Append(central, name.data(), name.size());
     Append(central, extra.data(), extra.size());
     progress.Step(f.Size);
@@ -286,8 +290,7 @@ void WriteFolderArchive(const std::string &folder, const FolderArchiveOptions &o
   // of 0xFFFF would read as the marker).
   if (entries >= 0xFFFF || directorySize >= Zip64Marker || directoryAt >= Zip64Marker) {
     uint64_t zip64At = out.size();
-    uint8_t z[Zip64EndSize] = {};
-    std::copy(Zip64EndSignature, Zip64EndSignature + 4, z);
+    uint8_t *z = AppendRecord(out, Zip64EndSignature, Zip64EndSize);
     PutLE64(z + Zip64EndLength, Zip64EndSize - Zip64EndLeadSize);
     PutLE16(z + Zip64EndVersionMadeBy, VersionMadeBy);
     PutLE16(z + Zip64EndVersionNeeded, VersionZip64);
@@ -295,19 +298,14 @@ void WriteFolderArchive(const std::string &folder, const FolderArchiveOptions &o
     PutLE64(z + Zip64EndTotalEntries, entries);
     PutLE64(z + Zip64EndDirectorySize, directorySize);
     PutLE64(z + Zip64EndDirectoryOffset, directoryAt);
-    Append(out, z, sizeof z);
-    uint8_t locator[Zip64LocatorSize] = {};
-    std::copy(Zip64LocatorSignature, Zip64LocatorSignature + 4, locator);
+    uint8_t *locator = AppendRecord(out, Zip64LocatorSignature, Zip64LocatorSize);
     PutLE64(locator + Zip64LocatorEndOffset, zip64At);
     PutLE32(locator + Zip64LocatorDisks, 1);
-    Append(out, locator, sizeof locator);
   }
-  uint8_t end[EndRecordSize] = {};
-  std::copy(EndRecordSignature, EndRecordSignature + 4, end);
+  uint8_t *end = AppendRecord(out, EndRecordSignature, EndRecordSize);
   uint16_t shortEntries = entries >= 0xFFFF ? (uint16_t)0xFFFF : (uint16_t)entries;
   PutLE16(end + EndDiskEntries, shortEntries);
   PutLE16(end + EndTotalEntries, shortEntries);
   PutLE32(end + EndDirectorySize, Field32Or64(directorySize));
   PutLE32(end + EndDirectoryOffset, Field32Or64(directoryAt));
-  Append(out, end, sizeof end);
 }

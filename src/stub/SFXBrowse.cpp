@@ -14,7 +14,9 @@ static BROWSEINFOW BrowseInfo;              // filled anew at each call
 static WCHAR DisplayName[SystemPathChars];  // pszDisplayName, reused by the callback
 static LPITEMIDLIST ChosenItem;             // the browser's result until it is freed
 
-int CALLBACK BrowseCallback(HWND browser, UINT message, LPARAM lParam, LPARAM lpData) {
+// Preselects the folder lpData names, sets the caption and disables OK for items
+// without a file-system path.
+static int CALLBACK BrowseCallback(HWND browser, UINT message, LPARAM lParam, LPARAM lpData) {
   switch (message) {
     case BFFM_INITIALIZED:
       SendMessageW(browser, BFFM_SETSELECTIONW, TRUE, lpData);

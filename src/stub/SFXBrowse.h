@@ -10,8 +10,5 @@
 void EnterComApartment();
 // True when the user chose a folder: path then holds it and it became the current directory.
 bool BrowseForTargetFolder(HWND owner, SfxString &path);
-// The browser's callback: preselects the folder lpData names, sets the caption and
-// disables OK for items without a file-system path. Returns 0 always.
-int CALLBACK BrowseCallback(HWND browser, UINT message, LPARAM lParam, LPARAM lpData);
 
 #endif
