@@ -81,17 +81,13 @@ const char InputUsage[] =
     "inputs that are no ZIP archive, stubs that are not sfxkit stubs.\n";
 
 std::vector<OptionSpec> BuildOptions() {
-  std::vector<OptionSpec> specs = {
-      {"output", 'o', true},      {"stub", 0, true},          {"title", 0, true},
-      {"folder", 0, true},        {"run", 0, true},           {"question", 0, true},
-      {"question-style", 0, true}, {"overwrite", 0, true},    {"options", 0, true},
-      {"adjust-offsets", 0, false}, {"password", 0, true},    {"password-file", 0, true},
-      {"reproducible", 0, false}, {"fixed-encryption-header", 0, false},
-      {"quiet", 'q', false},      {"help", 'h', false},       {"icon", 0, true},
-      {"product-name", 0, true},  {"product-version", 0, true}, {"file-version", 0, true},
-      {"company", 0, true},       {"description", 0, true},   {"copyright", 0, true},
-      {"elevate", 0, false},
-  };
+  std::vector<OptionSpec> specs = {{"output", 'o', true}, {"quiet", 'q', false}, {"help", 'h', false}};
+  for (const char *name : {"stub", "title", "folder", "run", "question", "question-style", "overwrite", "options",
+                           "password", "password-file", "icon", "product-name", "product-version", "file-version",
+                           "company", "description", "copyright"})
+    specs.push_back({name, 0, true});
+  for (const char *flag : {"adjust-offsets", "reproducible", "fixed-encryption-header", "elevate"})
+    specs.push_back({flag, 0, false});
   for (const OptionBit &o : OptionBits()) specs.push_back({o.Flag, 0, false});
   return specs;
 }
@@ -114,14 +110,6 @@ void PrintBuildHelp() {
   std::cout << "      --options N          raw option bits, added to the flags above\n" << PublisherUsage << InputUsage;
 }
 
-uint32_t ParseRawOptions(const std::string &text) {
-  char *end = nullptr;
-  unsigned long v = std::strtoul(text.c_str(), &end, 0);
-  if (text.empty() || *end || text[0] == '-' || v > 0xFFFF)
-    throw InputError("--options takes a number from 0 to 0xFFFF, not '" + text + "'");
-  return (uint32_t)v;
-}
-
 // The texts go in as UTF-8. Plain ASCII reads the same in every code page; any
 // other text marks the block (OptUtf8Texts), so that the stub shows it the same
 // on every system, whatever the build machine's locale.
@@ -133,7 +121,9 @@ SfxConfig ConfigFromArgs(const ParsedArgs &a) {
   c.Question = a.Get("question");
   if (a.Has("question-style")) c.MessageStyle = ParseMessageStyle(a.Get("question-style"));
   if (a.Has("overwrite")) c.OverwriteMode = ParseOverwriteMode(a.Get("overwrite"));
-  uint32_t options = a.Has("options") ? ParseRawOptions(a.Get("options")) : 0;
+  uint32_t options = 0;
+  if (a.Has("options") && !ParseNumber(a.Get("options"), 0xFFFF, &options))
+    throw InputError("--options takes a number from 0 to 0xFFFF, not '" + a.Get("options") + "'");
   for (const OptionBit &o : OptionBits())
     if (a.Has(o.Flag)) options |= o.Bit;
   for (const std::string *text : {&c.Title, &c.Folder, &c.Run, &c.Question})
@@ -145,13 +135,10 @@ SfxConfig ConfigFromArgs(const ParsedArgs &a) {
 
 PublisherOptions PublisherFromArgs(const ParsedArgs &a) {
   PublisherOptions p;
-  p.IconFile = a.Get("icon");
-  p.ProductName = a.Get("product-name");
-  p.ProductVersion = a.Get("product-version");
-  p.FileVersion = a.Get("file-version");
-  p.Company = a.Get("company");
-  p.Description = a.Get("description");
-  p.Copyright = a.Get("copyright");
+  for (auto [text, option] : {std::pair{&p.IconFile, "icon"}, {&p.ProductName, "product-name"},
+                              {&p.ProductVersion, "product-version"}, {&p.FileVersion, "file-version"},
+                              {&p.Company, "company"}, {&p.Description, "description"}, {&p.Copyright, "copyright"}})
+    *text = a.Get(option);
   p.Elevate = a.Has("elevate");
   if (a.Has("icon") && p.IconFile.empty()) throw InputError("--icon needs a .ico file");
   return p;

@@ -28,7 +28,8 @@ const NamedValue IconNames[] = {
 };
 const NamedValue ModeNames[] = {{"overwrite", ModeOverwrite}, {"skip", ModeDontOverwrite}, {"ask", ModeAsk}};
 
-// Accepts decimal or 0x-prefixed hexadecimal, nothing else.
+}  // namespace
+
 bool ParseNumber(const std::string &text, uint32_t limit, uint32_t *value) {
   if (text.empty()) return false;
   char *end = nullptr;
@@ -38,6 +39,8 @@ bool ParseNumber(const std::string &text, uint32_t limit, uint32_t *value) {
   *value = (uint32_t)v;
   return true;
 }
+
+namespace {
 
 void CheckText(const std::string &text, const char *what) {
   if (text.size() > CfgMaxTextLength)

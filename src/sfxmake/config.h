@@ -35,6 +35,8 @@ Bytes EncodeConfig(const SfxConfig &config);
 // behind the trailer. InputError when the signatures or lengths do not fit.
 SfxConfig DecodeConfig(const Bytes &file, uint64_t at, uint64_t *archiveStart);
 
+// A number up to limit, in decimal or 0x-prefixed hexadecimal, nothing else.
+bool ParseNumber(const std::string &text, uint32_t limit, uint32_t *value);
 // Names and numbers of the overwrite modes and the start question's style.
 uint8_t ParseOverwriteMode(const std::string &text);
 const char *OverwriteModeName(uint8_t mode);

@@ -96,15 +96,8 @@ MemberResult DecodeMember(const SfxFile &s, const ZipMember &m, const std::strin
 }
 
 const char *DescribeResult(MemberResult r) {
-  switch (r) {
-    case MemberResult::Ok: return "OK";
-    case MemberResult::CrcMismatch: return "CRC-32 mismatch";
-    case MemberResult::SizeMismatch: return "size differs from the directory";
-    case MemberResult::ArchiveEnded: return "the archive ends inside the member";
-    case MemberResult::NeedsPassword: return "encrypted, give --password";
-    case MemberResult::WrongPassword: return "wrong password";
-    case MemberResult::UnknownMethod: return "unknown compression method";
-    case MemberResult::WriteFailed: return "cannot write the output";
-  }
-  return "failed";
+  static const char *const texts[] = {"OK", "CRC-32 mismatch", "size differs from the directory",
+                                      "the archive ends inside the member", "encrypted, give --password",
+                                      "wrong password", "unknown compression method", "cannot write the output"};
+  return texts[(int)r];
 }

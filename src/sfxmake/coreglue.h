@@ -9,6 +9,7 @@
 #include "files.h"
 #include "sfxfile.h"
 
+// In the order of DescribeResult's texts.
 enum class MemberResult { Ok, CrcMismatch, SizeMismatch, ArchiveEnded, NeedsPassword, WrongPassword, UnknownMethod, WriteFailed };
 
 // Builds the core's tables (CRC-32, fixed Huffman) and completes the ZIP

@@ -22,12 +22,7 @@ const char TestUsage[] =
     "\n"
     "Decodes every member of a self-extracting program as its stub would and checks\n"
     "each CRC-32: a line per failed member and a summary. Exit code 1 when any member fails.\n"
-    "\n"
-    "      --password TEXT       password of encrypted members\n"
-    "      --password-file FILE  read the password from the first line of FILE\n"
-    "  -v, --verbose             a line for every member, also those that pass\n"
-    "  -q, --quiet               no progress\n"
-    "  -h, --help                this text\n";
+    "\n";
 
 const char ExtractUsage[] =
     "usage: sfxmake extract [options] FILE.exe -d DIR\n"
@@ -38,7 +33,10 @@ const char ExtractUsage[] =
     "Existing files are replaced. A line per failed member and a summary; exit code 1\n"
     "when any member fails.\n"
     "\n"
-    "  -d, --directory DIR       where to unpack (required)\n"
+    "  -d, --directory DIR       where to unpack (required)\n";
+
+// The options test and extract share, behind either text above.
+const char VerifyOptionsUsage[] =
     "      --password TEXT       password of encrypted members\n"
     "      --password-file FILE  read the password from the first line of FILE\n"
     "  -v, --verbose             a line for every member, also those that pass\n"
@@ -70,7 +68,7 @@ int64_t MemberTime(const ZipMember &m) {
 int CheckMembers(const Args &args, bool extract) {
   ParsedArgs a = ParseArgs(args, VerifyOptions);
   if (a.Has("help")) {
-    std::cout << (extract ? ExtractUsage : TestUsage);
+    std::cout << (extract ? ExtractUsage : TestUsage) << VerifyOptionsUsage;
     return ExitOk;
   }
   const char *command = extract ? "extract" : "test";
