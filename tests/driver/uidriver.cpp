@@ -75,7 +75,7 @@
 //   wait-state ID PROP VALUE [timeout=MS]
 //                          poll until PROP (text|visible|enabled|checked|exists)
 //                          has VALUE (1/0 for the flags).
-//   screenshot FILE        the window as a 24-bit BMP.
+//   screenshot FILE        the window as a 32-bit BMP.
 //
 // Output: every command prints {"cmd": NAME, ...results}. A failed command
 // prints {"cmd": NAME, "error": MESSAGE, "windows": [...]} (what the process
@@ -418,13 +418,8 @@ Json StateJson(HWND w, long long id) {
   return json;
 }
 
-// The pixels of a screen area, 32 bits each.
-std::vector<DWORD> CapturePixels(HDC source, int x, int y, int width, int height) {
-  HDC memory = CreateCompatibleDC(source);
-  HBITMAP bitmap = CreateCompatibleBitmap(source, width, height);
-  HGDIOBJ old = SelectObject(memory, bitmap);
-  BitBlt(memory, 0, 0, width, height, source, x, y, SRCCOPY);
-  SelectObject(memory, old);
+// 32 bits a pixel, the top row first: how the driver reads pixels and writes screenshots.
+BITMAPINFOHEADER PixelFormat(int width, int height) {
   BITMAPINFOHEADER info = {};
   info.biSize = sizeof info;
   info.biWidth = width;
@@ -432,6 +427,17 @@ std::vector<DWORD> CapturePixels(HDC source, int x, int y, int width, int height
   info.biPlanes = 1;
   info.biBitCount = 32;
   info.biCompression = BI_RGB;
+  return info;
+}
+
+// The pixels of an area of a device context (the screen, or a bitmap drawn into).
+std::vector<DWORD> CapturePixels(HDC source, int x, int y, int width, int height) {
+  HDC memory = CreateCompatibleDC(source);
+  HBITMAP bitmap = CreateCompatibleBitmap(source, width, height);
+  HGDIOBJ old = SelectObject(memory, bitmap);
+  BitBlt(memory, 0, 0, width, height, source, x, y, SRCCOPY);
+  SelectObject(memory, old);
+  BITMAPINFOHEADER info = PixelFormat(width, height);
   std::vector<DWORD> pixels((size_t)width * height);
   GetDIBits(memory, bitmap, 0, height, pixels.data(), (BITMAPINFO *)&info, DIB_RGB_COLORS);
   DeleteObject(bitmap);
@@ -473,12 +479,8 @@ std::wstring IconName(HWND box) {
     FillRect(memory, &all, brush);
     DeleteObject(brush);
     DrawIconEx(memory, 0, 0, LoadIconW(nullptr, MAKEINTRESOURCEW(k.id)), 0, 0, 0, nullptr, DI_NORMAL | DI_DEFAULTSIZE);
+    std::vector<DWORD> drawn = CapturePixels(memory, 0, 0, width, height);
     SelectObject(memory, old);
-    HDC copy = CreateCompatibleDC(screen);
-    old = SelectObject(copy, bitmap);
-    std::vector<DWORD> drawn = CapturePixels(copy, 0, 0, width, height);
-    SelectObject(copy, old);
-    DeleteDC(copy);
     DeleteObject(bitmap);
     DeleteDC(memory);
     size_t diff = 0;
@@ -605,35 +607,19 @@ void SaveBitmap(HWND window, const std::wstring &path) {
   int width = r.right - r.left, height = r.bottom - r.top;
   if (width <= 0 || height <= 0) Fail(L"the window has no area");
   HDC screen = GetDC(nullptr);
-  HDC memory = CreateCompatibleDC(screen);
-  HBITMAP bitmap = CreateCompatibleBitmap(screen, width, height);
-  HGDIOBJ old = SelectObject(memory, bitmap);
-  BitBlt(memory, 0, 0, width, height, screen, r.left, r.top, SRCCOPY);
-  SelectObject(memory, old);
-
-  BITMAPINFOHEADER info = {};
-  info.biSize = sizeof info;
-  info.biWidth = width;
-  info.biHeight = height;  // bottom-up, as BMP files store it
-  info.biPlanes = 1;
-  info.biBitCount = 24;
-  info.biCompression = BI_RGB;
-  DWORD stride = ((DWORD)width * 3 + 3) & ~3u;
-  std::vector<BYTE> pixels(stride * height);
-  GetDIBits(memory, bitmap, 0, height, pixels.data(), (BITMAPINFO *)&info, DIB_RGB_COLORS);
-  DeleteObject(bitmap);
-  DeleteDC(memory);
+  std::vector<DWORD> pixels = CapturePixels(screen, r.left, r.top, width, height);
   ReleaseDC(nullptr, screen);
 
+  BITMAPINFOHEADER info = PixelFormat(width, height);
   BITMAPFILEHEADER file = {};
   file.bfType = 0x4D42;
   file.bfOffBits = sizeof file + sizeof info;
-  file.bfSize = file.bfOffBits + (DWORD)pixels.size();
+  file.bfSize = file.bfOffBits + (DWORD)(pixels.size() * sizeof(DWORD));
   FILE *out = _wfopen(path.c_str(), L"wb");
   if (!out) Fail(L"cannot create " + path);
   fwrite(&file, sizeof file, 1, out);
   fwrite(&info, sizeof info, 1, out);
-  fwrite(pixels.data(), 1, pixels.size(), out);
+  fwrite(pixels.data(), sizeof(DWORD), pixels.size(), out);
   fclose(out);
 }
 
@@ -684,41 +670,37 @@ void RunStart(const Command &c, Json &out) {
   out.Num("pid", Process.dwProcessId);
 }
 
-void RunWaitWindow(const Command &c, Json &out) {
+// Waits for a visible top-level window that accept() likes and makes it the
+// current one; `what` names it in the failure.
+template <class Accept>
+HWND WaitTopWindow(const Command &c, const std::wstring &what, Accept accept) {
   NeedProcess();
-  std::wstring caption = Arg(c, 0, L"CAPTION");
-  const std::wstring *cls = c.Option(L"class");
   HWND found = nullptr;
-  bool ended = false;
   Poll(TimeoutOf(c), [&] {
-    ended = !ProcessAlive();
-    found = FindTopWindow([&](HWND w) {
-      return (caption == L"*" || TextOf(w) == caption) && (!cls || ClassOf(w) == *cls);
-    });
+    bool ended = !ProcessAlive();
+    found = FindTopWindow(accept);
     return found != nullptr || ended;
   });
-  if (!found) FailIfEnded(L"a window captioned \"" + caption + L"\"");
-  if (!found) Fail(L"timeout waiting for a window captioned \"" + caption + L"\"");
-  Current = found;
+  if (!found) FailIfEnded(what);
+  if (!found) Fail(L"timeout waiting for " + what);
+  return Current = found;
+}
+
+void RunWaitWindow(const Command &c, Json &out) {
+  std::wstring caption = Arg(c, 0, L"CAPTION");
+  const std::wstring *cls = c.Option(L"class");
+  HWND found = WaitTopWindow(c, L"a window captioned \"" + caption + L"\"", [&](HWND w) {
+    return (caption == L"*" || TextOf(w) == caption) && (!cls || ClassOf(w) == *cls);
+  });
   RECT r = {};
   GetWindowRect(found, &r);
   out.Raw("hwnd", Hex(found)).Str("caption", TextOf(found)).Str("class", ClassOf(found)).Raw("rect", RectJson(r));
 }
 
 void RunWaitMsgBox(const Command &c, Json &out) {
-  NeedProcess();
   const std::wstring *caption = c.args.empty() ? nullptr : &c.args[0];
-  HWND found = nullptr;
-  bool ended = false;
-  Poll(TimeoutOf(c), [&] {
-    ended = !ProcessAlive();
-    found = FindTopWindow([&](HWND w) { return IsMessageBox(w) && (!caption || TextOf(w) == *caption); });
-    return found != nullptr || ended;
-  });
-  if (!found) FailIfEnded(L"a message box");
-  if (!found) Fail(caption ? L"timeout waiting for a message box captioned \"" + *caption + L"\""
-                           : std::wstring(L"timeout waiting for a message box"));
-  Current = found;
+  std::wstring what = caption ? L"a message box captioned \"" + *caption + L"\"" : std::wstring(L"a message box");
+  HWND found = WaitTopWindow(c, what, [&](HWND w) { return IsMessageBox(w) && (!caption || TextOf(w) == *caption); });
   // A box found the moment it is shown may not be painted yet.
   std::wstring icon;
   Poll(10000, [&] { return (icon = IconName(found)) != L"other"; });

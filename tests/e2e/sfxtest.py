@@ -239,14 +239,19 @@ def dos_member_archive(path):
 
 # ------------------------------------------------------------------ icons
 
-def png_image(width, height, rgba=(200, 40, 40, 255)):
-    """A PNG of one colour, 8-bit RGBA."""
+def png_bytes(width, height, rows, colour_type):
+    """A PNG of 8-bit samples: rows of pixels, each behind its filter byte 0;
+    colour_type 2 is RGB, 6 RGBA."""
     def chunk(kind, body):
         return struct.pack(">I", len(body)) + kind + body + struct.pack(">I", zlib.crc32(kind + body))
 
-    rows = b"".join(b"\0" + bytes(rgba) * width for _ in range(height))
-    return (b"\x89PNG\r\n\x1a\n" + chunk(b"IHDR", struct.pack(">IIBBBBB", width, height, 8, 6, 0, 0, 0))
-            + chunk(b"IDAT", zlib.compress(rows)) + chunk(b"IEND", b""))
+    return (b"\x89PNG\r\n\x1a\n" + chunk(b"IHDR", struct.pack(">IIBBBBB", width, height, 8, colour_type, 0, 0, 0))
+            + chunk(b"IDAT", zlib.compress(b"".join(b"\0" + row for row in rows))) + chunk(b"IEND", b""))
+
+
+def png_image(width, height, rgba=(200, 40, 40, 255)):
+    """A PNG of one colour, 8-bit RGBA."""
+    return png_bytes(width, height, [bytes(rgba) * width] * height, 6)
 
 
 def bmp_image(width, height, bits=32):
@@ -485,26 +490,22 @@ def driver_run(code, out, err, script):
 
 
 def bmp_to_png(bmp, png):
-    """Converts a 24-bit BMP of the driver's screenshot command to PNG."""
+    """Converts a 24- or 32-bit BMP, such as the driver's screenshot command writes, to PNG."""
     with open(bmp, "rb") as f:
         data = f.read()
     offset = struct.unpack_from("<I", data, 10)[0]
-    width, height = struct.unpack_from("<ii", data, 18)
-    stride = (width * 3 + 3) & ~3
+    width, height, _, bits = struct.unpack_from("<iiHH", data, 18)
+    size = bits // 8
+    stride = (width * size + 3) & ~3
     rows = []
     for y in range(abs(height)):
-        src = height - 1 - y if height > 0 else y
-        row = data[offset + src * stride: offset + src * stride + width * 3]
-        rgb = bytearray(len(row))
-        rgb[0::3], rgb[1::3], rgb[2::3] = row[2::3], row[1::3], row[0::3]
-        rows.append(b"\0" + bytes(rgb))
-
-    def chunk(kind, body):
-        return struct.pack(">I", len(body)) + kind + body + struct.pack(">I", zlib.crc32(kind + body))
-
+        src = offset + (height - 1 - y if height > 0 else y) * stride
+        rgb = bytearray(width * 3)
+        for channel in range(3):  # BMP keeps blue, green, red
+            rgb[channel::3] = data[src + 2 - channel:src + width * size:size]
+        rows.append(bytes(rgb))
     with open(png, "wb") as f:
-        f.write(b"\x89PNG\r\n\x1a\n" + chunk(b"IHDR", struct.pack(">IIBBBBB", width, abs(height), 8, 2, 0, 0, 0))
-                + chunk(b"IDAT", zlib.compress(b"".join(rows))) + chunk(b"IEND", b""))
+        f.write(png_bytes(width, abs(height), rows, 2))
     return png
 
 

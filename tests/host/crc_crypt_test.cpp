@@ -16,14 +16,10 @@ class CrcCrypt : public ::testing::Test {
 };
 
 // Encrypts as a zip writer does: the keystream byte XOR the plaintext, keys fed the plaintext.
-Bytes Encrypt(const std::string &password, const Bytes &plain) {
+Bytes Encrypt(const std::string &password, Bytes data) {
   InitKeys(password.data(), (uint32_t)password.size());
-  Bytes out;
-  for (uint8_t p : plain) {
-    out.push_back((uint8_t)(p ^ DecryptByte()));
-    UpdateKeys(p);
-  }
-  return out;
+  EncryptBuffer(data.data(), (uint32_t)data.size());
+  return data;
 }
 
 TEST_F(CrcCrypt, TableEntries) {

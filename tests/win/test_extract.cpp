@@ -122,14 +122,8 @@ struct Member {
 // Traditional encryption, with the decoder's own key schedule running on the plain text.
 std::string Encrypt(const std::string &plain, const std::string &password, uint8_t checkByte) {
   InitKeys(password.c_str(), (uint32_t)password.size());
-  std::string header = "0123456789a";
-  header += (char)checkByte;
-  std::string out;
-  for (char c : header + plain) {
-    uint8_t p = (uint8_t)c;
-    out += (char)(p ^ DecryptByte());
-    UpdateKeys(p);
-  }
+  std::string out = "0123456789a" + std::string(1, (char)checkByte) + plain;
+  EncryptBuffer((uint8_t *)&out[0], (uint32_t)out.size());
   return out;
 }
 
