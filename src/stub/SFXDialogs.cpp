@@ -61,7 +61,7 @@ static void InitMainDialog(HWND dialog) {
 
   RemoveBands(dialog);
   SetWindowTextW(dialog, WideText(STR_DIALOG_CAPTION));
-  ReadArchiveDirectory(dialog);
+  ReadArchiveDirectory();
 
   if (!(SfxSettings.Options & OptHideFileList)) SendMessageA(dialog, WM_COMMAND, IdShowFiles, 0);
   else if (SfxSettings.Options & OptNoShowFiles) DestroyWindow(GetDlgItem(dialog, IdShowFiles));

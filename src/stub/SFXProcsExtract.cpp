@@ -207,7 +207,7 @@ bool RunExtraction(HWND dialog) {
 
     MemberInfo entry;
     SfxString name;
-    GetFileItem(dialog, row, entry, name);
+    GetFileItem(row, entry, name);
     // Checked before anything touches the disk: such a member creates nothing, anywhere.
     if (const char *reason = RefusedNameReason(name)) {
       ShowErrorBox(dialog, SubstituteText(reason, name));
@@ -224,7 +224,7 @@ bool RunExtraction(HWND dialog) {
     bool passwordFailed = false;
     bool ok = ExtractEntry(dialog, TargetFile, entry, passwordFailed);
     if (passwordFailed) break;
-    if (ok) DeselectFileItem(dialog, row);
+    if (ok) DeselectFileItem(row);
   }
   bool complete = SendMessageA(list, LVM_GETSELECTEDCOUNT, 0, 0) == 0;
   if (!complete) ShowFirstSelectedItem(list);
