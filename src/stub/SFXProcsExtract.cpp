@@ -18,6 +18,7 @@
 #include "member.h"
 
 enum : int { MaxPasswordTries = 3 };
+enum : DWORD { ProgressMs = 50 };  // the longest a run goes without a look at its messages, between members
 
 bool CloseFileHandle(HANDLE &handle) {
   bool closed = true;
@@ -40,9 +41,9 @@ void DiscardTemporaryFile() {
   TemporaryFile = SfxString();
 }
 
-void PumpMessage() {
+void PumpMessages() {
   MSG message;
-  if (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) {
+  while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) {
     TranslateMessage(&message);
     DispatchMessageW(&message);
   }
@@ -148,7 +149,6 @@ bool ExtractEntry(HWND owner, const SfxString &path, const MemberInfo &entry, bo
   }
 
   EntryCrc = 0xFFFFFFFFu;
-  PumpMessage();
   if (CancelRequested) return false;
 
   if (!CreateOutput(owner, path)) return false;
@@ -199,10 +199,18 @@ bool RunExtraction(HWND dialog) {
   int count = (int)SendMessageA(list, LVM_GETITEMCOUNT, 0, 0);
   SendMessageA(progress, PBM_SETRANGE, 0, MAKELPARAM(0, count));
   SendMessageA(progress, PBM_SETPOS, 0, 0);
+  // The bar moves, and the window answers, every ProgressMs and at the last row:
+  // done for every row, drawing the bar and asking for messages took longer than
+  // unpacking a small member.
+  DWORD shown = GetTickCount() - ProgressMs;
   for (int row = 0; row < count; row++) {
-    PumpMessage();
+    DWORD now = GetTickCount();
+    if (now - shown >= ProgressMs || row + 1 == count) {
+      shown = now;
+      PumpMessages();
+      SendMessageA(progress, PBM_SETPOS, (WPARAM)(row + 1), 0);
+    }
     if (CancelRequested) break;
-    SendMessageA(progress, PBM_SETPOS, (WPARAM)(row + 1), 0);
     if (SendMessageA(list, LVM_GETITEMSTATE, (WPARAM)row, LVIS_SELECTED) != LVIS_SELECTED) continue;
 
     MemberInfo entry;
