@@ -72,29 +72,33 @@ static void SetMemberTime(HANDLE handle, const MemberInfo &member) {
   }
 }
 
-// Creates the member's output file. A file of that name is never truncated: the
-// member goes into a temporary file beside it (TemporaryFile), which takes its
-// place only once the member proved sound. The original must still be one the
-// member could have overwritten: writable, and neither hidden nor a system file,
-// which the system refuses to replace with a normal file.
+static HANDLE OpenForWriting(LPCWSTR name, DWORD disposition) {
+  return CreateFileW(name, GENERIC_WRITE, FILE_SHARE_WRITE, nullptr, disposition, FILE_ATTRIBUTE_NORMAL, nullptr);
+}
+
+// Creates the member's output file. A name not taken yet, the common case, is
+// created at once: asked first whether it exists, wine would read the whole
+// folder for a name that is not there, for every member. A file of that name is
+// never truncated: the member goes into a temporary file beside it
+// (TemporaryFile), which takes its place only once the member proved sound. The
+// original must still be one the member could have overwritten: writable, and
+// neither hidden nor a system file, which the system refuses to replace with a
+// normal file.
 static bool CreateOutput(HWND owner, const SfxString &path) {
   OutputName = path;
-  SfxString target = path;
   WideText wide(path);
-  DWORD attributes = GetFileAttributesW(wide);
-  if (attributes != INVALID_FILE_ATTRIBUTES) {
-    HANDLE original = CreateFileW(wide, GENERIC_WRITE, FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
-                                  FILE_ATTRIBUTE_NORMAL, nullptr);
+  OutputHandle = OpenForWriting(wide, CREATE_NEW);
+  if (OutputHandle == INVALID_HANDLE_VALUE) {
+    DWORD attributes = GetFileAttributesW(wide);  // INVALID_FILE_ATTRIBUTES has the hidden bit too
+    HANDLE original = OpenForWriting(wide, OPEN_EXISTING);
     bool replaceable = original != INVALID_HANDLE_VALUE && !(attributes & (FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM));
     CloseFileHandle(original);
     WideBuffer temporary(MAX_PATH);
-    if (replaceable && GetTempFileNameW(WideText(ExtractFolder(path)), L"sfx", 0, temporary))
+    if (replaceable && GetTempFileNameW(WideText(ExtractFolder(path)), L"sfx", 0, temporary)) {
       TemporaryFile = temporary.Text();
-    target = TemporaryFile;
+      OutputHandle = OpenForWriting(temporary, CREATE_ALWAYS);
+    }
   }
-  if (!target.Empty())
-    OutputHandle = CreateFileW(WideText(target), GENERIC_WRITE, FILE_SHARE_WRITE, nullptr, CREATE_ALWAYS,
-                               FILE_ATTRIBUTE_NORMAL, nullptr);
   if (OutputHandle != INVALID_HANDLE_VALUE) return true;
   ShowErrorBox(owner, SubstituteText(STR_CANNOT_WRITE, OutputName));
   DiscardTemporaryFile();
