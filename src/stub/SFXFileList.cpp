@@ -38,13 +38,15 @@ void SetUpFileList(HWND dialog) {
   SendToList(LVM_SETIMAGELIST, LVSIL_SMALL, (LPARAM)SystemImageList);
 }
 
-// Drawing as it fills, the list moves its column header and invalidates the new
-// row for every row inserted: under wine 20,000 members took 20 seconds that way.
-// Allowing redraw sets WS_VISIBLE as a side effect, so the release hides the list
-// again; it is filled before the dialog shows it.
+// Drawing as it changes, the list invalidates every row it inserts or selects,
+// and moves its column header for every row inserted: under wine 20,000 members
+// took 20 seconds to list that way. Allowing redraw sets WS_VISIBLE as a side
+// effect, so the release hides the list again when it was hidden when held.
 void HoldFileList(bool hold) {
+  static LONG heldStyle;  // the list's window style when it was last held
+  if (hold) heldStyle = GetWindowLongA(FileList, GWL_STYLE);
   SendToList(WM_SETREDRAW, !hold, 0);
-  if (!hold) ShowWindow(FileList, SW_HIDE);
+  if (!hold && !(heldStyle & WS_VISIBLE)) ShowWindow(FileList, SW_HIDE);
 }
 
 // Appends one record to EntryList, doubling its room when full; returns the new index.
@@ -142,7 +144,11 @@ static void SetRowSelection(WPARAM row, UINT state) {
 
 void DeselectFileItem(int row) { SetRowSelection(row, 0); }
 
-void SelectAllFileItems() { SetRowSelection((WPARAM)-1, LVIS_SELECTED); }
+void SelectAllFileItems() {
+  HoldFileList(true);
+  SetRowSelection((WPARAM)-1, LVIS_SELECTED);
+  HoldFileList(false);
+}
 
 void ShowFirstSelectedItem(HWND list) {
   int count = (int)SendMessageW(list, LVM_GETITEMCOUNT, 0, 0);

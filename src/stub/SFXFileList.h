@@ -10,8 +10,8 @@
 
 // Columns, full-row selection and the shared system image list.
 void SetUpFileList(HWND dialog);
-// While held, rows go in without the list laying itself out or drawing; on release
-// it does both once. Releasing leaves the list hidden (Show files shows it).
+// While held, rows go in and change without the list laying itself out or
+// drawing; on release it does both once, and keeps the visibility it had.
 void HoldFileList(bool hold);
 void AddFileItem(const SfxString &name, const MemberInfo &entry);
 void GetFileItem(int row, MemberInfo &entry, SfxString &name);
