@@ -27,7 +27,7 @@ static bool HasOption(unsigned option) { return (SfxSettings.Options & option) !
 
 void UnzipCommand(HWND dialog) {
   CancelRequested = false;
-  if (!HasOption(OptSelectFiles)) SelectAllFileItems(dialog);
+  if (!HasOption(OptSelectFiles)) SelectAllFileItems();
   SfxSettings.TargetFolder = StripBackslashes(GetEditText(dialog));
   if (SfxSettings.TargetFolder.Empty()) {
     // Nothing to extract into yet: offer the current directory and wait for the next click.

@@ -61,7 +61,9 @@ static void InitMainDialog(HWND dialog) {
 
   RemoveBands(dialog);
   SetWindowTextW(dialog, WideText(STR_DIALOG_CAPTION));
-  ReadArchiveDirectory(dialog);
+  HoldFileList(true);
+  ReadArchiveDirectory();
+  HoldFileList(false);
 
   if (!(SfxSettings.Options & OptHideFileList)) SendMessageA(dialog, WM_COMMAND, IdShowFiles, 0);
   else if (SfxSettings.Options & OptNoShowFiles) DestroyWindow(GetDlgItem(dialog, IdShowFiles));

@@ -1,5 +1,6 @@
 // SFXFileList.h -- the file list (control 401 of the main dialog): rows, selection, EntryList.
-// A row's item data is its member's index in EntryList.
+// A row's item data is its member's index in EntryList. Everything but SetUpFileList
+// works on the list of the dialog SetUpFileList was last given.
 #ifndef SFXKIT_STUB_SFXFILELIST_H
 #define SFXKIT_STUB_SFXFILELIST_H
 
@@ -7,13 +8,15 @@
 
 #include "SFXStructs.h"
 
-void AddListColumn(HWND dialog, int index, const char *header, int format, int width);
 // Columns, full-row selection and the shared system image list.
 void SetUpFileList(HWND dialog);
-void AddFileItem(HWND dialog, const SfxString &name, const MemberInfo &entry);
-void GetFileItem(HWND dialog, int row, MemberInfo &entry, SfxString &name);
-void DeselectFileItem(HWND dialog, int row);
-void SelectAllFileItems(HWND dialog);
+// While held, rows go in and change without the list laying itself out or
+// drawing; on release it does both once, and keeps the visibility it had.
+void HoldFileList(bool hold);
+void AddFileItem(const SfxString &name, const MemberInfo &entry);
+void GetFileItem(int row, MemberInfo &entry, SfxString &name);
+void DeselectFileItem(int row);
+void SelectAllFileItems();
 void ShowFirstSelectedItem(HWND list);
 
 #endif

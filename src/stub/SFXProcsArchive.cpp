@@ -58,7 +58,7 @@ SfxString ConvertEntryName(const DirectoryRecord &record) {
 // offsets count from (ArchiveStart for an archive appended as it was, 0 for one
 // whose offsets were adjusted to the whole file). Every file member becomes a
 // row; a name cut short by a zero byte to nothing means a damaged archive.
-void ReadArchiveDirectory(HWND dialog) {
+void ReadArchiveDirectory() {
   uint64_t endAt = FindEndRecord();
   uint8_t bytes[EndRecordSize];
   SeekArchive((int64_t)endAt, SeekFromStart);
@@ -81,7 +81,7 @@ void ReadArchiveDirectory(HWND dialog) {
     if (!ReadDirectoryRecord(&reader, &record)) FatalError(STR_CORRUPT);
     SfxString name = ConvertEntryName(record);
     if (name.Empty() || !DescribeMember(record, &member)) FatalError(STR_CORRUPT);
-    if (!IsFolderName(name.Text(), name.Length())) AddFileItem(dialog, name, member);
+    if (!IsFolderName(name.Text(), name.Length())) AddFileItem(name, member);
   }
   CloseDirectoryReader(&reader);
 }

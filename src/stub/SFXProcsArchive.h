@@ -8,8 +8,8 @@
 
 // Absolute file offset of the end record; ends the process when there is none.
 uint64_t FindEndRecord();
-// Sets ArchiveBase and hands every file member to AddFileItem of the dialog's list.
-void ReadArchiveDirectory(HWND dialog);
+// Sets ArchiveBase and hands every file member to AddFileItem.
+void ReadArchiveDirectory();
 // The name to show and use, in UTF-8 with backslashes, for a record as read.
 SfxString ConvertEntryName(const DirectoryRecord &record);
 

@@ -18,6 +18,7 @@
 #include "member.h"
 
 enum : int { MaxPasswordTries = 3 };
+enum : DWORD { ProgressMs = 50 };  // the longest a run goes without a look at its messages, between members
 
 bool CloseFileHandle(HANDLE &handle) {
   bool closed = true;
@@ -40,9 +41,9 @@ void DiscardTemporaryFile() {
   TemporaryFile = SfxString();
 }
 
-void PumpMessage() {
+void PumpMessages() {
   MSG message;
-  if (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) {
+  while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) {
     TranslateMessage(&message);
     DispatchMessageW(&message);
   }
@@ -71,29 +72,33 @@ static void SetMemberTime(HANDLE handle, const MemberInfo &member) {
   }
 }
 
-// Creates the member's output file. A file of that name is never truncated: the
-// member goes into a temporary file beside it (TemporaryFile), which takes its
-// place only once the member proved sound. The original must still be one the
-// member could have overwritten: writable, and neither hidden nor a system file,
-// which the system refuses to replace with a normal file.
+static HANDLE OpenForWriting(LPCWSTR name, DWORD disposition) {
+  return CreateFileW(name, GENERIC_WRITE, FILE_SHARE_WRITE, nullptr, disposition, FILE_ATTRIBUTE_NORMAL, nullptr);
+}
+
+// Creates the member's output file. A name not taken yet, the common case, is
+// created at once: asked first whether it exists, wine would read the whole
+// folder for a name that is not there, for every member. A file of that name is
+// never truncated: the member goes into a temporary file beside it
+// (TemporaryFile), which takes its place only once the member proved sound. The
+// original must still be one the member could have overwritten: writable, and
+// neither hidden nor a system file, which the system refuses to replace with a
+// normal file.
 static bool CreateOutput(HWND owner, const SfxString &path) {
   OutputName = path;
-  SfxString target = path;
   WideText wide(path);
-  DWORD attributes = GetFileAttributesW(wide);
-  if (attributes != INVALID_FILE_ATTRIBUTES) {
-    HANDLE original = CreateFileW(wide, GENERIC_WRITE, FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
-                                  FILE_ATTRIBUTE_NORMAL, nullptr);
+  OutputHandle = OpenForWriting(wide, CREATE_NEW);
+  if (OutputHandle == INVALID_HANDLE_VALUE) {
+    DWORD attributes = GetFileAttributesW(wide);  // INVALID_FILE_ATTRIBUTES has the hidden bit too
+    HANDLE original = OpenForWriting(wide, OPEN_EXISTING);
     bool replaceable = original != INVALID_HANDLE_VALUE && !(attributes & (FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM));
     CloseFileHandle(original);
     WideBuffer temporary(MAX_PATH);
-    if (replaceable && GetTempFileNameW(WideText(ExtractFolder(path)), L"sfx", 0, temporary))
+    if (replaceable && GetTempFileNameW(WideText(ExtractFolder(path)), L"sfx", 0, temporary)) {
       TemporaryFile = temporary.Text();
-    target = TemporaryFile;
+      OutputHandle = OpenForWriting(temporary, CREATE_ALWAYS);
+    }
   }
-  if (!target.Empty())
-    OutputHandle = CreateFileW(WideText(target), GENERIC_WRITE, FILE_SHARE_WRITE, nullptr, CREATE_ALWAYS,
-                               FILE_ATTRIBUTE_NORMAL, nullptr);
   if (OutputHandle != INVALID_HANDLE_VALUE) return true;
   ShowErrorBox(owner, SubstituteText(STR_CANNOT_WRITE, OutputName));
   DiscardTemporaryFile();
@@ -148,7 +153,6 @@ bool ExtractEntry(HWND owner, const SfxString &path, const MemberInfo &entry, bo
   }
 
   EntryCrc = 0xFFFFFFFFu;
-  PumpMessage();
   if (CancelRequested) return false;
 
   if (!CreateOutput(owner, path)) return false;
@@ -199,15 +203,23 @@ bool RunExtraction(HWND dialog) {
   int count = (int)SendMessageA(list, LVM_GETITEMCOUNT, 0, 0);
   SendMessageA(progress, PBM_SETRANGE, 0, MAKELPARAM(0, count));
   SendMessageA(progress, PBM_SETPOS, 0, 0);
+  // The bar moves, and the window answers, every ProgressMs and at the last row:
+  // done for every row, drawing the bar and asking for messages took longer than
+  // unpacking a small member.
+  DWORD shown = GetTickCount() - ProgressMs;
   for (int row = 0; row < count; row++) {
-    PumpMessage();
+    DWORD now = GetTickCount();
+    if (now - shown >= ProgressMs || row + 1 == count) {
+      shown = now;
+      PumpMessages();
+      SendMessageA(progress, PBM_SETPOS, (WPARAM)(row + 1), 0);
+    }
     if (CancelRequested) break;
-    SendMessageA(progress, PBM_SETPOS, (WPARAM)(row + 1), 0);
     if (SendMessageA(list, LVM_GETITEMSTATE, (WPARAM)row, LVIS_SELECTED) != LVIS_SELECTED) continue;
 
     MemberInfo entry;
     SfxString name;
-    GetFileItem(dialog, row, entry, name);
+    GetFileItem(row, entry, name);
     // Checked before anything touches the disk: such a member creates nothing, anywhere.
     if (const char *reason = RefusedNameReason(name)) {
       ShowErrorBox(dialog, SubstituteText(reason, name));
@@ -224,7 +236,7 @@ bool RunExtraction(HWND dialog) {
     bool passwordFailed = false;
     bool ok = ExtractEntry(dialog, TargetFile, entry, passwordFailed);
     if (passwordFailed) break;
-    if (ok) DeselectFileItem(dialog, row);
+    if (ok) DeselectFileItem(row);
   }
   bool complete = SendMessageA(list, LVM_GETSELECTEDCOUNT, 0, 0) == 0;
   if (!complete) ShowFirstSelectedItem(list);

@@ -28,8 +28,8 @@ void DiscardTemporaryFile();
 // and the DOS time in its low 16 bits, read as local time on that date. Failures
 // are ignored.
 void SetFileDateTime(HANDLE handle, uint32_t dosDateTime);
-// Dispatches at most one waiting window message; never waits.
-void PumpMessage();
+// Dispatches every waiting window message; never waits.
+void PumpMessages();
 
 // Why a stored name (separators already backslashes) must not be written, as a
 // message template with one "%s" for the name; null when it is safe to join to

@@ -23,6 +23,9 @@
 //   wait-exit [timeout=MS] wait for the process to end.                -> exit_code
 //   kill                   end the process (exit code 9).
 //   alive                  whether it still runs.                     -> alive
+//   clock                  milliseconds since `start` created the process. -> ms
+//   memory                 the process's working set now and at its peak, in
+//                          bytes, while it runs.    -> working_set, peak_working_set
 //
 // Files (Windows paths)
 //   rename FROM TO         MoveFileEx, replacing TO.
@@ -66,6 +69,7 @@
 //   text ID                                                              -> text
 //   state ID               exists, class, text, visible, enabled, checked
 //                          (0/1/2, buttons), pos/min/max (progress bars),
+//                          count (list views: rows),
 //                          rect (screen, GetWindowRect), client (the rect in the
 //                          window's client coordinates)
 //   rect ID                                                  -> rect, client
@@ -73,7 +77,7 @@
 //   rows ID                list view: columns [header texts], rows
 //                          [{cells [all columns], selected, param}]
 //   wait-state ID PROP VALUE [timeout=MS]
-//                          poll until PROP (text|visible|enabled|checked|exists)
+//                          poll until PROP (text|visible|enabled|checked|exists|count)
 //                          has VALUE (1/0 for the flags).
 //   screenshot FILE        the window as a 32-bit BMP.
 //
@@ -86,6 +90,7 @@
 // process that still runs is ended and reported as {"cmd":"end","killed":true}.
 #include <windows.h>
 #include <commctrl.h>
+#include <psapi.h>
 
 #include <stdio.h>
 #include <stdlib.h>
@@ -228,6 +233,7 @@ struct Failure {
 };
 
 PROCESS_INFORMATION Process = {};   // the started program; hProcess null until `start`
+LARGE_INTEGER Started = {};         // performance counter just before `start` created it
 HWND Current = nullptr;             // window chosen by the last wait
 DWORD DefaultTimeout = 20000;       // milliseconds for every wait without timeout=
 bool ContinueOnError = false;       // `on-error continue`: a failed command does not end the script
@@ -383,6 +389,13 @@ HWND ControlArg(const Command &c, size_t index = 0) { return FindControl(Number(
 
 bool IsButtonClass(HWND w) { return _wcsicmp(ClassOf(w).c_str(), L"Button") == 0; }
 
+LRESULT Send(HWND w, UINT message, WPARAM wparam, LPARAM lparam) {
+  DWORD_PTR result = 0;
+  if (!SendMessageTimeoutW(w, message, wparam, lparam, SMTO_ABORTIFHUNG, 10000, &result))
+    Fail(L"the window did not answer message " + std::to_wstring(message));
+  return (LRESULT)result;
+}
+
 int CheckState(HWND w) {
   DWORD_PTR state = 0;
   SendMessageTimeoutW(w, BM_GETCHECK, 0, 0, SMTO_ABORTIFHUNG, 5000, &state);
@@ -408,6 +421,8 @@ Json StateJson(HWND w, long long id) {
   if (IsButtonClass(w)) {
     LONG style = GetWindowLongW(w, GWL_STYLE) & BS_TYPEMASK;
     json.Num("checked", CheckState(w)).Num("button_style", style);
+  } else if (_wcsicmp(cls.c_str(), WC_LISTVIEWW) == 0) {
+    json.Num("count", (long long)Send(w, LVM_GETITEMCOUNT, 0, 0));
   } else if (_wcsicmp(cls.c_str(), PROGRESS_CLASSW) == 0) {
     DWORD_PTR pos = 0, low = 0, high = 0;
     SendMessageTimeoutW(w, PBM_GETPOS, 0, 0, SMTO_ABORTIFHUNG, 5000, &pos);
@@ -527,13 +542,6 @@ class RemoteBlock {
 };
 
 const int RemoteTextChars = 1024;
-
-LRESULT Send(HWND w, UINT message, WPARAM wparam, LPARAM lparam) {
-  DWORD_PTR result = 0;
-  if (!SendMessageTimeoutW(w, message, wparam, lparam, SMTO_ABORTIFHUNG, 10000, &result))
-    Fail(L"the window did not answer message " + std::to_wstring(message));
-  return (LRESULT)result;
-}
 
 std::wstring ListCellText(HWND list, RemoteBlock &block, int row, int column) {
   LVITEMW item = {};
@@ -662,6 +670,7 @@ void RunStart(const Command &c, Json &out) {
   Current = nullptr;
   std::vector<wchar_t> line(commandLine.begin(), commandLine.end());
   line.push_back(0);
+  QueryPerformanceCounter(&Started);
   if (!CreateProcessW(exe.c_str(), line.data(), nullptr, nullptr, FALSE, suspend ? CREATE_SUSPENDED : 0, nullptr,
                       cwd ? cwd->c_str() : nullptr, &startup, &Process)) {
     Process = PROCESS_INFORMATION();
@@ -810,6 +819,7 @@ void RunWaitState(const Command &c, Json &out) {
     if (property == L"visible") return IsWindowVisible(w) ? L"1" : L"0";
     if (property == L"enabled") return IsWindowEnabled(w) ? L"1" : L"0";
     if (property == L"checked") return std::to_wstring(CheckState(w));
+    if (property == L"count") return std::to_wstring(Send(w, LVM_GETITEMCOUNT, 0, 0));
     Fail(L"unknown property " + property);
   };
   if (!Poll(TimeoutOf(c), [&] { return (seen = read()) == value; }))
@@ -837,6 +847,19 @@ void RunCommand(const Command &c, Json &out) {
     TerminateProcess(Process.hProcess, 9);
     WaitForSingleObject(Process.hProcess, 5000);
   } else if (n == L"alive") out.Bool("alive", ProcessAlive());
+  else if (n == L"clock") {
+    NeedProcess();
+    LARGE_INTEGER now, frequency;
+    QueryPerformanceCounter(&now);
+    QueryPerformanceFrequency(&frequency);
+    out.Num("ms", (now.QuadPart - Started.QuadPart) * 1000 / frequency.QuadPart);
+  } else if (n == L"memory") {
+    NeedProcess();
+    PROCESS_MEMORY_COUNTERS counters = {};
+    counters.cb = sizeof counters;
+    if (!GetProcessMemoryInfo(Process.hProcess, &counters, sizeof counters)) Fail(L"GetProcessMemoryInfo failed");
+    out.Num("working_set", (long long)counters.WorkingSetSize).Num("peak_working_set", (long long)counters.PeakWorkingSetSize);
+  }
   else if (n == L"rename") {
     if (!MoveFileExW(Arg(c, 0, L"FROM").c_str(), Arg(c, 1, L"TO").c_str(), MOVEFILE_REPLACE_EXISTING))
       Fail(L"cannot rename " + c.args[0] + L" (error " + std::to_wstring(GetLastError()) + L")");
@@ -886,7 +909,7 @@ void RunCommand(const Command &c, Json &out) {
 // Checked before the script runs, so that a typo does not leave a program half driven.
 bool KnownCommand(const std::wstring &name) {
   static const wchar_t *const names[] = {
-      L"start", L"resume", L"wait-exit", L"kill", L"alive", L"rename", L"delete", L"sleep", L"timeout",
+      L"start", L"resume", L"wait-exit", L"kill", L"alive", L"clock", L"memory", L"rename", L"delete", L"sleep", L"timeout",
       L"on-error", L"echo", L"wait-window", L"wait-msgbox", L"wait-gone", L"windows", L"press", L"click",
       L"check", L"type", L"select", L"close", L"text", L"state", L"rect", L"controls", L"rows",
       L"wait-state", L"screenshot"};

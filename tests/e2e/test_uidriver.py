@@ -86,6 +86,24 @@ class DriverScripts(sfxtest.SfxCase):
         self.assertEqual(run.result("state", 1)["checked"], 0)  # the radio group moved with the click
         self.assertEqual(run.result("wait-exit")["exit_code"], 0)
 
+    def test_row_count_clock_and_memory(self):
+        run = self.drive(f"""
+            start {q(self.program())}
+            wait-window {q(MAIN_CAPTION)}
+            wait-state {ID_FILE_LIST} count 3
+            state {ID_FILE_LIST}
+            clock
+            memory
+            press Close
+            wait-exit
+        """)
+        self.assertDriverOk(run)
+        self.assertEqual(run.result("state")["count"], 3)
+        self.assertGreater(run.result("clock")["ms"], 0)
+        memory = run.result("memory")
+        self.assertGreater(memory["working_set"], 1 << 20)
+        self.assertGreaterEqual(memory["peak_working_set"], memory["working_set"])
+
     def test_rect_and_screenshot(self):
         exe = self.program()
         run = self.drive(f"""

@@ -84,7 +84,7 @@ class OwnFile : public ScratchFolder {
     list_ = CreateWindowExW(0, WC_LISTVIEWW, L"", WS_CHILD | LVS_REPORT, 0, 0, 400, 300, dialog,
                             (HMENU)(INT_PTR)IdFileList, nullptr, nullptr);
     SetUpFileList(dialog);
-    ReadArchiveDirectory(dialog);
+    ReadArchiveDirectory();
     std::vector<Row> rows;
     int count = (int)SendMessageW(list_, LVM_GETITEMCOUNT, 0, 0);
     for (int i = 0; i < count; i++) {

@@ -77,7 +77,7 @@ TEST_F(FileListTest, RowsKeepOrderNamesSizesAndTheirRecords) {
   SfxSettings.Options = 0;
   const char *names[] = {"zeta.txt", "docs\\alpha.pdf", "noext", "big.bin"};
   const uint32_t sizes[] = {0, 123456, 7, 4294967295u};
-  for (int i = 0; i < 4; i++) AddFileItem(dialog_, names[i], EntryOfSize(sizes[i], 1000 + i));
+  for (int i = 0; i < 4; i++) AddFileItem(names[i], EntryOfSize(sizes[i], 1000 + i));
 
   ASSERT_EQ(Rows(), 4);
   // Appended in the order given, never sorted; plain unsigned decimals.
@@ -90,7 +90,7 @@ TEST_F(FileListTest, RowsKeepOrderNamesSizesAndTheirRecords) {
     EXPECT_FALSE(Selected(row));
     MemberInfo entry;
     SfxString name;
-    GetFileItem(dialog_, row, entry, name);
+    GetFileItem(row, entry, name);
     EXPECT_STREQ(name.Text(), names[row]);
     EXPECT_EQ(Field32(entry, EntryLocalHeaderOffset), 1000u + row);
   }
@@ -98,34 +98,34 @@ TEST_F(FileListTest, RowsKeepOrderNamesSizesAndTheirRecords) {
 
 TEST_F(FileListTest, EntryListGrowsPastItsFirstBlock) {
   SfxSettings.Options = 0;
-  for (uint32_t i = 0; i < 300; i++) AddFileItem(dialog_, "f.dat", EntryOfSize(i, i));
+  for (uint32_t i = 0; i < 300; i++) AddFileItem("f.dat", EntryOfSize(i, i));
   ASSERT_EQ(EntryList.Count, 300u);
   ASSERT_EQ(Rows(), 300);
   for (uint32_t i = 0; i < 300; i++) ASSERT_EQ(Field32(EntryList.Items[i], EntryLocalHeaderOffset), i);
   MemberInfo entry;
   SfxString name;
-  GetFileItem(dialog_, 299, entry, name);
+  GetFileItem(299, entry, name);
   EXPECT_EQ(Field32(entry, EntryUncompressedSize), 299u);
 }
 
 TEST_F(FileListTest, SelectionOperations) {
   SfxSettings.Options = OptSelectFiles;
-  for (int i = 0; i < 3; i++) AddFileItem(dialog_, "a.txt", EntryOfSize(1, i));
+  for (int i = 0; i < 3; i++) AddFileItem("a.txt", EntryOfSize(1, i));
   for (int row = 0; row < 3; row++) EXPECT_TRUE(Selected(row)) << row;
-  DeselectFileItem(dialog_, 1);
+  DeselectFileItem(1);
   EXPECT_TRUE(Selected(0));
   EXPECT_FALSE(Selected(1));
   EXPECT_TRUE(Selected(2));
-  DeselectFileItem(dialog_, 0);
-  DeselectFileItem(dialog_, 2);
+  DeselectFileItem(0);
+  DeselectFileItem(2);
   EXPECT_EQ(SendMessageA(list_, LVM_GETSELECTEDCOUNT, 0, 0), 0);
-  SelectAllFileItems(dialog_);
+  SelectAllFileItems();
   EXPECT_EQ(SendMessageA(list_, LVM_GETSELECTEDCOUNT, 0, 0), 3);
 }
 
 TEST_F(FileListTest, ShowFirstSelectedItemScrollsToIt) {
   SfxSettings.Options = 0;
-  for (int i = 0; i < 200; i++) AddFileItem(dialog_, "a.txt", EntryOfSize(1, i));
+  for (int i = 0; i < 200; i++) AddFileItem("a.txt", EntryOfSize(1, i));
   ShowWindow(dialog_, SW_SHOWNA);
   ShowWindow(list_, SW_SHOWNA);
   ShowFirstSelectedItem(list_);  // nothing selected: stays at the top
