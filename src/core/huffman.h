@@ -13,8 +13,16 @@ struct HuffmanEntry {
 
 enum { HuffmanComplete = 0, HuffmanIncomplete = 1, HuffmanOversubscribed = 2 };
 
+// A one-probe table BuildHuffmanTable can fill beside the multi-level ones, for
+// the decoder's fast loop: entry i describes the code at the bottom of the bit
+// pattern i when that code is at most the table's bits long. A literal is
+// FastLiteral | byte << 16 | code bits; a length or distance is base << 16 |
+// code bits << 8 | code bits + extra bits; 0 leaves the symbol to the
+// multi-level tables (a longer code, the end of block, an unassigned or invalid code).
+enum : uint32_t { FastLiteral = 0x8000 };
+
 int BuildHuffmanTable(const uint16_t *lengths, unsigned n, unsigned s, const uint16_t *base,
                       const uint8_t *extra, HuffmanEntry **listHead, HuffmanEntry **table,
-                      int *lookupBits);
+                      int *lookupBits, uint32_t *fast = nullptr, unsigned fastBits = 0);
 void FreeHuffmanTables(HuffmanEntry *listHead);
 #endif
