@@ -36,8 +36,8 @@ static uint8_t *InputBuffer;    // compressed bytes read from the archive, alrea
 static uint32_t InputPos;       // next byte to hand out from InputBuffer
 static uint32_t InputLength;    // bytes the last refill put into InputBuffer
 // Room behind the window's piece for a match that starts in the piece's last
-// byte, with the overrun of its last word.
-enum { WindowSlack = 258 + 7 };
+// byte, with the overrun of its last step.
+enum { WindowSlack = 258 + 15 };
 static uint8_t *Window;         // the history (first WindowSize bytes), then the piece being decoded, then slack
 static uint32_t WindowPos;      // where the next output byte goes, WindowSize..2 * WindowSize
 static uint32_t WindowStart;    // the oldest byte a distance may reach: WindowSize until the first piece is out
@@ -192,17 +192,18 @@ static inline void Copy8(uint8_t *dst, const uint8_t *src) {
 // byte after the other would: when dist < n, the bytes just written are read
 // again, which repeats the last dist bytes. Words give the same bytes when dist
 // is at least eight: each is loaded before it is stored, and the source never
-// reaches the bytes a word stores. The last word may run up to seven bytes past
-// the match into bytes not yet output (the window's slack at most), which the
-// following output rewrites.
+// reaches the bytes a word stores. Two words a step take most matches in one;
+// the last may run up to fifteen bytes past the match into bytes not yet output
+// (the window's slack at most), which the following output rewrites.
 static inline __attribute__((always_inline)) void CopyMatch(uint8_t *dst, unsigned dist, unsigned n) {
   const uint8_t *src = dst - dist;
   uint8_t *end = dst + n;
   if (dist >= 8) {
     do {
       Copy8(dst, src);
-      dst += 8;
-      src += 8;
+      Copy8(dst + 8, src + 8);
+      dst += 16;
+      src += 16;
     } while (dst < end);
     return;
   }
