@@ -144,12 +144,11 @@ int BuildHuffmanTable(const uint16_t *lengths, unsigned n, unsigned s, const uin
       unsigned f = 1u << (k - w);
       for (unsigned j = i >> w; j < z; j += f) q[j] = r;
       if (fast) {
-        // A code longer than the fast table writes 0 once, at its first bits.
+        // A code longer than the fast table writes 0 once, at its first bits; so
+        // do the end of block (op 15) and unassigned or invalid codes (op 99).
         uint32_t packed = 0;
-        if ((unsigned)k <= fastBits) {
-          if (r.Op == 16) packed = FastLiteral | (uint32_t)r.Base << 16 | (unsigned)k;
-          else if (r.Op < 15) packed = (uint32_t)r.Base << 16 | (unsigned)k << 8 | (unsigned)(k + r.Op);
-        }
+        if ((unsigned)k <= fastBits && r.Op != 15 && r.Op <= 16)
+          packed = (uint32_t)r.Base << 16 | (unsigned)k << 8 | (unsigned)(k + r.Op);
         for (unsigned j = i & ((1u << fastBits) - 1); j < (1u << fastBits); j += 1u << k) fast[j] = packed;
       }
 

@@ -250,7 +250,7 @@ static bool InflateCodes(const HuffmanEntry *tl, const HuffmanEntry *td, int bl,
       f = fl[b & fml];
       for (;;) {
         if (f & FastLiteral) {
-          DUMPBITS(f & 0xFF);
+          DUMPBITS((f >> 8) & 0xFF);
           w[wp++] = (uint8_t)(f >> 16);
           f = fl[b & fml];
         } else {
