@@ -19,6 +19,9 @@ static const uint8_t DistanceExtra[30] = {0, 0, 0, 0, 1, 1, 2, 2, 3, 3, 4, 4, 5,
 static const uint16_t MaskBits[17] = {0x0000, 0x0001, 0x0003, 0x0007, 0x000F, 0x001F, 0x003F, 0x007F, 0x00FF,
                                       0x01FF, 0x03FF, 0x07FF, 0x0FFF, 0x1FFF, 0x3FFF, 0x7FFF, 0xFFFF};
 static const uint8_t CodeLengthOrder[19] = {16, 17, 18, 0, 8, 7, 9, 6, 10, 5, 11, 4, 12, 3, 13, 2, 14, 1, 15};
+// Extra bits and base count of the code-length repeat symbols 16, 17 and 18.
+static const uint8_t RepeatExtra[3] = {2, 3, 7};
+static const uint8_t RepeatBase[3] = {3, 3, 11};
 
 // Stands in for the distance table of a dynamic block that has no distance codes:
 // any length code met there then fails as an invalid distance.
@@ -393,30 +396,21 @@ static bool InflateDynamic() {
         const HuffmanEntry *t = table + (b & mask);
         if (t->Op != 16) goto header_done;
         DUMPBITS((unsigned)t->Bits);
-        unsigned symbol = t->Base, repeat, value;
+        unsigned symbol = t->Base;
         if (symbol < 16) {
           lengths[i++] = (uint16_t)symbol;
           previous = symbol;
           continue;
         }
-        if (symbol == 16) {
-          NEEDBITS(2);
-          repeat = 3 + ((unsigned)b & 3);
-          DUMPBITS(2);
-          value = previous;
-        } else if (symbol == 17) {
-          NEEDBITS(3);
-          repeat = 3 + ((unsigned)b & 7);
-          DUMPBITS(3);
-          value = previous = 0;
-        } else {
-          NEEDBITS(7);
-          repeat = 11 + ((unsigned)b & 127);
-          DUMPBITS(7);
-          value = previous = 0;
-        }
+        // 16 repeats the previous length 3..6 times, 17 a zero 3..10 times, 18 a zero 11..138 times.
+        symbol -= 16;
+        unsigned extra = RepeatExtra[symbol];
+        NEEDBITS(extra);
+        unsigned repeat = RepeatBase[symbol] + ((unsigned)b & MaskBits[extra]);
+        DUMPBITS(extra);
+        if (symbol) previous = 0;
         if (repeat > total - i) goto header_done;
-        while (repeat--) lengths[i++] = (uint16_t)value;
+        while (repeat--) lengths[i++] = (uint16_t)previous;
       }
       FreeHuffmanTables(tables.Lists[0]);
       tables.Lists[0] = nullptr;
