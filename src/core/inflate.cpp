@@ -230,14 +230,18 @@ static uint32_t FixedFastDistances[1 << FastDistanceBits];    // the fixed dista
 static bool InflateCodes(const HuffmanEntry *tl, const HuffmanEntry *td, int bl, int bd, const uint32_t *fl,
                          const uint32_t *fd) {
   LOAD_BITS();
-  uint8_t *w = Window;
-  uint32_t wp = WindowPos;
+  uint8_t *const w = Window;
+  uint8_t *out = w + WindowPos;
   const unsigned ml = MaskBits[bl], md = MaskBits[bd];
   const unsigned fml = MaskBits[FastLiteralBits], fmd = MaskBits[FastDistanceBits];
   bool ok = false;
   for (;;) {
     // A piece is written out before the next symbol once it is complete.
-    if (wp >= 2 * WindowSize && !(wp = FlushWindow(wp))) break;
+    if (out >= w + 2 * WindowSize) {
+      uint32_t next = FlushWindow((uint32_t)(out - w));
+      if (!next) break;
+      out = w + next;
+    }
     // The longest literal/length code with its extra bits and the longest distance
     // code with its extra bits take 15 + 5 + 15 + 13 bits: one fill per symbol.
     const HuffmanEntry *t;
@@ -254,7 +258,7 @@ static bool InflateCodes(const HuffmanEntry *tl, const HuffmanEntry *td, int bl,
       for (;;) {
         if (f & FastLiteral) {
           DUMPBITS((f >> 8) & 0xFF);
-          w[wp++] = (uint8_t)(f >> 16);
+          *out++ = (uint8_t)(f >> 16);
           f = fl[b & fml];
         } else {
           if (!f) {
@@ -267,12 +271,12 @@ static bool InflateCodes(const HuffmanEntry *tl, const HuffmanEntry *td, int bl,
           if (!f) goto distance;
           dist = (f >> 16) + (((uint32_t)b & ~(~0u << (f & 0xFF))) >> ((f >> 8) & 0xFF));
           DUMPBITS(f & 0xFF);
-          if (wp - dist < WindowStart) goto done;
+          if ((uint32_t)(out - w) - dist < WindowStart) goto done;
           f = fl[b & fml];
-          CopyMatch(w + wp, dist, n);
-          wp += n;
+          CopyMatch(out, dist, n);
+          out += n;
         }
-        if (il - ip < 8 || wp >= 2 * WindowSize) break;
+        if (il - ip < 8 || out >= w + 2 * WindowSize) break;
         FILL48();
       }
       continue;
@@ -285,7 +289,7 @@ static bool InflateCodes(const HuffmanEntry *tl, const HuffmanEntry *td, int bl,
     e = (uint8_t)t->Op;
     if (e == 16) {
       if (PAST_END()) break;
-      w[wp++] = (uint8_t)t->Base;
+      *out++ = (uint8_t)t->Base;
       continue;
     }
     if (e == 15) {
@@ -301,13 +305,13 @@ static bool InflateCodes(const HuffmanEntry *tl, const HuffmanEntry *td, int bl,
     e = (uint8_t)t->Op;
     dist = t->Base + ((unsigned)b & MaskBits[e]);
     DUMPBITS(e);
-    if (PAST_END() || wp - dist < WindowStart) break;
-    CopyMatch(w + wp, dist, n);
-    wp += n;
+    if (PAST_END() || (uint32_t)(out - w) - dist < WindowStart) break;
+    CopyMatch(out, dist, n);
+    out += n;
   }
 done:
   SAVE_BITS();
-  WindowPos = wp;
+  WindowPos = (uint32_t)(out - w);
   return ok;
 }
 
