@@ -23,8 +23,9 @@ static const uint8_t CodeLengthOrder[19] = {16, 17, 18, 0, 8, 7, 9, 6, 10, 5, 11
 static const uint8_t RepeatExtra[3] = {2, 3, 7};
 static const uint8_t RepeatBase[3] = {3, 3, 11};
 
-// Stands in for the distance table of a dynamic block that has no distance codes:
-// any length code met there then fails as an invalid distance.
+// Stands in for the distance table of a dynamic block that has no distance codes
+// (its one-probe table is then all 0): any length code met there then fails as
+// an invalid distance.
 static const HuffmanEntry NoDistanceCodes[1] = {{99, 0, 0, nullptr}};
 
 HuffmanEntry *FixedLiteralTable;
@@ -224,9 +225,11 @@ static uint32_t DynamicFastDistances[1 << FastDistanceBits];  // the current dyn
 static uint32_t FixedFastLiterals[1 << FastLiteralBits];      // the fixed literal/length codes
 static uint32_t FixedFastDistances[1 << FastDistanceBits];    // the fixed distance codes
 
-// Decodes literal/length and distance codes up to the end of the block. Returns
-// false at the first invalid code, distance before the first output byte, or bit
-// past the end of the data; the symbol that met it produces nothing.
+// Decodes literal/length and distance codes up to the end of the block, with the
+// code sets' multi-level tables (tl, td; bl, bd lookup bits) and their one-probe
+// tables (fl, fd). Returns false at the first invalid code, distance before the
+// first output byte, or bit past the end of the data; the symbol that met it
+// produces nothing.
 static bool InflateCodes(const HuffmanEntry *tl, const HuffmanEntry *td, int bl, int bd, const uint32_t *fl,
                          const uint32_t *fd) {
   LOAD_BITS();
