@@ -31,9 +31,12 @@ static HuffmanEntry *NewTable(unsigned bits, HuffmanEntry **listHead) {
 // for more codes than exist; HuffmanIncomplete when codes of the longest length
 // are left over (their entries decode as Op 99), unless the set is a single code
 // of one bit; HuffmanComplete otherwise, and when every length is 0 (no table).
+// With fast, it also fills that one-probe table of 1 << fastBits entries (see
+// huffman.h) whenever it builds tables: every pattern belongs to one code, dummy
+// codes included, so every entry is written.
 int BuildHuffmanTable(const uint16_t *lengths, unsigned n, unsigned s, const uint16_t *base,
                       const uint8_t *extra, HuffmanEntry **listHead, HuffmanEntry **table,
-                      int *lookupBits) {
+                      int *lookupBits, uint32_t *fast, unsigned fastBits) {
   unsigned count[MaxCodeBits + 1];   // codes of each length, then with the dummy codes added
   unsigned offset[MaxCodeBits + 1];  // where each length starts in values; then the code stack
   unsigned values[MaxCodes];         // the values with a code, by length then by value
@@ -140,6 +143,14 @@ int BuildHuffmanTable(const uint16_t *lengths, unsigned n, unsigned s, const uin
 
       unsigned f = 1u << (k - w);
       for (unsigned j = i >> w; j < z; j += f) q[j] = r;
+      if (fast) {
+        // A code longer than the fast table writes 0 once, at its first bits; so
+        // do the end of block (op 15) and unassigned or invalid codes (op 99).
+        uint32_t packed = 0;
+        if ((unsigned)k <= fastBits && r.Op != 15 && r.Op <= 16)
+          packed = (uint32_t)r.Base << 16 | (unsigned)k << 8 | (unsigned)(k + r.Op);
+        for (unsigned j = i & ((1u << fastBits) - 1); j < (1u << fastBits); j += 1u << k) fast[j] = packed;
+      }
 
       unsigned bit = 1u << (k - 1);
       while (i & bit) {

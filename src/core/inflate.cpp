@@ -19,9 +19,13 @@ static const uint8_t DistanceExtra[30] = {0, 0, 0, 0, 1, 1, 2, 2, 3, 3, 4, 4, 5,
 static const uint16_t MaskBits[17] = {0x0000, 0x0001, 0x0003, 0x0007, 0x000F, 0x001F, 0x003F, 0x007F, 0x00FF,
                                       0x01FF, 0x03FF, 0x07FF, 0x0FFF, 0x1FFF, 0x3FFF, 0x7FFF, 0xFFFF};
 static const uint8_t CodeLengthOrder[19] = {16, 17, 18, 0, 8, 7, 9, 6, 10, 5, 11, 4, 12, 3, 13, 2, 14, 1, 15};
+// Extra bits and base count of the code-length repeat symbols 16, 17 and 18.
+static const uint8_t RepeatExtra[3] = {2, 3, 7};
+static const uint8_t RepeatBase[3] = {3, 3, 11};
 
-// Stands in for the distance table of a dynamic block that has no distance codes:
-// any length code met there then fails as an invalid distance.
+// Stands in for the distance table of a dynamic block that has no distance codes
+// (its one-probe table is then all 0): any length code met there then fails as
+// an invalid distance.
 static const HuffmanEntry NoDistanceCodes[1] = {{99, 0, 0, nullptr}};
 
 HuffmanEntry *FixedLiteralTable;
@@ -35,9 +39,12 @@ static unsigned OneBits;        // of those, how many (the top ones) stand in fo
 static uint8_t *InputBuffer;    // compressed bytes read from the archive, already decrypted
 static uint32_t InputPos;       // next byte to hand out from InputBuffer
 static uint32_t InputLength;    // bytes the last refill put into InputBuffer
-static uint8_t *Window;         // the last 32768 output bytes; also the output buffer
-static uint32_t WindowPos;      // where the next output byte goes, 0..WindowSize
-static bool WindowWrapped;      // the window has been flushed whole: every distance reaches real output
+// Room behind the window's piece for a match that starts in the piece's last
+// byte, with the overrun of its last step.
+enum { WindowSlack = 258 + 15 };
+static uint8_t *Window;         // the history (first WindowSize bytes), then the piece being decoded, then slack
+static uint32_t WindowPos;      // where the next output byte goes, WindowSize..2 * WindowSize
+static uint32_t WindowStart;    // the oldest byte a distance may reach: WindowSize until the first piece is out
 static bool InputEnded;         // ReadArchive gave nothing while compressed bytes were still due
 static bool OutputRefused;      // WriteOutput refused a piece: decoding stops
 
@@ -126,20 +133,40 @@ static inline uint64_t Load64(const uint8_t *p) {
       }                                             \
     }                                               \
   } while (0)
+// NEEDBITS(48) without a branch, for 8 bytes at hand: the load is harmless when
+// k is already 48 or more (the bits above k already hold the next input); only
+// ip and k depend on k, so the input is taken exactly as NEEDBITS would take
+// it, and a stream followed by other bytes stops reading where it always did.
+// Afterwards all 64 bits of b are input.
+#define FILL48()                       \
+  do {                                 \
+    b |= Load64(in + ip) << k;         \
+    unsigned low = 0u - (k < 48);      \
+    ip += ((63 - k) >> 3) & low;       \
+    k |= 56 & low;                     \
+  } while (0)
 #define DUMPBITS(n) (b >>= (n), k -= (n))
 // True once a consumed bit lay beyond the end of the data.
 #define PAST_END() (k < ph)
 
-// Writes the first count bytes of the window out and through the CRC. False
-// when the output refused them: the block routines then stop as at a fault.
-static bool FlushWindow(uint32_t count) {
-  if (!WriteOutput(Window, count)) {
+// Writes the piece ending at end (the window's bytes from WindowSize, at most
+// WindowSize of them) out and through the CRC. A whole piece then slides down
+// with what was decoded past it, so that the last WindowSize bytes of output
+// are the history again. Returns where the next output byte goes, or 0 when the
+// output refused the piece: the block routines then stop as at a fault.
+static uint32_t FlushWindow(uint32_t end) {
+  uint8_t *piece = Window + WindowSize;
+  uint32_t count = end - WindowSize;
+  if (count > WindowSize) count = WindowSize;
+  if (!WriteOutput(piece, count)) {
     OutputRefused = true;
-    return false;
+    return 0;
   }
-  UpdateCrcBuffer(Window, (int32_t)count, EntryCrc);
-  if (count == WindowSize) WindowWrapped = true;
-  return true;
+  UpdateCrcBuffer(piece, (int32_t)count, EntryCrc);
+  if (count < WindowSize) return end;
+  memmove(Window, piece, end - WindowSize);
+  WindowStart = 0;
+  return end - WindowSize;
 }
 
 // Follows the code at the bottom of b through its tables and drops its bits.
@@ -165,88 +192,107 @@ static inline void Copy8(uint8_t *dst, const uint8_t *src) {
   memcpy(dst, &v, 8);
 }
 
-static inline void Copy4(uint8_t *dst, const uint8_t *src) {
-  uint32_t v;
-  memcpy(&v, src, 4);
-  memcpy(dst, &v, 4);
-}
-
-// Copies run bytes forwards, as Window[WindowPos++] = Window[d++] would: when the
-// source is less than run bytes behind, the bytes just written are read again,
-// which repeats the last distance bytes. When the source is at least eight bytes
-// ahead or behind (apart8), words give the same bytes: each is loaded before it
-// is stored, and the last, partial word is taken again whole, ending with the
-// run, over bytes that already hold what it rewrites. Nothing past the run is
-// written: the window's next bytes are still history.
-static inline __attribute__((always_inline)) void CopyRun(uint8_t *dst, const uint8_t *src, unsigned run, bool apart8) {
-  if (apart8) {
-    if (run >= 8) {
-      unsigned i = 0;
-      do Copy8(dst + i, src + i);
-      while ((i += 8) + 8 <= run);
-      if (i < run) Copy8(dst + run - 8, src + run - 8);
-      return;
-    }
-    if (run >= 4) {
-      Copy4(dst, src);
-      Copy4(dst + run - 4, src + run - 4);
-      return;
-    }
+// Copies a match of n bytes from dist bytes back, as dst[i] = dst[i - dist] one
+// byte after the other would: when dist < n, the bytes just written are read
+// again, which repeats the last dist bytes. Words give the same bytes when dist
+// is at least eight: each is loaded before it is stored, and the source never
+// reaches the bytes a word stores. Two words a step take most matches in one;
+// the last may run up to fifteen bytes past the match into bytes not yet output
+// (the window's slack at most), which the following output rewrites.
+static inline __attribute__((always_inline)) void CopyMatch(uint8_t *dst, unsigned dist, unsigned n) {
+  const uint8_t *src = dst - dist;
+  uint8_t *end = dst + n;
+  if (dist >= 8) {
+    do {
+      Copy8(dst, src);
+      Copy8(dst + 8, src + 8);
+      dst += 16;
+      src += 16;
+    } while (dst < end);
+    return;
   }
-  while (run--) *dst++ = *src++;
+  do *dst++ = *src++;
+  while (dst < end);
 }
 
-// Decodes literal/length and distance codes up to the end of the block. Returns
-// false at the first invalid code, distance before the first output byte, or bit
-// past the end of the data; the symbol that met it produces nothing.
-static bool InflateCodes(const HuffmanEntry *tl, const HuffmanEntry *td, int bl, int bd) {
+// The one-probe tables of the fast loop (see huffman.h), filled with the multi-level ones.
+enum {
+  FastLiteralBits = 10,  // most literal/length codes resolve in one probe
+  FastDistanceBits = 8,  // and most distance codes
+};
+static uint32_t DynamicFastLiterals[1 << FastLiteralBits];    // the current dynamic block's literal/length codes
+static uint32_t DynamicFastDistances[1 << FastDistanceBits];  // the current dynamic block's distance codes
+static uint32_t FixedFastLiterals[1 << FastLiteralBits];      // the fixed literal/length codes
+static uint32_t FixedFastDistances[1 << FastDistanceBits];    // the fixed distance codes
+
+// Decodes literal/length and distance codes up to the end of the block, with the
+// code sets' multi-level tables (tl, td; bl, bd lookup bits) and their one-probe
+// tables (fl, fd). Returns false at the first invalid code, distance before the
+// first output byte, or bit past the end of the data; the symbol that met it
+// produces nothing.
+static bool InflateCodes(const HuffmanEntry *tl, const HuffmanEntry *td, int bl, int bd, const uint32_t *fl,
+                         const uint32_t *fd) {
   LOAD_BITS();
-  uint8_t *w = Window;
-  uint32_t wp = WindowPos;
+  uint8_t *const w = Window;
+  uint8_t *out = w + WindowPos;
   const unsigned ml = MaskBits[bl], md = MaskBits[bd];
+  const unsigned fml = MaskBits[FastLiteralBits], fmd = MaskBits[FastDistanceBits];
   bool ok = false;
   for (;;) {
+    // A piece is written out before the next symbol once it is complete.
+    if (out >= w + 2 * WindowSize) {
+      uint32_t next = FlushWindow((uint32_t)(out - w));
+      if (!next) break;
+      out = w + next;
+    }
     // The longest literal/length code with its extra bits and the longest distance
     // code with its extra bits take 15 + 5 + 15 + 13 bits: one fill per symbol.
     const HuffmanEntry *t;
-    if (il - ip >= 8 && wp < WindowSize - 1) {
-      // Far from the input's and the window's ends: NEEDBITS(48) without a
-      // branch. The load is harmless when k is already 48 or more (the bits
-      // above k already hold the next input); only ip and k depend on k, so the
-      // input is taken exactly as the careful fill would take it, and a stream
-      // followed by other bytes stops reading where it always did. Literals
-      // whose codes the first level resolves are written here, one after the
-      // other while the next one needs no fill.
-      b |= Load64(in + ip) << k;
-      unsigned low = 0u - (k < 48);  // all ones when the fill takes bytes
-      ip += ((63 - k) >> 3) & low;
-      k |= 56 & low;
-      t = tl + (b & ml);
-      if (t->Op == 16) {
-        for (;;) {
-          DUMPBITS((unsigned)t->Bits);
-          w[wp++] = (uint8_t)t->Base;
-          if (k < 48 || wp == WindowSize - 1) break;
-          t = tl + (b & ml);
-          if (t->Op != 16) goto decode;
+    unsigned n, dist, e;
+    if (il - ip >= 8) {
+      // Far from the input's end: every symbol starts with FILL48(). Once a
+      // symbol's bits are dropped, b still holds at least 16 bits of input, so
+      // the next entry is looked up before the next fill, which leaves the
+      // bottom bits as they are. Codes the one-probe tables resolve are decoded
+      // here, the rest by the multi-level tables below.
+      uint32_t f;
+      FILL48();
+      f = fl[b & fml];
+      for (;;) {
+        if (f & FastLiteral) {
+          DUMPBITS((f >> 8) & 0xFF);
+          *out++ = (uint8_t)(f >> 16);
+          f = fl[b & fml];
+        } else {
+          if (!f) {
+            t = tl + (b & ml);
+            goto decode;
+          }
+          n = (f >> 16) + (((uint32_t)b & ~(~0u << (f & 0xFF))) >> ((f >> 8) & 0xFF));
+          DUMPBITS(f & 0xFF);
+          f = fd[b & fmd];
+          if (!f) goto distance;
+          dist = (f >> 16) + (((uint32_t)b & ~(~0u << (f & 0xFF))) >> ((f >> 8) & 0xFF));
+          DUMPBITS(f & 0xFF);
+          if ((uint32_t)(out - w) - dist < WindowStart) goto done;
+          f = fl[b & fml];
+          CopyMatch(out, dist, n);
+          out += n;
         }
-        continue;
+        if (il - ip < 8 || out >= w + 2 * WindowSize) break;
+        FILL48();
       }
-    } else {
-      NEEDBITS(48);
-      t = tl + (b & ml);
+      continue;
     }
+    NEEDBITS(48);
+    t = tl + (b & ml);
   decode:
     t = DecodeSymbol(t, b, k);
     if (!t) break;
-    unsigned e = (uint8_t)t->Op;
+    e = (uint8_t)t->Op;
     if (e == 16) {
       if (PAST_END()) break;
-      w[wp++] = (uint8_t)t->Base;
-      if (wp == WindowSize) {
-        wp = 0;
-        if (!FlushWindow(WindowSize)) break;
-      }
+      *out++ = (uint8_t)t->Base;
       continue;
     }
     if (e == 15) {
@@ -254,41 +300,21 @@ static bool InflateCodes(const HuffmanEntry *tl, const HuffmanEntry *td, int bl,
       break;
     }
 
-    unsigned n = t->Base + ((unsigned)b & MaskBits[e]);
+    n = t->Base + ((unsigned)b & MaskBits[e]);
     DUMPBITS(e);
+  distance:
     t = DecodeSymbol(td + (b & md), b, k);
     if (!t) break;
     e = (uint8_t)t->Op;
-    unsigned dist = t->Base + ((unsigned)b & MaskBits[e]);
+    dist = t->Base + ((unsigned)b & MaskBits[e]);
     DUMPBITS(e);
-    if (PAST_END()) break;
-    if (dist > wp && !WindowWrapped) break;
-
-    // The common case: the source and the whole run inside the window as it is.
-    unsigned d = (wp - dist) & (WindowSize - 1);
-    if (dist <= wp && n < WindowSize - wp) {
-      CopyRun(w + wp, w + d, n, dist >= 8);
-      wp += n;
-      continue;
-    }
-    // Copy in runs that end at the window's end.
-    do {
-      unsigned run = WindowSize - (d > wp ? d : wp);
-      if (run > n) run = n;
-      n -= run;
-      CopyRun(w + wp, w + d, run, d >= wp + 8 || wp >= d + 8);
-      wp += run;
-      d += run;
-      if (wp == WindowSize) {
-        wp = 0;
-        if (!FlushWindow(WindowSize)) goto refused;
-      }
-      d &= WindowSize - 1;
-    } while (n);
+    if (PAST_END() || (uint32_t)(out - w) - dist < WindowStart) break;
+    CopyMatch(out, dist, n);
+    out += n;
   }
-refused:
+done:
   SAVE_BITS();
-  WindowPos = wp;
+  WindowPos = (uint32_t)(out - w);
   return ok;
 }
 
@@ -313,7 +339,7 @@ static bool InflateStored() {
     } else if (ip < il) {
       unsigned chunk = il - ip;
       if (chunk > len) chunk = len;
-      if (chunk > WindowSize - wp) chunk = WindowSize - wp;
+      if (chunk > 2 * WindowSize - wp) chunk = 2 * WindowSize - wp;
       memcpy(w + wp, in + ip, chunk);
       ip += chunk;
       wp += chunk;
@@ -323,10 +349,7 @@ static bool InflateStored() {
       NEEDBITS(8);
       continue;
     }
-    if (wp == WindowSize) {
-      wp = 0;
-      if (!FlushWindow(WindowSize)) goto done;
-    }
+    if (wp == 2 * WindowSize && !(wp = FlushWindow(wp))) goto done;
   }
   ok = true;
 done:
@@ -380,30 +403,21 @@ static bool InflateDynamic() {
         const HuffmanEntry *t = table + (b & mask);
         if (t->Op != 16) goto header_done;
         DUMPBITS((unsigned)t->Bits);
-        unsigned symbol = t->Base, repeat, value;
+        unsigned symbol = t->Base;
         if (symbol < 16) {
           lengths[i++] = (uint16_t)symbol;
           previous = symbol;
           continue;
         }
-        if (symbol == 16) {
-          NEEDBITS(2);
-          repeat = 3 + ((unsigned)b & 3);
-          DUMPBITS(2);
-          value = previous;
-        } else if (symbol == 17) {
-          NEEDBITS(3);
-          repeat = 3 + ((unsigned)b & 7);
-          DUMPBITS(3);
-          value = previous = 0;
-        } else {
-          NEEDBITS(7);
-          repeat = 11 + ((unsigned)b & 127);
-          DUMPBITS(7);
-          value = previous = 0;
-        }
+        // 16 repeats the previous length 3..6 times, 17 a zero 3..10 times, 18 a zero 11..138 times.
+        symbol -= 16;
+        unsigned extra = RepeatExtra[symbol];
+        NEEDBITS(extra);
+        unsigned repeat = RepeatBase[symbol] + ((unsigned)b & MaskBits[extra]);
+        DUMPBITS(extra);
+        if (symbol) previous = 0;
         if (repeat > total - i) goto header_done;
-        while (repeat--) lengths[i++] = (uint16_t)value;
+        while (repeat--) lengths[i++] = (uint16_t)previous;
       }
       FreeHuffmanTables(tables.Lists[0]);
       tables.Lists[0] = nullptr;
@@ -418,16 +432,18 @@ static bool InflateDynamic() {
 
   HuffmanEntry *tl, *td;
   int bl = 9, bd = 6;
-  if (BuildHuffmanTable(lengths, nl, 257, LengthBase, LengthExtra, &tables.Lists[1], &tl, &bl) != HuffmanComplete)
+  if (BuildHuffmanTable(lengths, nl, 257, LengthBase, LengthExtra, &tables.Lists[1], &tl, &bl, DynamicFastLiterals,
+                        FastLiteralBits) != HuffmanComplete)
     return false;
-  if (BuildHuffmanTable(lengths + nl, nd, 0, DistanceBase, DistanceExtra, &tables.Lists[2], &td, &bd) !=
-      HuffmanComplete)
+  if (BuildHuffmanTable(lengths + nl, nd, 0, DistanceBase, DistanceExtra, &tables.Lists[2], &td, &bd,
+                        DynamicFastDistances, FastDistanceBits) != HuffmanComplete)
     return false;
   if (!td) {
     td = (HuffmanEntry *)NoDistanceCodes;
     bd = 0;
+    memset(DynamicFastDistances, 0, sizeof DynamicFastDistances);
   }
-  return InflateCodes(tl, td, bl, bd);
+  return InflateCodes(tl, td, bl, bd, DynamicFastLiterals, DynamicFastDistances);
 }
 
 enum BlockResult { MoreBlocks, LastBlock, Stopped };
@@ -446,7 +462,10 @@ static BlockResult InflateBlock() {
   bool ok = true;
   switch (type) {
     case 0: ok = InflateStored(); break;
-    case 1: ok = InflateCodes(FixedLiteralTable, FixedDistanceTable, FixedLiteralBits, FixedDistanceBits); break;
+    case 1:
+      ok = InflateCodes(FixedLiteralTable, FixedDistanceTable, FixedLiteralBits, FixedDistanceBits, FixedFastLiterals,
+                        FixedFastDistances);
+      break;
     case 2: ok = InflateDynamic(); break;
     default: break;  // reserved type: an empty block
   }
@@ -464,11 +483,13 @@ void BuildFixedTables() {
   for (; i < 288; i++) lengths[i] = 8;
   HuffmanEntry *list = nullptr;  // the fixed tables live as long as the process
   FixedLiteralBits = 7;
-  BuildHuffmanTable(lengths, 288, 257, LengthBase, LengthExtra, &list, &FixedLiteralTable, &FixedLiteralBits);
+  BuildHuffmanTable(lengths, 288, 257, LengthBase, LengthExtra, &list, &FixedLiteralTable, &FixedLiteralBits,
+                    FixedFastLiterals, FastLiteralBits);
   for (i = 0; i < 30; i++) lengths[i] = 5;
   list = nullptr;
   FixedDistanceBits = 5;
-  BuildHuffmanTable(lengths, 30, 0, DistanceBase, DistanceExtra, &list, &FixedDistanceTable, &FixedDistanceBits);
+  BuildHuffmanTable(lengths, 30, 0, DistanceBase, DistanceExtra, &list, &FixedDistanceTable, &FixedDistanceBits,
+                    FixedFastDistances, FastDistanceBits);
 }
 
 DecodeResult Inflate() {
@@ -480,14 +501,14 @@ DecodeResult Inflate() {
   OneBits = 0;
   InputPos = 0;
   InputLength = 0;
-  WindowPos = 0;
-  WindowWrapped = false;
+  WindowPos = WindowSize;
+  WindowStart = WindowSize;
   InputBuffer = (uint8_t *)AllocateMemory(InputBufferSize + 2);
-  Window = (uint8_t *)AllocateMemory(WindowSize + 2);
+  Window = (uint8_t *)AllocateMemory(2 * WindowSize + WindowSlack);
   BlockResult block;
   do block = InflateBlock();
   while (block == MoreBlocks);
-  if (WindowPos > 0 && !OutputRefused) FlushWindow(WindowPos);
+  if (WindowPos > WindowSize && !OutputRefused) FlushWindow(WindowPos);
   ReleaseMemory(Window);
   ReleaseMemory(InputBuffer);
   Window = nullptr;

@@ -6,7 +6,7 @@
 
 enum {
   InputBufferSize = 32768,  // compressed bytes read (and decrypted) at a time
-  WindowSize = 32768,       // the history deflate may reach back into; also the output buffer
+  WindowSize = 32768,       // the history deflate may reach back into; also the size of every output piece but the last
 };
 
 // The fixed codes' first-level tables (7 and 5 lookup bits), built by BuildFixedTables.

@@ -194,4 +194,46 @@ TEST(HuffmanTable, EveryCodeOfAComplexSetDecodes) {
   }
 }
 
+// The entry the one-probe table should hold for pattern p: the code at its
+// bottom followed through the multi-level tables, packed when it fits.
+uint32_t ExpectedFastEntry(const Built &b, unsigned p, unsigned fastBits) {
+  const HuffmanEntry *t = b.table + (p & ((1u << b.bits) - 1));
+  unsigned used = 0;
+  while (t->Op > 16 && t->Op != 99) {
+    used += (unsigned)t->Bits;
+    t = t->SubTable + ((p >> used) & ((1u << (t->Op - 16)) - 1));
+  }
+  used += (unsigned)t->Bits;
+  if (used > fastBits || t->Op == 15 || t->Op > 16) return 0;
+  return (uint32_t)t->Base << 16 | used << 8 | (used + (unsigned)t->Op);
+}
+
+TEST(HuffmanTable, OneProbeTableAgreesWithTheMultiLevelTables) {
+  // Sets with codes shorter and longer than the one-probe table, one with a
+  // single one-bit code (its dummy code included); the table starts as garbage,
+  // so an entry the builder leaves unwritten shows.
+  std::vector<std::vector<uint16_t>> sets = {FixedLiteralLengths(), {1}};
+  std::vector<uint16_t> deep;
+  for (uint16_t len = 1; len <= 15; len++) deep.push_back(len);
+  deep.push_back(15);
+  while (deep.size() < 257) deep.push_back(0);
+  std::swap(deep[15], deep[256]);
+  sets.push_back(deep);
+  std::vector<uint16_t> wide(286, 9);  // 2 x 8 + 284 x 9 bits (incomplete, every pattern still covered)
+  wide[0] = wide[1] = 8;
+  sets.push_back(wide);
+  for (unsigned fastBits : {8u, 10u}) {
+    for (const auto &lengths : sets) {
+      std::vector<uint32_t> fast(1u << fastBits, 0xDEADBEEFu);
+      Built b;
+      b.bits = 9;
+      b.result = BuildHuffmanTable(lengths.data(), (unsigned)lengths.size(), lengths.size() > 30 ? 257 : 0, kBase,
+                                   kExtra, &b.list, &b.table, &b.bits, fast.data(), fastBits);
+      ASSERT_NE(b.table, nullptr);
+      for (unsigned p = 0; p < fast.size(); p++)
+        ASSERT_EQ(fast[p], ExpectedFastEntry(b, p, fastBits)) << lengths.size() << " lengths, pattern " << p;
+    }
+  }
+}
+
 }  // namespace
