@@ -91,6 +91,13 @@ OVERWRITE_MODES = {"overwrite": 0, "skip": 1, "ask": 2}
 MAIN_CAPTION = "Extracting files..."
 ERROR_CAPTION = "Error"
 DONE = "All files have been unzipped."
+PASSWORD_PROMPT = "Enter password:"
+
+
+def answer_password(password):
+    """Driver lines answering the password prompt. wait-gone: the next prompt
+    must not be taken for this one while it closes."""
+    return f"wait-window {q(PASSWORD_PROMPT)}\ntype 201 {q(password)}\npress Ok\nwait-gone\n"
 CORRUPT = "Cannot unzip: file is corrupt."
 
 LOCAL_SIGNATURE, CENTRAL_SIGNATURE, END_SIGNATURE = b"PK\x03\x04", b"PK\x01\x02", b"PK\x05\x06"

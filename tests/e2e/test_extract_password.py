@@ -8,7 +8,7 @@ import sfxtest
 from extractcase import ExtractCase
 from sfxtest import DONE, MAIN_CAPTION, q
 
-PROMPT = "Enter password:"
+PROMPT = sfxtest.PASSWORD_PROMPT
 
 
 class Passwords(ExtractCase):
@@ -32,13 +32,7 @@ class Passwords(ExtractCase):
         return archive
 
     def answer(self, password):
-        # wait-gone: the next prompt must not be taken for this one while it closes.
-        return f"""
-            wait-window {q(PROMPT)}
-            type 201 {q(password)}
-            press Ok
-            wait-gone
-        """
+        return sfxtest.answer_password(password)
 
     def done(self):
         return "wait-msgbox timeout=30000\npress OK"

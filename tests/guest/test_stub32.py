@@ -14,12 +14,7 @@ from test_dialog_layout import LayoutCase
 from test_extract_outcome import RECORDER_SOURCE
 from test_extract_tree import sample_tree
 
-PASSWORD_PROMPT = "Enter password:"
 OVERWRITE_PROMPT = "File already exists"
-
-
-def answer(password):
-    return f"wait-window {q(PASSWORD_PROMPT)}\ntype 201 {q(password)}\npress Ok\n"
 
 
 class Stub32(GuestCase, LayoutCase):
@@ -78,7 +73,7 @@ class Stub32(GuestCase, LayoutCase):
         exe = self.sfx(archive, overwrite="overwrite", options=sfxtest.OPT_AUTO_UNZIP | sfxtest.OPT_NO_DONE_MESSAGE)
         run = yield f"""
             start {q(exe)}
-            {answer("tree pass")}
+            {sfxtest.answer_password("tree pass")}
             wait-exit timeout=540000
         """
         self.assertDriverOk(run)
@@ -139,14 +134,14 @@ class Stub32(GuestCase, LayoutCase):
             start {q(exe)}
             wait-window {q(MAIN_CAPTION)}
             press id=1
-            {answer("wrong")}
-            {answer("right")}
+            {sfxtest.answer_password("wrong")}
+            {sfxtest.answer_password("right")}
             wait-msgbox timeout=60000
             press OK
             wait-exit
         """
         self.assertDriverOk(run)
-        self.assertEqual([w["caption"] for w in run.results("wait-window")][1:], [PASSWORD_PROMPT] * 2)
+        self.assertEqual([w["caption"] for w in run.results("wait-window")][1:], [sfxtest.PASSWORD_PROMPT] * 2)
         self.assertEqual(run.result("wait-msgbox")["text"], DONE)
         self.assertEqual(sfxtest.read_tree(self.target), files)
 
