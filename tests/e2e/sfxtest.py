@@ -94,6 +94,19 @@ DONE = "All files have been unzipped."
 PASSWORD_PROMPT = "Enter password:"
 
 
+def start_without_own_file(exe):
+    """Driver lines starting the program suspended, moving its file away, and
+    taking the error box it then shows."""
+    return f"""
+        start {q(exe)} suspended=1
+        rename {q(exe)} {q(exe + ".moved")}
+        resume
+        wait-msgbox
+        press OK
+        wait-exit
+    """
+
+
 def answer_password(password):
     """Driver lines answering the password prompt. wait-gone: the next prompt
     must not be taken for this one while it closes."""

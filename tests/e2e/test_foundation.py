@@ -19,14 +19,7 @@ class OwnFileUnreadable(sfxtest.SfxCase):
         return self.sfx(self.zip_infozip(source), name=os.path.join(folder, "setup.exe"), title="Foundation")
 
     def start_without_file(self, exe):
-        return self.drive(f"""
-            start {q(exe)} suspended=1
-            rename {q(exe)} {q(exe + ".moved")}
-            resume
-            wait-msgbox
-            press OK
-            wait-exit
-        """)
+        return self.drive(sfxtest.start_without_own_file(exe))
 
     def test_error_box_names_the_full_path_and_exit_code_is_1(self):
         exe = self.program("dl")

@@ -23,14 +23,7 @@ class Stub32(GuestCase, LayoutCase):
         # name goes through the ANSI code page of a 32-bit program.
         os.makedirs(self.path("Téléchargements de Zoë"))
         exe = self.sfx(self.zip_infozip(self.tree({"a.txt": b"a"})), name="Téléchargements de Zoë/setup.exe")
-        run = yield f"""
-            start {q(exe)} suspended=1
-            rename {q(exe)} {q(exe + ".moved")}
-            resume
-            wait-msgbox
-            press OK
-            wait-exit
-        """
+        run = yield sfxtest.start_without_own_file(exe)
         self.assertDriverOk(run)
         box = run.result("wait-msgbox")
         self.assertEqual((box["caption"], box["text"], box["icon"]), ("Error", "Error reading zip " + windows_path(exe), "hand"))
