@@ -1,4 +1,5 @@
 // build.cpp -- `sfxmake build`: stub + configuration block + archive in one file.
+#include <algorithm>
 #include <cstdlib>
 #include <filesystem>
 #include <iostream>
@@ -41,7 +42,11 @@ const char BuildUsage[] =
     "      --run TEXT           program and parameters started in the target folder after a\n"
     "                           complete unpack, e.g. \"setup.exe /quiet\"\n"
     "      --question TEXT      asked before anything else; No, Cancel or Abort ends quietly\n"
-    "      --question-style S   buttons and icon of the question (default yes-no,question):\n";
+    "      --question-style S   buttons and icon of the question (default yes-no,question):\n"
+    "                             buttons ok, ok-cancel, abort-retry-ignore, yes-no-cancel, yes-no, retry-cancel;\n"
+    "                             icons error, question, warning, information; join with ',' (yes-no,question),\n"
+    "                             or give the message box style as a number\n"
+    "      --overwrite MODE     existing files: ask (default), skip or overwrite\n";
 
 const char PublisherUsage[] =
     "\n"
@@ -94,14 +99,6 @@ std::vector<OptionSpec> BuildOptions() {
 
 void PrintBuildHelp() {
   std::cout << BuildUsage;
-  std::string styles = MessageStyleHelp();
-  for (size_t start = 0; start < styles.size();) {
-    size_t end = styles.find('\n', start);
-    if (end == std::string::npos) end = styles.size();
-    std::cout << "                             " << styles.substr(start, end - start) << "\n";
-    start = end + 1;
-  }
-  std::cout << "      --overwrite MODE     existing files: ask (default), skip or overwrite\n";
   for (const OptionBit &o : OptionBits()) {
     std::string flag = std::string("--") + o.Flag;
     flag.resize(21, ' ');
@@ -115,10 +112,6 @@ void PrintBuildHelp() {
 // on every system, whatever the build machine's locale.
 SfxConfig ConfigFromArgs(const ParsedArgs &a) {
   SfxConfig c;
-  c.Title = a.Get("title");
-  c.Folder = a.Get("folder");
-  c.Run = a.Get("run");
-  c.Question = a.Get("question");
   if (a.Has("question-style")) c.MessageStyle = ParseMessageStyle(a.Get("question-style"));
   if (a.Has("overwrite")) c.OverwriteMode = ParseOverwriteMode(a.Get("overwrite"));
   uint32_t options = 0;
@@ -126,9 +119,10 @@ SfxConfig ConfigFromArgs(const ParsedArgs &a) {
     throw InputError("--options takes a number from 0 to 0xFFFF, not '" + a.Get("options") + "'");
   for (const OptionBit &o : OptionBits())
     if (a.Has(o.Flag)) options |= o.Bit;
-  for (const std::string *text : {&c.Title, &c.Folder, &c.Run, &c.Question})
-    for (char ch : *text)
-      if ((uint8_t)ch >= 0x80) options |= OptUtf8Texts;
+  for (auto [text, option] : {std::pair{&c.Title, "title"}, {&c.Folder, "folder"}, {&c.Run, "run"}, {&c.Question, "question"}}) {
+    *text = a.Get(option);
+    if (std::any_of(text->begin(), text->end(), [](char ch) { return (uint8_t)ch >= 0x80; })) options |= OptUtf8Texts;
+  }
   c.Options = (uint16_t)options;
   return c;
 }
@@ -156,8 +150,7 @@ FolderArchiveOptions FolderOptionsFromArgs(const ParsedArgs &a) {
   if (o.Reproducible && epoch && *epoch) {
     char *end = nullptr;
     o.SourceDateEpoch = std::strtoll(epoch, &end, 10);
-    if (*end || o.SourceDateEpoch < 0) throw InputError("SOURCE_DATE_EPOCH is not a number of seconds");
-    o.HasSourceDateEpoch = true;
+    if (*end || *o.SourceDateEpoch < 0) throw InputError("SOURCE_DATE_EPOCH is not a number of seconds");
   }
   return o;
 }
