@@ -1,5 +1,5 @@
 // commands.h -- the subcommands; each takes its arguments (after the subcommand's
-// name) and returns the exit code, throwing InputError or VerifyError on failure.
+// name) and returns the exit code, throwing InputError on failure.
 #ifndef SFXKIT_SFXMAKE_COMMANDS_H
 #define SFXKIT_SFXMAKE_COMMANDS_H
 
