@@ -33,11 +33,24 @@ std::string DosStamp(uint16_t date, uint16_t time, char separator = ' ') {
   return text;
 }
 
-const char *MethodName(uint16_t method) {
-  return method == MethodStored ? "stored" : method == MethodDeflated ? "deflate" : "other";
+const char *MemberMethod(const ZipMember &m) {
+  if (m.IsFolder) return "folder";
+  return m.Method() == MethodStored ? "stored" : m.Method() == MethodDeflated ? "deflate" : "other";
 }
 
-const char *MemberMethod(const ZipMember &m) { return m.IsFolder ? "folder" : MethodName(m.Method()); }
+// A label and the blanks that line up what follows it (one at least).
+std::string Label(std::string label, size_t width) {
+  label.resize(std::max(label.size() + 1, width), ' ');
+  return label;
+}
+
+// The configuration's texts as the stub will show them, in UTF-8, named as both views name them.
+std::vector<std::pair<const char *, std::string>> ConfigTexts(const SfxConfig &c) {
+  std::vector<std::pair<const char *, std::string>> texts;
+  for (auto [name, text] : {std::pair{"title", &c.Title}, {"folder", &c.Folder}, {"run", &c.Run}, {"question", &c.Question}})
+    texts.push_back({name, (c.Options & OptUtf8Texts) ? *text : NameToUtf8(*text, false, false)});
+  return texts;
+}
 
 std::string IconText(const std::vector<IconImage> &icon) {
   std::string text = std::to_string(icon.size()) + (icon.size() == 1 ? " image:" : " images:");
@@ -73,14 +86,12 @@ std::string Json(const std::string &s) {
 
 void PrintJson(const SfxFile &s, const PublisherInfo &p) {
   const SfxConfig &c = s.Config;
-  // A configuration text as the stub will show it, in UTF-8.
-  auto text = [&c](const std::string &t) { return (c.Options & OptUtf8Texts) ? t : NameToUtf8(t, false, false); };
   std::ostringstream o;
   o << "{\n  \"file\": " << Json(s.Path) << ",\n"
     << "  \"stub\": {\"bits\": " << (s.Image.Machine == 0x8664 ? 64 : 32) << ", \"image_end\": " << s.Image.End << "},\n"
-    << "  \"config\": {\"title\": " << Json(text(c.Title)) << ", \"folder\": " << Json(text(c.Folder))
-    << ", \"run\": " << Json(text(c.Run)) << ", \"question\": " << Json(text(c.Question))
-    << ", \"question_style\": " << Json(MessageStyleName(c.MessageStyle))
+    << "  \"config\": {";
+  for (const auto &[name, text] : ConfigTexts(c)) o << "\"" << name << "\": " << Json(text) << ", ";
+  o << "\"question_style\": " << Json(MessageStyleName(c.MessageStyle))
     << ", \"overwrite\": " << Json(OverwriteModeName(c.OverwriteMode)) << ", \"options\": " << c.Options
     << ", \"option_names\": " << Json(OptionNames(c.Options)) << "},\n"
     << "  \"resources\": {\"execution_level\": " << Json(p.ExecutionLevel) << ", \"icon\": [";
@@ -127,16 +138,12 @@ int InfoCommand(const Args &args) {
     return ExitOk;
   }
   const SfxConfig &c = s.Config;
-  bool utf8 = c.Options & OptUtf8Texts;
   char options[16];
   std::snprintf(options, sizeof options, "0x%04X", c.Options);
   const char *bits = s.Image.Machine == 0x8664 ? "64-bit" : "32-bit";
-  std::cout << "stub:           " << bits << ", image of " << s.Image.End << " bytes\n"
-            << "title:          " << QuoteText(c.Title, utf8) << "\n"
-            << "folder:         " << QuoteText(c.Folder, utf8) << "\n"
-            << "run:            " << QuoteText(c.Run, utf8) << "\n"
-            << "question:       " << QuoteText(c.Question, utf8) << "\n"
-            << "question-style: " << MessageStyleName(c.MessageStyle) << "\n"
+  std::cout << "stub:           " << bits << ", image of " << s.Image.End << " bytes\n";
+  for (const auto &[name, text] : ConfigTexts(c)) std::cout << Label(name + std::string(":"), 16) << QuoteUtf8(text) << "\n";
+  std::cout << "question-style: " << MessageStyleName(c.MessageStyle) << "\n"
             << "overwrite:      " << OverwriteModeName(c.OverwriteMode) << "\n"
             << "options:        " << OptionNames(c.Options) << " (" << options << ")\n"
             << "archive:        at " << s.ArchiveStart << ", offsets count from "
@@ -147,11 +154,8 @@ int InfoCommand(const Args &args) {
             << "icon:           " << (p.Icon.empty() ? "none" : IconText(p.Icon)) << "\n"
             << "version:        "
             << (p.HasVersion ? "file " + p.FileVersion.Text() + ", product " + p.ProductVersion.Text() : "none") << "\n";
-  for (const auto &text : p.Strings) {
-    std::string key = "  " + text.first + ":";
-    key.resize(std::max<size_t>(key.size() + 1, 19), ' ');  // the longest key, FileDescription, and a blank
-    std::cout << key << QuoteUtf8(text.second) << "\n";
-  }
+  for (const auto &text : p.Strings)  // 19: the longest key, FileDescription, and a blank
+    std::cout << Label("  " + text.first + ":", 19) << QuoteUtf8(text.second) << "\n";
   std::cout << "members:        " << s.Directory.Members.size() << (s.Directory.Zip64 ? " (ZIP64)" : "") << "\n\n";
   std::printf("%10s %10s  %-7s  %-9s  %-19s  %s\n", "size", "packed", "method", "encrypted", "date", "name");
   for (const ZipMember &m : s.Directory.Members)

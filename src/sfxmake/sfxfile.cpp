@@ -43,10 +43,6 @@ std::string PasswordFromArgs(const ParsedArgs &a) {
   return ansi;
 }
 
-std::string QuoteText(const std::string &text, bool utf8) {
-  return QuoteUtf8(utf8 ? text : NameToUtf8(text, false, false));
-}
-
 std::string QuoteUtf8(const std::string &shown) {
   std::string out = "\"";
   for (char ch : shown) {
