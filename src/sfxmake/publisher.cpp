@@ -213,6 +213,10 @@ enum : uint32_t {
 const uint16_t VersionLanguage = 0x0409, VersionCodePage = 1200;
 const char16_t StringTableKey[] = u"040904B0";
 
+// Where part k (0 the highest) of the version at `at` in the fixed part lies: the
+// version is two 32-bit numbers, each holding its higher part in its upper half.
+uint32_t VersionPartAt(uint32_t at, uint32_t k) { return at + 2 * (k ^ 1); }
+
 void Pad4(Bytes &b) { b.resize((b.size() + 3) & ~size_t(3)); }
 
 // Text as the tree holds it: UTF-16 code units, little-endian, and a zero.
@@ -250,13 +254,8 @@ Bytes VersionResource(const PublisherOptions &o) {
   Bytes fixed(FixedSize);
   PutLE32(&fixed[0], FixedSignature);
   PutLE32(&fixed[4], FixedStructVersion);
-  const VersionNumber *numbers[2] = {&file, &product};
-  for (int k = 0; k < 2; k++) {
-    const uint16_t *p = numbers[k]->Parts;
-    uint32_t at = k ? FixedProductVersion : FixedFileVersion;
-    PutLE32(&fixed[at], (uint32_t)p[0] << 16 | p[1]);
-    PutLE32(&fixed[at + 4], (uint32_t)p[2] << 16 | p[3]);
-  }
+  for (auto [at, v] : {std::pair{FixedFileVersion, &file}, {FixedProductVersion, &product}})
+    for (uint32_t k = 0; k < 4; k++) PutLE16(&fixed[VersionPartAt(at, k)], v->Parts[k]);
   PutLE32(&fixed[FixedFlagsMask], 0x3F);
   PutLE32(&fixed[FixedOs], OsWindowsNt);
   PutLE32(&fixed[FixedType], TypeApplication);
@@ -335,13 +334,8 @@ void ReadVersion(const Bytes &data, const std::string &what, PublisherInfo &info
   if (root.Key != u"VS_VERSION_INFO" || root.Value.size() < FixedSize || GetLE32(root.Value.data()) != FixedSignature)
     throw InputError(what + ": damaged version resource");
   info.HasVersion = true;
-  VersionNumber *numbers[2] = {&info.FileVersion, &info.ProductVersion};
-  for (int k = 0; k < 2; k++) {
-    uint32_t at = k ? FixedProductVersion : FixedFileVersion;
-    uint32_t ms = GetLE32(&root.Value[at]), ls = GetLE32(&root.Value[at + 4]);
-    numbers[k]->Parts[0] = (uint16_t)(ms >> 16), numbers[k]->Parts[1] = (uint16_t)ms;
-    numbers[k]->Parts[2] = (uint16_t)(ls >> 16), numbers[k]->Parts[3] = (uint16_t)ls;
-  }
+  for (auto [at, v] : {std::pair{FixedFileVersion, &info.FileVersion}, {FixedProductVersion, &info.ProductVersion}})
+    for (uint32_t k = 0; k < 4; k++) v->Parts[k] = GetLE16(&root.Value[VersionPartAt(at, k)]);
   for (const ParsedNode &child : root.Children) {
     if (child.Key != u"StringFileInfo" || child.Children.empty()) continue;
     for (const ParsedNode &s : child.Children[0].Children)
@@ -383,8 +377,7 @@ std::string ExecutionLevel(const Resources &res) {
 }  // namespace
 
 bool PublisherOptions::HasVersionInfo() const {
-  return !(ProductName.empty() && ProductVersion.empty() && FileVersion.empty() && Company.empty() &&
-           Description.empty() && Copyright.empty());
+  return !(ProductName + ProductVersion + FileVersion + Company + Description + Copyright).empty();
 }
 
 std::string VersionNumber::Text() const {
@@ -418,10 +411,9 @@ Bytes ApplyPublisher(const Bytes &stub, const PublisherOptions &o) {
   Resources res = ReadResources(stub, "the stub");
   if (!o.IconFile.empty()) ReplaceIcon(res, o.IconFile);
   if (o.HasVersionInfo()) {
-    uint16_t language = VersionLanguage;
     res.erase(std::remove_if(res.begin(), res.end(), [](const Resource &r) { return r.Type == ResourceKey::Number(ResTypeVersion); }),
               res.end());
-    res.push_back(Resource{ResourceKey::Number(ResTypeVersion), ResourceKey::Number(1), language, 0, VersionResource(o)});
+    res.push_back(Resource{ResourceKey::Number(ResTypeVersion), ResourceKey::Number(1), VersionLanguage, 0, VersionResource(o)});
   }
   if (o.Elevate) Elevate(res);
   return ReplaceResources(stub, res);
