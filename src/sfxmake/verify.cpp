@@ -1,5 +1,6 @@
 // verify.cpp -- `sfxmake test` and `sfxmake extract`: every member decoded with
 // the project's own decoding core, CRC-32 checked, optionally written to a folder.
+#include <algorithm>
 #include <cstdio>
 #include <ctime>
 #include <filesystem>
@@ -98,8 +99,7 @@ int CheckMembers(const Args &args, bool extract) {
       fs::path target;
       if (extract) {
         std::string relative = name;
-        for (char &ch : relative)
-          if (ch == '\\') ch = '/';
+        std::replace(relative.begin(), relative.end(), '\\', '/');
         target = root / PathFromUtf8(relative);
         std::error_code ec;
         fs::create_directories(target.parent_path(), ec);
