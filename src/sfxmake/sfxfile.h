@@ -31,7 +31,4 @@ SfxFile TakeApartSfx(Bytes data, const std::string &path);
 struct ParsedArgs;
 std::string PasswordFromArgs(const ParsedArgs &args);
 
-// Quotes a UTF-8 text for showing: '"' and '\' escaped, control characters as \xNN.
-std::string QuoteUtf8(const std::string &utf8);
-
 #endif
