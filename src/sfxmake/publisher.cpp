@@ -98,19 +98,13 @@ std::vector<IcoImage> ReadIco(const std::string &path) {
     std::string where = path + ": image " + std::to_string(i + 1);
     if (!size || offset < IcoHeaderSize + (uint64_t)count * IcoEntrySize || offset + size > ico.size())
       throw InputError(where + " lies outside the file");
-    IcoImage image;
-    image.Shape.Width = IconSide(e[0]);
-    image.Shape.Height = IconSide(e[1]);
-    image.Colors = e[2];
-    image.Shape.Size = (uint32_t)size;
-    image.Data.assign(ico.begin() + offset, ico.begin() + offset + size);
-    image.Shape.Png = IsPng(image.Data);
-    image.Shape.BitCount = CheckIcoImage(image.Data, image.Shape.Width, image.Shape.Height, where);
+    Bytes data(ico.begin() + offset, ico.begin() + offset + size);
+    uint32_t width = IconSide(e[0]), height = IconSide(e[1]);
+    IconImage shape{width, height, CheckIcoImage(data, width, height, where), IsPng(data), (uint32_t)size};
     for (const IcoImage &other : images)
-      if (other.Shape.Width == image.Shape.Width && other.Shape.Height == image.Shape.Height &&
-          other.Shape.BitCount == image.Shape.BitCount)
+      if (other.Shape.Width == width && other.Shape.Height == height && other.Shape.BitCount == shape.BitCount)
         throw InputError(where + " repeats the size and depth of another image");
-    images.push_back(std::move(image));
+    images.push_back({shape, e[2], std::move(data)});
   }
   return images;
 }
@@ -282,6 +276,13 @@ Bytes VersionResource(const PublisherOptions &o) {
   return VersionNode(u"VS_VERSION_INFO", fixed, FixedSize, false, {stringInfo, varInfo});
 }
 
+// The UTF-16 text at b[at, end) up to its zero, or up to `end` when none comes.
+std::u16string TextAt(const Bytes &b, size_t at, size_t end) {
+  std::u16string s;
+  for (; at + 2 <= end && GetLE16(&b[at]); at += 2) s += (char16_t)GetLE16(&b[at]);
+  return s;
+}
+
 // A node read back: its key, value bytes and children.
 struct ParsedNode {
   std::u16string Key;
@@ -298,13 +299,9 @@ ParsedNode ParseNode(const Bytes &b, size_t at, size_t end, const std::string &w
   end = at + length;
   ParsedNode n;
   n.Text = GetLE16(&b[at + NodeType]) == 1;
-  size_t p = at + NodeKey;
-  for (;; p += 2) {
-    if (p + 2 > end) return bad();
-    char16_t ch = GetLE16(&b[p]);
-    if (!ch) break;
-    n.Key += ch;
-  }
+  n.Key = TextAt(b, at + NodeKey, end);
+  size_t p = at + NodeKey + 2 * n.Key.size();
+  if (p + 2 > end) return bad();  // no zero behind the key
   p = at + ((p + 2 - at + 3) & ~size_t(3));
   size_t valueBytes = n.Text ? valueLength * 2 : valueLength;
   if (p + valueBytes > end) valueBytes = p < end ? end - p : 0;  // some writers count bytes for texts
@@ -319,15 +316,6 @@ ParsedNode ParseNode(const Bytes &b, size_t at, size_t end, const std::string &w
   return n;
 }
 
-std::u16string ValueText(const Bytes &value) {
-  std::u16string s;
-  for (size_t i = 0; i + 1 < value.size(); i += 2) {
-    char16_t ch = GetLE16(&value[i]);
-    if (!ch) break;
-    s += ch;
-  }
-  return s;
-}
 
 void ReadVersion(const Bytes &data, const std::string &what, PublisherInfo &info) {
   ParsedNode root = ParseNode(data, 0, data.size(), what);
@@ -339,7 +327,7 @@ void ReadVersion(const Bytes &data, const std::string &what, PublisherInfo &info
   for (const ParsedNode &child : root.Children) {
     if (child.Key != u"StringFileInfo" || child.Children.empty()) continue;
     for (const ParsedNode &s : child.Children[0].Children)
-      info.Strings.push_back({Utf16ToUtf8(s.Key), Utf16ToUtf8(ValueText(s.Value))});
+      info.Strings.push_back({Utf16ToUtf8(s.Key), Utf16ToUtf8(TextAt(s.Value, 0, s.Value.size()))});
   }
 }
 
@@ -430,11 +418,7 @@ PublisherInfo ReadPublisher(const Bytes &file, const std::string &what) {
     if (IcoHeaderSize + (size_t)count * GroupEntrySize > r.Data.size()) throw InputError(what + ": damaged icon group");
     for (uint16_t i = 0; i < count; i++) {
       const uint8_t *e = &r.Data[IcoHeaderSize + i * GroupEntrySize];
-      IconImage image;
-      image.Width = IconSide(e[0]);
-      image.Height = IconSide(e[1]);
-      image.BitCount = GetLE16(e + GroupEntryBits);
-      image.Size = GetLE32(e + GroupEntryBytes);
+      IconImage image{IconSide(e[0]), IconSide(e[1]), GetLE16(e + GroupEntryBits), false, GetLE32(e + GroupEntryBytes)};
       for (const Resource &icon : res)
         if (icon.Type == ResourceKey::Number(ResTypeIcon) && icon.Name == ResourceKey::Number(GetLE16(e + GroupEntryId)))
           image.Png = IsPng(icon.Data);
