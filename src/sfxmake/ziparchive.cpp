@@ -63,7 +63,7 @@ ZipDirectory ReadZipDirectory(const Bytes &file, uint64_t start, const std::stri
   uint64_t directoryAt;
   if (!LocateDirectory(directoryEnd, end, &dir.Base, &directoryAt)) return dir;  // the caller refuses an empty archive by name
 
-  ArchiveCursor cursor(file, directoryAt);
+  SetArchiveCursor(file, directoryAt);
   DirectoryReader reader;
   OpenDirectoryReader(&reader);
   DirectoryRecord record;
