@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <map>
+#include <numeric>
 
 #include "errors.h"
 #include "sfxfile.h"
@@ -240,7 +241,7 @@ Bytes ReplaceResources(const Bytes &image, const Resources &resources) {
   // The sections in address order; the resource section must be one of them,
   // and only the relocations may follow it.
   std::vector<uint16_t> order(h.Sections);
-  for (uint16_t s = 0; s < h.Sections; s++) order[s] = s;
+  std::iota(order.begin(), order.end(), 0);
   std::sort(order.begin(), order.end(), [&](uint16_t a, uint16_t b) {
     return SectionField(image, h, a, PeSectionVirtualAddress) < SectionField(image, h, b, PeSectionVirtualAddress);
   });

@@ -65,7 +65,7 @@ int64_t MemberTime(const ZipMember &m) {
   return (int64_t)std::mktime(&tm);
 }
 
-// Runs over every file member; `extractTo` empty means test only.
+// Runs over every file member, writing it below -d DIR when `extract` is set.
 int CheckMembers(const Args &args, bool extract) {
   ParsedArgs a = ParseArgs(args, VerifyOptions);
   if (a.Has("help")) {
