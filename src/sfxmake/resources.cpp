@@ -63,11 +63,6 @@ uint32_t SectionField(const Bytes &f, const Headers &h, uint16_t section, uint32
   return GetLE32(&f[h.Table + section * PeSectionEntrySize + field]);
 }
 
-uint32_t VirtualExtent(const Bytes &f, const Headers &h, uint16_t s) {
-  uint32_t size = SectionField(f, h, s, PeSectionVirtualSize);
-  return size ? size : SectionField(f, h, s, PeSectionRawSize);
-}
-
 // The file offset of `count` bytes at `rva`, or false when they are not all in
 // some section's raw data.
 bool RvaToOffset(const Bytes &f, const Headers &h, uint32_t rva, uint32_t count, uint64_t *offset) {
@@ -280,11 +275,12 @@ Bytes ReplaceResources(const Bytes &image, const Resources &resources) {
   for (size_t k = at + 1; k < order.size(); k++) {
     uint16_t s = order[k];
     uint32_t pointer = SectionField(image, h, s, PeSectionRawPointer), raw = SectionField(image, h, s, PeSectionRawSize);
+    uint32_t virtualSize = SectionField(image, h, s, PeSectionVirtualSize);
     setSection(s, PeSectionVirtualAddress, nextVa);
     setSection(s, PeSectionRawPointer, (uint32_t)out.size());
     PutLE32(&out[h.Dirs + PeDirBaseReloc * PeDirEntrySize], nextVa);
     out.insert(out.end(), image.begin() + pointer, image.begin() + pointer + raw);
-    nextVa = imageEnd = AlignUp(nextVa + VirtualExtent(image, h, s), sectionAlign);
+    nextVa = imageEnd = AlignUp(nextVa + (virtualSize ? virtualSize : raw), sectionAlign);
   }
   PutLE32(&out[h.Dirs + PeDirResource * PeDirEntrySize + 4], treeSize);
   PutLE32(&out[h.Optional + PeOptionalImageSize], imageEnd);
