@@ -237,6 +237,30 @@ Bytes VersionNode(const std::u16string &key, const Bytes &value, uint16_t valueL
   return n;
 }
 
+// "1", "1.2", "1.2.3" or "1.2.3.4", each part 0 to 65535, optionally followed by
+// a suffix that does not start with a digit or a dot ("2.0 beta", "1.4-rc1"):
+// the four numbers, missing ones 0. InputError naming `option` otherwise.
+VersionNumber ParseVersion(const std::string &text, const std::string &option) {
+  VersionNumber v;
+  size_t at = 0;
+  int part = 0;
+  auto bad = [&]() -> VersionNumber {
+    throw InputError("--" + option + " takes a version like 1.2.3.4 (up to four numbers from 0 to 65535), not '" + text + "'");
+  };
+  for (;; part++) {
+    if (part == 4 || at >= text.size() || text[at] < '0' || text[at] > '9') return bad();
+    uint32_t n = 0;
+    while (at < text.size() && text[at] >= '0' && text[at] <= '9') {
+      n = n * 10 + (uint32_t)(text[at++] - '0');
+      if (n > 0xFFFF) return bad();
+    }
+    v.Parts[part] = (uint16_t)n;
+    if (at == text.size() || text[at] != '.') break;
+    at++;
+  }
+  return v;
+}
+
 Bytes VersionResource(const PublisherOptions &o) {
   // One version given stands for both: a product's first file usually carries its version.
   std::string fileText = o.FileVersion.empty() ? o.ProductVersion : o.FileVersion;
@@ -371,27 +395,6 @@ bool PublisherOptions::HasVersionInfo() const {
 std::string VersionNumber::Text() const {
   return std::to_string(Parts[0]) + "." + std::to_string(Parts[1]) + "." + std::to_string(Parts[2]) + "." +
          std::to_string(Parts[3]);
-}
-
-VersionNumber ParseVersion(const std::string &text, const std::string &option) {
-  VersionNumber v;
-  size_t at = 0;
-  int part = 0;
-  auto bad = [&]() -> VersionNumber {
-    throw InputError("--" + option + " takes a version like 1.2.3.4 (up to four numbers from 0 to 65535), not '" + text + "'");
-  };
-  for (;; part++) {
-    if (part == 4 || at >= text.size() || text[at] < '0' || text[at] > '9') return bad();
-    uint32_t n = 0;
-    while (at < text.size() && text[at] >= '0' && text[at] <= '9') {
-      n = n * 10 + (uint32_t)(text[at++] - '0');
-      if (n > 0xFFFF) return bad();
-    }
-    v.Parts[part] = (uint16_t)n;
-    if (at == text.size() || text[at] != '.') break;
-    at++;
-  }
-  return v;
 }
 
 Bytes ApplyPublisher(const Bytes &stub, const PublisherOptions &o) {
