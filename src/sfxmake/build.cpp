@@ -5,7 +5,6 @@
 #include <iostream>
 
 #include "cli.h"
-#include "commands.h"
 #include "config.h"
 #include "errors.h"
 #include "files.h"

@@ -7,7 +7,6 @@
 #include <sstream>
 
 #include "cli.h"
-#include "commands.h"
 #include "errors.h"
 #include "platform.h"
 #include "publisher.h"

@@ -1,7 +1,7 @@
 // sfxmake.cpp -- entry point: picks the subcommand and maps failures to exit codes.
 #include <iostream>
 
-#include "commands.h"
+#include "cli.h"
 #include "errors.h"
 #include "platform.h"
 

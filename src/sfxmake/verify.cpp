@@ -7,7 +7,6 @@
 #include <iostream>
 
 #include "cli.h"
-#include "commands.h"
 #include "coreglue.h"
 #include "errors.h"
 #include "platform.h"
