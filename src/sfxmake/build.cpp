@@ -1,6 +1,8 @@
-// build.cpp -- `sfxmake build`: stub + configuration block + archive in one file.
+// build.cpp -- `sfxmake build`: stub + configuration block + archive in one file; the
+// stubs sfxmake carries inside itself, and how a stub file is recognised as ours.
 #include <algorithm>
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <iostream>
 
@@ -12,9 +14,14 @@
 #include "publisher.h"
 #include "resources.h"
 #include "sfxfile.h"
-#include "stubs.h"
 #include "ziparchive.h"
 #include "zipwriter.h"
+
+// Generated at build time from the built stubs (embed-stubs.cmake).
+extern const unsigned char EmbeddedStub32[];
+extern const unsigned long EmbeddedStub32Size;
+extern const unsigned char EmbeddedStub64[];
+extern const unsigned long EmbeddedStub64Size;
 
 namespace {
 
@@ -152,6 +159,33 @@ FolderArchiveOptions FolderOptionsFromArgs(const ParsedArgs &a) {
     if (*end || *o.SourceDateEpoch < 0) throw InputError("SOURCE_DATE_EPOCH is not a number of seconds");
   }
   return o;
+}
+
+enum : uint16_t { MachineI386 = 0x14C, MachineAmd64 = 0x8664, SubsystemGui = 2 };
+
+// A text every build of the stub carries: it is the message of a damaged file.
+const char StubMarker[] = "Cannot unzip: file is corrupt.";
+
+// The image for --stub: "32" and "64" are the embedded stubs, anything else a
+// file. InputError when the embedded stub is missing from this build or the
+// file is not a bare sfxkit stub (a Windows GUI image for x86 or x64 that
+// carries the stub's own messages and nothing behind its last section).
+Bytes LoadStub(const std::string &choice) {
+  if (choice == "32" || choice == "64") {
+    bool wide = choice == "64";
+    const unsigned char *image = wide ? EmbeddedStub64 : EmbeddedStub32;
+    unsigned long size = wide ? EmbeddedStub64Size : EmbeddedStub32Size;
+    if (!size) throw InputError("this sfxmake was built without the " + choice + "-bit stub; give --stub FILE");
+    return Bytes(image, image + size);
+  }
+  Bytes stub = ReadWholeFile(choice);
+  ImageLayout image = ReadImage(stub, choice);
+  bool ours = (image.Machine == MachineI386 || image.Machine == MachineAmd64) && image.Subsystem == SubsystemGui &&
+              std::search(stub.begin(), stub.end(), StubMarker, StubMarker + std::strlen(StubMarker)) != stub.end();
+  if (!ours) throw InputError(choice + " is not an sfxkit stub");
+  if (image.End != stub.size())
+    throw InputError(choice + " carries data behind its image; give a bare stub, not a finished program");
+  return stub;
 }
 
 // Appends the archive to `program`, the stub and the block so far. A folder's
