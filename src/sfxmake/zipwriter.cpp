@@ -199,8 +199,7 @@ void WriteFolderArchive(const std::string &folder, const FolderArchiveOptions &o
     if (o.SourceDateEpoch) mtime = std::min(mtime, *o.SourceDateEpoch);
     uint16_t date, time;
     DosDateTime(mtime, o.Reproducible, &date, &time);
-    const std::string &name = f.Name;
-    uint16_t flags = NeedsUtf8Flag(name) ? (uint16_t)FlagUtf8Name : (uint16_t)0;
+    uint16_t flags = NeedsUtf8Flag(f.Name) ? (uint16_t)FlagUtf8Name : (uint16_t)0;
     if (!o.Password.empty()) flags |= FlagEncrypted;
     uint64_t headerSize = o.Password.empty() ? 0u : (uint32_t)CryptHeaderSize;
 
@@ -237,9 +236,9 @@ void WriteFolderArchive(const std::string &folder, const FolderArchiveOptions &o
     PutLE16(local + LocalHeaderDosDate, date);
     PutLE32(local + LocalHeaderCompressed, wideSizes ? (uint32_t)Zip64Marker : (uint32_t)stored);
     PutLE32(local + LocalHeaderUncompressed, wideSizes ? (uint32_t)Zip64Marker : (uint32_t)size);
-    PutLE16(local + LocalNameLength, (uint16_t)name.size());
+    PutLE16(local + LocalNameLength, (uint16_t)f.Name.size());
     PutLE16(local + LocalExtraLength, (uint16_t)extra.size());
-    Append(out, name.data(), name.size());
+    Append(out, f.Name.data(), f.Name.size());
     Append(out, extra.data(), extra.size());
     uint64_t dataAt = out.size();
     out.resize(dataAt + headerSize);
@@ -251,7 +250,7 @@ void WriteFolderArchive(const std::string &folder, const FolderArchiveOptions &o
     }
     PutLE32(&out[offset + LocalHeaderCrc32], crc);
     if (headerSize) {
-      EncryptionHeader(&out[dataAt], name, crc, o.FixedEncryptionHeader);
+      EncryptionHeader(&out[dataAt], f.Name, crc, o.FixedEncryptionHeader);
       InitKeys(o.Password.data(), (uint32_t)o.Password.size());
       InPieces(&out[dataAt], stored, EncryptBuffer);
     }
@@ -273,7 +272,7 @@ void WriteFolderArchive(const std::string &folder, const FolderArchiveOptions &o
     PutLE16(c + EntryExtraLength, (uint16_t)extra.size());
     PutLE32(c + EntryExternalAttributes, ArchiveAttribute);
     PutLE32(c + EntryLocalHeaderOffset, Field32Or64(offset));
-    Append(central, name.data(), name.size());
+    Append(central, f.Name.data(), f.Name.size());
     Append(central, extra.data(), extra.size());
     progress.Step(f.Size);
   }
