@@ -2,7 +2,6 @@
 // names sfxmake uses for its fields on the command line and in `info`.
 #include "config.h"
 
-#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
@@ -63,20 +62,19 @@ const std::vector<OptionBit> &OptionBits() {
 }
 
 Bytes EncodeConfig(const SfxConfig &c) {
-  uint32_t trailer = CfgHeaderSize;
+  Bytes block(CfgHeaderSize);
   for (auto [text, what] : {std::pair{&c.Title, "the title"}, {&c.Folder, "the folder"}, {&c.Run, "the run command"},
                             {&c.Question, "the question"}}) {
     if (text->size() > CfgMaxTextLength)
       throw InputError(std::string(what) + " is " + std::to_string(text->size()) +
                        " bytes long; the configuration block holds at most 255 bytes per text");
-    trailer += (uint32_t)text->size();
+    block.insert(block.end(), text->begin(), text->end());
   }
-  Bytes block(trailer + CfgTrailerSize, 0);
+  uint32_t trailer = (uint32_t)block.size();
+  block.resize(trailer + CfgTrailerSize);
   ConfigHeader h = {(uint16_t)trailer, c.Options, c.OverwriteMode, (uint8_t)c.Title.size(), (uint8_t)c.Folder.size(),
                     (uint8_t)c.Run.size(), (uint8_t)c.Question.size(), c.MessageStyle};
   EncodeConfigHeader(h, block.data());
-  uint8_t *text = block.data() + CfgHeaderSize;
-  for (const std::string *s : {&c.Title, &c.Folder, &c.Run, &c.Question}) text = std::copy(s->begin(), s->end(), text);
   EncodeConfigTrailer(trailer, block.data() + trailer);
   return block;
 }

@@ -7,7 +7,6 @@
 #include <cstdint>
 #include <ctime>
 #include <filesystem>
-#include <iostream>
 
 #include "coreglue.h"
 #include "crypt.h"
