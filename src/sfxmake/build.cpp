@@ -1,10 +1,12 @@
-// build.cpp -- `sfxmake build`: stub + configuration block + archive in one file.
+// build.cpp -- `sfxmake build`: stub + configuration block + archive in one file; the
+// stubs sfxmake carries inside itself, and how a stub file is recognised as ours.
+#include <algorithm>
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <iostream>
 
 #include "cli.h"
-#include "commands.h"
 #include "config.h"
 #include "errors.h"
 #include "files.h"
@@ -12,9 +14,14 @@
 #include "publisher.h"
 #include "resources.h"
 #include "sfxfile.h"
-#include "stubs.h"
 #include "ziparchive.h"
 #include "zipwriter.h"
+
+// Generated at build time from the built stubs (embed-stubs.cmake).
+extern const unsigned char EmbeddedStub32[];
+extern const unsigned long EmbeddedStub32Size;
+extern const unsigned char EmbeddedStub64[];
+extern const unsigned long EmbeddedStub64Size;
 
 namespace {
 
@@ -41,7 +48,11 @@ const char BuildUsage[] =
     "      --run TEXT           program and parameters started in the target folder after a\n"
     "                           complete unpack, e.g. \"setup.exe /quiet\"\n"
     "      --question TEXT      asked before anything else; No, Cancel or Abort ends quietly\n"
-    "      --question-style S   buttons and icon of the question (default yes-no,question):\n";
+    "      --question-style S   buttons and icon of the question (default yes-no,question):\n"
+    "                             buttons ok, ok-cancel, abort-retry-ignore, yes-no-cancel, yes-no, retry-cancel;\n"
+    "                             icons error, question, warning, information; join with ',' (yes-no,question),\n"
+    "                             or give the message box style as a number\n"
+    "      --overwrite MODE     existing files: ask (default), skip or overwrite\n";
 
 const char PublisherUsage[] =
     "\n"
@@ -94,14 +105,6 @@ std::vector<OptionSpec> BuildOptions() {
 
 void PrintBuildHelp() {
   std::cout << BuildUsage;
-  std::string styles = MessageStyleHelp();
-  for (size_t start = 0; start < styles.size();) {
-    size_t end = styles.find('\n', start);
-    if (end == std::string::npos) end = styles.size();
-    std::cout << "                             " << styles.substr(start, end - start) << "\n";
-    start = end + 1;
-  }
-  std::cout << "      --overwrite MODE     existing files: ask (default), skip or overwrite\n";
   for (const OptionBit &o : OptionBits()) {
     std::string flag = std::string("--") + o.Flag;
     flag.resize(21, ' ');
@@ -115,10 +118,6 @@ void PrintBuildHelp() {
 // on every system, whatever the build machine's locale.
 SfxConfig ConfigFromArgs(const ParsedArgs &a) {
   SfxConfig c;
-  c.Title = a.Get("title");
-  c.Folder = a.Get("folder");
-  c.Run = a.Get("run");
-  c.Question = a.Get("question");
   if (a.Has("question-style")) c.MessageStyle = ParseMessageStyle(a.Get("question-style"));
   if (a.Has("overwrite")) c.OverwriteMode = ParseOverwriteMode(a.Get("overwrite"));
   uint32_t options = 0;
@@ -126,9 +125,10 @@ SfxConfig ConfigFromArgs(const ParsedArgs &a) {
     throw InputError("--options takes a number from 0 to 0xFFFF, not '" + a.Get("options") + "'");
   for (const OptionBit &o : OptionBits())
     if (a.Has(o.Flag)) options |= o.Bit;
-  for (const std::string *text : {&c.Title, &c.Folder, &c.Run, &c.Question})
-    for (char ch : *text)
-      if ((uint8_t)ch >= 0x80) options |= OptUtf8Texts;
+  for (auto [text, option] : {std::pair{&c.Title, "title"}, {&c.Folder, "folder"}, {&c.Run, "run"}, {&c.Question, "question"}}) {
+    *text = a.Get(option);
+    if (std::any_of(text->begin(), text->end(), [](char ch) { return (uint8_t)ch >= 0x80; })) options |= OptUtf8Texts;
+  }
   c.Options = (uint16_t)options;
   return c;
 }
@@ -156,10 +156,36 @@ FolderArchiveOptions FolderOptionsFromArgs(const ParsedArgs &a) {
   if (o.Reproducible && epoch && *epoch) {
     char *end = nullptr;
     o.SourceDateEpoch = std::strtoll(epoch, &end, 10);
-    if (*end || o.SourceDateEpoch < 0) throw InputError("SOURCE_DATE_EPOCH is not a number of seconds");
-    o.HasSourceDateEpoch = true;
+    if (*end || *o.SourceDateEpoch < 0) throw InputError("SOURCE_DATE_EPOCH is not a number of seconds");
   }
   return o;
+}
+
+enum : uint16_t { MachineI386 = 0x14C, MachineAmd64 = 0x8664, SubsystemGui = 2 };
+
+// A text every build of the stub carries: it is the message of a damaged file.
+const char StubMarker[] = "Cannot unzip: file is corrupt.";
+
+// The image for --stub: "32" and "64" are the embedded stubs, anything else a
+// file. InputError when the embedded stub is missing from this build or the
+// file is not a bare sfxkit stub (a Windows GUI image for x86 or x64 that
+// carries the stub's own messages and nothing behind its last section).
+Bytes LoadStub(const std::string &choice) {
+  if (choice == "32" || choice == "64") {
+    bool wide = choice == "64";
+    const unsigned char *image = wide ? EmbeddedStub64 : EmbeddedStub32;
+    unsigned long size = wide ? EmbeddedStub64Size : EmbeddedStub32Size;
+    if (!size) throw InputError("this sfxmake was built without the " + choice + "-bit stub; give --stub FILE");
+    return Bytes(image, image + size);
+  }
+  Bytes stub = ReadWholeFile(choice);
+  ImageLayout image = ReadImage(stub, choice);
+  bool ours = (image.Machine == MachineI386 || image.Machine == MachineAmd64) && image.Subsystem == SubsystemGui &&
+              std::search(stub.begin(), stub.end(), StubMarker, StubMarker + std::strlen(StubMarker)) != stub.end();
+  if (!ours) throw InputError(choice + " is not an sfxkit stub");
+  if (image.End != stub.size())
+    throw InputError(choice + " carries data behind its image; give a bare stub, not a finished program");
+  return stub;
 }
 
 // Appends the archive to `program`, the stub and the block so far. A folder's

@@ -1,4 +1,4 @@
-// cli.h -- GNU-style command-line parsing shared by the subcommands.
+// cli.h -- the subcommands, and the GNU-style command-line parsing they share.
 #ifndef SFXKIT_SFXMAKE_CLI_H
 #define SFXKIT_SFXMAKE_CLI_H
 
@@ -28,5 +28,13 @@ struct ParsedArgs {
 // options and operands may be mixed. InputError for an unknown option, a missing
 // value or a value given to a flag.
 ParsedArgs ParseArgs(const std::vector<std::string> &args, const std::vector<OptionSpec> &specs);
+
+// The subcommands; each takes its arguments (after the subcommand's name) and
+// returns the exit code, throwing InputError on failure.
+using Args = std::vector<std::string>;
+int BuildCommand(const Args &args);
+int InfoCommand(const Args &args);
+int TestCommand(const Args &args);
+int ExtractCommand(const Args &args);
 
 #endif

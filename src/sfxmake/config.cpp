@@ -2,8 +2,8 @@
 // names sfxmake uses for its fields on the command line and in `info`.
 #include "config.h"
 
-#include <algorithm>
 #include <cerrno>
+#include <cstdio>
 #include <cstdlib>
 #include <sstream>
 
@@ -28,6 +28,12 @@ const NamedValue IconNames[] = {
 };
 const NamedValue ModeNames[] = {{"overwrite", ModeOverwrite}, {"skip", ModeDontOverwrite}, {"ask", ModeAsk}};
 
+std::string Hex(uint32_t value) {
+  char text[16];
+  std::snprintf(text, sizeof text, "0x%x", value);
+  return text;
+}
+
 }  // namespace
 
 bool ParseNumber(const std::string &text, uint32_t limit, uint32_t *value) {
@@ -39,16 +45,6 @@ bool ParseNumber(const std::string &text, uint32_t limit, uint32_t *value) {
   *value = (uint32_t)v;
   return true;
 }
-
-namespace {
-
-void CheckText(const std::string &text, const char *what) {
-  if (text.size() > CfgMaxTextLength)
-    throw InputError(std::string(what) + " is " + std::to_string(text.size()) +
-                     " bytes long; the configuration block holds at most 255 bytes per text");
-}
-
-}  // namespace
 
 const std::vector<OptionBit> &OptionBits() {
   static const std::vector<OptionBit> bits = {
@@ -66,17 +62,19 @@ const std::vector<OptionBit> &OptionBits() {
 }
 
 Bytes EncodeConfig(const SfxConfig &c) {
-  CheckText(c.Title, "the title");
-  CheckText(c.Folder, "the folder");
-  CheckText(c.Run, "the run command");
-  CheckText(c.Question, "the question");
-  uint32_t trailer = CfgHeaderSize + (uint32_t)(c.Title.size() + c.Folder.size() + c.Run.size() + c.Question.size());
-  Bytes block(trailer + CfgTrailerSize, 0);
+  Bytes block(CfgHeaderSize);
+  for (auto [text, what] : {std::pair{&c.Title, "the title"}, {&c.Folder, "the folder"}, {&c.Run, "the run command"},
+                            {&c.Question, "the question"}}) {
+    if (text->size() > CfgMaxTextLength)
+      throw InputError(std::string(what) + " is " + std::to_string(text->size()) +
+                       " bytes long; the configuration block holds at most 255 bytes per text");
+    block.insert(block.end(), text->begin(), text->end());
+  }
+  uint32_t trailer = (uint32_t)block.size();
+  block.resize(trailer + CfgTrailerSize);
   ConfigHeader h = {(uint16_t)trailer, c.Options, c.OverwriteMode, (uint8_t)c.Title.size(), (uint8_t)c.Folder.size(),
                     (uint8_t)c.Run.size(), (uint8_t)c.Question.size(), c.MessageStyle};
   EncodeConfigHeader(h, block.data());
-  uint8_t *text = block.data() + CfgHeaderSize;
-  for (const std::string *s : {&c.Title, &c.Folder, &c.Run, &c.Question}) text = std::copy(s->begin(), s->end(), text);
   EncodeConfigTrailer(trailer, block.data() + trailer);
   return block;
 }
@@ -144,12 +142,7 @@ std::string MessageStyleName(uint32_t style) {
     if ((style & 0xF) == b.Value) name = b.Name, rest &= ~0xFu;
   for (const NamedValue &i : IconNames)
     if ((style & 0xF0) == i.Value) name += std::string(",") + i.Name, rest &= ~0xF0u;
-  if (name.empty() || rest) {
-    std::ostringstream hex;
-    hex << "0x" << std::hex << style;
-    return hex.str();
-  }
-  return name;
+  return name.empty() || rest ? Hex(style) : name;
 }
 
 std::string OptionNames(uint16_t options) {
@@ -160,16 +153,6 @@ std::string OptionNames(uint16_t options) {
       names += (names.empty() ? "" : " ") + std::string(o.Flag);
       rest &= (uint16_t)~o.Bit;
     }
-  if (rest) {
-    std::ostringstream hex;
-    hex << "0x" << std::hex << rest;
-    names += (names.empty() ? "" : " ") + hex.str();
-  }
+  if (rest) names += (names.empty() ? "" : " ") + Hex(rest);
   return names.empty() ? "none" : names;
-}
-
-const char *MessageStyleHelp() {
-  return "buttons ok, ok-cancel, abort-retry-ignore, yes-no-cancel, yes-no, retry-cancel;\n"
-         "icons error, question, warning, information; join with ',' (yes-no,question),\n"
-         "or give the message box style as a number";
 }

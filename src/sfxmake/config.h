@@ -43,6 +43,5 @@ const char *OverwriteModeName(uint8_t mode);
 uint32_t ParseMessageStyle(const std::string &text);
 std::string MessageStyleName(uint32_t style);
 std::string OptionNames(uint16_t options);
-const char *MessageStyleHelp();
 
 #endif

@@ -37,15 +37,10 @@ void PrepareCore() {
   }
 }
 
-ArchiveCursor::ArchiveCursor(const Bytes &file, uint64_t at) {
+void SetArchiveCursor(const Bytes &file, uint64_t at) {
   at = std::min<uint64_t>(at, file.size());
   Host.Next = file.data() + at;
   Host.Left = file.size() - at;
-}
-
-ArchiveCursor::~ArchiveCursor() {
-  Host.Next = nullptr;
-  Host.Left = 0;
 }
 
 uint32_t ReadArchive(void *buffer, uint32_t count) {
@@ -72,7 +67,7 @@ bool WriteOutput(const uint8_t *data, uint32_t count) {
 MemberResult DecodeMember(const SfxFile &s, const ZipMember &m, const std::string &password, std::FILE *out) {
   PrepareCore();
   if (m.Method() != MethodStored && m.Method() != MethodDeflated) return MemberResult::UnknownMethod;
-  ArchiveCursor cursor(s.Data, MemberDataOffset(s.Data, s.Directory, m));
+  SetArchiveCursor(s.Data, MemberDataOffset(s.Data, s.Directory, m));
   Host.Out = out;
   Host.Written = 0;
   Host.Limit = m.UncompressedSize;

@@ -16,15 +16,9 @@ enum class MemberResult { Ok, CrcMismatch, SizeMismatch, ArchiveEnded, NeedsPass
 // signatures; once, before any core routine.
 void PrepareCore();
 
-// Points the core's ReadArchive at `file` from offset `at` on, for as long as
-// the cursor lives (cursors do not nest).
-class ArchiveCursor {
- public:
-  ArchiveCursor(const Bytes &file, uint64_t at);
-  ~ArchiveCursor();
-  ArchiveCursor(const ArchiveCursor &) = delete;
-  ArchiveCursor &operator=(const ArchiveCursor &) = delete;
-};
+// Points the core's ReadArchive at `file` from offset `at` on; `file` must
+// outlive the reads.
+void SetArchiveCursor(const Bytes &file, uint64_t at);
 
 // Decodes member `m` of `s` as the stub would (decrypting with `password`),
 // writing the output to `out` when it is not null. Checks the CRC-32 and the size.

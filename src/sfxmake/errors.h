@@ -1,4 +1,4 @@
-// errors.h -- the two ways a command fails, mapped to sfxmake's exit codes.
+// errors.h -- how a command fails, and sfxmake's exit codes.
 #ifndef SFXKIT_SFXMAKE_ERRORS_H
 #define SFXKIT_SFXMAKE_ERRORS_H
 
@@ -8,11 +8,6 @@
 // Bad usage or unusable input: exit code 2, nothing written.
 struct InputError : std::runtime_error {
   explicit InputError(const std::string &what) : std::runtime_error(what) {}
-};
-
-// A member that does not decode or whose CRC-32 does not match: exit code 1.
-struct VerifyError : std::runtime_error {
-  explicit VerifyError(const std::string &what) : std::runtime_error(what) {}
 };
 
 enum ExitCode : int { ExitOk = 0, ExitVerifyFailed = 1, ExitUsage = 2 };

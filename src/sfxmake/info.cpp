@@ -7,7 +7,6 @@
 #include <sstream>
 
 #include "cli.h"
-#include "commands.h"
 #include "errors.h"
 #include "platform.h"
 #include "publisher.h"
@@ -33,11 +32,24 @@ std::string DosStamp(uint16_t date, uint16_t time, char separator = ' ') {
   return text;
 }
 
-const char *MethodName(uint16_t method) {
-  return method == MethodStored ? "stored" : method == MethodDeflated ? "deflate" : "other";
+const char *MemberMethod(const ZipMember &m) {
+  if (m.IsFolder) return "folder";
+  return m.Method() == MethodStored ? "stored" : m.Method() == MethodDeflated ? "deflate" : "other";
 }
 
-const char *MemberMethod(const ZipMember &m) { return m.IsFolder ? "folder" : MethodName(m.Method()); }
+// A label and the blanks that line up what follows it (one at least).
+std::string Label(std::string label, size_t width) {
+  label.resize(std::max(label.size() + 1, width), ' ');
+  return label;
+}
+
+// The configuration's texts as the stub will show them, in UTF-8, named as both views name them.
+std::vector<std::pair<const char *, std::string>> ConfigTexts(const SfxConfig &c) {
+  std::vector<std::pair<const char *, std::string>> texts;
+  for (auto [name, text] : {std::pair{"title", &c.Title}, {"folder", &c.Folder}, {"run", &c.Run}, {"question", &c.Question}})
+    texts.push_back({name, (c.Options & OptUtf8Texts) ? *text : NameToUtf8(*text, false, false)});
+  return texts;
+}
 
 std::string IconText(const std::vector<IconImage> &icon) {
   std::string text = std::to_string(icon.size()) + (icon.size() == 1 ? " image:" : " images:");
@@ -47,22 +59,26 @@ std::string IconText(const std::vector<IconImage> &icon) {
   return text;
 }
 
-// A JSON string of UTF-8 text; bytes that are no UTF-8 become U+FFFD, so that
-// the output always parses.
-std::string Json(const std::string &s) {
+// UTF-8 text in double quotes, '"' and '\' escaped: for people with its bytes as
+// they are and control characters as \xNN; for JSON with control characters as
+// \u00NN and bytes that are no UTF-8 as U+FFFD, so that the output always parses.
+std::string Quote(const std::string &s, bool json) {
   std::string out = "\"";
   for (size_t i = 0; i < s.size();) {
     size_t start = i;
-    uint32_t c;
-    if (!NextCodePoint(s, &i, &c)) {
+    uint32_t c = (uint8_t)s[i];
+    if (json && !NextCodePoint(s, &i, &c)) {
       out += "\\ufffd";
       i++;
-    } else if (c == '"' || c == '\\') {
+      continue;
+    }
+    if (i == start) i++;  // a byte as it is
+    if (c == '"' || c == '\\') {
       out += '\\';
       out += (char)c;
     } else if (c < 0x20 || c == 0x7F) {
       char hex[8];
-      std::snprintf(hex, sizeof hex, "\\u%04x", c);
+      std::snprintf(hex, sizeof hex, json ? "\\u%04x" : "\\x%02X", c);
       out += hex;
     } else {
       out.append(s, start, i - start);
@@ -73,27 +89,25 @@ std::string Json(const std::string &s) {
 
 void PrintJson(const SfxFile &s, const PublisherInfo &p) {
   const SfxConfig &c = s.Config;
-  // A configuration text as the stub will show it, in UTF-8.
-  auto text = [&c](const std::string &t) { return (c.Options & OptUtf8Texts) ? t : NameToUtf8(t, false, false); };
   std::ostringstream o;
-  o << "{\n  \"file\": " << Json(s.Path) << ",\n"
+  o << "{\n  \"file\": " << Quote(s.Path, true) << ",\n"
     << "  \"stub\": {\"bits\": " << (s.Image.Machine == 0x8664 ? 64 : 32) << ", \"image_end\": " << s.Image.End << "},\n"
-    << "  \"config\": {\"title\": " << Json(text(c.Title)) << ", \"folder\": " << Json(text(c.Folder))
-    << ", \"run\": " << Json(text(c.Run)) << ", \"question\": " << Json(text(c.Question))
-    << ", \"question_style\": " << Json(MessageStyleName(c.MessageStyle))
-    << ", \"overwrite\": " << Json(OverwriteModeName(c.OverwriteMode)) << ", \"options\": " << c.Options
-    << ", \"option_names\": " << Json(OptionNames(c.Options)) << "},\n"
-    << "  \"resources\": {\"execution_level\": " << Json(p.ExecutionLevel) << ", \"icon\": [";
+    << "  \"config\": {";
+  for (const auto &[name, text] : ConfigTexts(c)) o << "\"" << name << "\": " << Quote(text, true) << ", ";
+  o << "\"question_style\": " << Quote(MessageStyleName(c.MessageStyle), true)
+    << ", \"overwrite\": " << Quote(OverwriteModeName(c.OverwriteMode), true) << ", \"options\": " << c.Options
+    << ", \"option_names\": " << Quote(OptionNames(c.Options), true) << "},\n"
+    << "  \"resources\": {\"execution_level\": " << Quote(p.ExecutionLevel, true) << ", \"icon\": [";
   for (size_t i = 0; i < p.Icon.size(); i++)
     o << (i ? ", " : "") << "{\"width\": " << p.Icon[i].Width << ", \"height\": " << p.Icon[i].Height
       << ", \"bits\": " << p.Icon[i].BitCount << ", \"format\": " << (p.Icon[i].Png ? "\"png\"" : "\"bmp\"")
       << ", \"size\": " << p.Icon[i].Size << "}";
   o << "], \"version\": ";
   if (p.HasVersion) {
-    o << "{\"file_version\": " << Json(p.FileVersion.Text()) << ", \"product_version\": " << Json(p.ProductVersion.Text())
-      << ", \"strings\": {";
+    o << "{\"file_version\": " << Quote(p.FileVersion.Text(), true)
+      << ", \"product_version\": " << Quote(p.ProductVersion.Text(), true) << ", \"strings\": {";
     for (size_t i = 0; i < p.Strings.size(); i++)
-      o << (i ? ", " : "") << Json(p.Strings[i].first) << ": " << Json(p.Strings[i].second);
+      o << (i ? ", " : "") << Quote(p.Strings[i].first, true) << ": " << Quote(p.Strings[i].second, true);
     o << "}}";
   } else {
     o << "null";
@@ -102,10 +116,10 @@ void PrintJson(const SfxFile &s, const PublisherInfo &p) {
     << "  \"members\": [";
   for (size_t i = 0; i < s.Directory.Members.size(); i++) {
     const ZipMember &m = s.Directory.Members[i];
-    o << (i ? ",\n" : "\n") << "    {\"name\": " << Json(m.DisplayName()) << ", \"size\": " << m.UncompressedSize
-      << ", \"packed\": " << m.CompressedSize << ", \"method\": " << Json(MemberMethod(m))
+    o << (i ? ",\n" : "\n") << "    {\"name\": " << Quote(m.DisplayName(), true) << ", \"size\": " << m.UncompressedSize
+      << ", \"packed\": " << m.CompressedSize << ", \"method\": " << Quote(MemberMethod(m), true)
       << ", \"encrypted\": " << (m.Encrypted() ? "true" : "false")
-      << ", \"date\": " << Json(DosStamp(m.DosDate(), m.DosTime(), 'T')) << "}";
+      << ", \"date\": " << Quote(DosStamp(m.DosDate(), m.DosTime(), 'T'), true) << "}";
   }
   o << (s.Directory.Members.empty() ? "]\n}\n" : "\n  ]\n}\n");
   std::cout << o.str();
@@ -127,16 +141,13 @@ int InfoCommand(const Args &args) {
     return ExitOk;
   }
   const SfxConfig &c = s.Config;
-  bool utf8 = c.Options & OptUtf8Texts;
   char options[16];
   std::snprintf(options, sizeof options, "0x%04X", c.Options);
   const char *bits = s.Image.Machine == 0x8664 ? "64-bit" : "32-bit";
-  std::cout << "stub:           " << bits << ", image of " << s.Image.End << " bytes\n"
-            << "title:          " << QuoteText(c.Title, utf8) << "\n"
-            << "folder:         " << QuoteText(c.Folder, utf8) << "\n"
-            << "run:            " << QuoteText(c.Run, utf8) << "\n"
-            << "question:       " << QuoteText(c.Question, utf8) << "\n"
-            << "question-style: " << MessageStyleName(c.MessageStyle) << "\n"
+  std::cout << "stub:           " << bits << ", image of " << s.Image.End << " bytes\n";
+  for (const auto &[name, text] : ConfigTexts(c))
+    std::cout << Label(name + std::string(":"), 16) << Quote(text, false) << "\n";
+  std::cout << "question-style: " << MessageStyleName(c.MessageStyle) << "\n"
             << "overwrite:      " << OverwriteModeName(c.OverwriteMode) << "\n"
             << "options:        " << OptionNames(c.Options) << " (" << options << ")\n"
             << "archive:        at " << s.ArchiveStart << ", offsets count from "
@@ -147,11 +158,8 @@ int InfoCommand(const Args &args) {
             << "icon:           " << (p.Icon.empty() ? "none" : IconText(p.Icon)) << "\n"
             << "version:        "
             << (p.HasVersion ? "file " + p.FileVersion.Text() + ", product " + p.ProductVersion.Text() : "none") << "\n";
-  for (const auto &text : p.Strings) {
-    std::string key = "  " + text.first + ":";
-    key.resize(std::max<size_t>(key.size() + 1, 19), ' ');  // the longest key, FileDescription, and a blank
-    std::cout << key << QuoteUtf8(text.second) << "\n";
-  }
+  for (const auto &text : p.Strings)  // 19: the longest key, FileDescription, and a blank
+    std::cout << Label("  " + text.first + ":", 19) << Quote(text.second, false) << "\n";
   std::cout << "members:        " << s.Directory.Members.size() << (s.Directory.Zip64 ? " (ZIP64)" : "") << "\n\n";
   std::printf("%10s %10s  %-7s  %-9s  %-19s  %s\n", "size", "packed", "method", "encrypted", "date", "name");
   for (const ZipMember &m : s.Directory.Members)

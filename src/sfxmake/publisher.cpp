@@ -98,19 +98,13 @@ std::vector<IcoImage> ReadIco(const std::string &path) {
     std::string where = path + ": image " + std::to_string(i + 1);
     if (!size || offset < IcoHeaderSize + (uint64_t)count * IcoEntrySize || offset + size > ico.size())
       throw InputError(where + " lies outside the file");
-    IcoImage image;
-    image.Shape.Width = IconSide(e[0]);
-    image.Shape.Height = IconSide(e[1]);
-    image.Colors = e[2];
-    image.Shape.Size = (uint32_t)size;
-    image.Data.assign(ico.begin() + offset, ico.begin() + offset + size);
-    image.Shape.Png = IsPng(image.Data);
-    image.Shape.BitCount = CheckIcoImage(image.Data, image.Shape.Width, image.Shape.Height, where);
+    Bytes data(ico.begin() + offset, ico.begin() + offset + size);
+    uint32_t width = IconSide(e[0]), height = IconSide(e[1]);
+    IconImage shape{width, height, CheckIcoImage(data, width, height, where), IsPng(data), (uint32_t)size};
     for (const IcoImage &other : images)
-      if (other.Shape.Width == image.Shape.Width && other.Shape.Height == image.Shape.Height &&
-          other.Shape.BitCount == image.Shape.BitCount)
+      if (other.Shape.Width == width && other.Shape.Height == height && other.Shape.BitCount == shape.BitCount)
         throw InputError(where + " repeats the size and depth of another image");
-    images.push_back(std::move(image));
+    images.push_back({shape, e[2], std::move(data)});
   }
   return images;
 }
@@ -213,6 +207,10 @@ enum : uint32_t {
 const uint16_t VersionLanguage = 0x0409, VersionCodePage = 1200;
 const char16_t StringTableKey[] = u"040904B0";
 
+// Where part k (0 the highest) of the version at `at` in the fixed part lies: the
+// version is two 32-bit numbers, each holding its higher part in its upper half.
+uint32_t VersionPartAt(uint32_t at, uint32_t k) { return at + 2 * (k ^ 1); }
+
 void Pad4(Bytes &b) { b.resize((b.size() + 3) & ~size_t(3)); }
 
 // Text as the tree holds it: UTF-16 code units, little-endian, and a zero.
@@ -239,6 +237,30 @@ Bytes VersionNode(const std::u16string &key, const Bytes &value, uint16_t valueL
   return n;
 }
 
+// "1", "1.2", "1.2.3" or "1.2.3.4", each part 0 to 65535, optionally followed by
+// a suffix that does not start with a digit or a dot ("2.0 beta", "1.4-rc1"):
+// the four numbers, missing ones 0. InputError naming `option` otherwise.
+VersionNumber ParseVersion(const std::string &text, const std::string &option) {
+  VersionNumber v;
+  size_t at = 0;
+  int part = 0;
+  auto bad = [&]() -> VersionNumber {
+    throw InputError("--" + option + " takes a version like 1.2.3.4 (up to four numbers from 0 to 65535), not '" + text + "'");
+  };
+  for (;; part++) {
+    if (part == 4 || at >= text.size() || text[at] < '0' || text[at] > '9') return bad();
+    uint32_t n = 0;
+    while (at < text.size() && text[at] >= '0' && text[at] <= '9') {
+      n = n * 10 + (uint32_t)(text[at++] - '0');
+      if (n > 0xFFFF) return bad();
+    }
+    v.Parts[part] = (uint16_t)n;
+    if (at == text.size() || text[at] != '.') break;
+    at++;
+  }
+  return v;
+}
+
 Bytes VersionResource(const PublisherOptions &o) {
   // One version given stands for both: a product's first file usually carries its version.
   std::string fileText = o.FileVersion.empty() ? o.ProductVersion : o.FileVersion;
@@ -250,13 +272,8 @@ Bytes VersionResource(const PublisherOptions &o) {
   Bytes fixed(FixedSize);
   PutLE32(&fixed[0], FixedSignature);
   PutLE32(&fixed[4], FixedStructVersion);
-  const VersionNumber *numbers[2] = {&file, &product};
-  for (int k = 0; k < 2; k++) {
-    const uint16_t *p = numbers[k]->Parts;
-    uint32_t at = k ? FixedProductVersion : FixedFileVersion;
-    PutLE32(&fixed[at], (uint32_t)p[0] << 16 | p[1]);
-    PutLE32(&fixed[at + 4], (uint32_t)p[2] << 16 | p[3]);
-  }
+  for (auto [at, v] : {std::pair{FixedFileVersion, &file}, {FixedProductVersion, &product}})
+    for (uint32_t k = 0; k < 4; k++) PutLE16(&fixed[VersionPartAt(at, k)], v->Parts[k]);
   PutLE32(&fixed[FixedFlagsMask], 0x3F);
   PutLE32(&fixed[FixedOs], OsWindowsNt);
   PutLE32(&fixed[FixedType], TypeApplication);
@@ -283,6 +300,13 @@ Bytes VersionResource(const PublisherOptions &o) {
   return VersionNode(u"VS_VERSION_INFO", fixed, FixedSize, false, {stringInfo, varInfo});
 }
 
+// The UTF-16 text at b[at, end) up to its zero, or up to `end` when none comes.
+std::u16string TextAt(const Bytes &b, size_t at, size_t end) {
+  std::u16string s;
+  for (; at + 2 <= end && GetLE16(&b[at]); at += 2) s += (char16_t)GetLE16(&b[at]);
+  return s;
+}
+
 // A node read back: its key, value bytes and children.
 struct ParsedNode {
   std::u16string Key;
@@ -299,13 +323,9 @@ ParsedNode ParseNode(const Bytes &b, size_t at, size_t end, const std::string &w
   end = at + length;
   ParsedNode n;
   n.Text = GetLE16(&b[at + NodeType]) == 1;
-  size_t p = at + NodeKey;
-  for (;; p += 2) {
-    if (p + 2 > end) return bad();
-    char16_t ch = GetLE16(&b[p]);
-    if (!ch) break;
-    n.Key += ch;
-  }
+  n.Key = TextAt(b, at + NodeKey, end);
+  size_t p = at + NodeKey + 2 * n.Key.size();
+  if (p + 2 > end) return bad();  // no zero behind the key
   p = at + ((p + 2 - at + 3) & ~size_t(3));
   size_t valueBytes = n.Text ? valueLength * 2 : valueLength;
   if (p + valueBytes > end) valueBytes = p < end ? end - p : 0;  // some writers count bytes for texts
@@ -320,32 +340,18 @@ ParsedNode ParseNode(const Bytes &b, size_t at, size_t end, const std::string &w
   return n;
 }
 
-std::u16string ValueText(const Bytes &value) {
-  std::u16string s;
-  for (size_t i = 0; i + 1 < value.size(); i += 2) {
-    char16_t ch = GetLE16(&value[i]);
-    if (!ch) break;
-    s += ch;
-  }
-  return s;
-}
 
 void ReadVersion(const Bytes &data, const std::string &what, PublisherInfo &info) {
   ParsedNode root = ParseNode(data, 0, data.size(), what);
   if (root.Key != u"VS_VERSION_INFO" || root.Value.size() < FixedSize || GetLE32(root.Value.data()) != FixedSignature)
     throw InputError(what + ": damaged version resource");
   info.HasVersion = true;
-  VersionNumber *numbers[2] = {&info.FileVersion, &info.ProductVersion};
-  for (int k = 0; k < 2; k++) {
-    uint32_t at = k ? FixedProductVersion : FixedFileVersion;
-    uint32_t ms = GetLE32(&root.Value[at]), ls = GetLE32(&root.Value[at + 4]);
-    numbers[k]->Parts[0] = (uint16_t)(ms >> 16), numbers[k]->Parts[1] = (uint16_t)ms;
-    numbers[k]->Parts[2] = (uint16_t)(ls >> 16), numbers[k]->Parts[3] = (uint16_t)ls;
-  }
+  for (auto [at, v] : {std::pair{FixedFileVersion, &info.FileVersion}, {FixedProductVersion, &info.ProductVersion}})
+    for (uint32_t k = 0; k < 4; k++) v->Parts[k] = GetLE16(&root.Value[VersionPartAt(at, k)]);
   for (const ParsedNode &child : root.Children) {
     if (child.Key != u"StringFileInfo" || child.Children.empty()) continue;
     for (const ParsedNode &s : child.Children[0].Children)
-      info.Strings.push_back({Utf16ToUtf8(s.Key), Utf16ToUtf8(ValueText(s.Value))});
+      info.Strings.push_back({Utf16ToUtf8(s.Key), Utf16ToUtf8(TextAt(s.Value, 0, s.Value.size()))});
   }
 }
 
@@ -383,8 +389,7 @@ std::string ExecutionLevel(const Resources &res) {
 }  // namespace
 
 bool PublisherOptions::HasVersionInfo() const {
-  return !(ProductName.empty() && ProductVersion.empty() && FileVersion.empty() && Company.empty() &&
-           Description.empty() && Copyright.empty());
+  return !(ProductName + ProductVersion + FileVersion + Company + Description + Copyright).empty();
 }
 
 std::string VersionNumber::Text() const {
@@ -392,36 +397,14 @@ std::string VersionNumber::Text() const {
          std::to_string(Parts[3]);
 }
 
-VersionNumber ParseVersion(const std::string &text, const std::string &option) {
-  VersionNumber v;
-  size_t at = 0;
-  int part = 0;
-  auto bad = [&]() -> VersionNumber {
-    throw InputError("--" + option + " takes a version like 1.2.3.4 (up to four numbers from 0 to 65535), not '" + text + "'");
-  };
-  for (;; part++) {
-    if (part == 4 || at >= text.size() || text[at] < '0' || text[at] > '9') return bad();
-    uint32_t n = 0;
-    while (at < text.size() && text[at] >= '0' && text[at] <= '9') {
-      n = n * 10 + (uint32_t)(text[at++] - '0');
-      if (n > 0xFFFF) return bad();
-    }
-    v.Parts[part] = (uint16_t)n;
-    if (at == text.size() || text[at] != '.') break;
-    at++;
-  }
-  return v;
-}
-
 Bytes ApplyPublisher(const Bytes &stub, const PublisherOptions &o) {
   if (!o.Any()) return stub;
   Resources res = ReadResources(stub, "the stub");
   if (!o.IconFile.empty()) ReplaceIcon(res, o.IconFile);
   if (o.HasVersionInfo()) {
-    uint16_t language = VersionLanguage;
     res.erase(std::remove_if(res.begin(), res.end(), [](const Resource &r) { return r.Type == ResourceKey::Number(ResTypeVersion); }),
               res.end());
-    res.push_back(Resource{ResourceKey::Number(ResTypeVersion), ResourceKey::Number(1), language, 0, VersionResource(o)});
+    res.push_back(Resource{ResourceKey::Number(ResTypeVersion), ResourceKey::Number(1), VersionLanguage, 0, VersionResource(o)});
   }
   if (o.Elevate) Elevate(res);
   return ReplaceResources(stub, res);
@@ -438,11 +421,7 @@ PublisherInfo ReadPublisher(const Bytes &file, const std::string &what) {
     if (IcoHeaderSize + (size_t)count * GroupEntrySize > r.Data.size()) throw InputError(what + ": damaged icon group");
     for (uint16_t i = 0; i < count; i++) {
       const uint8_t *e = &r.Data[IcoHeaderSize + i * GroupEntrySize];
-      IconImage image;
-      image.Width = IconSide(e[0]);
-      image.Height = IconSide(e[1]);
-      image.BitCount = GetLE16(e + GroupEntryBits);
-      image.Size = GetLE32(e + GroupEntryBytes);
+      IconImage image{IconSide(e[0]), IconSide(e[1]), GetLE16(e + GroupEntryBits), false, GetLE32(e + GroupEntryBytes)};
       for (const Resource &icon : res)
         if (icon.Type == ResourceKey::Number(ResTypeIcon) && icon.Name == ResourceKey::Number(GetLE16(e + GroupEntryId)))
           image.Png = IsPng(icon.Data);

@@ -26,14 +26,10 @@ struct PublisherOptions {
 // .ico, a version text that is not "1.2.3.4"-style or a stub that cannot take them.
 Bytes ApplyPublisher(const Bytes &stub, const PublisherOptions &options);
 
-// "1", "1.2", "1.2.3" or "1.2.3.4", each part 0 to 65535, optionally followed by
-// a suffix that does not start with a digit or a dot ("2.0 beta", "1.4-rc1"):
-// the four numbers, missing ones 0. InputError naming `option` otherwise.
 struct VersionNumber {
   uint16_t Parts[4] = {0, 0, 0, 0};
   std::string Text() const;  // "1.2.3.4"
 };
-VersionNumber ParseVersion(const std::string &text, const std::string &option);
 
 // One image of the program's icon group, as the group describes it.
 struct IconImage {

@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <map>
+#include <numeric>
 
 #include "errors.h"
 #include "sfxfile.h"
@@ -62,11 +63,6 @@ uint32_t SectionField(const Bytes &f, const Headers &h, uint16_t section, uint32
   return GetLE32(&f[h.Table + section * PeSectionEntrySize + field]);
 }
 
-uint32_t VirtualExtent(const Bytes &f, const Headers &h, uint16_t s) {
-  uint32_t size = SectionField(f, h, s, PeSectionVirtualSize);
-  return size ? size : SectionField(f, h, s, PeSectionRawSize);
-}
-
 // The file offset of `count` bytes at `rva`, or false when they are not all in
 // some section's raw data.
 bool RvaToOffset(const Bytes &f, const Headers &h, uint32_t rva, uint32_t count, uint64_t *offset) {
@@ -79,71 +75,6 @@ bool RvaToOffset(const Bytes &f, const Headers &h, uint32_t rva, uint32_t count,
   }
   return false;
 }
-
-// Reads the tree below the root at file offset `root` (`size` bytes of it are readable).
-class TreeReader {
- public:
-  TreeReader(const Bytes &f, const Headers &h, uint64_t root, uint64_t size, const std::string &what)
-      : f_(f), h_(h), root_(root), size_(size), what_(what) {}
-
-  Resources Read() {
-    Resources out;
-    Resource path;
-    Walk(0, 0, path, out);
-    return out;
-  }
-
- private:
-  [[noreturn]] void Damaged(const char *why) const { throw InputError(what_ + ": damaged resources (" + why + ")"); }
-
-  const uint8_t *At(uint64_t offset, uint64_t count) const {
-    if (offset > size_ || count > size_ - offset) Damaged("a record lies outside the section");
-    return f_.data() + root_ + offset;
-  }
-
-  ResourceKey Key(uint32_t field) const {
-    if (!(field & HighBit)) return ResourceKey::Number((uint16_t)field);
-    uint32_t offset = field & ~HighBit;
-    uint16_t length = GetLE16(At(offset, 2));
-    const uint8_t *chars = At(offset + 2, 2ull * length);
-    std::u16string text;
-    for (uint16_t i = 0; i < length; i++) text += (char16_t)GetLE16(chars + 2 * i);
-    if (text.empty()) Damaged("an empty name");
-    return ResourceKey::Named(text);
-  }
-
-  void Walk(uint32_t offset, int depth, Resource &path, Resources &out) {
-    if (++visited_ > 65536) Damaged("too many directories");
-    const uint8_t *dir = At(offset, DirHeaderSize);
-    uint32_t count = (uint32_t)GetLE16(dir + DirEntryCountNamed) + GetLE16(dir + DirEntryCountIds);
-    const uint8_t *entries = At(offset + DirHeaderSize, (uint64_t)count * DirEntrySize);
-    for (uint32_t i = 0; i < count; i++) {
-      uint32_t name = GetLE32(entries + i * DirEntrySize), child = GetLE32(entries + i * DirEntrySize + 4);
-      if (depth == 0) path.Type = Key(name);
-      if (depth == 1) path.Name = Key(name);
-      if (depth == 2) path.Language = (uint16_t)name;
-      bool isDir = (child & HighBit) != 0;
-      if (isDir != (depth < (int)MaxDepth - 1)) Damaged("the tree is not three levels deep");
-      if (isDir) {
-        Walk(child & ~HighBit, depth + 1, path, out);
-        continue;
-      }
-      const uint8_t *data = At(child, DataEntrySize);
-      uint32_t rva = GetLE32(data), size = GetLE32(data + 4);
-      uint64_t at = 0;
-      if (!RvaToOffset(f_, h_, rva, size, &at)) Damaged("a resource's data lies outside the image");
-      path.CodePage = GetLE32(data + 8);
-      path.Data.assign(f_.begin() + at, f_.begin() + at + size);
-      out.push_back(path);
-    }
-  }
-
-  const Bytes &f_;
-  const Headers &h_;
-  uint64_t root_, size_;
-  const std::string &what_;
-  uint32_t visited_ = 0;
-};
 
 // The tree as the loader wants it: every level sorted, named entries first.
 using LanguageLevel = std::map<uint16_t, const Resource *>;
@@ -237,15 +168,62 @@ Resources ReadResources(const Bytes &f, const std::string &what) {
   Headers h = ReadHeaders(f, what);
   uint32_t rva = DirRva(f, h, PeDirResource);
   if (!rva) return {};
+  auto damaged = [&](const char *why) { throw InputError(what + ": damaged resources (" + why + ")"); };
   uint64_t root = 0;
-  if (!RvaToOffset(f, h, rva, DirHeaderSize, &root)) throw InputError(what + ": damaged resources (the directory lies outside the image)");
+  if (!RvaToOffset(f, h, rva, DirHeaderSize, &root)) damaged("the directory lies outside the image");
   // Offsets in the tree count from its root and may reach the end of its section.
   uint64_t end = root;
   for (uint16_t s = 0; s < h.Sections; s++) {
     uint64_t pointer = SectionField(f, h, s, PeSectionRawPointer), raw = SectionField(f, h, s, PeSectionRawSize);
     if (root >= pointer && root < pointer + raw) end = std::min<uint64_t>(pointer + raw, f.size());
   }
-  return TreeReader(f, h, root, end - root, what).Read();
+  uint64_t readable = end - root;
+  auto at = [&](uint64_t offset, uint64_t count) {
+    if (offset > readable || count > readable - offset) damaged("a record lies outside the section");
+    return f.data() + root + offset;
+  };
+  auto key = [&](uint32_t field) {
+    if (!(field & HighBit)) return ResourceKey::Number((uint16_t)field);
+    uint32_t offset = field & ~HighBit;
+    uint16_t length = GetLE16(at(offset, 2));
+    const uint8_t *chars = at(offset + 2, 2ull * length);
+    std::u16string text;
+    for (uint16_t i = 0; i < length; i++) text += (char16_t)GetLE16(chars + 2 * i);
+    if (text.empty()) damaged("an empty name");
+    return ResourceKey::Named(text);
+  };
+
+  // The tree below the root, one resource for every language entry.
+  Resources out;
+  Resource path;
+  uint32_t visited = 0;
+  auto walk = [&](auto &self, uint32_t offset, int depth) -> void {
+    if (++visited > 65536) damaged("too many directories");
+    const uint8_t *dir = at(offset, DirHeaderSize);
+    uint32_t count = (uint32_t)GetLE16(dir + DirEntryCountNamed) + GetLE16(dir + DirEntryCountIds);
+    const uint8_t *entries = at(offset + DirHeaderSize, (uint64_t)count * DirEntrySize);
+    for (uint32_t i = 0; i < count; i++) {
+      uint32_t name = GetLE32(entries + i * DirEntrySize), child = GetLE32(entries + i * DirEntrySize + 4);
+      if (depth == 0) path.Type = key(name);
+      if (depth == 1) path.Name = key(name);
+      if (depth == 2) path.Language = (uint16_t)name;
+      bool isDir = (child & HighBit) != 0;
+      if (isDir != (depth < (int)MaxDepth - 1)) damaged("the tree is not three levels deep");
+      if (isDir) {
+        self(self, child & ~HighBit, depth + 1);
+        continue;
+      }
+      const uint8_t *data = at(child, DataEntrySize);
+      uint32_t dataRva = GetLE32(data), size = GetLE32(data + 4);
+      uint64_t dataAt = 0;
+      if (!RvaToOffset(f, h, dataRva, size, &dataAt)) damaged("a resource's data lies outside the image");
+      path.CodePage = GetLE32(data + 8);
+      path.Data.assign(f.begin() + dataAt, f.begin() + dataAt + size);
+      out.push_back(path);
+    }
+  };
+  walk(walk, 0, 0);
+  return out;
 }
 
 Bytes ReplaceResources(const Bytes &image, const Resources &resources) {
@@ -258,7 +236,7 @@ Bytes ReplaceResources(const Bytes &image, const Resources &resources) {
   // The sections in address order; the resource section must be one of them,
   // and only the relocations may follow it.
   std::vector<uint16_t> order(h.Sections);
-  for (uint16_t s = 0; s < h.Sections; s++) order[s] = s;
+  std::iota(order.begin(), order.end(), 0);
   std::sort(order.begin(), order.end(), [&](uint16_t a, uint16_t b) {
     return SectionField(image, h, a, PeSectionVirtualAddress) < SectionField(image, h, b, PeSectionVirtualAddress);
   });
@@ -297,11 +275,12 @@ Bytes ReplaceResources(const Bytes &image, const Resources &resources) {
   for (size_t k = at + 1; k < order.size(); k++) {
     uint16_t s = order[k];
     uint32_t pointer = SectionField(image, h, s, PeSectionRawPointer), raw = SectionField(image, h, s, PeSectionRawSize);
+    uint32_t virtualSize = SectionField(image, h, s, PeSectionVirtualSize);
     setSection(s, PeSectionVirtualAddress, nextVa);
     setSection(s, PeSectionRawPointer, (uint32_t)out.size());
     PutLE32(&out[h.Dirs + PeDirBaseReloc * PeDirEntrySize], nextVa);
     out.insert(out.end(), image.begin() + pointer, image.begin() + pointer + raw);
-    nextVa = imageEnd = AlignUp(nextVa + VirtualExtent(image, h, s), sectionAlign);
+    nextVa = imageEnd = AlignUp(nextVa + (virtualSize ? virtualSize : raw), sectionAlign);
   }
   PutLE32(&out[h.Dirs + PeDirResource * PeDirEntrySize + 4], treeSize);
   PutLE32(&out[h.Optional + PeOptionalImageSize], imageEnd);

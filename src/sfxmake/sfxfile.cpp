@@ -1,8 +1,6 @@
 // sfxfile.cpp -- a finished self-extracting program taken apart: image, configuration, archive.
 #include "sfxfile.h"
 
-#include <cstdio>
-
 #include "cli.h"
 #include "errors.h"
 #include "platform.h"
@@ -41,25 +39,4 @@ std::string PasswordFromArgs(const ParsedArgs &a) {
   if (!lossless) throw InputError("the password has characters the ANSI code page cannot hold; the stub could not take it");
   if (ansi.size() > MaxPasswordLength) throw InputError("the password is longer than 80 characters, the most the stub accepts");
   return ansi;
-}
-
-std::string QuoteText(const std::string &text, bool utf8) {
-  return QuoteUtf8(utf8 ? text : NameToUtf8(text, false, false));
-}
-
-std::string QuoteUtf8(const std::string &shown) {
-  std::string out = "\"";
-  for (char ch : shown) {
-    if (ch == '"' || ch == '\\') {
-      out += '\\';
-      out += ch;
-    } else if ((uint8_t)ch < 0x20 || ch == 0x7F) {
-      char hex[8];
-      std::snprintf(hex, sizeof hex, "\\x%02X", (uint8_t)ch);
-      out += hex;
-    } else {
-      out += ch;
-    }
-  }
-  return out + "\"";
 }

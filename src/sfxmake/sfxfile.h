@@ -31,10 +31,4 @@ SfxFile TakeApartSfx(Bytes data, const std::string &path);
 struct ParsedArgs;
 std::string PasswordFromArgs(const ParsedArgs &args);
 
-// Quotes a text of the block for showing: UTF-8, or ANSI bytes shown as UTF-8,
-// '"' and '\' escaped, control characters as \xNN.
-std::string QuoteText(const std::string &text, bool utf8);
-// The same for a text already in UTF-8.
-std::string QuoteUtf8(const std::string &utf8);
-
 #endif

@@ -1,7 +1,7 @@
 // sfxmake.cpp -- entry point: picks the subcommand and maps failures to exit codes.
 #include <iostream>
 
-#include "commands.h"
+#include "cli.h"
 #include "errors.h"
 #include "platform.h"
 
@@ -41,9 +41,6 @@ int main(int argc, char **argv) {
     if (args[0] != c.Name) continue;
     try {
       return c.Run(Args(args.begin() + 1, args.end()));
-    } catch (const VerifyError &e) {
-      std::cerr << "sfxmake " << c.Name << ": " << e.what() << "\n";
-      return ExitVerifyFailed;
     } catch (const std::bad_alloc &) {
       std::cerr << "sfxmake " << c.Name << ": out of memory\n";
       return ExitUsage;

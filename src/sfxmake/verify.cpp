@@ -1,12 +1,12 @@
 // verify.cpp -- `sfxmake test` and `sfxmake extract`: every member decoded with
 // the project's own decoding core, CRC-32 checked, optionally written to a folder.
+#include <algorithm>
 #include <cstdio>
 #include <ctime>
 #include <filesystem>
 #include <iostream>
 
 #include "cli.h"
-#include "commands.h"
 #include "coreglue.h"
 #include "errors.h"
 #include "platform.h"
@@ -64,7 +64,7 @@ int64_t MemberTime(const ZipMember &m) {
   return (int64_t)std::mktime(&tm);
 }
 
-// Runs over every file member; `extractTo` empty means test only.
+// Runs over every file member, writing it below -d DIR when `extract` is set.
 int CheckMembers(const Args &args, bool extract) {
   ParsedArgs a = ParseArgs(args, VerifyOptions);
   if (a.Has("help")) {
@@ -98,8 +98,7 @@ int CheckMembers(const Args &args, bool extract) {
       fs::path target;
       if (extract) {
         std::string relative = name;
-        for (char &ch : relative)
-          if (ch == '\\') ch = '/';
+        std::replace(relative.begin(), relative.end(), '\\', '/');
         target = root / PathFromUtf8(relative);
         std::error_code ec;
         fs::create_directories(target.parent_path(), ec);

@@ -56,21 +56,18 @@ ZipDirectory ReadZipDirectory(const Bytes &file, uint64_t start, const std::stri
     throw InputError(what + ": the ZIP64 end of central directory record is missing or damaged");
   dir.Zip64 = directoryEnd != dir.EndAt;
   dir.Zip64EndAt = dir.Zip64 ? directoryEnd : 0;
-  dir.Entries = end.TotalEntries;
-  dir.DirectorySize = end.DirectorySize;
-  dir.DirectoryOffset = end.DirectoryOffset;
-  if (end.ThisDisk || end.DirectoryDisk || end.DiskEntries != dir.Entries)
+  if (end.ThisDisk || end.DirectoryDisk || end.DiskEntries != end.TotalEntries)
     throw InputError(what + " is a multi-part archive, which cannot be carried by a self-extracting program");
-  if (dir.DirectorySize > directoryEnd || dir.DirectoryOffset > directoryEnd - dir.DirectorySize)
+  if (end.DirectorySize > directoryEnd || end.DirectoryOffset > directoryEnd - end.DirectorySize)
     throw InputError(what + ": the central directory lies outside the file");
   uint64_t directoryAt;
   if (!LocateDirectory(directoryEnd, end, &dir.Base, &directoryAt)) return dir;  // the caller refuses an empty archive by name
 
-  ArchiveCursor cursor(file, directoryAt);
+  SetArchiveCursor(file, directoryAt);
   DirectoryReader reader;
   OpenDirectoryReader(&reader);
   DirectoryRecord record;
-  for (uint64_t i = 0; i < dir.Entries; ++i) {
+  for (uint64_t i = 0; i < end.TotalEntries; ++i) {
     if (!ReadDirectoryRecord(&reader, &record)) Damaged(reader, what, i + 1);
     const ArchiveEntry &e = record.Entry;
     ZipMember m;
@@ -79,14 +76,14 @@ ZipDirectory ReadZipDirectory(const Bytes &file, uint64_t start, const std::stri
       throw InputError(what + ": central directory record " + std::to_string(i + 1) +
                        " lacks the ZIP64 field its sizes or offset ask for");
     }
-    m.CentralAt = directoryAt + record.Offset;
-    m.LocalOffsetAt = m.CentralAt + EntryLocalHeaderOffset;
+    uint64_t centralAt = directoryAt + record.Offset;
+    m.LocalOffsetAt = centralAt + EntryLocalHeaderOffset;
     if (Field32(e, EntryLocalHeaderOffset) == Zip64Marker) {
       const bool saturated[Zip64ValueCount] = {Field32(e, EntryUncompressedSize) == Zip64Marker,
                                                Field32(e, EntryCompressedSize) == Zip64Marker, true};
       int32_t places[Zip64ValueCount];
       FindZip64Values(record.Extra, record.ExtraLength, saturated, places);
-      m.LocalOffsetAt = m.CentralAt + EntrySize + Field16(e, EntryNameLength) + places[Zip64LocalHeaderOffset];
+      m.LocalOffsetAt = centralAt + EntrySize + Field16(e, EntryNameLength) + places[Zip64LocalHeaderOffset];
       m.LocalOffsetWide = true;
     }
     // The stub reads a name up to its first zero byte.

@@ -14,7 +14,6 @@
 // record, the full-width sizes and offset, LocalHeaderOffset counting from the
 // directory's Base), and what sfxmake adds.
 struct ZipMember : MemberInfo {
-  uint64_t CentralAt = 0;      // absolute offset of its central directory record
   std::string RawName;         // name bytes as stored, up to a zero byte
   std::string UnicodePath;     // the UTF-8 name of a matching Unicode Path field, else empty
   uint64_t LocalOffsetAt = 0;  // absolute offset of the field holding LocalHeaderOffset
@@ -35,9 +34,6 @@ struct ZipDirectory {
   uint64_t EndAt = 0;          // absolute offset of the end record
   uint64_t Zip64EndAt = 0;     // absolute offset of the ZIP64 end record; Zip64 only
   uint64_t Base = 0;           // what recorded offsets count from (end − directory offset − size)
-  uint64_t DirectorySize = 0;
-  uint64_t DirectoryOffset = 0;
-  uint64_t Entries = 0;
   bool Zip64 = false;          // the fields come from a ZIP64 end record
   std::vector<ZipMember> Members;  // in directory order, folders included
 };

@@ -7,7 +7,6 @@
 #include <cstdint>
 #include <ctime>
 #include <filesystem>
-#include <iostream>
 
 #include "coreglue.h"
 #include "crypt.h"
@@ -106,13 +105,13 @@ void EncryptionHeader(uint8_t *header, const std::string &name, uint32_t crc, bo
   header[CryptHeaderSize - 1] = (uint8_t)(crc >> 24);
 }
 
-// The name as stored: ASCII as it is, anything else as UTF-8 with the flag that
-// says so, the same on every build machine whatever its code page.
-std::string StoredName(const std::string &utf8, bool *utf8Flag) {
-  *utf8Flag = std::any_of(utf8.begin(), utf8.end(), [](char ch) { return (uint8_t)ch >= 0x80; });
-  if (*utf8Flag && !IsUtf8(utf8))
-    throw InputError("the name " + utf8 + " is not UTF-8; an archive cannot say which characters it means");
-  return utf8;
+// Whether a name is flagged as UTF-8: ASCII is stored as it is, anything else as
+// UTF-8 with the flag that says so, the same on every build machine whatever its code page.
+bool NeedsUtf8Flag(const std::string &name) {
+  bool beyondAscii = std::any_of(name.begin(), name.end(), [](char ch) { return (uint8_t)ch >= 0x80; });
+  if (beyondAscii && !IsUtf8(name))
+    throw InputError("the name " + name + " is not UTF-8; an archive cannot say which characters it means");
+  return beyondAscii;
 }
 
 // Appends bytes to the archive being built.
@@ -162,23 +161,20 @@ void AppendFileContents(Bytes &out, const SourceFile &f, uint64_t size) {
   if (got != size) throw InputError("cannot read " + f.Path + " (did it change while the archive was built?)");
 }
 
-// zlib takes counts of 32 bits: long buffers go in pieces.
-uint32_t Crc32Of(const uint8_t *data, uint64_t size) {
-  uLong crc = crc32(0, nullptr, 0);
-  for (uint64_t at = 0; at < size;) {
-    uInt n = (uInt)std::min<uint64_t>(size - at, 1u << 30);
-    crc = crc32(crc, data + at, n);
-    at += n;
-  }
-  return (uint32_t)crc;
-}
-
-void EncryptLong(uint8_t *data, uint64_t size) {
+// zlib and the core take counts of 32 bits: long buffers go to `work` in pieces.
+template <class Work>
+void InPieces(uint8_t *data, uint64_t size, Work work) {
   for (uint64_t at = 0; at < size;) {
     uint32_t n = (uint32_t)std::min<uint64_t>(size - at, 1u << 30);
-    EncryptBuffer(data + at, n);
+    work(data + at, n);
     at += n;
   }
+}
+
+uint32_t Crc32Of(uint8_t *data, uint64_t size) {
+  uLong crc = crc32(0, nullptr, 0);
+  InPieces(data, size, [&crc](uint8_t *piece, uint32_t n) { crc = crc32(crc, piece, n); });
+  return (uint32_t)crc;
 }
 }  // namespace
 
@@ -199,12 +195,10 @@ void WriteFolderArchive(const std::string &folder, const FolderArchiveOptions &o
   for (const SourceFile &f : files) {
     int64_t mtime = 0;
     FileModTime(f.Path, &mtime);
-    if (o.Reproducible && o.HasSourceDateEpoch) mtime = std::min(mtime, o.SourceDateEpoch);
+    if (o.SourceDateEpoch) mtime = std::min(mtime, *o.SourceDateEpoch);
     uint16_t date, time;
     DosDateTime(mtime, o.Reproducible, &date, &time);
-    bool utf8Name;
-    std::string name = StoredName(f.Name, &utf8Name);
-    uint16_t flags = utf8Name ? (uint16_t)FlagUtf8Name : (uint16_t)0;
+    uint16_t flags = NeedsUtf8Flag(f.Name) ? (uint16_t)FlagUtf8Name : (uint16_t)0;
     if (!o.Password.empty()) flags |= FlagEncrypted;
     uint64_t headerSize = o.Password.empty() ? 0u : (uint32_t)CryptHeaderSize;
 
@@ -241,9 +235,9 @@ void WriteFolderArchive(const std::string &folder, const FolderArchiveOptions &o
     PutLE16(local + LocalHeaderDosDate, date);
     PutLE32(local + LocalHeaderCompressed, wideSizes ? (uint32_t)Zip64Marker : (uint32_t)stored);
     PutLE32(local + LocalHeaderUncompressed, wideSizes ? (uint32_t)Zip64Marker : (uint32_t)size);
-    PutLE16(local + LocalNameLength, (uint16_t)name.size());
+    PutLE16(local + LocalNameLength, (uint16_t)f.Name.size());
     PutLE16(local + LocalExtraLength, (uint16_t)extra.size());
-    Append(out, name.data(), name.size());
+    Append(out, f.Name.data(), f.Name.size());
     Append(out, extra.data(), extra.size());
     uint64_t dataAt = out.size();
     out.resize(dataAt + headerSize);
@@ -255,9 +249,9 @@ void WriteFolderArchive(const std::string &folder, const FolderArchiveOptions &o
     }
     PutLE32(&out[offset + LocalHeaderCrc32], crc);
     if (headerSize) {
-      EncryptionHeader(&out[dataAt], name, crc, o.FixedEncryptionHeader);
+      EncryptionHeader(&out[dataAt], f.Name, crc, o.FixedEncryptionHeader);
       InitKeys(o.Password.data(), (uint32_t)o.Password.size());
-      EncryptLong(&out[dataAt], stored);
+      InPieces(&out[dataAt], stored, EncryptBuffer);
     }
 
     // The central record's ZIP64 field holds only what its 32-bit fields cannot.
@@ -277,7 +271,7 @@ void WriteFolderArchive(const std::string &folder, const FolderArchiveOptions &o
     PutLE16(c + EntryExtraLength, (uint16_t)extra.size());
     PutLE32(c + EntryExternalAttributes, ArchiveAttribute);
     PutLE32(c + EntryLocalHeaderOffset, Field32Or64(offset));
-    Append(central, name.data(), name.size());
+    Append(central, f.Name.data(), f.Name.size());
     Append(central, extra.data(), extra.size());
     progress.Step(f.Size);
   }

@@ -5,6 +5,7 @@
 #define SFXKIT_SFXMAKE_ZIPWRITER_H
 
 #include <cstdint>
+#include <optional>
 #include <string>
 
 #include "files.h"
@@ -13,8 +14,7 @@ struct FolderArchiveOptions {
   std::string Password;            // ANSI bytes; empty: no encryption
   bool FixedEncryptionHeader = false;  // header bytes derived from the member instead of random
   bool Reproducible = false;       // times in UTC, clamped to SourceDateEpoch when given
-  bool HasSourceDateEpoch = false;
-  int64_t SourceDateEpoch = 0;
+  std::optional<int64_t> SourceDateEpoch;  // given only with Reproducible
   bool Quiet = false;
 };
 
