@@ -15,8 +15,7 @@ std::string Decode(const Bytes &stream) {
 // A first block that produces "ok" and is not the last, so every test also shows
 // that what came before the fault is kept.
 void WriteGoodBlock(BitWriter &w) {
-  w.Bits(0, 1);
-  w.Bits(1, 2);
+  w.Header(0, 1);
   w.FixedLiteral('o');
   w.FixedLiteral('k');
   w.FixedLiteral(256);
@@ -25,14 +24,12 @@ void WriteGoodBlock(BitWriter &w) {
 // The good block, then the header of a block of this type that is not the last.
 void StartBlock(BitWriter &w, unsigned type) {
   WriteGoodBlock(w);
-  w.Bits(0, 1);
-  w.Bits(type, 2);
+  w.Header(0, type);
 }
 
 // Ends a stream after a fault with a block the decoder must never reach.
 Bytes FinishWithTrap(BitWriter &w) {
-  w.Bits(1, 1);
-  w.Bits(1, 2);
+  w.Header(1, 1);
   for (char c : std::string("TRAP")) w.FixedLiteral((uint8_t)c);
   w.FixedLiteral(256);
   return w.Finish();
@@ -89,57 +86,34 @@ TEST(InflateFaults, DistanceBeforeTheFirstOutputByte) {
   EXPECT_EQ(Decode(FinishWithTrap(w)), "okaoka");
 }
 
-// A dynamic block whose header is wrong in one way; nothing of it is written.
-struct BadHeader {
-  const char *what;
-  std::vector<unsigned> literal, distance;
-};
-
+// Dynamic blocks whose header is wrong in one way; nothing of them is written.
 TEST(InflateFaults, BadDynamicCodeSets) {
-  std::vector<BadHeader> cases;
-  {
-    BadHeader h{"over-subscribed literal/length set", std::vector<unsigned>(257, 0), {1}};
-    h.literal['a'] = h.literal['b'] = h.literal['c'] = h.literal[256] = 1;
-    cases.push_back(h);
-  }
-  {
-    BadHeader h{"incomplete literal/length set", std::vector<unsigned>(257, 0), {1}};
-    h.literal['a'] = h.literal['b'] = h.literal[256] = 2;
-    cases.push_back(h);
-  }
-  {
-    BadHeader h{"over-subscribed distance set", std::vector<unsigned>(257, 0), {1, 1, 1}};
-    h.literal['a'] = h.literal[256] = 1;
-    cases.push_back(h);
-  }
-  {
-    BadHeader h{"incomplete distance set", std::vector<unsigned>(257, 0), {2, 2, 2}};
-    h.literal['a'] = h.literal[256] = 1;
-    cases.push_back(h);
-  }
-  {
-    BadHeader h{"no end-of-block code", std::vector<unsigned>(257, 0), {1}};
-    h.literal['a'] = h.literal['b'] = 1;
-    cases.push_back(h);
-  }
-  {
-    BadHeader h{"287 literal/length lengths", std::vector<unsigned>(287, 0), {1}};
-    h.literal['a'] = h.literal[256] = 1;
-    cases.push_back(h);
-  }
-  {
-    BadHeader h{"31 distance lengths", std::vector<unsigned>(257, 0), std::vector<unsigned>(31, 0)};
-    h.literal['a'] = h.literal[256] = 1;
-    h.distance[0] = 1;
-    cases.push_back(h);
-  }
-  for (const BadHeader &h : cases) {
+  const struct {
+    const char *what;
+    size_t literalCount;
+    std::vector<unsigned> coded;  // the literal/length symbols with a code, all of codeLength bits
+    unsigned codeLength;
+    std::vector<unsigned> distance;  // the distance lengths, padded with zeros to distanceCount
+    size_t distanceCount;
+  } cases[] = {
+      {"over-subscribed literal/length set", 257, {'a', 'b', 'c', 256}, 1, {1}, 1},
+      {"incomplete literal/length set", 257, {'a', 'b', 256}, 2, {1}, 1},
+      {"over-subscribed distance set", 257, {'a', 256}, 1, {1, 1, 1}, 3},
+      {"incomplete distance set", 257, {'a', 256}, 1, {2, 2, 2}, 3},
+      {"no end-of-block code", 257, {'a', 'b'}, 1, {1}, 1},
+      {"287 literal/length lengths", 287, {'a', 256}, 1, {1}, 1},
+      {"31 distance lengths", 257, {'a', 256}, 1, {1}, 31},
+  };
+  for (const auto &h : cases) {
+    std::vector<unsigned> literal(h.literalCount, 0), distance = h.distance;
+    for (unsigned symbol : h.coded) literal[symbol] = h.codeLength;
+    distance.resize(h.distanceCount, 0);
     BitWriter w;
     WriteGoodBlock(w);
     std::vector<uint32_t> lc, dc;
-    WriteDynamicHeader(w, false, h.literal, h.distance, lc, dc);
-    w.Code(lc['a'], h.literal['a']);
-    w.Code(lc[256], h.literal[256]);
+    WriteDynamicHeader(w, false, literal, distance, lc, dc);
+    w.Code(lc['a'], literal['a']);
+    w.Code(lc[256], literal[256]);
     EXPECT_EQ(Decode(FinishWithTrap(w)), "ok") << h.what;
   }
 }
@@ -236,18 +210,15 @@ TEST(InflateFaults, EndlessOneBitsAfterAFixedBlockTerminate) {
   // Non-last fixed block header, then nothing: one-bits decode as literal/length
   // codes until a consumed bit lies past the end.
   BitWriter w;
-  w.Bits(0, 1);
-  w.Bits(1, 2);
+  w.Header(0, 1);
   HostInflate(w.Finish());
   EXPECT_TRUE(Host.Output.empty());
 }
 
 TEST(InflateFaults, ReservedBlockTypeIsAnEmptyBlock) {
   BitWriter w;
-  w.Bits(0, 1);
-  w.Bits(3, 2);
-  w.Bits(1, 1);
-  w.Bits(1, 2);
+  w.Header(0, 3);
+  w.Header(1, 1);
   w.FixedLiteral('z');
   w.FixedLiteral(256);
   EXPECT_EQ(Decode(w.Finish()), "z");
