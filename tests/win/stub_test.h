@@ -1,12 +1,14 @@
 // stub_test.h -- what every Windows-side unit test shares: StubTest, the base
 // fixture that puts the stub's process-wide state back to its start-up values
 // before and after each test (so that tests pass in any order), a scratch folder,
-// and a writer of small ZIP archives crafted byte by byte.
+// the file list on a window of its own, and a writer of small ZIP archives
+// crafted byte by byte.
 #ifndef SFXKIT_TESTS_WIN_STUB_TEST_H
 #define SFXKIT_TESTS_WIN_STUB_TEST_H
 
 #include <gtest/gtest.h>
 #include <windows.h>
+#include <commctrl.h>
 #include <objbase.h>
 
 #include <string.h>
@@ -14,6 +16,8 @@
 #include <string>
 #include <vector>
 
+#include "SFXDefs.h"
+#include "SFXFileList.h"
 #include "SFXMain.h"
 #include "SFXProcsExtract.h"
 #include "SFXVars.h"
@@ -94,11 +98,13 @@ class ScratchFolder : public StubTest {
     RemoveDirectoryA(path.c_str());
   }
   std::string Path(const std::string &name) const { return root_ + "\\" + name; }
-  // Writes data to root_\name, an empty file unless given.
-  void MakeFile(const std::string &name, const std::string &data = "") {
+  // Writes data to root_\name, an empty file unless given, from offset `at`
+  // (what lies before is a hole of zeros).
+  void MakeFile(const std::string &name, const std::string &data = "", LONG at = 0) {
     HANDLE h = CreateFileA(Path(name).c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL,
                            nullptr);
     ASSERT_NE(h, INVALID_HANDLE_VALUE);
+    SetFilePointer(h, at, nullptr, FILE_BEGIN);
     DWORD written = 0;
     if (!data.empty()) WriteFile(h, data.data(), (DWORD)data.size(), &written, nullptr);
     CloseHandle(h);
@@ -111,6 +117,35 @@ class ScratchFolder : public StubTest {
   }
   std::string root_;
 };
+
+// The main dialog as far as the file list needs it: a popup (*dialog, for the
+// caller to destroy) holding list IdFileList with the template's styles, set up
+// as the stub does. Returns the list.
+inline HWND CreateFileList(HWND *dialog) {
+  InitCommonControls();
+  *dialog = CreateWindowExW(0, L"STATIC", L"", WS_POPUP, 0, 0, 400, 300, nullptr, nullptr, nullptr, nullptr);
+  HWND list = CreateWindowExW(0, WC_LISTVIEWW, L"",
+                              WS_CHILD | LVS_REPORT | LVS_SHOWSELALWAYS | LVS_SHAREIMAGELISTS | LVS_NOSORTHEADER,
+                              0, 0, 400, 300, *dialog, (HMENU)(INT_PTR)IdFileList, nullptr, nullptr);
+  SetUpFileList(*dialog);
+  return list;
+}
+
+inline std::string Utf8(const wchar_t *text, int length) {
+  char utf8[1800];
+  int n = WideCharToMultiByte(CP_UTF8, 0, text, length, utf8, sizeof utf8, nullptr, nullptr);
+  return std::string(utf8, n > 0 ? n : 0);
+}
+
+// A list view cell's text, as UTF-8.
+inline std::string CellText(HWND list, int row, int column) {
+  wchar_t text[600];
+  LVITEMW item = {};
+  item.iSubItem = column;
+  item.pszText = text;
+  item.cchTextMax = 600;
+  return Utf8(text, (int)SendMessageW(list, LVM_GETITEMTEXTW, row, (LPARAM)&item));
+}
 
 // One member of a crafted archive. data is what follows the local header
 // (encryption header included); the fields are written as they are.
