@@ -13,6 +13,9 @@
 
 #include <string.h>
 
+#include <filesystem>
+#include <fstream>
+#include <iterator>
 #include <string>
 #include <vector>
 
@@ -75,39 +78,21 @@ class ScratchFolder : public StubTest {
     GetTempPathA(MAX_PATH, temp);
     root_ = std::string(temp) + "sfxscratch" + std::to_string(GetCurrentProcessId()) + "_" +
             std::to_string(counter++);
-    Remove(root_);  // left by an earlier run that was stopped: process IDs come round again
+    std::error_code ignored;
+    std::filesystem::remove_all(root_, ignored);  // left by an earlier run that was stopped: process IDs come round again
     ASSERT_TRUE(CreateDirectoryA(root_.c_str(), nullptr));
   }
   void TearDown() override {
     StubTest::TearDown();  // closes the handles first: open files cannot be deleted
-    Remove(root_);
-  }
-  static void Remove(const std::string &path) {
-    WIN32_FIND_DATAA found;
-    HANDLE find = FindFirstFileA((path + "\\*").c_str(), &found);
-    if (find != INVALID_HANDLE_VALUE) {
-      do {
-        std::string name = found.cFileName;
-        if (name == "." || name == "..") continue;
-        std::string child = path + "\\" + name;
-        if (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) Remove(child);
-        else DeleteFileA(child.c_str());
-      } while (FindNextFileA(find, &found));
-      FindClose(find);
-    }
-    RemoveDirectoryA(path.c_str());
+    std::error_code ignored;
+    std::filesystem::remove_all(root_, ignored);
   }
   std::string Path(const std::string &name) const { return root_ + "\\" + name; }
   // Writes data to root_\name, an empty file unless given, from offset `at`
   // (what lies before is a hole of zeros).
-  void MakeFile(const std::string &name, const std::string &data = "", LONG at = 0) {
-    HANDLE h = CreateFileA(Path(name).c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL,
-                           nullptr);
-    ASSERT_NE(h, INVALID_HANDLE_VALUE);
-    SetFilePointer(h, at, nullptr, FILE_BEGIN);
-    DWORD written = 0;
-    if (!data.empty()) WriteFile(h, data.data(), (DWORD)data.size(), &written, nullptr);
-    CloseHandle(h);
+  void MakeFile(const std::string &name, const std::string &data = "", std::streamoff at = 0) {
+    std::ofstream file(Path(name), std::ios::binary);
+    ASSERT_TRUE(file.seekp(at).write(data.data(), (std::streamsize)data.size()));
   }
   // Opens root_\name as the stub's own file.
   void OpenArchive(const std::string &name) {

@@ -60,13 +60,8 @@ TEST_F(RunCommand, NothingConfiguredStartsNothing) {
 using FileTimes = ScratchFolder;
 
 std::string ReadWholeFile(const std::string &path) {
-  HANDLE h = CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
-  if (h == INVALID_HANDLE_VALUE) return "<missing>";
-  std::string data(GetFileSize(h, nullptr), '\0');
-  DWORD read = 0;
-  if (!data.empty()) ReadFile(h, &data[0], (DWORD)data.size(), &read, nullptr);
-  CloseHandle(h);
-  return data;
+  std::ifstream file(path, std::ios::binary);
+  return file ? std::string(std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>()) : "<missing>";
 }
 
 // The DOS date and time of the file's last write, read back as local time.

@@ -50,7 +50,7 @@ class OwnFile : public ScratchFolder {
     ScratchFolder::TearDown();
   }
   void Open(const std::string &behindImage) {
-    MakeFile("own.exe", behindImage, (LONG)ImageEndOffset());
+    MakeFile("own.exe", behindImage, ImageEndOffset());
     OpenArchive("own.exe");
   }
   // Bytes of a code page as UTF-8, as the system converts them.
