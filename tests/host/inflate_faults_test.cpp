@@ -1,6 +1,8 @@
 // inflate_faults_test.cpp -- streams that break RFC 1951 stop where the fault is: earlier output is written, nothing after.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 #include "core_host.h"
 #include "inflate.h"
 #include "test_support.h"
@@ -118,20 +120,20 @@ TEST(InflateFaults, BadDynamicCodeSets) {
   }
 }
 
-// Code-length codes written by hand: hclen 19 lengths of 3 bits in their order.
-void WriteCodeLengthCode(BitWriter &w, const unsigned (&bySymbol)[19]) {
+// The good block, then a dynamic block of 257 literal/length and 1 distance
+// lengths whose code-length code, written by hand (hclen 19 lengths of 3 bits
+// in their order), gives the symbols `coded` codes of `length` bits.
+void StartCodeLengths(BitWriter &w, const std::vector<unsigned> &coded, unsigned length) {
   static const uint8_t order[19] = {16, 17, 18, 0, 8, 7, 9, 6, 10, 5, 11, 4, 12, 3, 13, 2, 14, 1, 15};
+  StartBlock(w, 2);
+  w.Bits(0, 10);
   w.Bits(19 - 4, 4);
-  for (uint8_t symbol : order) w.Bits(bySymbol[symbol], 3);
+  for (uint8_t symbol : order) w.Bits(std::count(coded.begin(), coded.end(), symbol) ? length : 0, 3);
 }
 
 TEST(InflateFaults, RepeatRunningPastTheLengths) {
   BitWriter w;
-  StartBlock(w, 2);
-  w.Bits(0, 10);  // 257 literal/length lengths, 1 distance length
-  unsigned lengths[19] = {0};
-  lengths[1] = lengths[18] = 1;  // "0" = length 1, "1" = run of zeros
-  WriteCodeLengthCode(w, lengths);
+  StartCodeLengths(w, {1, 18}, 1);  // "0" = length 1, "1" = run of zeros
   w.Code(1, 1);
   w.Bits(127, 7);  // 138 zeros
   w.Code(1, 1);
@@ -141,11 +143,7 @@ TEST(InflateFaults, RepeatRunningPastTheLengths) {
 
 TEST(InflateFaults, InvalidCodeLengthSymbol) {
   BitWriter w;
-  StartBlock(w, 2);
-  w.Bits(0, 10);  // 257 literal/length lengths, 1 distance length
-  unsigned lengths[19] = {0};
-  lengths[8] = 1;  // a single one-bit code: "1" is unassigned
-  WriteCodeLengthCode(w, lengths);
+  StartCodeLengths(w, {8}, 1);  // a single one-bit code: "1" is unassigned
   w.Code(0, 1);
   w.Code(1, 1);
   EXPECT_EQ(Decode(FinishWithTrap(w)), "ok");
@@ -154,11 +152,7 @@ TEST(InflateFaults, InvalidCodeLengthSymbol) {
 TEST(InflateFaults, IncompleteOrEmptyCodeLengthCode) {
   for (int variant = 0; variant < 2; variant++) {
     BitWriter w;
-    StartBlock(w, 2);
-    w.Bits(0, 10);  // 257 literal/length lengths, 1 distance length
-    unsigned lengths[19] = {0};
-    if (variant == 0) lengths[8] = lengths[0] = lengths[1] = 2;  // incomplete
-    WriteCodeLengthCode(w, lengths);
+    StartCodeLengths(w, variant == 0 ? std::vector<unsigned>{8, 0, 1} : std::vector<unsigned>{}, 2);  // incomplete, empty
     w.Bits(0, 32);
     EXPECT_EQ(Decode(FinishWithTrap(w)), "ok") << variant;
   }

@@ -177,8 +177,6 @@ inline std::string ZipArchive(const std::vector<ZipMember> &members, const std::
   return out + comment;
 }
 
-// The fixed part of every directory record of an archive from ZipArchive
-// (without comment, offsets from its first byte), in directory order.
 // A member as the directory reader describes one without extra fields: the
 // full-width sizes and offset are those of its fixed part.
 inline MemberInfo Described(const ArchiveEntry &entry) {
@@ -190,6 +188,8 @@ inline MemberInfo Described(const ArchiveEntry &entry) {
   return info;
 }
 
+// The fixed part of every directory record of an archive from ZipArchive
+// (without comment, offsets from its first byte), in directory order.
 inline std::vector<MemberInfo> CentralRecords(const std::string &zip) {
   const uint8_t *end = (const uint8_t *)zip.data() + zip.size() - EndRecordSize;
   std::vector<MemberInfo> entries(GetLE16(end + EndTotalEntries));
