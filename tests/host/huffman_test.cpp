@@ -142,8 +142,7 @@ TEST(HuffmanTable, FixedDistanceCodeIsOneIncompleteFiveBitTable) {
 TEST(HuffmanTable, EndOfBlockAndLiteralOps) {
   Built lit;
   std::vector<uint16_t> l(257, 0);
-  l['a'] = l['b'] = l[256] = 2;
-  l['c'] = 2;
+  l['a'] = l['b'] = l['c'] = l[256] = 2;
   Build(lit, l, 257, 9);
   EXPECT_EQ(lit.result, HuffmanComplete);
   for (int i = 0; i < 4; i++) EXPECT_EQ(lit.table[i].Op, lit.table[i].Base == 256 ? 15 : 16);

@@ -241,17 +241,15 @@ TEST_F(OwnFile, OnlyFoldersGiveAnEmptyList) {
 }
 
 TEST_F(OwnFile, EndRecordSignatureInTheCommentDoesNotCount) {
-  std::string block = Block().Bytes();
   std::string zip = ZipArchive({{"a", "1"}}, std::string("see PK\5\6 here", 14));
-  Open(block + zip);
+  Open(Block().Bytes() + zip);
   ReadConfiguration();
   EXPECT_EQ(FindEndRecord(), ArchiveStart + zip.size() - 14 - 22);
 }
 
 TEST_F(OwnFile, EndRecordSignatureInTheLastMemberWins) {
-  std::string block = Block().Bytes();
   std::string zip = ZipArchive({{"a", "1"}, {"b", std::string("xxPK\5\6", 6) + std::string(30, 'y')}});
-  Open(block + zip);
+  Open(Block().Bytes() + zip);
   ReadConfiguration();
   EXPECT_EQ(FindEndRecord(), ArchiveStart + 32 + 30 + 1 + 2);
 }
