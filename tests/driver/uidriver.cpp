@@ -95,6 +95,7 @@
 #include <stdio.h>
 #include <stdlib.h>
 
+#include <algorithm>
 #include <string>
 #include <vector>
 
@@ -193,7 +194,7 @@ bool SplitLine(const std::wstring &line, Command &command) {
     while (i < n && iswspace(line[i])) ++i;
     if (i >= n) break;
     std::wstring word;
-    bool quoted = false, optionForm = false;
+    bool quoted = false;
     size_t equals = std::wstring::npos;
     while (i < n && !iswspace(line[i])) {
       if (line[i] == L'"') {
@@ -213,11 +214,8 @@ bool SplitLine(const std::wstring &line, Command &command) {
         word += line[i++];
       }
     }
-    if (!first && equals != std::wstring::npos && equals > 0) {
-      optionForm = true;
-      for (size_t k = 0; k < equals; ++k)
-        if (!iswalpha(word[k]) && word[k] != L'-') optionForm = false;
-    }
+    bool optionForm = !first && equals != std::wstring::npos && equals > 0 &&
+                      std::all_of(word.begin(), word.begin() + equals, [](wchar_t ch) { return iswalpha(ch) || ch == L'-'; });
     if (first) command.name = word;
     else if (optionForm) command.options.emplace_back(word.substr(0, equals), word.substr(equals + 1));
     else command.args.push_back(word);
@@ -297,16 +295,20 @@ std::wstring ClassOf(HWND window) {
   return name;
 }
 
+// A message that reads something from a window: 0 when it does not answer within 5 seconds.
+DWORD_PTR Ask(HWND window, UINT message, WPARAM wparam = 0, LPARAM lparam = 0) {
+  DWORD_PTR result = 0;
+  SendMessageTimeoutW(window, message, wparam, lparam, SMTO_ABORTIFHUNG, 5000, &result);
+  return result;
+}
+
 // WM_GETTEXT is marshalled across processes, GetWindowText of a control of
 // another process is not: it would only return the caption stored at creation.
 std::wstring TextOf(HWND window) {
-  DWORD_PTR length = 0;
-  if (!SendMessageTimeoutW(window, WM_GETTEXTLENGTH, 0, 0, SMTO_ABORTIFHUNG, 5000, &length)) return L"";
+  DWORD_PTR length = Ask(window, WM_GETTEXTLENGTH);
+  if (!length) return L"";
   std::vector<wchar_t> buffer(length + 2, 0);
-  DWORD_PTR copied = 0;
-  SendMessageTimeoutW(window, WM_GETTEXT, (WPARAM)buffer.size(), (LPARAM)buffer.data(), SMTO_ABORTIFHUNG,
-                      5000, &copied);
-  return std::wstring(buffer.data(), copied);
+  return std::wstring(buffer.data(), Ask(window, WM_GETTEXT, buffer.size(), (LPARAM)buffer.data()));
 }
 
 DWORD OwnerProcess(HWND window) {
@@ -396,14 +398,10 @@ LRESULT Send(HWND w, UINT message, WPARAM wparam, LPARAM lparam) {
   return (LRESULT)result;
 }
 
-int CheckState(HWND w) {
-  DWORD_PTR state = 0;
-  SendMessageTimeoutW(w, BM_GETCHECK, 0, 0, SMTO_ABORTIFHUNG, 5000, &state);
-  return (int)state;
-}
+int CheckState(HWND w) { return (int)Ask(w, BM_GETCHECK); }
 
-Json StateJson(HWND w, long long id) {
-  Json json;
+// The state of control w (ID id), added to json.
+Json StateJson(HWND w, long long id, Json json = Json()) {
   json.Num("id", id);
   if (!w) return json.Bool("exists", false);
   RECT r = {};
@@ -424,11 +422,9 @@ Json StateJson(HWND w, long long id) {
   } else if (_wcsicmp(cls.c_str(), WC_LISTVIEWW) == 0) {
     json.Num("count", (long long)Send(w, LVM_GETITEMCOUNT, 0, 0));
   } else if (_wcsicmp(cls.c_str(), PROGRESS_CLASSW) == 0) {
-    DWORD_PTR pos = 0, low = 0, high = 0;
-    SendMessageTimeoutW(w, PBM_GETPOS, 0, 0, SMTO_ABORTIFHUNG, 5000, &pos);
-    SendMessageTimeoutW(w, PBM_GETRANGE, TRUE, 0, SMTO_ABORTIFHUNG, 5000, &low);
-    SendMessageTimeoutW(w, PBM_GETRANGE, FALSE, 0, SMTO_ABORTIFHUNG, 5000, &high);
-    json.Num("pos", (long long)pos).Num("min", (long long)low).Num("max", (long long)high);
+    json.Num("pos", (long long)Ask(w, PBM_GETPOS))
+        .Num("min", (long long)Ask(w, PBM_GETRANGE, TRUE))
+        .Num("max", (long long)Ask(w, PBM_GETRANGE, FALSE));
   }
   return json;
 }
@@ -445,12 +441,13 @@ BITMAPINFOHEADER PixelFormat(int width, int height) {
   return info;
 }
 
-// The pixels of an area of a device context (the screen, or a bitmap drawn into).
-std::vector<DWORD> CapturePixels(HDC source, int x, int y, int width, int height) {
-  HDC memory = CreateCompatibleDC(source);
-  HBITMAP bitmap = CreateCompatibleBitmap(source, width, height);
+// The pixels of a bitmap compatible with `like` once draw(dc) has drawn into it.
+template <class Draw>
+std::vector<DWORD> DrawnPixels(HDC like, int width, int height, Draw draw) {
+  HDC memory = CreateCompatibleDC(like);
+  HBITMAP bitmap = CreateCompatibleBitmap(like, width, height);
   HGDIOBJ old = SelectObject(memory, bitmap);
-  BitBlt(memory, 0, 0, width, height, source, x, y, SRCCOPY);
+  draw(memory);
   SelectObject(memory, old);
   BITMAPINFOHEADER info = PixelFormat(width, height);
   std::vector<DWORD> pixels((size_t)width * height);
@@ -458,6 +455,13 @@ std::vector<DWORD> CapturePixels(HDC source, int x, int y, int width, int height
   DeleteObject(bitmap);
   DeleteDC(memory);
   return pixels;
+}
+
+// The pixels of an area of the screen.
+std::vector<DWORD> CapturePixels(HDC screen, int x, int y, int width, int height) {
+  return DrawnPixels(screen, width, height, [&](HDC memory) {
+    BitBlt(memory, 0, 0, width, height, screen, x, y, SRCCOPY);
+  });
 }
 
 // Which of the system's standard icons a message box shows. Icon handles of
@@ -484,20 +488,15 @@ std::wstring IconName(HWND box) {
       {32513, L"hand"}, {32514, L"question"}, {32515, L"exclamation"}, {32516, L"asterisk"}};
   std::wstring best = L"other";
   size_t bestDiff = shown.size() / 20 + 1;  // at most 5 % of the pixels may differ
+  DWORD background = shown[0] & 0xFFFFFF;
   for (auto &k : known) {
-    HDC memory = CreateCompatibleDC(screen);
-    HBITMAP bitmap = CreateCompatibleBitmap(screen, width, height);
-    HGDIOBJ old = SelectObject(memory, bitmap);
-    DWORD background = shown[0] & 0xFFFFFF;
-    HBRUSH brush = CreateSolidBrush(RGB(GetBValue(background), GetGValue(background), GetRValue(background)));
-    RECT all = {0, 0, width, height};
-    FillRect(memory, &all, brush);
-    DeleteObject(brush);
-    DrawIconEx(memory, 0, 0, LoadIconW(nullptr, MAKEINTRESOURCEW(k.id)), 0, 0, 0, nullptr, DI_NORMAL | DI_DEFAULTSIZE);
-    std::vector<DWORD> drawn = CapturePixels(memory, 0, 0, width, height);
-    SelectObject(memory, old);
-    DeleteObject(bitmap);
-    DeleteDC(memory);
+    std::vector<DWORD> drawn = DrawnPixels(screen, width, height, [&](HDC memory) {
+      HBRUSH brush = CreateSolidBrush(RGB(GetBValue(background), GetGValue(background), GetRValue(background)));
+      RECT all = {0, 0, width, height};
+      FillRect(memory, &all, brush);
+      DeleteObject(brush);
+      DrawIconEx(memory, 0, 0, LoadIconW(nullptr, MAKEINTRESOURCEW(k.id)), 0, 0, 0, nullptr, DI_NORMAL | DI_DEFAULTSIZE);
+    });
     size_t diff = 0;
     for (size_t i = 0; i < shown.size(); ++i) diff += (shown[i] & 0xFFFFFF) != (drawn[i] & 0xFFFFFF);
     if (diff < bestDiff) {
@@ -641,18 +640,6 @@ bool SameCaption(const std::wstring &caption, const std::wstring &wanted) {
   return plain == wanted;
 }
 
-// A visible top-level window of the process that accept() likes; enabled ones first.
-template <class Accept>
-HWND FindTopWindow(Accept accept) {
-  HWND fallback = nullptr;
-  for (HWND w : TopWindows()) {
-    if (!IsWindowVisible(w) || !accept(w)) continue;
-    if (IsWindowEnabled(w)) return w;
-    if (!fallback) fallback = w;
-  }
-  return fallback;
-}
-
 void RunStart(const Command &c, Json &out) {
   const std::wstring &exe = Arg(c, 0, L"EXE");
   std::wstring commandLine = L"\"" + exe + L"\"";
@@ -679,15 +666,23 @@ void RunStart(const Command &c, Json &out) {
   out.Num("pid", Process.dwProcessId);
 }
 
-// Waits for a visible top-level window that accept() likes and makes it the
-// current one; `what` names it in the failure.
+// Waits for a visible top-level window of the process that accept() likes,
+// enabled ones first, and makes it the current one; `what` names it in the failure.
 template <class Accept>
 HWND WaitTopWindow(const Command &c, const std::wstring &what, Accept accept) {
   NeedProcess();
   HWND found = nullptr;
   Poll(TimeoutOf(c), [&] {
     bool ended = !ProcessAlive();
-    found = FindTopWindow(accept);
+    found = nullptr;
+    for (HWND w : TopWindows()) {
+      if (!IsWindowVisible(w) || !accept(w)) continue;
+      if (IsWindowEnabled(w)) {
+        found = w;
+        break;
+      }
+      if (!found) found = w;
+    }
     return found != nullptr || ended;
   });
   if (!found) FailIfEnded(what);
@@ -827,6 +822,11 @@ void RunWaitState(const Command &c, Json &out) {
   out.Num("id", id).Str(Narrow(property).c_str(), seen);
 }
 
+void RunState(const Command &c, Json &out, bool mustExist) {
+  long long id = Number(Arg(c, 0, L"ID"), L"ID");
+  out = StateJson(FindControl(id, mustExist), id, out);
+}
+
 void RunWaitExit(const Command &c, Json &out) {
   NeedProcess();
   if (WaitForSingleObject(Process.hProcess, TimeoutOf(c)) != WAIT_OBJECT_0) Fail(L"timeout waiting for the process to end");
@@ -835,87 +835,94 @@ void RunWaitExit(const Command &c, Json &out) {
   out.Num("exit_code", code);
 }
 
-void RunCommand(const Command &c, Json &out) {
-  const std::wstring &n = c.name;
-  if (n == L"start") RunStart(c, out);
-  else if (n == L"resume") {
-    NeedProcess();
-    if (ResumeThread(Process.hThread) == (DWORD)-1) Fail(L"ResumeThread failed");
-  } else if (n == L"wait-exit") RunWaitExit(c, out);
-  else if (n == L"kill") {
-    NeedProcess();
-    TerminateProcess(Process.hProcess, 9);
-    WaitForSingleObject(Process.hProcess, 5000);
-  } else if (n == L"alive") out.Bool("alive", ProcessAlive());
-  else if (n == L"clock") {
-    NeedProcess();
-    LARGE_INTEGER now, frequency;
-    QueryPerformanceCounter(&now);
-    QueryPerformanceFrequency(&frequency);
-    out.Num("ms", (now.QuadPart - Started.QuadPart) * 1000 / frequency.QuadPart);
-  } else if (n == L"memory") {
-    NeedProcess();
-    PROCESS_MEMORY_COUNTERS counters = {};
-    counters.cb = sizeof counters;
-    if (!GetProcessMemoryInfo(Process.hProcess, &counters, sizeof counters)) Fail(L"GetProcessMemoryInfo failed");
-    out.Num("working_set", (long long)counters.WorkingSetSize).Num("peak_working_set", (long long)counters.PeakWorkingSetSize);
-  }
-  else if (n == L"rename") {
-    if (!MoveFileExW(Arg(c, 0, L"FROM").c_str(), Arg(c, 1, L"TO").c_str(), MOVEFILE_REPLACE_EXISTING))
-      Fail(L"cannot rename " + c.args[0] + L" (error " + std::to_wstring(GetLastError()) + L")");
-  } else if (n == L"delete") {
-    if (!DeleteFileW(Arg(c, 0, L"PATH").c_str()))
-      Fail(L"cannot delete " + c.args[0] + L" (error " + std::to_wstring(GetLastError()) + L")");
-  } else if (n == L"sleep") Sleep((DWORD)Number(Arg(c, 0, L"MS"), L"MS"));
-  else if (n == L"timeout") DefaultTimeout = (DWORD)Number(Arg(c, 0, L"MS"), L"MS");
-  else if (n == L"on-error") {
-    const std::wstring &mode = Arg(c, 0, L"stop|continue");
-    if (mode != L"stop" && mode != L"continue") Fail(L"on-error takes stop or continue");
-    ContinueOnError = mode == L"continue";
-  } else if (n == L"echo") out.Str("text", c.args.empty() ? L"" : c.args[0]);
-  else if (n == L"wait-window") RunWaitWindow(c, out);
-  else if (n == L"wait-msgbox") RunWaitMsgBox(c, out);
-  else if (n == L"wait-gone") {
-    if (!Current) Fail(L"no current window");
-    WaitGone(Current, TimeoutOf(c));
-  } else if (n == L"windows") out.Raw("windows", WindowsJson());
-  else if (n == L"press") RunPress(c, out);
-  else if (n == L"click") Send(ControlArg(c), BM_CLICK, 0, 0);
-  else if (n == L"check") RunCheck(c, out);
-  else if (n == L"type") Send(ControlArg(c), WM_SETTEXT, 0, (LPARAM)Arg(c, 1, L"TEXT").c_str());
-  else if (n == L"select") RunSelect(c, out);
-  else if (n == L"close") {
-    if (!Current || !IsWindow(Current)) Fail(L"no current window");
-    PostMessageW(Current, WM_SYSCOMMAND, SC_CLOSE, 0);
-  } else if (n == L"text") {
-    HWND w = ControlArg(c);
-    out.Num("id", GetDlgCtrlID(w)).Str("text", TextOf(w));
-  } else if (n == L"state" || n == L"rect") {
-    long long id = Number(Arg(c, 0, L"ID"), L"ID");
-    Json state = StateJson(FindControl(id, n == L"rect"), id);
-    out = state;
-  } else if (n == L"controls") {
-    std::vector<std::string> items;
-    for (HWND child : Children(FindControl(0))) items.push_back(StateJson(child, GetDlgCtrlID(child)).Text());
-    out.Raw("controls", Array(items));
-  } else if (n == L"rows") RunRows(c, out);
-  else if (n == L"wait-state") RunWaitState(c, out);
-  else if (n == L"screenshot") {
-    SaveBitmap(FindControl(0), Arg(c, 0, L"FILE"));
-    out.Str("file", c.args[0]);
-  } else Fail(L"unknown command " + n);
-}
+// Every command by its name. Names not here are refused before the script runs,
+// so that a typo does not leave a program half driven.
+using Handler = void (*)(const Command &c, Json &out);
+const struct {
+  const wchar_t *name;
+  Handler run;
+} Commands[] = {
+    {L"start", RunStart},
+    {L"resume", [](const Command &, Json &) {
+       NeedProcess();
+       if (ResumeThread(Process.hThread) == (DWORD)-1) Fail(L"ResumeThread failed");
+     }},
+    {L"wait-exit", RunWaitExit},
+    {L"kill", [](const Command &, Json &) {
+       NeedProcess();
+       TerminateProcess(Process.hProcess, 9);
+       WaitForSingleObject(Process.hProcess, 5000);
+     }},
+    {L"alive", [](const Command &, Json &out) { out.Bool("alive", ProcessAlive()); }},
+    {L"clock", [](const Command &, Json &out) {
+       NeedProcess();
+       LARGE_INTEGER now, frequency;
+       QueryPerformanceCounter(&now);
+       QueryPerformanceFrequency(&frequency);
+       out.Num("ms", (now.QuadPart - Started.QuadPart) * 1000 / frequency.QuadPart);
+     }},
+    {L"memory", [](const Command &, Json &out) {
+       NeedProcess();
+       PROCESS_MEMORY_COUNTERS counters = {};
+       counters.cb = sizeof counters;
+       if (!GetProcessMemoryInfo(Process.hProcess, &counters, sizeof counters)) Fail(L"GetProcessMemoryInfo failed");
+       out.Num("working_set", (long long)counters.WorkingSetSize).Num("peak_working_set", (long long)counters.PeakWorkingSetSize);
+     }},
+    {L"rename", [](const Command &c, Json &) {
+       if (!MoveFileExW(Arg(c, 0, L"FROM").c_str(), Arg(c, 1, L"TO").c_str(), MOVEFILE_REPLACE_EXISTING))
+         Fail(L"cannot rename " + c.args[0] + L" (error " + std::to_wstring(GetLastError()) + L")");
+     }},
+    {L"delete", [](const Command &c, Json &) {
+       if (!DeleteFileW(Arg(c, 0, L"PATH").c_str()))
+         Fail(L"cannot delete " + c.args[0] + L" (error " + std::to_wstring(GetLastError()) + L")");
+     }},
+    {L"sleep", [](const Command &c, Json &) { Sleep((DWORD)Number(Arg(c, 0, L"MS"), L"MS")); }},
+    {L"timeout", [](const Command &c, Json &) { DefaultTimeout = (DWORD)Number(Arg(c, 0, L"MS"), L"MS"); }},
+    {L"on-error", [](const Command &c, Json &) {
+       const std::wstring &mode = Arg(c, 0, L"stop|continue");
+       if (mode != L"stop" && mode != L"continue") Fail(L"on-error takes stop or continue");
+       ContinueOnError = mode == L"continue";
+     }},
+    {L"echo", [](const Command &c, Json &out) { out.Str("text", c.args.empty() ? L"" : c.args[0]); }},
+    {L"wait-window", RunWaitWindow},
+    {L"wait-msgbox", RunWaitMsgBox},
+    {L"wait-gone", [](const Command &c, Json &) {
+       if (!Current) Fail(L"no current window");
+       WaitGone(Current, TimeoutOf(c));
+     }},
+    {L"windows", [](const Command &, Json &out) { out.Raw("windows", WindowsJson()); }},
+    {L"press", RunPress},
+    {L"click", [](const Command &c, Json &) { Send(ControlArg(c), BM_CLICK, 0, 0); }},
+    {L"check", RunCheck},
+    {L"type", [](const Command &c, Json &) { Send(ControlArg(c), WM_SETTEXT, 0, (LPARAM)Arg(c, 1, L"TEXT").c_str()); }},
+    {L"select", RunSelect},
+    {L"close", [](const Command &, Json &) {
+       if (!Current || !IsWindow(Current)) Fail(L"no current window");
+       PostMessageW(Current, WM_SYSCOMMAND, SC_CLOSE, 0);
+     }},
+    {L"text", [](const Command &c, Json &out) {
+       HWND w = ControlArg(c);
+       out.Num("id", GetDlgCtrlID(w)).Str("text", TextOf(w));
+     }},
+    {L"state", [](const Command &c, Json &out) { RunState(c, out, false); }},
+    {L"rect", [](const Command &c, Json &out) { RunState(c, out, true); }},
+    {L"controls", [](const Command &, Json &out) {
+       std::vector<std::string> items;
+       for (HWND child : Children(FindControl(0))) items.push_back(StateJson(child, GetDlgCtrlID(child)).Text());
+       out.Raw("controls", Array(items));
+     }},
+    {L"rows", RunRows},
+    {L"wait-state", RunWaitState},
+    {L"screenshot", [](const Command &c, Json &out) {
+       SaveBitmap(FindControl(0), Arg(c, 0, L"FILE"));
+       out.Str("file", c.args[0]);
+     }},
+};
 
-// Checked before the script runs, so that a typo does not leave a program half driven.
-bool KnownCommand(const std::wstring &name) {
-  static const wchar_t *const names[] = {
-      L"start", L"resume", L"wait-exit", L"kill", L"alive", L"clock", L"memory", L"rename", L"delete", L"sleep", L"timeout",
-      L"on-error", L"echo", L"wait-window", L"wait-msgbox", L"wait-gone", L"windows", L"press", L"click",
-      L"check", L"type", L"select", L"close", L"text", L"state", L"rect", L"controls", L"rows",
-      L"wait-state", L"screenshot"};
-  for (const wchar_t *known : names)
-    if (name == known) return true;
-  return false;
+Handler FindCommand(const std::wstring &name) {
+  for (const auto &command : Commands)
+    if (name == command.name) return command.run;
+  return nullptr;
 }
 
 std::vector<std::string> ReadLines(FILE *in) {
@@ -963,7 +970,7 @@ int main(int argc, char **argv) {
       return 2;
     }
     if (command.name.empty() || command.name[0] == L'#') continue;
-    if (!KnownCommand(command.name)) {
+    if (!FindCommand(command.name)) {
       fprintf(stderr, "uidriver: line %d: unknown command %s\n", command.line, Narrow(command.name).c_str());
       return 2;
     }
@@ -972,21 +979,13 @@ int main(int argc, char **argv) {
 
   bool failed = false;
   for (const Command &command : script) {
-    Json out;
-    out.Str("cmd", command.name);
     try {
-      Json result;
-      RunCommand(command, result);
-      std::string body = result.Text();
-      // Merge: the command name first, then what the command reported.
-      std::string line = out.Text();
-      if (body != "{}") line = line.substr(0, line.size() - 1) + ", " + body.substr(1);
-      fputs(line.c_str(), stdout);
-      fputc('\n', stdout);
-      fflush(stdout);
-    } catch (const Failure &failure) {
-      out.Num("line", command.line).Str("error", failure.message).Raw("windows", WindowsJson());
+      Json out;
+      FindCommand(command.name)(command, out.Str("cmd", command.name));
       Emit(out);
+    } catch (const Failure &failure) {
+      Emit(Json().Str("cmd", command.name).Num("line", command.line).Str("error", failure.message)
+               .Raw("windows", WindowsJson()));
       fprintf(stderr, "uidriver: line %d (%s): %s\n", command.line, Narrow(command.name).c_str(),
               Narrow(failure.message).c_str());
       failed = true;

@@ -15,6 +15,8 @@ class CrcCrypt : public ::testing::Test {
   static void SetUpTestSuite() { BuildCrcTable(); }
 };
 
+std::vector<uint32_t> Keys() { return {CryptKeys[0], CryptKeys[1], CryptKeys[2]}; }
+
 // Encrypts as a zip writer does: the keystream byte XOR the plaintext, keys fed the plaintext.
 Bytes Encrypt(const std::string &password, Bytes data) {
   InitKeys(password.data(), (uint32_t)password.size());
@@ -60,9 +62,7 @@ TEST_F(CrcCrypt, BufferCrcMatchesZlibAtEveryShortLength) {
 TEST_F(CrcCrypt, KeysOfTheEmptyPassword) {
   CryptKeys[0] = CryptKeys[1] = CryptKeys[2] = 7;
   InitKeys("", 0);
-  EXPECT_EQ(CryptKeys[0], 0x12345678u);
-  EXPECT_EQ(CryptKeys[1], 0x23456789u);
-  EXPECT_EQ(CryptKeys[2], 0x34567890u);
+  EXPECT_EQ(Keys(), (std::vector<uint32_t>{0x12345678u, 0x23456789u, 0x34567890u}));
 }
 
 TEST_F(CrcCrypt, EmptyPasswordNeverPassesAndLeavesTheKeys) {
@@ -71,9 +71,7 @@ TEST_F(CrcCrypt, EmptyPasswordNeverPassesAndLeavesTheKeys) {
   CryptKeys[1] = 2;
   CryptKeys[2] = 3;
   EXPECT_FALSE(CheckPassword(buffer, 12, 0, 0, 0, "", 0));
-  EXPECT_EQ(CryptKeys[0], 1u);
-  EXPECT_EQ(CryptKeys[1], 2u);
-  EXPECT_EQ(CryptKeys[2], 3u);
+  EXPECT_EQ(Keys(), (std::vector<uint32_t>{1, 2, 3}));
 }
 
 // A header whose check byte is 0xA5, with the CRC's top byte 0x3C and the time's high byte 0xA5.
@@ -115,13 +113,11 @@ TEST_F(CrcCrypt, DecryptBufferEqualsDecryptByteAndUpdateKeys) {
     b ^= DecryptByte();
     UpdateKeys(b);
   }
-  uint32_t after[3] = {CryptKeys[0], CryptKeys[1], CryptKeys[2]};
+  std::vector<uint32_t> after = Keys();
   InitKeys("k", 1);
   DecryptBuffer(data.data(), (uint32_t)data.size());
   EXPECT_EQ(data, slow);
-  EXPECT_EQ(CryptKeys[0], after[0]);
-  EXPECT_EQ(CryptKeys[1], after[1]);
-  EXPECT_EQ(CryptKeys[2], after[2]);
+  EXPECT_EQ(Keys(), after);
 }
 
 }  // namespace

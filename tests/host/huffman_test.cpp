@@ -5,6 +5,7 @@
 
 #include "huffman.h"
 #include "inflate.h"
+#include "test_support.h"
 
 namespace {
 
@@ -33,6 +34,29 @@ std::vector<uint16_t> FixedLiteralLengths() {
   std::vector<uint16_t> l(288);
   for (unsigned i = 0; i < 288; i++) l[i] = i < 144 ? 8 : i < 256 ? 9 : i < 280 ? 7 : 8;
   return l;
+}
+
+// A complete set with lengths 1..15, the end-of-block code one of the two 15-bit codes.
+std::vector<uint16_t> DeepLengths() {
+  std::vector<uint16_t> l;
+  for (uint16_t len = 1; len <= 15; len++) l.push_back(len);
+  l.push_back(15);
+  l.resize(257, 0);
+  std::swap(l[15], l[256]);
+  return l;
+}
+
+// Follows the bits of pattern (first bit lowest) through the multi-level tables
+// as the decoder does; *used receives the bits the code took.
+const HuffmanEntry *Walk(const Built &b, uint32_t pattern, unsigned *used) {
+  const HuffmanEntry *t = b.table + (pattern & ((1u << b.bits) - 1));
+  *used = 0;
+  while (t->Op > 16 && t->Op != 99) {
+    *used += (unsigned)t->Bits;
+    t = t->SubTable + ((pattern >> *used) & ((1u << (t->Op - 16)) - 1));
+  }
+  *used += (unsigned)t->Bits;
+  return t;
 }
 
 TEST(HuffmanTable, AllLengthsZeroBuildNothing) {
@@ -118,8 +142,7 @@ TEST(HuffmanTable, FixedDistanceCodeIsOneIncompleteFiveBitTable) {
 TEST(HuffmanTable, EndOfBlockAndLiteralOps) {
   Built lit;
   std::vector<uint16_t> l(257, 0);
-  l['a'] = l['b'] = l[256] = 2;
-  l['c'] = 2;
+  l['a'] = l['b'] = l['c'] = l[256] = 2;
   Build(lit, l, 257, 9);
   EXPECT_EQ(lit.result, HuffmanComplete);
   for (int i = 0; i < 4; i++) EXPECT_EQ(lit.table[i].Op, lit.table[i].Base == 256 ? 15 : 16);
@@ -162,33 +185,18 @@ TEST(HuffmanTable, ShortCodesAboveTheLookupBitsGetOneMoreBit) {
 }
 
 TEST(HuffmanTable, EveryCodeOfAComplexSetDecodes) {
-  // A complete set with lengths 1..15: walk every code through the tables as the decoder does.
-  std::vector<uint16_t> l;
-  for (uint16_t len = 1; len <= 15; len++) l.push_back(len);
-  l.push_back(15);
-  while (l.size() < 257) l.push_back(0);
-  std::swap(l[15], l[256]);  // make the end-of-block code one of the two 15-bit codes
+  // Every code of a complete set with lengths 1..15, walked through the tables.
+  std::vector<uint16_t> l = DeepLengths();
   Built b;
   Build(b, l, 257, 9);
   ASSERT_EQ(b.result, HuffmanComplete);
-  std::vector<uint32_t> next(17);
-  uint32_t code = 0;
-  unsigned count[17] = {0};
-  for (uint16_t x : l) count[x]++;
-  count[0] = 0;
-  for (int bits = 1; bits <= 16; bits++) next[bits] = code = (code + count[bits - 1]) << 1;
+  std::vector<uint32_t> codes = CanonicalCodes(std::vector<unsigned>(l.begin(), l.end()));
   for (unsigned v = 0; v < l.size(); v++) {
     if (!l[v]) continue;
-    uint32_t c = next[l[v]]++, reversed = 0;
-    for (unsigned i = 0; i < l[v]; i++) reversed |= ((c >> (l[v] - 1 - i)) & 1) << i;
-    const HuffmanEntry *t = b.table + (reversed & ((1u << b.bits) - 1));
-    unsigned used = 0;
-    while (t->Op > 16 && t->Op != 99) {
-      used += (unsigned)t->Bits;
-      unsigned e = (unsigned)t->Op - 16;
-      t = t->SubTable + ((reversed >> used) & ((1u << e) - 1));
-    }
-    used += (unsigned)t->Bits;
+    uint32_t reversed = 0;
+    for (unsigned i = 0; i < l[v]; i++) reversed |= ((codes[v] >> (l[v] - 1 - i)) & 1) << i;
+    unsigned used;
+    const HuffmanEntry *t = Walk(b, reversed, &used);
     EXPECT_EQ(used, l[v]) << v;
     EXPECT_EQ(t->Base, v < 257 ? v : 0) << v;
   }
@@ -197,13 +205,8 @@ TEST(HuffmanTable, EveryCodeOfAComplexSetDecodes) {
 // The entry the one-probe table should hold for pattern p: the code at its
 // bottom followed through the multi-level tables, packed when it fits.
 uint32_t ExpectedFastEntry(const Built &b, unsigned p, unsigned fastBits) {
-  const HuffmanEntry *t = b.table + (p & ((1u << b.bits) - 1));
-  unsigned used = 0;
-  while (t->Op > 16 && t->Op != 99) {
-    used += (unsigned)t->Bits;
-    t = t->SubTable + ((p >> used) & ((1u << (t->Op - 16)) - 1));
-  }
-  used += (unsigned)t->Bits;
+  unsigned used;
+  const HuffmanEntry *t = Walk(b, p, &used);
   if (used > fastBits || t->Op == 15 || t->Op > 16) return 0;
   return (uint32_t)t->Base << 16 | used << 8 | (used + (unsigned)t->Op);
 }
@@ -212,13 +215,7 @@ TEST(HuffmanTable, OneProbeTableAgreesWithTheMultiLevelTables) {
   // Sets with codes shorter and longer than the one-probe table, one with a
   // single one-bit code (its dummy code included); the table starts as garbage,
   // so an entry the builder leaves unwritten shows.
-  std::vector<std::vector<uint16_t>> sets = {FixedLiteralLengths(), {1}};
-  std::vector<uint16_t> deep;
-  for (uint16_t len = 1; len <= 15; len++) deep.push_back(len);
-  deep.push_back(15);
-  while (deep.size() < 257) deep.push_back(0);
-  std::swap(deep[15], deep[256]);
-  sets.push_back(deep);
+  std::vector<std::vector<uint16_t>> sets = {FixedLiteralLengths(), {1}, DeepLengths()};
   std::vector<uint16_t> wide(286, 9);  // 2 x 8 + 284 x 9 bits (incomplete, every pattern still covered)
   wide[0] = wide[1] = 8;
   sets.push_back(wide);

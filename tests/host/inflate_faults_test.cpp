@@ -1,6 +1,8 @@
 // inflate_faults_test.cpp -- streams that break RFC 1951 stop where the fault is: earlier output is written, nothing after.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 #include "core_host.h"
 #include "inflate.h"
 #include "test_support.h"
@@ -15,8 +17,7 @@ std::string Decode(const Bytes &stream) {
 // A first block that produces "ok" and is not the last, so every test also shows
 // that what came before the fault is kept.
 void WriteGoodBlock(BitWriter &w) {
-  w.Bits(0, 1);
-  w.Bits(1, 2);
+  w.Header(0, 1);
   w.FixedLiteral('o');
   w.FixedLiteral('k');
   w.FixedLiteral(256);
@@ -25,14 +26,12 @@ void WriteGoodBlock(BitWriter &w) {
 // The good block, then the header of a block of this type that is not the last.
 void StartBlock(BitWriter &w, unsigned type) {
   WriteGoodBlock(w);
-  w.Bits(0, 1);
-  w.Bits(type, 2);
+  w.Header(0, type);
 }
 
 // Ends a stream after a fault with a block the decoder must never reach.
 Bytes FinishWithTrap(BitWriter &w) {
-  w.Bits(1, 1);
-  w.Bits(1, 2);
+  w.Header(1, 1);
   for (char c : std::string("TRAP")) w.FixedLiteral((uint8_t)c);
   w.FixedLiteral(256);
   return w.Finish();
@@ -89,75 +88,52 @@ TEST(InflateFaults, DistanceBeforeTheFirstOutputByte) {
   EXPECT_EQ(Decode(FinishWithTrap(w)), "okaoka");
 }
 
-// A dynamic block whose header is wrong in one way; nothing of it is written.
-struct BadHeader {
-  const char *what;
-  std::vector<unsigned> literal, distance;
-};
-
+// Dynamic blocks whose header is wrong in one way; nothing of them is written.
 TEST(InflateFaults, BadDynamicCodeSets) {
-  std::vector<BadHeader> cases;
-  {
-    BadHeader h{"over-subscribed literal/length set", std::vector<unsigned>(257, 0), {1}};
-    h.literal['a'] = h.literal['b'] = h.literal['c'] = h.literal[256] = 1;
-    cases.push_back(h);
-  }
-  {
-    BadHeader h{"incomplete literal/length set", std::vector<unsigned>(257, 0), {1}};
-    h.literal['a'] = h.literal['b'] = h.literal[256] = 2;
-    cases.push_back(h);
-  }
-  {
-    BadHeader h{"over-subscribed distance set", std::vector<unsigned>(257, 0), {1, 1, 1}};
-    h.literal['a'] = h.literal[256] = 1;
-    cases.push_back(h);
-  }
-  {
-    BadHeader h{"incomplete distance set", std::vector<unsigned>(257, 0), {2, 2, 2}};
-    h.literal['a'] = h.literal[256] = 1;
-    cases.push_back(h);
-  }
-  {
-    BadHeader h{"no end-of-block code", std::vector<unsigned>(257, 0), {1}};
-    h.literal['a'] = h.literal['b'] = 1;
-    cases.push_back(h);
-  }
-  {
-    BadHeader h{"287 literal/length lengths", std::vector<unsigned>(287, 0), {1}};
-    h.literal['a'] = h.literal[256] = 1;
-    cases.push_back(h);
-  }
-  {
-    BadHeader h{"31 distance lengths", std::vector<unsigned>(257, 0), std::vector<unsigned>(31, 0)};
-    h.literal['a'] = h.literal[256] = 1;
-    h.distance[0] = 1;
-    cases.push_back(h);
-  }
-  for (const BadHeader &h : cases) {
+  const struct {
+    const char *what;
+    size_t literalCount;
+    std::vector<unsigned> coded;  // the literal/length symbols with a code, all of codeLength bits
+    unsigned codeLength;
+    std::vector<unsigned> distance;  // the distance lengths, padded with zeros to distanceCount
+    size_t distanceCount;
+  } cases[] = {
+      {"over-subscribed literal/length set", 257, {'a', 'b', 'c', 256}, 1, {1}, 1},
+      {"incomplete literal/length set", 257, {'a', 'b', 256}, 2, {1}, 1},
+      {"over-subscribed distance set", 257, {'a', 256}, 1, {1, 1, 1}, 3},
+      {"incomplete distance set", 257, {'a', 256}, 1, {2, 2, 2}, 3},
+      {"no end-of-block code", 257, {'a', 'b'}, 1, {1}, 1},
+      {"287 literal/length lengths", 287, {'a', 256}, 1, {1}, 1},
+      {"31 distance lengths", 257, {'a', 256}, 1, {1}, 31},
+  };
+  for (const auto &h : cases) {
+    std::vector<unsigned> literal(h.literalCount, 0), distance = h.distance;
+    for (unsigned symbol : h.coded) literal[symbol] = h.codeLength;
+    distance.resize(h.distanceCount, 0);
     BitWriter w;
     WriteGoodBlock(w);
     std::vector<uint32_t> lc, dc;
-    WriteDynamicHeader(w, false, h.literal, h.distance, lc, dc);
-    w.Code(lc['a'], h.literal['a']);
-    w.Code(lc[256], h.literal[256]);
+    WriteDynamicHeader(w, false, literal, distance, lc, dc);
+    w.Code(lc['a'], literal['a']);
+    w.Code(lc[256], literal[256]);
     EXPECT_EQ(Decode(FinishWithTrap(w)), "ok") << h.what;
   }
 }
 
-// Code-length codes written by hand: hclen 19 lengths of 3 bits in their order.
-void WriteCodeLengthCode(BitWriter &w, const unsigned (&bySymbol)[19]) {
+// The good block, then a dynamic block of 257 literal/length and 1 distance
+// lengths whose code-length code, written by hand (hclen 19 lengths of 3 bits
+// in their order), gives the symbols `coded` codes of `length` bits.
+void StartCodeLengths(BitWriter &w, const std::vector<unsigned> &coded, unsigned length) {
   static const uint8_t order[19] = {16, 17, 18, 0, 8, 7, 9, 6, 10, 5, 11, 4, 12, 3, 13, 2, 14, 1, 15};
+  StartBlock(w, 2);
+  w.Bits(0, 10);
   w.Bits(19 - 4, 4);
-  for (uint8_t symbol : order) w.Bits(bySymbol[symbol], 3);
+  for (uint8_t symbol : order) w.Bits(std::count(coded.begin(), coded.end(), symbol) ? length : 0, 3);
 }
 
 TEST(InflateFaults, RepeatRunningPastTheLengths) {
   BitWriter w;
-  StartBlock(w, 2);
-  w.Bits(0, 10);  // 257 literal/length lengths, 1 distance length
-  unsigned lengths[19] = {0};
-  lengths[1] = lengths[18] = 1;  // "0" = length 1, "1" = run of zeros
-  WriteCodeLengthCode(w, lengths);
+  StartCodeLengths(w, {1, 18}, 1);  // "0" = length 1, "1" = run of zeros
   w.Code(1, 1);
   w.Bits(127, 7);  // 138 zeros
   w.Code(1, 1);
@@ -167,11 +143,7 @@ TEST(InflateFaults, RepeatRunningPastTheLengths) {
 
 TEST(InflateFaults, InvalidCodeLengthSymbol) {
   BitWriter w;
-  StartBlock(w, 2);
-  w.Bits(0, 10);  // 257 literal/length lengths, 1 distance length
-  unsigned lengths[19] = {0};
-  lengths[8] = 1;  // a single one-bit code: "1" is unassigned
-  WriteCodeLengthCode(w, lengths);
+  StartCodeLengths(w, {8}, 1);  // a single one-bit code: "1" is unassigned
   w.Code(0, 1);
   w.Code(1, 1);
   EXPECT_EQ(Decode(FinishWithTrap(w)), "ok");
@@ -180,11 +152,7 @@ TEST(InflateFaults, InvalidCodeLengthSymbol) {
 TEST(InflateFaults, IncompleteOrEmptyCodeLengthCode) {
   for (int variant = 0; variant < 2; variant++) {
     BitWriter w;
-    StartBlock(w, 2);
-    w.Bits(0, 10);  // 257 literal/length lengths, 1 distance length
-    unsigned lengths[19] = {0};
-    if (variant == 0) lengths[8] = lengths[0] = lengths[1] = 2;  // incomplete
-    WriteCodeLengthCode(w, lengths);
+    StartCodeLengths(w, variant == 0 ? std::vector<unsigned>{8, 0, 1} : std::vector<unsigned>{}, 2);  // incomplete, empty
     w.Bits(0, 32);
     EXPECT_EQ(Decode(FinishWithTrap(w)), "ok") << variant;
   }
@@ -236,18 +204,15 @@ TEST(InflateFaults, EndlessOneBitsAfterAFixedBlockTerminate) {
   // Non-last fixed block header, then nothing: one-bits decode as literal/length
   // codes until a consumed bit lies past the end.
   BitWriter w;
-  w.Bits(0, 1);
-  w.Bits(1, 2);
+  w.Header(0, 1);
   HostInflate(w.Finish());
   EXPECT_TRUE(Host.Output.empty());
 }
 
 TEST(InflateFaults, ReservedBlockTypeIsAnEmptyBlock) {
   BitWriter w;
-  w.Bits(0, 1);
-  w.Bits(3, 2);
-  w.Bits(1, 1);
-  w.Bits(1, 2);
+  w.Header(0, 3);
+  w.Header(1, 1);
   w.FixedLiteral('z');
   w.FixedLiteral(256);
   EXPECT_EQ(Decode(w.Finish()), "z");

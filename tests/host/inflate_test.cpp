@@ -100,8 +100,7 @@ TEST(InflateInput, LastCodeEndingInTheLastByteDecodesCompletely) {
   // of the last codes reach past the data and see one-bits.
   for (unsigned literal = 0; literal < 256; literal += 15) {
     BitWriter w;
-    w.Bits(1, 1);
-    w.Bits(1, 2);
+    w.Header(1, 1);
     w.FixedLiteral(literal);
     w.FixedLiteral(256);
     Bytes stream = w.Finish();
@@ -123,13 +122,8 @@ TEST(InflateInput, ArchiveEndingEarlyEndsTheMemberThere) {
 
 TEST(InflateEdge, StoredBlockOfLengthZeroThenMoreBlocks) {
   BitWriter w;
-  w.Bits(0, 1);
-  w.Bits(0, 2);
-  w.AlignToByte();
-  w.Bits(0, 16);
-  w.Bits(0xFFFF, 16);
-  w.Bits(1, 1);
-  w.Bits(1, 2);
+  w.Stored(false, Bytes());
+  w.Header(1, 1);
   for (char c : std::string("abc")) w.FixedLiteral((uint8_t)c);
   w.FixedLiteral(256);
   Bytes stream = w.Finish(), reference;
@@ -141,17 +135,11 @@ TEST(InflateEdge, StoredBlockOfLengthZeroThenMoreBlocks) {
 TEST(InflateEdge, StoredBlockAfterCompressedBlockStartsAtTheNextByte) {
   for (unsigned literals = 1; literals <= 9; literals++) {  // every bit offset of the boundary
     BitWriter w;
-    w.Bits(0, 1);
-    w.Bits(1, 2);
+    w.Header(0, 1);
     for (unsigned i = 0; i < literals; i++) w.FixedLiteral('x');
     w.FixedLiteral(256);
-    w.Bits(1, 1);
-    w.Bits(0, 2);
-    w.AlignToByte();
     std::string text = "stored bytes after a compressed block";
-    w.Bits((uint32_t)text.size(), 16);
-    w.Bits(~(uint32_t)text.size() & 0xFFFF, 16);
-    for (char c : text) w.Byte((uint8_t)c);
+    w.Stored(true, Bytes(text.begin(), text.end()));
     Bytes stream = w.Finish(), reference;
     ASSERT_TRUE(ZlibInflate(stream, reference));
     ExpectDecodes(stream, reference, std::to_string(literals) + " literals first");
@@ -161,8 +149,7 @@ TEST(InflateEdge, StoredBlockAfterCompressedBlockStartsAtTheNextByte) {
 
 TEST(InflateEdge, DistanceOneLength258RepeatsTheLastByte) {
   BitWriter w;
-  w.Bits(1, 1);
-  w.Bits(1, 2);
+  w.Header(1, 1);
   w.FixedLiteral('q');
   w.FixedLiteral(285);  // length 258
   w.FixedDistance(0);   // distance 1
@@ -184,15 +171,9 @@ TEST(InflateEdge, BackReferenceAcrossTheWindowEnd) {
   BitWriter w;
   for (size_t start = 0; start < random.size(); start += 30000) {
     size_t n = std::min<size_t>(30000, random.size() - start);
-    w.Bits(0, 1);
-    w.Bits(0, 2);
-    w.AlignToByte();
-    w.Bits((uint32_t)n, 16);
-    w.Bits(~(uint32_t)n & 0xFFFF, 16);
-    for (size_t i = 0; i < n; i++) w.Byte(random[start + i]);
+    w.Stored(false, Bytes(random.begin() + (long)start, random.begin() + (long)(start + n)));
   }
-  w.Bits(1, 1);
-  w.Bits(1, 2);
+  w.Header(1, 1);
   w.FixedLiteral(285);  // 258 bytes from distance 200: 100 from the window's end, 158 from its start
   w.FixedDistance(15);  // distance 193 + 7 extra
   w.Bits(7, 6);

@@ -1,10 +1,11 @@
 // test_support.cpp -- sample data, zlib reference coding, the bit writer and the zip member reader of the host tests.
 #include "test_support.h"
 
-#include <stdio.h>
 #include <stdlib.h>
 #include <zlib.h>
 
+#include <fstream>
+#include <iterator>
 #include <random>
 #include <stdexcept>
 
@@ -111,6 +112,19 @@ Bytes BitWriter::Finish() {
   return out_;
 }
 
+void BitWriter::Header(bool last, unsigned type) {
+  Bits(last, 1);
+  Bits(type, 2);
+}
+
+void BitWriter::Stored(bool last, const Bytes &bytes) {
+  Header(last, 0);
+  AlignToByte();
+  Bits((uint32_t)bytes.size(), 16);
+  Bits(~(uint32_t)bytes.size() & 0xFFFF, 16);
+  for (uint8_t b : bytes) Byte(b);
+}
+
 void BitWriter::FixedLiteral(unsigned symbol) {
   if (symbol < 144) Code(0x30 + symbol, 8);
   else if (symbol < 256) Code(0x190 + symbol - 144, 9);
@@ -191,21 +205,14 @@ TempDir::TempDir() {
 TempDir::~TempDir() { RunShell("rm -rf '" + dir_ + "'"); }
 
 Bytes ReadFile(const std::string &path) {
-  FILE *f = fopen(path.c_str(), "rb");
+  std::ifstream f(path, std::ios::binary);
   if (!f) throw std::runtime_error("cannot open " + path);
-  Bytes data;
-  uint8_t buffer[65536];
-  size_t n;
-  while ((n = fread(buffer, 1, sizeof buffer, f)) > 0) data.insert(data.end(), buffer, buffer + n);
-  fclose(f);
-  return data;
+  return Bytes(std::istreambuf_iterator<char>(f), std::istreambuf_iterator<char>());
 }
 
 void WriteFile(const std::string &path, const Bytes &data) {
-  FILE *f = fopen(path.c_str(), "wb");
-  if (!f) throw std::runtime_error("cannot create " + path);
-  if (!data.empty()) fwrite(data.data(), 1, data.size(), f);
-  fclose(f);
+  std::ofstream f(path, std::ios::binary);
+  if (!f.write((const char *)data.data(), (std::streamsize)data.size())) throw std::runtime_error("cannot create " + path);
 }
 
 bool RunShell(const std::string &command) { return system(("(" + command + ") >/dev/null 2>&1").c_str()) == 0; }

@@ -28,6 +28,9 @@ class BitWriter {
   void AlignToByte();
   void Byte(uint8_t value) { Bits(value, 8); }
   Bytes Finish();  // pads the last byte with zeros
+  void Header(bool last, unsigned type);  // a block's BFINAL and BTYPE
+  // A whole stored block: header, LEN and its complement, the bytes.
+  void Stored(bool last, const Bytes &bytes);
   // Fixed-code symbols (RFC 1951, 3.2.6).
   void FixedLiteral(unsigned symbol);
   void FixedDistance(unsigned code) { Code(code, 5); }

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 #include <string.h>
 
+#include <functional>
 #include <tuple>
 
 #include "core_host.h"
@@ -95,8 +96,10 @@ Located Locate(Tail &t, uint64_t archiveStart) {
   return l;
 }
 
-// Reads up to `count` records of `directory`; the names of those read.
-std::vector<std::string> ReadRecords(const Bytes &directory, int count, uint32_t readLimit, bool *failed) {
+// Reads up to `count` records of `directory`, handing each to `use` while the
+// reader still holds it; the names of those read.
+std::vector<std::string> ReadRecords(const Bytes &directory, int count, uint32_t readLimit, bool *failed,
+                                     const std::function<void(const DirectoryRecord &)> &use = nullptr) {
   HostReset(directory.data(), directory.size());
   Host.ReadLimit = readLimit;
   DirectoryReader reader;
@@ -107,6 +110,7 @@ std::vector<std::string> ReadRecords(const Bytes &directory, int count, uint32_t
   for (int i = 0; i < count && !*failed; i++) {
     if (ReadDirectoryRecord(&reader, &record)) names.push_back(record.Name);
     else *failed = true;
+    if (!*failed && use) use(record);
   }
   CloseDirectoryReader(&reader);
   Host.ReadLimit = 0;
@@ -132,27 +136,22 @@ TEST(DirectoryReader, RecordsAcrossRefillsShortReadsAndLongSkips) {
   }
   // Without a limit, one read serves many records.
   bool failed;
-  HostReset(directory.data(), directory.size());
   ReadRecords(directory, 40, 0, &failed);
   EXPECT_LE(Host.ReadCalls, 3u);
 }
 
 TEST(DirectoryReader, ExtraFieldIsHandedOutWholeOrNotAtAll) {
   Bytes directory = CentralRecord("a.txt", 9, 4);
-  HostReset(directory.data(), directory.size());
-  DirectoryReader reader;
-  OpenDirectoryReader(&reader);
-  DirectoryRecord record;
-  ASSERT_TRUE(ReadDirectoryRecord(&reader, &record));
-  ASSERT_EQ(record.ExtraLength, 9);
-  EXPECT_EQ(record.Extra[1], 7);
-  EXPECT_EQ(record.Offset, 0u);
-  CloseDirectoryReader(&reader);
+  bool failed;
+  EXPECT_EQ(ReadRecords(directory, 1, 0, &failed, [](const DirectoryRecord &record) {
+              ASSERT_EQ(record.ExtraLength, 9);
+              EXPECT_EQ(record.Extra[1], 7);
+              EXPECT_EQ(record.Offset, 0u);
+            }).size(), 1u);
 
   // The archive ends inside the extra field of the last record: the record
   // stands, its extra field does not, and a further record is damage.
   directory.resize(EntrySize + 5 + 4);
-  bool failed;
   EXPECT_EQ(ReadRecords(directory, 1, 0, &failed), std::vector<std::string>{"a.txt"});
   EXPECT_FALSE(failed);
   EXPECT_EQ(ReadRecords(directory, 2, 0, &failed).size(), 1u);
@@ -296,13 +295,8 @@ TEST(Zip64Field, SaturatedFieldsTakeTheirValuesInOrder) {
     return r;
   };
   auto describe = [](const Bytes &r, MemberInfo *info) {
-    HostReset(r.data(), r.size());
-    DirectoryReader reader;
-    OpenDirectoryReader(&reader);
-    DirectoryRecord record;
-    bool read = ReadDirectoryRecord(&reader, &record);
-    bool whole = read && DescribeMember(record, info);
-    CloseDirectoryReader(&reader);
+    bool failed, whole = false;
+    ReadRecords(r, 1, 0, &failed, [&](const DirectoryRecord &record) { whole = DescribeMember(record, info); });
     return whole;
   };
   // An extended timestamp first, then the ZIP64 field with all three values.
@@ -351,11 +345,14 @@ TEST(ConfigBlock, HeaderAndTrailerRoundTripAndAnswers) {
                            c.MessageLength, c.MessageStyle);
   };
   EXPECT_EQ(fields(h), fields(back));
+  EXPECT_EQ(memcmp(bytes, "QF\0\1", 4), 0);
+  EXPECT_EQ(GetLE16(bytes + CfgTrailerOffset), 40);
   EXPECT_EQ(bytes[CfgReserved], 0);
   bytes[3] = 2;
   EXPECT_FALSE(DecodeConfigHeader(bytes, &back));
   EncodeConfigTrailer(40, trailer);
   EXPECT_TRUE(IsConfigTrailer(trailer));
+  EXPECT_EQ(memcmp(trailer, "QF\n\1", 4), 0);
   EXPECT_EQ(GetLE32(trailer + 4), 40u);
   for (int answer = 1; answer <= 11; answer++)
     EXPECT_EQ(StartAnswerDeclines(answer), answer == 2 || answer == 3 || answer == 7 || answer == 8) << answer;
@@ -411,21 +408,20 @@ TEST(Signatures, CompletingThemAgainChangesNothing) {
 // The stored copy and inflate report how a member ended; a refused write stops both.
 TEST(DecodeResults, StoredCopyAndInflateReportTheirEnd) {
   Bytes data = SampleData(DataKind::Binary, 100000);
-  HostReset(data.data(), data.size());
-  CompressedLeft = (int64_t)data.size();
-  EntryEncrypted = false;
-  EXPECT_EQ(CopyStored(), DecodeResult::Done);
+  auto copyStored = [&](size_t available) {  // the member is all of data; the archive holds `available` bytes
+    HostReset(data.data(), available);
+    CompressedLeft = (int64_t)data.size();
+    EntryEncrypted = false;
+    return CopyStored();
+  };
+  EXPECT_EQ(copyStored(data.size()), DecodeResult::Done);
   EXPECT_EQ(Host.Output, data);
 
-  HostReset(data.data(), 70000);  // the archive ends inside the third block
-  CompressedLeft = (int64_t)data.size();
-  EXPECT_EQ(CopyStored(), DecodeResult::ArchiveEnded);
+  EXPECT_EQ(copyStored(70000), DecodeResult::ArchiveEnded);  // the archive ends inside the third block
   EXPECT_EQ(Host.OutputBytes, 65536u);  // a block the archive cannot fill is not written
 
   Host.RefusePiece = 2;
-  HostReset(data.data(), data.size());
-  CompressedLeft = (int64_t)data.size();
-  EXPECT_EQ(CopyStored(), DecodeResult::OutputRefused);
+  EXPECT_EQ(copyStored(data.size()), DecodeResult::OutputRefused);
   EXPECT_EQ(Host.Pieces.size(), 1u);
   Bytes stream = ZlibDeflate(data, 6);
   HostInflate(stream);

@@ -1,19 +1,26 @@
 // stub_test.h -- what every Windows-side unit test shares: StubTest, the base
 // fixture that puts the stub's process-wide state back to its start-up values
 // before and after each test (so that tests pass in any order), a scratch folder,
-// and a writer of small ZIP archives crafted byte by byte.
+// the file list on a window of its own, and a writer of small ZIP archives
+// crafted byte by byte.
 #ifndef SFXKIT_TESTS_WIN_STUB_TEST_H
 #define SFXKIT_TESTS_WIN_STUB_TEST_H
 
 #include <gtest/gtest.h>
 #include <windows.h>
+#include <commctrl.h>
 #include <objbase.h>
 
 #include <string.h>
 
+#include <filesystem>
+#include <fstream>
+#include <iterator>
 #include <string>
 #include <vector>
 
+#include "SFXDefs.h"
+#include "SFXFileList.h"
 #include "SFXMain.h"
 #include "SFXProcsExtract.h"
 #include "SFXVars.h"
@@ -71,37 +78,21 @@ class ScratchFolder : public StubTest {
     GetTempPathA(MAX_PATH, temp);
     root_ = std::string(temp) + "sfxscratch" + std::to_string(GetCurrentProcessId()) + "_" +
             std::to_string(counter++);
-    Remove(root_);  // left by an earlier run that was stopped: process IDs come round again
+    std::error_code ignored;
+    std::filesystem::remove_all(root_, ignored);  // left by an earlier run that was stopped: process IDs come round again
     ASSERT_TRUE(CreateDirectoryA(root_.c_str(), nullptr));
   }
   void TearDown() override {
     StubTest::TearDown();  // closes the handles first: open files cannot be deleted
-    Remove(root_);
-  }
-  static void Remove(const std::string &path) {
-    WIN32_FIND_DATAA found;
-    HANDLE find = FindFirstFileA((path + "\\*").c_str(), &found);
-    if (find != INVALID_HANDLE_VALUE) {
-      do {
-        std::string name = found.cFileName;
-        if (name == "." || name == "..") continue;
-        std::string child = path + "\\" + name;
-        if (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) Remove(child);
-        else DeleteFileA(child.c_str());
-      } while (FindNextFileA(find, &found));
-      FindClose(find);
-    }
-    RemoveDirectoryA(path.c_str());
+    std::error_code ignored;
+    std::filesystem::remove_all(root_, ignored);
   }
   std::string Path(const std::string &name) const { return root_ + "\\" + name; }
-  // Writes data to root_\name, an empty file unless given.
-  void MakeFile(const std::string &name, const std::string &data = "") {
-    HANDLE h = CreateFileA(Path(name).c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL,
-                           nullptr);
-    ASSERT_NE(h, INVALID_HANDLE_VALUE);
-    DWORD written = 0;
-    if (!data.empty()) WriteFile(h, data.data(), (DWORD)data.size(), &written, nullptr);
-    CloseHandle(h);
+  // Writes data to root_\name, an empty file unless given, from offset `at`
+  // (what lies before is a hole of zeros).
+  void MakeFile(const std::string &name, const std::string &data = "", std::streamoff at = 0) {
+    std::ofstream file(Path(name), std::ios::binary);
+    ASSERT_TRUE(file.seekp(at).write(data.data(), (std::streamsize)data.size()));
   }
   // Opens root_\name as the stub's own file.
   void OpenArchive(const std::string &name) {
@@ -111,6 +102,35 @@ class ScratchFolder : public StubTest {
   }
   std::string root_;
 };
+
+// The main dialog as far as the file list needs it: a popup (*dialog, for the
+// caller to destroy) holding list IdFileList with the template's styles, set up
+// as the stub does. Returns the list.
+inline HWND CreateFileList(HWND *dialog) {
+  InitCommonControls();
+  *dialog = CreateWindowExW(0, L"STATIC", L"", WS_POPUP, 0, 0, 400, 300, nullptr, nullptr, nullptr, nullptr);
+  HWND list = CreateWindowExW(0, WC_LISTVIEWW, L"",
+                              WS_CHILD | LVS_REPORT | LVS_SHOWSELALWAYS | LVS_SHAREIMAGELISTS | LVS_NOSORTHEADER,
+                              0, 0, 400, 300, *dialog, (HMENU)(INT_PTR)IdFileList, nullptr, nullptr);
+  SetUpFileList(*dialog);
+  return list;
+}
+
+inline std::string Utf8(const wchar_t *text, int length) {
+  char utf8[1800];
+  int n = WideCharToMultiByte(CP_UTF8, 0, text, length, utf8, sizeof utf8, nullptr, nullptr);
+  return std::string(utf8, n > 0 ? n : 0);
+}
+
+// A list view cell's text, as UTF-8.
+inline std::string CellText(HWND list, int row, int column) {
+  wchar_t text[600];
+  LVITEMW item = {};
+  item.iSubItem = column;
+  item.pszText = text;
+  item.cchTextMax = 600;
+  return Utf8(text, (int)SendMessageW(list, LVM_GETITEMTEXTW, row, (LPARAM)&item));
+}
 
 // One member of a crafted archive. data is what follows the local header
 // (encryption header included); the fields are written as they are.
@@ -157,8 +177,6 @@ inline std::string ZipArchive(const std::vector<ZipMember> &members, const std::
   return out + comment;
 }
 
-// The fixed part of every directory record of an archive from ZipArchive
-// (without comment, offsets from its first byte), in directory order.
 // A member as the directory reader describes one without extra fields: the
 // full-width sizes and offset are those of its fixed part.
 inline MemberInfo Described(const ArchiveEntry &entry) {
@@ -170,6 +188,8 @@ inline MemberInfo Described(const ArchiveEntry &entry) {
   return info;
 }
 
+// The fixed part of every directory record of an archive from ZipArchive
+// (without comment, offsets from its first byte), in directory order.
 inline std::vector<MemberInfo> CentralRecords(const std::string &zip) {
   const uint8_t *end = (const uint8_t *)zip.data() + zip.size() - EndRecordSize;
   std::vector<MemberInfo> entries(GetLE16(end + EndTotalEntries));

@@ -60,13 +60,8 @@ TEST_F(RunCommand, NothingConfiguredStartsNothing) {
 using FileTimes = ScratchFolder;
 
 std::string ReadWholeFile(const std::string &path) {
-  HANDLE h = CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
-  if (h == INVALID_HANDLE_VALUE) return "<missing>";
-  std::string data(GetFileSize(h, nullptr), '\0');
-  DWORD read = 0;
-  if (!data.empty()) ReadFile(h, &data[0], (DWORD)data.size(), &read, nullptr);
-  CloseHandle(h);
-  return data;
+  std::ifstream file(path, std::ios::binary);
+  return file ? std::string(std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>()) : "<missing>";
 }
 
 // The DOS date and time of the file's last write, read back as local time.
@@ -109,16 +104,6 @@ uint32_t Crc(const std::string &data) {
   return ~crc;
 }
 
-// One member as the archive holds it, and what it must extract to.
-struct Member {
-  std::string plain;         // expected output
-  std::string data;          // bytes behind the local header (encryption header included)
-  uint16_t method = 0;
-  uint16_t flags = 0;
-  std::string localExtra;    // an extra field only the local header has
-  std::string password;      // encrypts the member when not empty
-};
-
 // Traditional encryption, with the decoder's own key schedule running on the plain text.
 std::string Encrypt(const std::string &plain, const std::string &password, uint8_t checkByte) {
   InitKeys(password.c_str(), (uint32_t)password.size());
@@ -142,6 +127,17 @@ std::string DeflateStoredBlocks(const std::string &plain) {
   return out;
 }
 
+// One member as the archive holds it (data before encryption), and what it must
+// extract to: plain as it is, or with method 8 in deflate's stored blocks.
+struct Member : ZipMember {
+  Member(const std::string &plain, uint16_t method = 0, const std::string &password = "")
+      : ZipMember("", method == 8 ? DeflateStoredBlocks(plain) : plain), plain(plain), password(password) {
+    this->method = method;
+  }
+  std::string plain;         // expected output
+  std::string password;      // encrypts the member when not empty
+};
+
 // What lies before the archive in a real stub's file.
 const std::string ImageStandIn = "stub image stand-in";
 
@@ -160,15 +156,11 @@ class ExtractEntryTest : public ScratchFolder {
   std::vector<MemberInfo> OpenArchiveOf(const std::vector<Member> &members) {
     std::vector<ZipMember> zip;
     for (const Member &m : members) {
-      ZipMember z;
+      ZipMember z = m;
       z.name = "stored-name.bin";
-      z.data = m.data;
-      z.flags = m.flags;
-      z.method = m.method;
       z.dosTime = SomeDosTime;
       z.crc = Crc(m.plain);
       z.size = (uint32_t)m.plain.size();
-      z.localExtra = m.localExtra;
       z.localSizes = false;
       if (!m.password.empty()) {
         z.flags |= 1;
@@ -200,49 +192,30 @@ class ExtractEntryTest : public ScratchFolder {
 
 TEST_F(ExtractEntryTest, StoredMembersOfEverySize) {
   std::vector<Member> members;
-  for (size_t size : {0, 1, 32767, 32768, 32769, 200000}) {
-    Member m;
-    m.plain = m.data = Pattern(size);
-    members.push_back(m);
-  }
+  for (size_t size : {0, 1, 32767, 32768, 32769, 200000}) members.emplace_back(Pattern(size));
   ExtractAll(members);
 }
 
 TEST_F(ExtractEntryTest, DeflatedMemberGoesThroughInflate) {
-  Member m;
-  m.plain = Pattern(100000);
-  m.data = DeflateStoredBlocks(m.plain);
-  m.method = 8;
-  ExtractAll({m});
+  ExtractAll({Member(Pattern(100000), 8)});
 }
 
 TEST_F(ExtractEntryTest, DataIsFoundThroughTheLocalHeadersOwnLengths) {
-  Member m;
-  m.plain = m.data = "behind a local extra field the directory does not know";
+  Member m("behind a local extra field the directory does not know");
   m.localExtra = std::string(300, 'x');
   ExtractAll({m});
 }
 
 TEST_F(ExtractEntryTest, RememberedPasswordOpensEncryptedMembersWithoutAPrompt) {
   Password = "secret";
-  Member stored, deflated, streamed;
-  stored.plain = stored.data = Pattern(40000);
-  stored.password = "secret";
-  deflated.plain = Pattern(5000);
-  deflated.data = DeflateStoredBlocks(deflated.plain);
-  deflated.method = 8;
-  deflated.password = "secret";
-  streamed.plain = streamed.data = "sizes in a data descriptor: the time's high byte checks the password";
+  Member streamed("sizes in a data descriptor: the time's high byte checks the password", 0, "secret");
   streamed.flags = 8;
-  streamed.password = "secret";
-  ExtractAll({stored, deflated, streamed});
+  ExtractAll({Member(Pattern(40000), 0, "secret"), Member(Pattern(5000), 8, "secret"), streamed});
   EXPECT_STREQ(Password.Text(), "secret");
 }
 
 TEST_F(ExtractEntryTest, CancelBeforeTheFileIsCreatedCreatesNothing) {
-  Member m;
-  m.plain = m.data = "never written";
-  std::vector<MemberInfo> entries = OpenArchiveOf({m});
+  std::vector<MemberInfo> entries = OpenArchiveOf({Member("never written")});
   CancelRequested = true;
   std::string out = Path("cancelled.bin");
   bool passwordFailed = true;

@@ -25,19 +25,14 @@ struct Block {
   std::string filler;
   std::string Bytes() const {
     std::string texts = title + folder + run + message + filler;
-    std::string out("QF\0\1", 4);
-    Put16(out, (uint16_t)(18 + texts.size()));
-    Put16(out, options);
-    out += (char)mode;
-    out += (char)title.size();
-    out += (char)folder.size();
-    out += (char)run.size();
-    out += (char)reserved;
-    out += (char)message.size();
-    Put32(out, style);
-    out += texts;
-    out += std::string("QF\n\1", 4);
-    Put32(out, (uint32_t)(18 + texts.size()));
+    uint16_t trailerAt = (uint16_t)(CfgHeaderSize + texts.size());
+    std::string out(trailerAt + CfgTrailerSize, '\0');
+    EncodeConfigHeader({trailerAt, options, mode, (uint8_t)title.size(), (uint8_t)folder.size(),
+                        (uint8_t)run.size(), (uint8_t)message.size(), style},
+                       (uint8_t *)&out[0]);
+    out[CfgReserved] = (char)reserved;
+    out.replace(CfgHeaderSize, texts.size(), texts);
+    EncodeConfigTrailer(trailerAt, (uint8_t *)&out[trailerAt]);
     return out;
   }
 };
@@ -51,23 +46,12 @@ class OwnFile : public ScratchFolder {
     SfxSettings.Title = "Unzip to disk";
   }
   void TearDown() override {
-    if (list_) DestroyWindow(GetParent(list_));
+    if (dialog_) DestroyWindow(dialog_);
     ScratchFolder::TearDown();
   }
   void Open(const std::string &behindImage) {
-    HANDLE h = CreateFileA(Path("own.exe").c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL,
-                           nullptr);
-    ASSERT_NE(h, INVALID_HANDLE_VALUE);
-    SetFilePointer(h, (LONG)ImageEndOffset(), nullptr, FILE_BEGIN);
-    DWORD written = 0;
-    WriteFile(h, behindImage.data(), (DWORD)behindImage.size(), &written, nullptr);
-    CloseHandle(h);
+    MakeFile("own.exe", behindImage, ImageEndOffset());
     OpenArchive("own.exe");
-  }
-  static std::string Utf8(const wchar_t *text, int length) {
-    char utf8[1800];
-    int n = WideCharToMultiByte(CP_UTF8, 0, text, length, utf8, sizeof utf8, nullptr, nullptr);
-    return std::string(utf8, n > 0 ? n : 0);
   }
   // Bytes of a code page as UTF-8, as the system converts them.
   static std::string FromCodePage(UINT codePage, const char *bytes) {
@@ -79,35 +63,20 @@ class OwnFile : public ScratchFolder {
   struct Row { std::string name, size; uint32_t entry; };
   std::vector<Row> ReadRows() {
     ReadConfiguration();
-    InitCommonControls();
-    HWND dialog = CreateWindowExW(0, L"STATIC", L"", WS_POPUP, 0, 0, 400, 300, nullptr, nullptr, nullptr, nullptr);
-    list_ = CreateWindowExW(0, WC_LISTVIEWW, L"", WS_CHILD | LVS_REPORT, 0, 0, 400, 300, dialog,
-                            (HMENU)(INT_PTR)IdFileList, nullptr, nullptr);
-    SetUpFileList(dialog);
+    list_ = CreateFileList(&dialog_);
     ReadArchiveDirectory();
     std::vector<Row> rows;
     int count = (int)SendMessageW(list_, LVM_GETITEMCOUNT, 0, 0);
     for (int i = 0; i < count; i++) {
-      wchar_t text[600];
       LVITEMW item = {};
-      item.iSubItem = 0;
-      item.pszText = text;
-      item.cchTextMax = 600;
-      int length = (int)SendMessageW(list_, LVM_GETITEMTEXTW, i, (LPARAM)&item);
-      Row row{Utf8(text, length), "", 0};
-      item.iSubItem = 1;
-      length = (int)SendMessageW(list_, LVM_GETITEMTEXTW, i, (LPARAM)&item);
-      row.size = Utf8(text, length);
       item.mask = LVIF_PARAM;
       item.iItem = i;
-      item.iSubItem = 0;
-      SendMessageA(list_, LVM_GETITEMA, 0, (LPARAM)&item);
-      row.entry = (uint32_t)item.lParam;
-      rows.push_back(row);
+      SendMessageW(list_, LVM_GETITEMW, 0, (LPARAM)&item);
+      rows.push_back({CellText(list_, i, 0), CellText(list_, i, 1), (uint32_t)item.lParam});
     }
     return rows;
   }
-  HWND list_ = nullptr;
+  HWND dialog_ = nullptr, list_ = nullptr;
 };
 
 TEST_F(OwnFile, BlockFieldsAndTexts) {
@@ -272,17 +241,15 @@ TEST_F(OwnFile, OnlyFoldersGiveAnEmptyList) {
 }
 
 TEST_F(OwnFile, EndRecordSignatureInTheCommentDoesNotCount) {
-  std::string block = Block().Bytes();
   std::string zip = ZipArchive({{"a", "1"}}, std::string("see PK\5\6 here", 14));
-  Open(block + zip);
+  Open(Block().Bytes() + zip);
   ReadConfiguration();
   EXPECT_EQ(FindEndRecord(), ArchiveStart + zip.size() - 14 - 22);
 }
 
 TEST_F(OwnFile, EndRecordSignatureInTheLastMemberWins) {
-  std::string block = Block().Bytes();
   std::string zip = ZipArchive({{"a", "1"}, {"b", std::string("xxPK\5\6", 6) + std::string(30, 'y')}});
-  Open(block + zip);
+  Open(Block().Bytes() + zip);
   ReadConfiguration();
   EXPECT_EQ(FindEndRecord(), ArchiveStart + 32 + 30 + 1 + 2);
 }

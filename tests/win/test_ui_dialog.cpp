@@ -22,28 +22,12 @@ MemberInfo EntryOfSize(uint32_t size, uint32_t marker) {
   return Described(entry);
 }
 
-std::string CellText(HWND list, int row, int column) {
-  char text[600] = {};
-  LVITEMA item = {};
-  item.iSubItem = column;
-  item.pszText = text;
-  item.cchTextMax = sizeof text;
-  SendMessageA(list, LVM_GETITEMTEXTA, row, (LPARAM)&item);
-  return text;
-}
-
-// The main dialog as far as the list needs it: a popup holding list 401 with the
-// template's styles.
 class FileListTest : public StubTest {
  protected:
   void SetUp() override {
     StubTest::SetUp();
-    dialog_ = CreateWindowExA(0, "STATIC", "", WS_POPUP, 0, 0, 400, 300, nullptr, nullptr, nullptr, nullptr);
-    list_ = CreateWindowExA(0, WC_LISTVIEWA, "",
-                            WS_CHILD | LVS_REPORT | LVS_SHOWSELALWAYS | LVS_SHAREIMAGELISTS | LVS_NOSORTHEADER,
-                            0, 0, 400, 300, dialog_, (HMENU)(INT_PTR)IdFileList, nullptr, nullptr);
+    list_ = CreateFileList(&dialog_);
     ASSERT_NE(list_, nullptr);
-    SetUpFileList(dialog_);
   }
   void TearDown() override {
     DestroyWindow(dialog_);
