@@ -10,13 +10,6 @@ from sfxmaketest import SAMPLE, SfxmakeCase, read_block, zip_members
 
 
 class Refusals(SfxmakeCase):
-    def refused(self, needle, *args):
-        before = sorted(os.listdir(self.dir))
-        run = self.sfxmake("build", "-o", self.path("out.exe"), *args, expect=2)
-        self.assertIn(needle.encode(), run.stderr)
-        self.assertEqual(sorted(os.listdir(self.dir)), before, "nothing may be written")
-        return run
-
     def test_archives_the_stub_cannot_take(self):
         def crafted(name, members, **kw):
             return zip_members(self.path(name), members, **kw)
