@@ -6,7 +6,8 @@ import time
 import zipfile
 
 import sfxtest
-from sfxtest import ID_OK, MAIN_CAPTION, q, windows_path
+from sfxtest import q, windows_path
+
 
 def dos_time_of(info):
     """The POSIX time of a member's DOS date and time, read as local time (the
@@ -42,20 +43,20 @@ class ExtractCase(sfxtest.SfxCase):
         config.setdefault("folder", windows_path(self.target))
         return super().sfx(archive, *options, **config)
 
-    def unzip(self, exe, middle="", timeout=180):
-        """Starts exe, presses Unzip, runs the middle of the script, waits for the end."""
-        run = self.drive(f"""
-            start {q(exe)}
-            wait-window {q(MAIN_CAPTION)}
-            press id={ID_OK}
-            {middle}
-            wait-exit
-        """, timeout=timeout)
-        self.assertDriverOk(run)
-        return run
+    def unzip(self, exe, middle=""):
+        return self.drive(sfxtest.unzip_script(exe, middle))
+
+    def start(self, exe, middle="", options="", wait="wait-exit", timeout=180):
+        """Starts exe with the start command's options, runs the middle of the
+        script, waits for the end."""
+        return self.drive(f"start {q(exe)} {options}\n{middle}\n{wait}", timeout=timeout)
 
     def exit_code(self, run):
         return run.result("wait-exit", -1)["exit_code"]
+
+    def existing(self, files):
+        """Files already in the target: {relative name: bytes}."""
+        sfxtest.write_tree(self.target, files)
 
     def assertExtracted(self, archive, expected):
         """Every file of expected (relative name: bytes) is in the target, byte

@@ -26,6 +26,8 @@ tests/wine-env.sh (ctest starts them that way); every test gets a scratch
 folder under build/e2e-work/ that is removed when the test passes and kept for
 a look when it fails. tests/sfxmake imports this module through sfxmaketest.py.
 """
+import functools
+import inspect
 import json
 import os
 import shutil
@@ -94,23 +96,6 @@ DONE = "All files have been unzipped."
 PASSWORD_PROMPT = "Enter password:"
 
 
-def start_without_own_file(exe):
-    """Driver lines starting the program suspended, moving its file away, and
-    taking the error box it then shows."""
-    return f"""
-        start {q(exe)} suspended=1
-        rename {q(exe)} {q(exe + ".moved")}
-        resume
-        wait-msgbox
-        press OK
-        wait-exit
-    """
-
-
-def answer_password(password):
-    """Driver lines answering the password prompt. wait-gone: the next prompt
-    must not be taken for this one while it closes."""
-    return f"wait-window {q(PASSWORD_PROMPT)}\ntype 201 {q(password)}\npress Ok\nwait-gone\n"
 CORRUPT = "Cannot unzip: file is corrupt."
 
 LOCAL_SIGNATURE, CENTRAL_SIGNATURE, END_SIGNATURE = b"PK\x03\x04", b"PK\x01\x02", b"PK\x05\x06"
@@ -306,7 +291,12 @@ PUBLISHER = {"--product-name": "Demo Suite", "--product-version": "2.1.0 beta", 
              "--copyright": "\u00a9 2024 Example Ltd \u2014 \u65e5\u672c"}
 
 
+PUBLISHER_IMAGES = [(16, 16, bmp_image(16, 16, 4)), (32, 32, bmp_image(32, 32, 32)), (256, 256, png_image(256, 256))]
+
+
 def publisher_args(icon):
+    """The options of PUBLISHER, with an .ico of PUBLISHER_IMAGES written to the path icon."""
+    ico_file(icon, PUBLISHER_IMAGES)
     return ["--icon", icon] + [part for pair in PUBLISHER.items() for part in pair]
 
 
@@ -423,17 +413,18 @@ def build_sfx(archive, out, stub=None, crafted=False, **config):
 
 # ------------------------------------------------------------------ running under wine
 
-def windows_program(name, source, *flags):
-    """A small 64-bit Windows program compiled from C source with mingw (flags go
-    to gcc, libraries last). Kept under build/e2e-work/ by a hash of source and
-    flags, so that each is compiled once."""
+def windows_program(name, source, *flags, bits=64):
+    """A small Windows program compiled from C source with mingw (flags go to gcc,
+    libraries last). Kept under build/e2e-work/ by a hash of source, flags and
+    bits, so that each is compiled once."""
     key = zlib.crc32((source + "\0" + " ".join(flags)).encode())
-    exe = os.path.join(WORK, f"{name}-{key:08x}.exe")
+    exe = os.path.join(WORK, f"{name}{'' if bits == 64 else bits}-{key:08x}.exe")
     if not os.path.exists(exe):
         os.makedirs(WORK, exist_ok=True)
         with open(exe[:-4] + ".c", "w") as f:
             f.write(source)
-        subprocess.run(["x86_64-w64-mingw32-gcc", "-O2", "-s", "-o", exe, exe[:-4] + ".c", *flags], check=True)
+        gcc = "x86_64-w64-mingw32-gcc" if bits == 64 else "i686-w64-mingw32-gcc"
+        subprocess.run([gcc, "-O2", "-s", "-o", exe, exe[:-4] + ".c", *flags], check=True)
     return exe
 
 
@@ -477,6 +468,14 @@ class DriverRun:
         if not found or index >= len(found) or -index > len(found):
             raise AssertionError(f"no result {index} of {cmd!r} in driver output:\n{self.describe()}")
         return found[index]
+
+    def selected(self):
+        """The names in the selected rows of the first rows command."""
+        return [row["cells"][0] for row in self.result("rows")["rows"] if row["selected"]]
+
+    def visible(self, index=0):
+        """The captions of the visible windows the index-th windows command found."""
+        return [w["caption"] for w in self.result("windows", index)["windows"] if w["visible"]]
 
     def describe(self):
         return ("script:\n" + self.script + "\noutput:\n" + "\n".join(json.dumps(line) for line in self.lines)
@@ -527,6 +526,55 @@ def bmp_to_png(bmp, png):
     with open(png, "wb") as f:
         f.write(png_bytes(width, abs(height), rows, 2))
     return png
+
+
+# ------------------------------------------------------------------ driver scripts
+
+def start_without_own_file(exe):
+    """Driver lines starting the program suspended, moving its file away, and
+    taking the error box it then shows, with the windows shown beside it."""
+    return f"""
+        start {q(exe)} suspended=1
+        rename {q(exe)} {q(exe + ".moved")}
+        resume
+        wait-msgbox
+        windows
+        press OK
+        wait-exit
+    """
+
+
+def answer_password(password):
+    """Driver lines answering the password prompt. wait-gone: the next prompt
+    must not be taken for this one while it closes."""
+    return f"wait-window {q(PASSWORD_PROMPT)}\ntype 201 {q(password)}\npress Ok\nwait-gone\n"
+
+
+def unzip_script(exe, middle=""):
+    """Starts exe, presses Unzip, runs the middle of the script, waits for the end."""
+    return f"""
+        start {q(exe)}
+        wait-window {q(MAIN_CAPTION)}
+        press id={ID_OK}
+        {middle}
+        wait-exit
+    """
+
+
+def incomplete_script(exe, middle=""):
+    """unzip_script, then the main dialog after an incomplete run (the file list
+    opens, so Show files is gone): its rows, the overwrite radio buttons and the
+    windows shown; then Close."""
+    return unzip_script(exe, f"""
+        {middle}
+        wait-window {q(MAIN_CAPTION)}
+        wait-state {ID_SHOW_FILES} exists 0
+        rows {ID_FILE_LIST}
+        state {ID_OVERWRITE}
+        state {ID_OVERWRITE + 1}
+        windows
+        press id={ID_CANCEL}
+    """)
 
 
 # ------------------------------------------------------------------ test case
@@ -593,9 +641,45 @@ class ScratchCase(unittest.TestCase):
         return done
 
 
+def finish_scenario(case, steps, run):
+    """Hands a scenario's DriverRun to the rest of the scenario (steps) to
+    check; a failing driver fails the scenario first."""
+    case.assertDriverOk(run)
+    try:
+        steps.send(run)
+    except StopIteration:
+        return
+    case.fail("a scenario yields one driver script")
+
+
+def driven(steps_of):
+    """A scenario (a test method written as a generator that yields one driver
+    script and goes on with its DriverRun) as a test that runs the script here,
+    under wine. tests/guest runs the same scenarios in its qemu guest."""
+    @functools.wraps(steps_of)
+    def test(self):
+        steps = steps_of(self)
+        finish_scenario(self, steps, self.drive(next(steps), check=False))
+
+    test.steps = steps_of
+    return test
+
+
 class SfxCase(ScratchCase):
     """A ScratchCase that runs Windows programs. A missing wine session or build
-    is a failure, not a skip: the suite must not pass by running nothing."""
+    is a failure, not a skip: the suite must not pass by running nothing. Test
+    methods written as generators are scenarios (see driven); a scenario of
+    another class is taken over by naming its test: test_x = Other.test_y."""
+
+    scenario = staticmethod(driven)
+    machinery = set()  # what the test machinery leaves in the scratch folder
+
+    def __init_subclass__(cls, **kwargs):
+        super().__init_subclass__(**kwargs)
+        for name, member in list(vars(cls).items()):
+            steps_of = getattr(member, "steps", member)
+            if name.startswith("test_") and inspect.isgeneratorfunction(steps_of):
+                setattr(cls, name, cls.scenario(steps_of))
 
     def setUp(self):
         problem = require_session()
@@ -603,8 +687,13 @@ class SfxCase(ScratchCase):
             self.fail(problem)
         super().setUp()
 
-    def drive(self, script, timeout=180):
-        return drive(script, cwd=self.dir, timeout=timeout)
+    def drive(self, script, timeout=180, check=True):
+        """Runs a driver script in the scratch folder; a failing driver fails the
+        test unless check is False."""
+        run = drive(script, cwd=self.dir, timeout=timeout)
+        if check:
+            self.assertDriverOk(run)
+        return run
 
     def wine(self, *args, timeout=180):
         """(exit code, stdout, stderr) of a Windows program run in the scratch folder."""

@@ -3,15 +3,11 @@ box, Run check box, Help, the file list's rows, the overwrite radio buttons, and
 Unzip enabled only while rows are selected when the user picks the files."""
 import unittest
 
-from dialogcase import DialogCase
+from dialogcase import DialogCase, by_id
 from sfxtest import MAIN_CAPTION
 
 HELP_TEXT = ("This is a self-extracting zip file.\r\n\r\nClick the browse button '...' to select or create a "
              "target folder,\r\nthen click Unzip to unzip the contents to this folder.")
-
-
-def by_id(controls):
-    return {c["id"]: c for c in controls}
 
 
 class ContentTest(DialogCase):

@@ -3,7 +3,8 @@ one: which controls exist, and where the dialog's bottom and the controls below
 the bands end up, in pixels converted with the dialog's own units."""
 import unittest
 
-from dialogcase import DialogCase, base_unit_y, dialog_pixels
+from dialogcase import DialogCase, base_unit_y, by_id, dialog_pixels
+from sfxtest import MAIN_CAPTION, q
 
 BELOW_BANDS = (105, 302, 103, 1, 2, 502)        # moved up when bands are removed
 OVERWRITE_BAND = (202, 602, 701, 702, 703)
@@ -12,27 +13,22 @@ LIST_BAND = (501, 401)
 HEIGHTS = {1: 14, 2: 14, 103: 14, 201: 12, 104: 12, 602: 24}
 
 
-def by_id(controls):
-    return {c["id"]: c for c in controls}
-
-
 def top(c):
     return c["rect"]["top"]
 
 
+def dialog_shot(run, index=0):
+    """The dialog's rect and its controls by id, as the index-th rect 0 and controls commands found them."""
+    return run.result("rect", index)["rect"], by_id(run.result("controls", index)["controls"])
+
+
 class LayoutCase(DialogCase):
-    def snapshot(self, options, *more_script):
-        """The dialog's rect and every control's state right after it opened
-        (and again after more_script, when given), then Close and the exit code."""
-        script = ["rect 0", "controls"]
-        if more_script:
-            script += list(more_script) + ["rect 0", "controls"]
-        script += ["press id=2", "wait-exit"]
-        results = self.drive_dialog(self.make_sfx(options, run="setup.exe /S"), script)
-        self.assertEqual(results.result("wait-exit")["exit_code"], 0)
-        shots = [(results.result("rect", i)["rect"], by_id(results.result("controls", i)["controls"]))
-                 for i in range(2 if more_script else 1)]
-        return shots
+    def measured_base(self, controls):
+        """The dialog font's vertical base unit, measured from the template's heights."""
+        pairs = [(units, controls[i]["rect"]["bottom"] - controls[i]["rect"]["top"]) for i, units in HEIGHTS.items()]
+        base = base_unit_y(pairs)
+        self.assertIsNotNone(base, "control heights fit no dialog unit: %s" % pairs)
+        return base
 
     def assert_no_overlap(self, dialog, controls):
         """Visible controls that share columns never share rows; the group box
@@ -51,10 +47,7 @@ class LayoutCase(DialogCase):
 
     def assert_list_band_opened(self, before_dialog, before, after_dialog, after):
         """Show files (before, then after) grew the dialog by the list band alone."""
-        pairs = [(units, before[i]["rect"]["bottom"] - before[i]["rect"]["top"]) for i, units in HEIGHTS.items()]
-        base = base_unit_y(pairs)
-        self.assertIsNotNone(base)
-        grow = dialog_pixels(66, base)
+        grow = dialog_pixels(66, self.measured_base(before))
         self.assertEqual((after_dialog["bottom"] - after_dialog["top"]) - (before_dialog["bottom"] - before_dialog["top"]),
                          grow)
         for i in LIST_BAND:
@@ -76,16 +69,17 @@ class BandTest(LayoutCase):
         cls.cache = {}
 
     def shot(self, options):
+        """The dialog's rect and controls right after it opened."""
         if options not in self.cache:
-            self.cache[options] = self.snapshot(options)[0]
+            run = self.drive_dialog(self.make_sfx(options, run="setup.exe /S"),
+                                    ["rect 0", "controls", "press id=2", "wait-exit"])
+            self.assertEqual(run.result("wait-exit")["exit_code"], 0)
+            self.cache[options] = dialog_shot(run)
         return self.cache[options]
 
     def base(self):
         dialog, controls = self.shot(0x0041)
-        pairs = [(units, controls[i]["rect"]["bottom"] - controls[i]["rect"]["top"]) for i, units in HEIGHTS.items()]
-        base = base_unit_y(pairs)
-        self.assertIsNotNone(base, "control heights fit no dialog unit: %s" % pairs)
-        return dialog, controls, base
+        return dialog, controls, self.measured_base(controls)
 
     def check_moved(self, options, shrink, list_shown, exists, gone):
         ref_dialog, ref, base = self.base()
@@ -129,9 +123,25 @@ class BandTest(LayoutCase):
 
 class ShowFilesTest(LayoutCase):
     def test_show_files_opens_the_list_band_once(self):
-        (before_dialog, before), (after_dialog, after) = self.snapshot(
-            0x0041, "press id=105", "wait-state 105 exists 0")
-        self.assert_list_band_opened(before_dialog, before, after_dialog, after)
+        # A scenario of tests/guest as well.
+        exe = self.make_sfx(0x0041, run="setup.exe /S")
+        run = yield f"""
+            start {q(exe)}
+            wait-window {q(MAIN_CAPTION)}
+            rect 0
+            controls
+            press id=105
+            wait-state 105 exists 0
+            rect 0
+            controls
+            rows 401
+            press id=2
+            wait-exit
+        """
+        self.assert_list_band_opened(*dialog_shot(run, 0), *dialog_shot(run, 1))
+        self.assertEqual([r["cells"][0] for r in run.result("rows")["rows"]],
+                         ["zeta.txt", "docs\\manual.pdf", "empty.log", "alpha.bin"])
+        self.assertEqual(run.result("wait-exit")["exit_code"], 0)
 
 
 if __name__ == "__main__":

@@ -41,9 +41,7 @@ class TreeExtraction(ExtractCase):
 
     def extract(self, archive):
         exe = self.sfx(archive, overwrite="overwrite", options=sfxtest.OPT_AUTO_UNZIP | sfxtest.OPT_NO_DONE_MESSAGE)
-        run = self.drive(f"start {sfxtest.q(exe)}\nwait-exit timeout=300000", timeout=400)
-        self.assertDriverOk(run)
-        self.assertEqual(self.exit_code(run), 0)
+        self.assertEqual(self.exit_code(self.start(exe, wait="wait-exit timeout=300000", timeout=400)), 0)
         self.assertExtracted(archive, self.files)
 
     def test_infozip_deflated(self):

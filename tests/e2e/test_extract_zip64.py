@@ -7,15 +7,9 @@ import unittest
 
 import sfxtest
 from extractcase import ExtractCase
-from sfxtest import q
 
 
 class Zip64(ExtractCase):
-    def auto(self, exe):
-        run = self.drive(f"start {q(exe)}\nwait-exit")
-        self.assertDriverOk(run)
-        return self.exit_code(run)
-
     def test_streamed_layout_with_both_offset_bases(self):
         files = {"a.txt": b"streamed " * 100, "b.bin": bytes(range(256)) * 40}
         source = self.tree(files)
@@ -29,7 +23,7 @@ class Zip64(ExtractCase):
             with self.subTest(options=options):
                 exe = self.sfx(archive, *options, name=f"piped{len(options)}.exe", overwrite="overwrite",
                                options=sfxtest.OPT_AUTO_UNZIP)
-                self.assertEqual(self.auto(exe), 0)
+                self.assertEqual(self.exit_code(self.start(exe)), 0)
                 with open(os.path.join(self.target, "-"), "rb") as f:
                     self.assertEqual(f.read(), files["a.txt"])
 

@@ -9,10 +9,11 @@ import struct
 import unittest
 import zipfile
 import zlib
+from unittest import mock
 
 import sfxtest
 from extractcase import ExtractCase
-from sfxtest import q, windows_path
+from sfxtest import windows_path
 
 # 表, 能 and ソ end in 0x5C in code page 932; Ł and 한 are in neither code page.
 NAMES = {"表": b"1", "能力.txt": b"2", "ソフト/readme.txt": b"3", "grüße.txt": b"4", "Łódź.txt": b"5",
@@ -42,9 +43,7 @@ class UnicodeNames(ExtractCase):
                 "unicode-path": unicode_path_archive(self.path("upath.zip"))}
 
     def in_code_page(self, locale):
-        previous = os.environ.get("LC_ALL")
-        os.environ["LC_ALL"] = locale
-        self.addCleanup(lambda: os.environ.__setitem__("LC_ALL", previous) if previous else os.environ.pop("LC_ALL"))
+        self.enterContext(mock.patch.dict(os.environ, LC_ALL=locale))
 
     def test_every_writer_under_both_code_pages(self):
         archives = self.archives()
@@ -55,9 +54,7 @@ class UnicodeNames(ExtractCase):
                     target = self.path(f"out-{page}-{writer}")
                     exe = self.sfx(archive, name=f"{writer}.exe", folder=windows_path(target),
                                    options=sfxtest.OPT_AUTO_UNZIP)
-                    run = self.drive(f"start {q(exe)}\nwait-exit")
-                    self.assertDriverOk(run)
-                    self.assertEqual(run.result("wait-exit")["exit_code"], 0)
+                    self.assertEqual(self.exit_code(self.start(exe)), 0)
                     self.assertEqual(sfxtest.read_tree(target), NAMES)
         # sfxmake applies the same rule.
         for writer, archive in archives.items():
@@ -71,13 +68,7 @@ class UnicodeNames(ExtractCase):
         target = os.path.join(self.target, "ソフト", "Łukasz")
         exe = self.sfx(self.zip_python(self.tree({"a.txt": b"a"})), folder=windows_path(target), title="表 Łódź",
                        options=sfxtest.OPT_NO_DONE_MESSAGE)
-        run = self.drive(f"""
-            start {q(exe)}
-            wait-window {q(sfxtest.MAIN_CAPTION)}
-            press id=1
-            wait-exit
-        """)
-        self.assertDriverOk(run)
+        self.unzip(exe)
         self.assertEqual(sfxtest.read_tree(target), {"a.txt": b"a"})
         self.assertIn(b"utf8-texts", self.sfxmake("info", exe).stdout)
 

@@ -1,12 +1,14 @@
 """guestcase: end-to-end scenarios of the 32-bit stub, run in the qemu guest of
 scripts/guest (this host's kernel runs no 32-bit code).
 
-A scenario is a test method written as a generator. The part before its yield
-runs on the host and prepares files and a program in the scenario's folder; it
-yields the driver script. Once every scenario of the class is prepared, one
-boot of the guest runs all the scripts with the 32-bit driver under a 32-bit
-wine; then each test method goes on from its yield with the DriverRun and
-checks on the host what the program showed and wrote:
+A scenario is a test method written as a generator; the end-to-end tests'
+scenarios (run under wine by sfxtest.driven) are taken over by name:
+test_x = Other.test_y. The part before its yield runs on the host and prepares
+files and a program in the scenario's folder; it yields the driver script.
+Once every scenario of the class is prepared, one boot of the guest runs all
+the scripts with the 32-bit driver under a 32-bit wine; then each test method
+goes on from its yield with the DriverRun and checks on the host what the
+program showed and wrote:
 
     class Example(GuestCase):
         def test_shows_the_dialog(self):
@@ -20,7 +22,6 @@ both sides; it is removed when every scenario passed. A guest that cannot be
 built or booted fails every scenario with the reason.
 """
 import functools
-import inspect
 import os
 import shutil
 import subprocess
@@ -69,12 +70,8 @@ def _scenario(steps_of):
 
         with open(os.path.join(case.dir, "script.txt"), encoding="utf-8") as f:
             script = f.read()
-        try:
-            steps.send(sfxtest.driver_run(code, read("driver.out"), read("driver.err"), script))
-        except StopIteration:
-            shutil.rmtree(case.dir, ignore_errors=True)  # kept for a look only when it failed
-            return
-        self.fail("a scenario yields one driver script")
+        sfxtest.finish_scenario(self, steps, sfxtest.driver_run(code, read("driver.out"), read("driver.err"), script))
+        shutil.rmtree(case.dir, ignore_errors=True)  # kept for a look only when it failed
 
     test.steps = steps_of
     return test
@@ -85,12 +82,8 @@ class GuestCase(ExtractCase):
     scenario (self.dir) with its target folder (self.target) in the share."""
 
     stub = sfxtest.STUB32
-
-    def __init_subclass__(cls, **kwargs):
-        super().__init_subclass__(**kwargs)
-        for name, member in list(vars(cls).items()):
-            if name.startswith("test_") and inspect.isgeneratorfunction(member):
-                setattr(cls, name, _scenario(member))
+    scenario = staticmethod(_scenario)
+    machinery = {"script.txt", "driver.out", "driver.err", "driver.rc"}
 
     @classmethod
     def setUpClass(cls):
