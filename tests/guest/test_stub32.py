@@ -9,7 +9,7 @@ from guestcase import GuestCase  # first: it makes tests/e2e importable
 import sfxtest
 from sfxtest import DONE, MAIN_CAPTION, q, unzip_script
 # Modules, not their classes: unittest would run every test class found here.
-import test_dialog_layout
+import test_dialog
 import test_extract_faults
 import test_extract_outcome
 import test_extract_overwrite
@@ -17,7 +17,7 @@ import test_foundation
 from test_extract_tree import sample_tree
 
 
-class Stub32(GuestCase, test_dialog_layout.LayoutCase):
+class Stub32(GuestCase, test_dialog.LayoutCase):
     # The end-to-end tests' scenarios, under their names there.
     test_error_box_alone_names_the_full_path = \
         test_foundation.OwnFileUnreadable.test_error_box_alone_names_the_full_path
@@ -25,7 +25,7 @@ class Stub32(GuestCase, test_dialog_layout.LayoutCase):
     test_quoted_program_path_with_blanks = test_extract_outcome.RunOutcome.test_quoted_program_path_with_blanks
     test_names_leaving_the_target_or_naming_devices_are_refused = \
         test_extract_faults.MemberFaults.test_names_leaving_the_target_or_naming_devices_are_refused
-    test_show_files_opens_the_list_band_once = test_dialog_layout.ShowFilesTest.test_show_files_opens_the_list_band_once
+    test_show_files_opens_the_list_band_once = test_dialog.ShowFilesTest.test_show_files_opens_the_list_band_once
 
     def test_start_question_declined_then_accepted(self):
         exe = self.sfx(self.zip_infozip(self.tree({"a.txt": b"a"})), title="Setup of Thing", question="Install Thing?",
