@@ -4,6 +4,7 @@ import os
 import struct
 import time
 import zipfile
+from pathlib import Path
 
 import sfxtest
 from sfxtest import q, windows_path
@@ -66,6 +67,5 @@ class ExtractCase(sfxtest.SfxCase):
         members = {i.filename: i for i in zipfile.ZipFile(archive).infolist()}
         for name, data in expected.items():
             path = os.path.join(self.target, *name.split("/"))
-            with open(path, "rb") as f:
-                self.assertTrue(f.read() == data, f"{name} differs")
+            self.assertTrue(Path(path).read_bytes() == data, f"{name} differs")
             self.assertAlmostEqual(os.stat(path).st_mtime, member_time_of(members[name]), places=5, msg=name)

@@ -39,6 +39,7 @@ import textwrap
 import unittest
 import zipfile
 import zlib
+from pathlib import Path
 
 # Debian's python3-pefile (installed by scripts/setup) sits with the system's
 # Python; a Python of another install, found first on PATH, looks there last.
@@ -139,8 +140,7 @@ def write_tree(root, files):
             os.makedirs(full, exist_ok=True)
             continue
         os.makedirs(os.path.dirname(full), exist_ok=True)
-        with open(full, "wb") as f:
-            f.write(data.encode() if isinstance(data, str) else data)
+        Path(full).write_bytes(data.encode() if isinstance(data, str) else data)
     return root
 
 
@@ -150,8 +150,7 @@ def read_tree(root):
     for folder, _, names in os.walk(root):
         for name in names:
             full = os.path.join(folder, name)
-            with open(full, "rb") as f:
-                found[os.path.relpath(full, root).replace(os.sep, "/")] = f.read()
+            found[os.path.relpath(full, root).replace(os.sep, "/")] = Path(full).read_bytes()
     return found
 
 
@@ -235,10 +234,8 @@ def dos_member_archive(path):
     info = zipfile.ZipInfo("m_nchen.txt")
     info.create_system = 0
     zip_members(path, [(info, b"dos\r\n"), ("plain.txt", b"plain")])
-    with open(path, "rb") as f:
-        data = f.read()
-    with open(path, "wb") as f:
-        f.write(data.replace(b"m_nchen.txt", b"m\x81nchen.txt"))
+    data = Path(path).read_bytes()
+    Path(path).write_bytes(data.replace(b"m_nchen.txt", b"m\x81nchen.txt"))
     return path
 
 
@@ -280,8 +277,7 @@ def ico_file(path, images):
         entries.append(struct.pack("<BBBBHHII", width & 0xFF, height & 0xFF, colours, 0, 1, bits, len(data), offset))
         blobs.append(data)
         offset += len(data)
-    with open(path, "wb") as f:
-        f.write(struct.pack("<HHH", 0, 1, len(images)) + b"".join(entries) + b"".join(blobs))
+    Path(path).write_bytes(struct.pack("<HHH", 0, 1, len(images)) + b"".join(entries) + b"".join(blobs))
     return path
 
 
@@ -368,12 +364,9 @@ def config_block(title="", folder="", run="", question="", question_style=MB_YES
 def write_sfx(stub, archive, out, block=None, **config):
     """The self-extracting program made without sfxmake: stub image, block, archive
     bytes as they are. For damaged or unusual blocks that sfxmake refuses to write."""
-    with open(stub, "rb") as f:
-        image = f.read()
-    with open(archive, "rb") as f:
-        data = f.read()
-    with open(out, "wb") as f:
-        f.write(image + (block if block is not None else config_block(**config)) + data)
+    image = Path(stub).read_bytes()
+    data = Path(archive).read_bytes()
+    Path(out).write_bytes(image + (block if block is not None else config_block(**config)) + data)
     return out
 
 
@@ -421,8 +414,7 @@ def windows_program(name, source, *flags, bits=64):
     exe = os.path.join(WORK, f"{name}{'' if bits == 64 else bits}-{key:08x}.exe")
     if not os.path.exists(exe):
         os.makedirs(WORK, exist_ok=True)
-        with open(exe[:-4] + ".c", "w") as f:
-            f.write(source)
+        Path(exe[:-4] + ".c").write_text(source)
         gcc = "x86_64-w64-mingw32-gcc" if bits == 64 else "i686-w64-mingw32-gcc"
         subprocess.run([gcc, "-O2", "-s", "-o", exe, exe[:-4] + ".c", *flags], check=True)
     return exe
@@ -510,8 +502,7 @@ def driver_run(code, out, err, script):
 
 def bmp_to_png(bmp, png):
     """Converts a 24- or 32-bit BMP, such as the driver's screenshot command writes, to PNG."""
-    with open(bmp, "rb") as f:
-        data = f.read()
+    data = Path(bmp).read_bytes()
     offset = struct.unpack_from("<I", data, 10)[0]
     width, height, _, bits = struct.unpack_from("<iiHH", data, 18)
     size = bits // 8
@@ -523,8 +514,7 @@ def bmp_to_png(bmp, png):
         for channel in range(3):  # BMP keeps blue, green, red
             rgb[channel::3] = data[src + 2 - channel:src + width * size:size]
         rows.append(bytes(rgb))
-    with open(png, "wb") as f:
-        f.write(png_bytes(width, abs(height), rows, 2))
+    Path(png).write_bytes(png_bytes(width, abs(height), rows, 2))
     return png
 
 

@@ -6,6 +6,7 @@ import stat
 import subprocess
 import unittest
 import zipfile
+from pathlib import Path
 
 import sfxtest
 from extractcase import ExtractCase
@@ -115,8 +116,8 @@ class ArchiveFaults(ExtractCase):
         box = run.result("wait-msgbox")
         self.assertEqual((box["caption"], box["text"]), (ERROR_CAPTION, CORRUPT))
         self.assertEqual(self.exit_code(run), 1)
-        with open(os.path.join(self.target, "cut.bin"), "rb") as f:
-            self.assertEqual(f.read(), data[:32768])  # the first block, written and closed
+        # The first block, written and closed.
+        self.assertEqual(Path(self.target, "cut.bin").read_bytes(), data[:32768])
 
     def test_member_without_its_local_header_is_fatal(self):
         local, central = stored_member("moved.txt", b"somewhere else")

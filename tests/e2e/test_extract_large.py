@@ -11,6 +11,7 @@ import os
 import struct
 import unittest
 import zlib
+from pathlib import Path
 
 import sfxtest
 from extractcase import ExtractCase
@@ -38,8 +39,7 @@ class BigMembers(ExtractCase):
         for i in range(size // CHUNK):
             crc = zlib.crc32(chunk(i), crc)
         exe = self.path("huge.exe")
-        with open(sfxtest.STUB64, "rb") as f:
-            image = f.read()
+        image = Path(sfxtest.STUB64).read_bytes()
         block = sfxtest.config_block(folder=sfxtest.windows_path(self.target), overwrite="overwrite",
                                      options=sfxtest.OPT_AUTO_UNZIP | sfxtest.OPT_NO_DONE_MESSAGE)
         with open(exe, "wb") as f:

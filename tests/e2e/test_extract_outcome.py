@@ -5,6 +5,7 @@ import os
 import time
 import unittest
 import zipfile
+from pathlib import Path
 
 import sfxtest
 from extractcase import ExtractCase
@@ -34,8 +35,7 @@ int main(void) {
 def archive_with_recorder(case, folder=""):
     """An archive of a readme and the recorder, built for the bits of case's stub, in folder."""
     recorder = sfxtest.windows_program("recorder", RECORDER_SOURCE, bits=32 if case.stub == sfxtest.STUB32 else 64)
-    with open(recorder, "rb") as f:
-        return case.zip_infozip(case.tree({"readme.txt": b"read me", folder + "rec.exe": f.read()}))
+    return case.zip_infozip(case.tree({"readme.txt": b"read me", folder + "rec.exe": Path(recorder).read_bytes()}))
 
 
 def run_log(target, wait=15):
@@ -45,8 +45,7 @@ def run_log(target, wait=15):
     while time.time() < deadline:
         if os.path.exists(path) and os.path.getsize(path):
             time.sleep(0.2)
-            with open(path, "rb") as f:
-                return f.read().decode("cp1252").split("\n")
+            return Path(path).read_bytes().decode("cp1252").split("\n")
         time.sleep(0.2)
     return None
 

@@ -4,6 +4,7 @@ fits in 32 bits; with both offset bases. (A member over 4 GiB: test_extract_larg
 import os
 import subprocess
 import unittest
+from pathlib import Path
 
 import sfxtest
 from extractcase import ExtractCase
@@ -16,16 +17,14 @@ class Zip64(ExtractCase):
         archive = self.path("piped.zip")
         with open(archive, "wb") as out:
             subprocess.run("cat a.txt | zip -q - - && true", shell=True, cwd=source, check=True, stdout=out)
-        with open(archive, "rb") as f:
-            data = f.read()
+        data = Path(archive).read_bytes()
         self.assertIn(b"PK\x06\x07", data, "the writer no longer leaves a ZIP64 locator")
         for options in ((), ("--adjust-offsets",)):
             with self.subTest(options=options):
                 exe = self.sfx(archive, *options, name=f"piped{len(options)}.exe", overwrite="overwrite",
                                options=sfxtest.OPT_AUTO_UNZIP)
                 self.assertEqual(self.exit_code(self.start(exe)), 0)
-                with open(os.path.join(self.target, "-"), "rb") as f:
-                    self.assertEqual(f.read(), files["a.txt"])
+                self.assertEqual(Path(self.target, "-").read_bytes(), files["a.txt"])
 
 
 if __name__ == "__main__":

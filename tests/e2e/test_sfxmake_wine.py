@@ -8,6 +8,7 @@ the Linux sfxmake accepts."""
 import os
 import subprocess
 import unittest
+from pathlib import Path
 
 import sfxtest
 from sfxtest import PUBLISHER, SAMPLE, publisher_args, windows_path
@@ -158,8 +159,7 @@ class SfxmakeUnderWine(sfxtest.SfxCase):
     def test_signed_program_tests_and_unpacks(self):
         exe, target = self.unattended("demo", *publisher_args(self.path("app.ico")), self.tree(SAMPLE))
         signed = self.sign(exe)
-        with open(exe, "rb") as a, open(signed, "rb") as b:
-            plain, data = a.read(), b.read()
+        plain, data = Path(exe).read_bytes(), Path(signed).read_bytes()
         self.assertGreater(len(data), len(plain), "the signature is appended")
         self.assertIn(b"4 members tested, 0 failed", self.sfxmake("test", signed).stdout)
         self.assertIn(b"icon:           3 images", self.sfxmake("info", signed).stdout)

@@ -2,6 +2,7 @@
 failures that end the run, and the round trips of typing, selecting and
 checking that every other end-to-end test relies on."""
 import unittest
+from pathlib import Path
 
 import sfxtest
 from sfxtest import ID_FILE_LIST, ID_FOLDER, ID_OVERWRITE, MAIN_CAPTION, q
@@ -116,11 +117,9 @@ class DriverScripts(sfxtest.SfxCase):
         self.assertLess(window["rect"]["left"], button["rect"]["left"])
         self.assertLess(button["rect"]["right"], window["rect"]["right"])
         png = sfxtest.bmp_to_png(self.path("dialog.bmp"), self.path("dialog.png"))
-        with open(png, "rb") as f:
-            self.assertEqual(f.read(8), b"\x89PNG\r\n\x1a\n")
+        self.assertEqual(Path(png).read_bytes()[:8], b"\x89PNG\r\n\x1a\n")
         width = window["rect"]["right"] - window["rect"]["left"]
-        with open(self.path("dialog.bmp"), "rb") as f:
-            self.assertEqual(int.from_bytes(f.read()[18:22], "little"), width)
+        self.assertEqual(int.from_bytes(Path(self.path("dialog.bmp")).read_bytes()[18:22], "little"), width)
 
 
 if __name__ == "__main__":

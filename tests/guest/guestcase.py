@@ -29,6 +29,7 @@ import sys
 import tempfile
 import textwrap
 import time
+from pathlib import Path
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 sys.path.insert(0, os.path.join(HERE, "..", "e2e"))
@@ -61,16 +62,10 @@ def _scenario(steps_of):
         done = os.path.join(case.dir, "driver.rc")
         if not os.path.exists(done):
             self.fail(cls._guest_problem or f"the guest did not run this scenario, see {cls.share}/guest-job.log")
-        with open(done) as f:
-            code = int(f.read().strip() or -1)
-
-        def read(name):
-            with open(os.path.join(case.dir, name), "rb") as f:
-                return f.read().decode("utf-8", "replace")
-
-        with open(os.path.join(case.dir, "script.txt"), encoding="utf-8") as f:
-            script = f.read()
-        sfxtest.finish_scenario(self, steps, sfxtest.driver_run(code, read("driver.out"), read("driver.err"), script))
+        out, err, script = (Path(case.dir, name).read_text(encoding="utf-8", errors="replace")
+                            for name in ("driver.out", "driver.err", "script.txt"))
+        run = sfxtest.driver_run(int(Path(done).read_text().strip() or -1), out, err, script)
+        sfxtest.finish_scenario(self, steps, run)
         shutil.rmtree(case.dir, ignore_errors=True)  # kept for a look only when it failed
 
     test.steps = steps_of
@@ -109,8 +104,8 @@ class GuestCase(ExtractCase):
             except Exception as error:  # noqa: BLE001 -- the scenario's test reports it
                 cls._prepared[name] = (case, None, error)
                 continue
-            with open(case.path("script.txt"), "w", encoding="utf-8") as f:
-                f.write(SCRIPT_PROLOGUE + textwrap.dedent(script).strip() + "\n")
+            Path(case.path("script.txt")).write_text(SCRIPT_PROLOGUE + textwrap.dedent(script).strip() + "\n",
+                                                     encoding="utf-8")
             cls._prepared[name] = (case, steps, None)
         with open(os.path.join(cls.share, "scenarios"), "w") as f:
             f.write("".join(n + "\n" for n, (_, steps, _) in cls._prepared.items() if steps))

@@ -4,6 +4,7 @@ and a test case that needs the native sfxmake but no wine session."""
 import os
 import subprocess
 import sys
+from pathlib import Path
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "e2e"))
 
@@ -44,8 +45,7 @@ class SfxmakeCase(sfxtest.ScratchCase):
         self.assertIn(counted(files) + b" extracted, 0 failed", run.stdout)
         for name, data in files.items():
             path = os.path.join(out, name)
-            with open(path, "rb") as f:
-                self.assertEqual(f.read(), data, name)
+            self.assertEqual(Path(path).read_bytes(), data, name)
             if times:
                 self.assertEqual(int(os.stat(path).st_mtime), times, name)
 

@@ -5,6 +5,7 @@ import json
 import os
 import struct
 import unittest
+from pathlib import Path
 
 from sfxmaketest import STUB32, STUB64, SAMPLE, PeImage, SfxmakeCase, read_block
 from sfxtest import PUBLISHER, PUBLISHER_IMAGES, bmp_image, png_image, publisher_args
@@ -43,14 +44,12 @@ class PublisherResources(SfxmakeCase):
     def build(self, *options, stub=STUB32, name="out.exe"):
         out = self.path(name)
         self.sfxmake("build", "-q", "--stub", stub, "-o", out, *options, self.source)
-        with open(out, "rb") as f:
-            return out, f.read()
+        return out, Path(out).read_bytes()
 
     def test_icon_and_version_read_back_by_a_pe_parser(self):
         for stub in (STUB32, STUB64):
             with self.subTest(stub=os.path.basename(stub)):
-                with open(stub, "rb") as f:
-                    plain = pefile.PE(data=f.read())
+                plain = pefile.PE(data=Path(stub).read_bytes())
                 exe, data = self.build(*publisher_args(self.icon), "--title", "Demo", stub=stub)
                 pe = pefile.PE(data=data)
                 res = resources(pe)
@@ -185,8 +184,7 @@ class PublisherRefusals(SfxmakeCase):
         for name, content in cases.items():
             with self.subTest(name):
                 path = self.path("bad.ico")
-                with open(path, "wb") as f:
-                    f.write(content)
+                Path(path).write_bytes(content)
                 self.refused(messages.get(name, "not a usable .ico file"), "--icon", path, self.tree({"a.txt": b"a"}))
         self.refused("missing.ico", "--icon", self.path("missing.ico"), self.tree({"a.txt": b"a"}))
 

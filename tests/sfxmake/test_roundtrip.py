@@ -7,6 +7,7 @@ import shutil
 import subprocess
 import unittest
 import zipfile
+from pathlib import Path
 
 from sfxmaketest import SAMPLE, SfxmakeCase, read_block, zip_members
 
@@ -59,9 +60,8 @@ class Roundtrip(SfxmakeCase):
         archive = zip_members(self.path("p.zip"), SAMPLE)
         exe = self.path("p.exe")
         self.sfxmake("build", "-o", exe, archive)
-        with open(exe, "rb") as f, open(archive, "rb") as z:
-            data, original = f.read(), z.read()
-        self.assertEqual(data[read_block(data)["archive_start"]:], original)
+        data = Path(exe).read_bytes()
+        self.assertEqual(data[read_block(data)["archive_start"]:], Path(archive).read_bytes())
 
     def test_password_round_trip(self):
         folder = self.tree(SAMPLE)
@@ -72,16 +72,14 @@ class Roundtrip(SfxmakeCase):
         self.assertIn(b"encrypted, give --password", self.sfxmake("test", exe, expect=1).stdout)
         self.assertIn(b"wrong password", self.sfxmake("test", "--password", "geheim!", exe, expect=1).stdout)
         self.sfxmake("test", "--password", "Geheim!", exe)
-        with open(self.path("pw.txt"), "wb") as f:
-            f.write(b"Geheim!\r\n")
+        Path(self.path("pw.txt")).write_bytes(b"Geheim!\r\n")
         self.check_extracts(exe, SAMPLE, "--password-file", self.path("pw.txt"))
         # Other tools agree on the encryption and the check byte.
         subprocess.run(["unzip", "-tq", "-P", "Geheim!", exe], check=True, capture_output=True)
         # Fresh random header bytes each time: two builds differ.
         again = self.path("again.exe")
         self.sfxmake("build", "-o", again, "--password", "Geheim!", folder)
-        with open(exe, "rb") as a, open(again, "rb") as b:
-            self.assertNotEqual(a.read(), b.read())
+        self.assertNotEqual(Path(exe).read_bytes(), Path(again).read_bytes())
 
     def test_encrypted_zip_input_keeps_its_encryption(self):
         tree = self.tree(SAMPLE, "src")
@@ -113,8 +111,7 @@ class Reproducible(SfxmakeCase):
             os.utime(os.path.join(folder, "readme.txt"), (1000000000 + n, 1000000000 + n))
             out = self.path(f"r{n}.exe")
             self.sfxmake("build", "--reproducible", "-o", out, *extra, folder, env={"SOURCE_DATE_EPOCH": "946684800"})
-            with open(out, "rb") as f:
-                outputs.append(f.read())
+            outputs.append(Path(out).read_bytes())
             shutil.rmtree(folder)
         return outputs
 

@@ -8,6 +8,7 @@ import shutil
 import subprocess
 import unittest
 import zipfile
+from pathlib import Path
 
 from sfxmaketest import SAMPLE, SfxmakeCase
 
@@ -30,8 +31,7 @@ class Zip64Inputs(SfxmakeCase):
 
         def piped(name, *args):  # a pipe, not a file: zip cannot seek back
             data = subprocess.run(["zip", "-q", *args], cwd=tree, stdout=subprocess.PIPE, check=True).stdout
-            with open(self.path(name), "wb") as f:
-                f.write(data)
+            Path(self.path(name)).write_bytes(data)
         # Read from a pipe, a member's size is unknown: zip writes the ZIP64 end
         # record and locator, although every value fits.
         with open(self.path("stdin.zip"), "wb") as out:
@@ -117,8 +117,7 @@ class Zip64Folders(SfxmakeCase):
         os.makedirs(folder)
         for i in range(65536):
             open(os.path.join(folder, f"{i:05x}"), "wb").close()
-        with open(os.path.join(folder, "00000"), "wb") as f:
-            f.write(b"first")
+        Path(os.path.join(folder, "00000")).write_bytes(b"first")
         exe = self.path("many.exe")
         self.sfxmake("build", "-q", "-o", exe, folder)
         self.assertIn(ZIP64_END, tail(exe))
@@ -148,8 +147,7 @@ class Zip64Folders(SfxmakeCase):
             f.truncate(size)
             f.seek(size - 3)
             f.write(b"end")
-        with open(os.path.join(folder, "z-after.txt"), "wb") as f:
-            f.write(b"behind the big one")
+        Path(os.path.join(folder, "z-after.txt")).write_bytes(b"behind the big one")
         exe = self.path("big.exe")
         self.sfxmake("build", "-q", "-o", exe, folder)
         shutil.rmtree(folder)
