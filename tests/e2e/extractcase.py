@@ -10,16 +10,11 @@ import sfxtest
 from sfxtest import q, windows_path
 
 
-def dos_time_of(info):
-    """The POSIX time of a member's DOS date and time, read as local time (the
-    stub stamps files that way, and wine shares this process's time zone)."""
-    return time.mktime(info.date_time + (0, 0, -1))
-
-
 def member_time_of(info):
     """The last-write time the stub gives a member: the exact time of its NTFS
     (0x000A) or extended-timestamp (0x5455) extra field when it has one, else
-    its DOS time."""
+    its DOS time read as local time (the stub stamps files that way, and wine
+    shares this process's time zone)."""
     extra, at, unix = info.extra, 0, None
     while at + 4 <= len(extra):
         kind, size = struct.unpack_from("<HH", extra, at)
@@ -29,7 +24,7 @@ def member_time_of(info):
             return (struct.unpack_from("<Q", data, 8)[0] - 116444736000000000) / 1e7
         if kind == 0x5455 and size >= 5 and data[0] & 1:
             unix = struct.unpack_from("<i", data, 1)[0]
-    return dos_time_of(info) if unix is None else unix
+    return time.mktime(info.date_time + (0, 0, -1)) if unix is None else unix
 
 
 class ExtractCase(sfxtest.SfxCase):

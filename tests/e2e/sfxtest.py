@@ -62,21 +62,15 @@ DRIVER = os.path.join(WIN64, "tests", "driver", "uidriver.exe")
 # The 32-bit tree's driver, for the 32-bit stub under a 32-bit wine (tests/guest).
 WIN32 = os.environ.get("SFX_WIN32_DIR") or os.path.join(BUILD, "win32")
 DRIVER32 = os.path.join(WIN32, "tests", "driver", "uidriver.exe")
-UNIT_TESTS = os.path.join(WIN64, "tests", "win", "stub_unit_tests.exe")
 WINE = os.environ.get("SFX_WINE", "wine")
 
 # The main dialog's controls, as the stub's templates number them.
 ID_OK = 1
 ID_CANCEL = 2
-ID_HELP = 103
-ID_BROWSE = 104
 ID_SHOW_FILES = 105
 ID_FOLDER = 201
-ID_RUN_CHECK = 302
 ID_FILE_LIST = 401
 ID_OVERWRITE = 701  # + OverwriteMode
-ID_PROGRESS = 801
-ID_MSGBOX_TEXT = 0xFFFF
 
 # Option bits of the configuration block.
 OPT_RUN_CHECKBOX = 0x0001
@@ -110,9 +104,8 @@ SAMPLE = {
     "docs/deep/er/note.md": b"# note\n" + bytes(1000),
 }
 
-# Message box styles for the start question.
-MB_OK, MB_OKCANCEL, MB_ABORTRETRYIGNORE, MB_YESNOCANCEL, MB_YESNO = 0x0, 0x1, 0x2, 0x3, 0x4
-MB_ICONHAND, MB_ICONQUESTION, MB_ICONEXCLAMATION, MB_ICONASTERISK = 0x10, 0x20, 0x30, 0x40
+# The start question's default message box style.
+MB_YESNO, MB_ICONQUESTION = 0x4, 0x20
 
 
 def windows_path(path):
@@ -154,10 +147,16 @@ def read_tree(root):
     return found
 
 
-def zip_infozip(source, archive, *args):
-    """Info-ZIP zip of everything below source; args go to zip (-0 stores, -P pw encrypts, -D no folder entries)."""
+def zip_infozip(source, archive, *args, streamed=False):
+    """Info-ZIP zip of everything below source; args go to zip (-0 stores, -P pw encrypts, -D no folder entries).
+    streamed: zip writes to a pipe, not a file it could seek back in, so every member has its sizes in a data
+    descriptor (flag bit 3)."""
     archive = os.path.abspath(archive)
-    subprocess.run(["zip", "-q", "-r", "-X", *args, archive, "."], cwd=source, check=True)
+    if not streamed:
+        subprocess.run(["zip", "-q", "-r", "-X", *args, archive, "."], cwd=source, check=True)
+        return archive
+    piped = subprocess.run(["zip", "-q", "-r", "-X", *args, "-", "."], cwd=source, stdout=subprocess.PIPE, check=True)
+    Path(archive).write_bytes(piped.stdout)
     return archive
 
 
@@ -266,33 +265,25 @@ def bmp_image(width, height, bits=32):
     return header + palette + bytes((i * 7) & 0xFF for i in range(colour)) + bytes(mask)
 
 
-def ico_file(path, images):
-    """Writes an .ico of images, pairs (width, height, data) as bmp_image or
-    png_image made them; bits is read from the data. Returns path."""
-    entries, blobs = [], []
-    offset = 6 + 16 * len(images)
-    for width, height, data in images:
-        bits = 32 if data.startswith(b"\x89PNG") else struct.unpack_from("<H", data, 14)[0]
-        colours = (1 << bits) if bits < 8 else 0
-        entries.append(struct.pack("<BBBBHHII", width & 0xFF, height & 0xFF, colours, 0, 1, bits, len(data), offset))
-        blobs.append(data)
-        offset += len(data)
-    Path(path).write_bytes(struct.pack("<HHH", 0, 1, len(images)) + b"".join(entries) + b"".join(blobs))
-    return path
-
-
-# The icon and version texts a publisher gives, as sfxmake's options.
+# The icon and version texts a publisher gives, as sfxmake's options, and the
+# images of the icon: pairs (width, height, data) as bmp_image or png_image made them.
 PUBLISHER = {"--product-name": "Demo Suite", "--product-version": "2.1.0 beta", "--file-version": "2.1.0.7",
              "--company": "Example Ltd", "--description": "Demo Suite installer",
              "--copyright": "\u00a9 2024 Example Ltd \u2014 \u65e5\u672c"}
-
-
 PUBLISHER_IMAGES = [(16, 16, bmp_image(16, 16, 4)), (32, 32, bmp_image(32, 32, 32)), (256, 256, png_image(256, 256))]
 
 
 def publisher_args(icon):
-    """The options of PUBLISHER, with an .ico of PUBLISHER_IMAGES written to the path icon."""
-    ico_file(icon, PUBLISHER_IMAGES)
+    """The options of PUBLISHER, with an .ico of PUBLISHER_IMAGES written to the
+    path icon (each image's bits read from its data)."""
+    entries, offset = [], 6 + 16 * len(PUBLISHER_IMAGES)
+    for width, height, data in PUBLISHER_IMAGES:
+        bits = 32 if data.startswith(b"\x89PNG") else struct.unpack_from("<H", data, 14)[0]
+        colours = (1 << bits) if bits < 8 else 0
+        entries.append(struct.pack("<BBBBHHII", width & 0xFF, height & 0xFF, colours, 0, 1, bits, len(data), offset))
+        offset += len(data)
+    Path(icon).write_bytes(struct.pack("<HHH", 0, 1, len(entries)) + b"".join(entries)
+                           + b"".join(data for _, _, data in PUBLISHER_IMAGES))
     return ["--icon", icon] + [part for pair in PUBLISHER.items() for part in pair]
 
 
@@ -346,7 +337,7 @@ def first_central_record(data):
 # ------------------------------------------------------------------ SFX files
 
 def config_block(title="", folder="", run="", question="", question_style=MB_YESNO | MB_ICONQUESTION,
-                 overwrite="ask", options=0, filler=b"", reserved=0):
+                 overwrite="ask", options=0):
     """The configuration block that goes between the stub image and the archive,
     laid out byte for byte as the stub reads it. Texts are ANSI (cp1252 here)."""
     texts = [t.encode("cp1252") if isinstance(t, str) else t for t in (title, folder, run, question)]
@@ -354,54 +345,33 @@ def config_block(title="", folder="", run="", question="", question_style=MB_YES
         if len(t) > 255:
             raise ValueError("a text of the configuration block holds at most 255 bytes")
     mode = OVERWRITE_MODES[overwrite] if isinstance(overwrite, str) else overwrite
-    header_size = 18
-    trailer_offset = header_size + sum(len(t) for t in texts) + len(filler)
+    trailer_offset = 18 + sum(len(t) for t in texts)  # behind the header and the texts
     header = BLOCK_SIGNATURE + struct.pack("<HHBBBBBBI", trailer_offset, options, mode, len(texts[0]), len(texts[1]),
-                                         len(texts[2]), reserved, len(texts[3]), question_style)
-    return header + b"".join(texts) + filler + TRAILER_SIGNATURE + struct.pack("<I", trailer_offset)
+                                         len(texts[2]), 0, len(texts[3]), question_style)
+    return header + b"".join(texts) + TRAILER_SIGNATURE + struct.pack("<I", trailer_offset)
 
 
-def write_sfx(stub, archive, out, block=None, **config):
-    """The self-extracting program made without sfxmake: stub image, block, archive
-    bytes as they are. For damaged or unusual blocks that sfxmake refuses to write."""
-    image = Path(stub).read_bytes()
-    data = Path(archive).read_bytes()
-    Path(out).write_bytes(image + (block if block is not None else config_block(**config)) + data)
-    return out
-
-
-def sfxmake_build(archive, out, stub=None, title=None, folder=None, run=None, question=None,
-                  question_style=None, overwrite=None, options=0, extra=()):
-    """sfxmake build with the given settings. Returns out; raises with sfxmake's
-    message when it refuses."""
-    args = [SFXMAKE, "build", "-q", "--stub", stub or STUB64, "-o", out]
-    for flag, value in (("--title", title), ("--folder", folder), ("--run", run), ("--question", question)):
-        if value is not None:
-            args += [flag, value]
-    if question_style is not None:
-        args += ["--question-style", str(question_style)]
-    if overwrite is not None:
-        args += ["--overwrite", overwrite if isinstance(overwrite, str)
-                 else {v: k for k, v in OVERWRITE_MODES.items()}[overwrite]]
-    if options:
-        args += ["--options", hex(options)]
-    args += [*extra, archive]
-    done = subprocess.run(args, capture_output=True, text=True)
+def build_sfx(archive, out, stub=STUB64, crafted=False, extra=(), **config):
+    """A self-extracting program from archive, settings as config_block takes
+    them: through dist/sfxmake when it is built (extra: raw sfxmake options;
+    raises with sfxmake's message when it refuses), else stub image, block and
+    archive bytes are put together here (the same bytes). crafted: always put
+    together here, for archives sfxmake refuses to take."""
+    config = {k: v for k, v in config.items() if v is not None}
+    if crafted or not os.path.exists(SFXMAKE) or os.environ.get("SFX_NO_SFXMAKE"):
+        if extra:
+            raise ValueError("raw sfxmake options need sfxmake")
+        Path(out).write_bytes(Path(stub).read_bytes() + config_block(**config) + Path(archive).read_bytes())
+        return out
+    args = [SFXMAKE, "build", "-q", "--stub", stub, "-o", out]
+    for key, value in config.items():
+        if key == "overwrite" and not isinstance(value, str):
+            value = {v: k for k, v in OVERWRITE_MODES.items()}[value]
+        args += ["--" + key.replace("_", "-"), hex(value) if key == "options" else str(value)]
+    done = subprocess.run([*args, *extra, archive], capture_output=True, text=True)
     if done.returncode != 0:
         raise RuntimeError(f"sfxmake failed ({done.returncode}): {done.stderr.strip()}")
     return out
-
-
-def build_sfx(archive, out, stub=None, crafted=False, **config):
-    """A self-extracting program from archive: through dist/sfxmake when it is
-    built, else the block is written here (the same bytes). crafted: always
-    written here, for archives sfxmake refuses to take."""
-    if not crafted and os.path.exists(SFXMAKE) and not os.environ.get("SFX_NO_SFXMAKE"):
-        return sfxmake_build(archive, out, stub=stub, **config)
-    if config.get("extra"):
-        raise ValueError("raw sfxmake options need sfxmake")
-    config = {k: v for k, v in config.items() if v is not None and k != "extra"}
-    return write_sfx(stub or STUB64, archive, out, **config)
 
 
 # ------------------------------------------------------------------ running under wine
@@ -441,10 +411,6 @@ class DriverRun:
         self.lines = lines
         self.stderr = stderr
         self.script = script
-
-    @property
-    def ok(self):
-        return self.code == 0
 
     @property
     def error(self):
@@ -603,8 +569,8 @@ class ScratchCase(unittest.TestCase):
     def tree(self, files, name="src"):
         return write_tree(self.path(name), files)
 
-    def zip_infozip(self, source, *args, name="infozip.zip"):
-        return zip_infozip(source, self.path(name), *args)
+    def zip_infozip(self, source, *args, name="infozip.zip", streamed=False):
+        return zip_infozip(source, self.path(name), *args, streamed=streamed)
 
     def zip_7z(self, source, *args, name="7z.zip"):
         return zip_7z(source, self.path(name), *args)
@@ -690,5 +656,5 @@ class SfxCase(ScratchCase):
         return run_wine(args, cwd=self.dir, timeout=timeout)
 
     def assertDriverOk(self, run):
-        if not run.ok:
+        if run.code != 0:
             self.fail(f"driver exited with {run.code}\n{run.describe()}")

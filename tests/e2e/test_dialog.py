@@ -38,15 +38,6 @@ def by_id(controls):
     return {c["id"]: c for c in controls}
 
 
-def base_unit_y(pairs):
-    """The dialog font's vertical base unit that turns every (units, pixels) pair
-    of template heights into the measured pixels; None when none does."""
-    for base in range(6, 64):
-        if all(dialog_pixels(units, base) == pixels for units, pixels in pairs):
-            return base
-    return None
-
-
 class DialogCase(sfxtest.SfxCase):
     def make_sfx(self, options, name="test.exe", **config):
         return self.sfx(self.zip_members(MEMBERS, name=name + ".zip"), name=name, options=options, **config)
@@ -142,6 +133,10 @@ def top(c):
     return c["rect"]["top"]
 
 
+def height(rect):
+    return rect["bottom"] - rect["top"]
+
+
 def dialog_shot(run, index=0):
     """The dialog's rect and its controls by id, as the index-th rect 0 and controls commands found them."""
     return run.result("rect", index)["rect"], by_id(run.result("controls", index)["controls"])
@@ -149,11 +144,12 @@ def dialog_shot(run, index=0):
 
 class LayoutCase(DialogCase):
     def measured_base(self, controls):
-        """The dialog font's vertical base unit, measured from the template's heights."""
-        pairs = [(units, controls[i]["rect"]["bottom"] - controls[i]["rect"]["top"]) for i, units in HEIGHTS.items()]
-        base = base_unit_y(pairs)
-        self.assertIsNotNone(base, "control heights fit no dialog unit: %s" % pairs)
-        return base
+        """The dialog font's vertical base unit: the one that turns every template
+        height in dialog units into the measured pixels."""
+        pairs = [(units, height(controls[i]["rect"])) for i, units in HEIGHTS.items()]
+        bases = [base for base in range(6, 64) if all(dialog_pixels(u, base) == pixels for u, pixels in pairs)]
+        self.assertTrue(bases, "control heights fit no dialog unit: %s" % pairs)
+        return bases[0]
 
     def assert_no_overlap(self, dialog, controls):
         """Visible controls that share columns never share rows; the group box
@@ -169,21 +165,6 @@ class LayoutCase(DialogCase):
                 columns = ra["left"] < rb["right"] and rb["left"] < ra["right"]
                 rows = ra["top"] < rb["bottom"] and rb["top"] < ra["bottom"]
                 self.assertFalse(columns and rows, "controls %d and %d overlap: %s %s" % (a["id"], b["id"], ra, rb))
-
-    def assert_list_band_opened(self, before_dialog, before, after_dialog, after):
-        """Show files (before, then after) grew the dialog by the list band alone."""
-        grow = dialog_pixels(66, self.measured_base(before))
-        self.assertEqual((after_dialog["bottom"] - after_dialog["top"]) - (before_dialog["bottom"] - before_dialog["top"]),
-                         grow)
-        for i in LIST_BAND:
-            self.assertFalse(before[i]["visible"])
-            self.assertTrue(after[i]["visible"])
-        for i in (602, 701, 702, 703, 302, 103, 1, 2, 502):
-            self.assertEqual(top(after[i]) - after_dialog["top"], top(before[i]) - before_dialog["top"] + grow, i)
-        # The list sits in its band: below the folder row, above the overwrite group.
-        self.assertGreater(top(after[401]), before[201]["rect"]["bottom"])
-        self.assertLessEqual(after[401]["rect"]["bottom"], top(after[602]))
-        self.assert_no_overlap(after_dialog, after)
 
 
 class BandTest(LayoutCase):
@@ -210,7 +191,6 @@ class BandTest(LayoutCase):
         base = self.measured_base(ref)
         self.assertTrue(ref[105]["exists"] and ref[105]["visible"])
         self.assert_no_overlap(ref_dialog, ref)
-        height = lambda r: r["bottom"] - r["top"]
         for name, (options, shrink, list_shown, exists, gone) in self.CASES.items():
             with self.subTest(name):
                 dialog, controls = self.shot(options)
@@ -246,7 +226,19 @@ class ShowFilesTest(LayoutCase):
             press id=2
             wait-exit
         """
-        self.assert_list_band_opened(*dialog_shot(run, 0), *dialog_shot(run, 1))
+        # Show files grew the dialog by the list band alone.
+        (before_dialog, before), (after_dialog, after) = dialog_shot(run, 0), dialog_shot(run, 1)
+        grow = dialog_pixels(66, self.measured_base(before))
+        self.assertEqual(height(after_dialog) - height(before_dialog), grow)
+        for i in LIST_BAND:
+            self.assertFalse(before[i]["visible"])
+            self.assertTrue(after[i]["visible"])
+        for i in (602, 701, 702, 703, 302, 103, 1, 2, 502):
+            self.assertEqual(top(after[i]) - after_dialog["top"], top(before[i]) - before_dialog["top"] + grow, i)
+        # The list sits in its band: below the folder row, above the overwrite group.
+        self.assertGreater(top(after[401]), before[201]["rect"]["bottom"])
+        self.assertLessEqual(after[401]["rect"]["bottom"], top(after[602]))
+        self.assert_no_overlap(after_dialog, after)
         self.assertEqual([r["cells"][0] for r in run.result("rows")["rows"]],
                          ["zeta.txt", "docs\\manual.pdf", "empty.log", "alpha.bin"])
         self.assertEqual(run.result("wait-exit")["exit_code"], 0)

@@ -1,7 +1,6 @@
 """Encrypted members: the password prompt, the password kept from member to
 member, wrong and cancelled answers, and the 80-character limit."""
 import os
-import subprocess
 import unittest
 
 import sfxtest
@@ -15,22 +14,15 @@ DONE_BOX = "wait-msgbox timeout=30000\npress OK\n"
 
 class Passwords(ExtractCase):
     def encrypted(self, files, password, name, streamed=False):
-        """Info-ZIP archive of files with password; streamed writes it to a pipe,
-        so every member has its sizes in a data descriptor (flag bit 3)."""
-        src = self.tree(files, name=name + "-src")
-        archive = self.path(name + ".zip")
-        if not streamed:
-            return sfxtest.zip_infozip(src, archive, "-P", password)
-        with open(archive, "wb") as out:
-            subprocess.run(["zip", "-q", "-r", "-X", "-P", password, "-", "."], cwd=src, stdout=out, check=True)
-        return archive
+        """Info-ZIP archive of files with password (see sfxtest.zip_infozip for streamed)."""
+        return self.zip_infozip(self.tree(files, name=name + "-src"), "-P", password, name=name + ".zip",
+                                streamed=streamed)
 
     def joined(self, *parts):
         """One archive of several, each member encrypted with its own password."""
         archive = self.path("joined.zip")
         for files, password in parts:
-            src = self.tree(files, name=f"src-{password[:8]}")
-            subprocess.run(["zip", "-q", "-r", "-X", "-P", password, archive, "."], cwd=src, check=True)
+            sfxtest.zip_infozip(self.tree(files, name=f"src-{password[:8]}"), archive, "-P", password)
         return archive
 
     def test_one_prompt_for_members_sharing_a_password(self):

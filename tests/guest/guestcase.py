@@ -107,8 +107,7 @@ class GuestCase(ExtractCase):
             Path(case.path("script.txt")).write_text(SCRIPT_PROLOGUE + textwrap.dedent(script).strip() + "\n",
                                                      encoding="utf-8")
             cls._prepared[name] = (case, steps, None)
-        with open(os.path.join(cls.share, "scenarios"), "w") as f:
-            f.write("".join(n + "\n" for n, (_, steps, _) in cls._prepared.items() if steps))
+        Path(cls.share, "scenarios").write_text("".join(n + "\n" for n, (_, steps, _) in cls._prepared.items() if steps))
         cls._guest_problem = cls.boot()
 
     @classmethod
@@ -119,13 +118,11 @@ class GuestCase(ExtractCase):
         with open(log, "wb") as out:
             code = subprocess.run([GUEST, "run", cls.share, JOB], stdin=subprocess.DEVNULL, stdout=out,
                                   stderr=subprocess.STDOUT).returncode
-        with open(log, encoding="utf-8", errors="replace") as f:
-            said = f.read()
+        said = Path(log).read_text(encoding="utf-8", errors="replace")
         sys.stderr.write(said)
-        job_log = os.path.join(cls.share, "guest-job.log")
-        if os.path.exists(job_log):
-            with open(job_log, encoding="utf-8", errors="replace") as f:
-                sys.stderr.write(f.read())
+        job_log = Path(cls.share, "guest-job.log")
+        if job_log.exists():
+            sys.stderr.write(job_log.read_text(encoding="utf-8", errors="replace"))
         sys.stderr.write(f"guest: boot and scenarios took {time.monotonic() - started:.0f} s\n")
         if code != 0:
             return f"scripts/guest run failed ({code}):\n{said[-3000:]}"

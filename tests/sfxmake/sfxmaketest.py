@@ -25,10 +25,6 @@ class SfxmakeCase(sfxtest.ScratchCase):
             self.skipTest(f"{sfxtest.SFXMAKE} is not built")
         super().setUp()
 
-    def info_zip(self, files, name="in.zip", *options):
-        """An archive written by Info-ZIP zip from the given files."""
-        return self.zip_infozip(self.tree(files, name + ".d"), *options, name=name)
-
     def refused(self, needle, *args):
         """sfxmake build -o out.exe with args exits 2, says needle and writes nothing."""
         before = sorted(os.listdir(self.dir))

@@ -13,7 +13,7 @@ class BlockLayout(SfxmakeCase):
         super().setUp()
         if not os.path.exists(STUB32):
             self.skipTest("no 32-bit stub built")
-        self.zip = self.info_zip({"a.txt": b"hello\n", "dir/b.bin": bytes(range(256)) * 50})
+        self.zip = self.zip_infozip(self.tree({"a.txt": b"hello\n", "dir/b.bin": bytes(range(256)) * 50}), name="in.zip")
 
     def build(self, *options, stub=None):
         out = self.path("out.exe")
