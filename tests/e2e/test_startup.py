@@ -58,19 +58,6 @@ class DamagedFile(StartupCase):
         Path(exe).write_bytes(data)
         return exe
 
-    def test_block_damage(self):
-        def header(d):
-            d[image_end(d) + 1] ^= 0xFF
-
-        cases = {
-            "header signature": header,
-            "ends inside the header": lambda d: d[:image_end(d) + 10],
-            "ends inside a text": lambda d: d[:image_end(d) + 18 + 5],  # the title is longer
-        }
-        for name, change in cases.items():
-            with self.subTest(name):
-                self.assert_corrupt(self.damaged(change, "--title", "A long enough title"))
-
     def test_damaged_trailer_after_the_question(self):
         def trailer(d):
             d[read_block(d)["archive_start"] - 8] ^= 0xFF
@@ -80,45 +67,37 @@ class DamagedFile(StartupCase):
         last = self.run_program(exe, ['wait-msgbox "Q"', "press No", "wait-exit"])
         self.assertEqual(last["wait-exit"]["exit_code"], 0)  # declined: no word about the damage
 
-    def test_no_end_record(self):
-        cases = {
-            # The end record lies one byte before the 65558 bytes searched.
-            "beyond the window": lambda d: d + b"\0" * 65537,
-            "archive too short": lambda d: d[:read_block(d)["archive_start"] + 22],
-            "signature damaged": lambda d: d.__setitem__(end_record(d) + 3, 0x07),
-        }
-        for name, change in cases.items():
-            with self.subTest(name):
-                self.assert_corrupt(self.damaged(change))
-
     def test_end_record_at_the_edge_of_the_window_is_found(self):
         # 65558 bytes from the record's start to the file's end: the last place searched.
         exe = self.damaged(lambda d: d + b"\0" * 65536)
         self.assertEqual(len(self.list_rows(exe)), 2)
 
-    def test_directory_damage(self):
-        def record_signature(d):
-            d[first_central_record(d) + 2] = 0x07
-
-        def zero_name(d):
-            struct.pack_into("<H", d, first_central_record(d) + 28, 0)
-
-        def no_entries(d):
-            struct.pack_into("<HH", d, end_record(d) + 8, 0, 0)
-
-        def too_many_entries(d):
-            struct.pack_into("<HH", d, end_record(d) + 8, 9, 9)
+    def test_damaged_block_no_end_record_or_damaged_directory(self):
+        def header(d):
+            d[image_end(d) + 1] ^= 0xFF
 
         def short_directory_size(d):
             e = end_record(d)
             size, = struct.unpack_from("<I", d, e + 12)
             struct.pack_into("<I", d, e + 12, size - 1)
 
-        cases = {"record signature": record_signature, "zero-length name": zero_name, "no entries": no_entries,
-                 "more entries than records": too_many_entries, "wrong directory size": short_directory_size}
+        cases = {
+            "block header signature": header,
+            "block ends inside the header": lambda d: d[:image_end(d) + 10],
+            "block ends inside a text": lambda d: d[:image_end(d) + 18 + 5],  # the title is longer
+            # The end record lies one byte before the 65558 bytes searched.
+            "end record beyond the window": lambda d: d + b"\0" * 65537,
+            "archive too short": lambda d: d[:read_block(d)["archive_start"] + 22],
+            "end record signature damaged": lambda d: d.__setitem__(end_record(d) + 3, 0x07),
+            "record signature": lambda d: d.__setitem__(first_central_record(d) + 2, 0x07),
+            "zero-length name": lambda d: struct.pack_into("<H", d, first_central_record(d) + 28, 0),
+            "no entries": lambda d: struct.pack_into("<HH", d, end_record(d) + 8, 0, 0),
+            "more entries than records": lambda d: struct.pack_into("<HH", d, end_record(d) + 8, 9, 9),
+            "wrong directory size": short_directory_size,
+        }
         for name, change in cases.items():
             with self.subTest(name):
-                self.assert_corrupt(self.damaged(change))
+                self.assert_corrupt(self.damaged(change, "--title", "A long enough title"))
 
     def test_name_longer_than_520_bytes(self):
         self.archive = self.zip_members([("n" * 516 + ".txt", b"fits"), ("n" * 517 + ".txt", b"too long")])
@@ -202,32 +181,39 @@ class NameConversion(StartupCase):
         self.assertEqual(rows, [("\u03a9mega.txt", "1")])
 
 
-class StartQuestion(StartupCase):
-    ANSWERS = [  # style, button, goes on
-        ("ok-cancel", "OK", True),
-        ("ok-cancel", "Cancel", False),
-        ("yes-no", "Yes", True),
-        ("yes-no", "No", False),
-        ("abort-retry-ignore", "Abort", False),
-        ("abort-retry-ignore", "Retry", True),
-        ("abort-retry-ignore", "Ignore", True),
-        ("yes-no-cancel", "Cancel", False),
-        ("retry-cancel", "Retry", True),
-    ]
+ANSWERS = [  # start question style, button, goes on
+    ("ok-cancel", "OK", True),
+    ("ok-cancel", "Cancel", False),
+    ("yes-no", "Yes", True),
+    ("yes-no", "No", False),
+    ("abort-retry-ignore", "Abort", False),
+    ("abort-retry-ignore", "Retry", True),
+    ("abort-retry-ignore", "Ignore", True),
+    ("yes-no-cancel", "Cancel", False),
+    ("retry-cancel", "Retry", True),
+]
 
+
+class StartQuestion(StartupCase):
     def test_every_answer(self):
+        # A scenario of tests/guest as well: every answer in one driver run.
         archive = self.zip_members([("a.txt", b"a")])
-        for style, button, goes_on in self.ANSWERS:
+        script = []
+        for style, button, goes_on in ANSWERS:
+            exe = self.sfx(archive, title="Setup of Thing", question="Install Thing?",
+                           question_style=style + ",question", name=f"{style}-{button}.exe")
+            script += [f"start {q(exe)} cwd={q(self.dir)}", 'wait-msgbox "Setup of Thing"', f"press {button}"]
+            # Declined: the program ends by itself, no dialog or box after the question.
+            script += [f"wait-window {q(MAIN_CAPTION)}", f"press id={ID_CANCEL}"] if goes_on else []
+            script.append("wait-exit")
+        run = yield "\n".join(script)
+        for i, (style, button, _) in enumerate(ANSWERS):
             with self.subTest(style=style, button=button):
-                exe = self.sfx(archive, "--title", "Setup of Thing", "--question", "Install Thing?",
-                                 "--question-style", style + ",question", name=f"{style}-{button}.exe")
-                script = ['wait-msgbox "Setup of Thing"', f"press {button}"]
-                # Declined: the program ends by itself, no dialog or box after the question.
-                script += self.close_main_dialog() if goes_on else ["wait-exit"]
-                last = self.run_program(exe, script)
-                self.assertEqual(last["wait-msgbox"]["text"], "Install Thing?")
-                self.assertEqual(last["wait-msgbox"]["icon"], "question")
-                self.assertEqual(last["wait-exit"]["exit_code"], 0)
+                box = run.result("wait-msgbox", i)
+                self.assertEqual((box["text"], box["icon"]), ("Install Thing?", "question"))
+                self.assertEqual(run.result("wait-exit", i)["exit_code"], 0)
+        # Whatever the answer, nothing was unzipped.
+        self.assertEqual([name for name in sfxtest.read_tree(self.dir) if name.endswith("a.txt")], [])
 
     def test_closing_the_question_declines(self):
         exe = self.sfx(self.zip_members([("a.txt", b"a")]), "--question", "Go on?", "--question-style", "ok-cancel")

@@ -93,8 +93,7 @@ class GuestCase(ExtractCase):
             cls._guest_problem = f"{', '.join(missing)} missing: run scripts/build"
             return
         shutil.copy(sfxtest.DRIVER32, os.path.join(cls.share, "uidriver.exe"))
-        names = sorted(n for n in dir(cls) if hasattr(getattr(cls, n), "steps"))
-        for name in names:
+        for name in sorted(n for n in dir(cls) if hasattr(getattr(cls, n), "steps")):
             case = cls(name)
             case.setUp()
             os.makedirs(case.dir)
@@ -107,7 +106,8 @@ class GuestCase(ExtractCase):
             Path(case.path("script.txt")).write_text(SCRIPT_PROLOGUE + textwrap.dedent(script).strip() + "\n",
                                                      encoding="utf-8")
             cls._prepared[name] = (case, steps, None)
-        Path(cls.share, "scenarios").write_text("".join(n + "\n" for n, (_, steps, _) in cls._prepared.items() if steps))
+        prepared = [name for name, (_, steps, _) in cls._prepared.items() if steps]
+        Path(cls.share, "scenarios").write_text("".join(name + "\n" for name in prepared))
         cls._guest_problem = cls.boot()
 
     @classmethod

@@ -7,13 +7,14 @@ import unittest
 
 from guestcase import GuestCase  # first: it makes tests/e2e importable
 import sfxtest
-from sfxtest import DONE, MAIN_CAPTION, q, unzip_script
+from sfxtest import DONE, q, unzip_script
 # Modules, not their classes: unittest would run every test class found here.
 import test_dialog
 import test_extract_faults
 import test_extract_outcome
 import test_extract_overwrite
 import test_foundation
+import test_startup
 from test_extract_tree import sample_tree
 
 
@@ -26,29 +27,7 @@ class Stub32(GuestCase, test_dialog.LayoutCase):
     test_names_leaving_the_target_or_naming_devices_are_refused = \
         test_extract_faults.MemberFaults.test_names_leaving_the_target_or_naming_devices_are_refused
     test_show_files_opens_the_list_band_once = test_dialog.ShowFilesTest.test_show_files_opens_the_list_band_once
-
-    def test_start_question_declined_then_accepted(self):
-        exe = self.sfx(self.zip_infozip(self.tree({"a.txt": b"a"})), title="Setup of Thing", question="Install Thing?",
-                       question_style="yes-no,question")
-        run = yield f"""
-            start {q(exe)}
-            wait-msgbox "Setup of Thing"
-            press No
-            wait-exit
-            start {q(exe)}
-            wait-msgbox "Setup of Thing"
-            press Yes
-            wait-window {q(MAIN_CAPTION)}
-            press id=2
-            wait-exit
-        """
-        self.assertEqual([b["text"] for b in run.results("wait-msgbox")], ["Install Thing?"] * 2)
-        self.assertEqual(run.result("wait-msgbox")["icon"], "question")
-        # No ends quietly: nothing shown between the question and the end.
-        commands = [line["cmd"] for line in run.lines]
-        self.assertEqual(commands[commands.index("start"):][:4], ["start", "wait-msgbox", "press", "wait-exit"])
-        self.assertEqual([r["exit_code"] for r in run.results("wait-exit")], [0, 0])
-        self.assertFalse(os.path.exists(self.target))
+    test_every_answer = test_startup.StartQuestion.test_every_answer
 
     def test_tree_stored_deflated_and_encrypted_in_automatic_mode(self):
         # One archive of three zip runs: every third file stored, every third
