@@ -14,9 +14,7 @@ ORIGINAL = b"the user's own file\r\n" * 400  # 8400 bytes
 
 
 class ExistingFiles(ExtractCase):
-    def assertOnly(self, expected):
-        """The target holds exactly these files: no temporary file is left behind."""
-        self.assertEqual(sfxtest.read_tree(self.target), expected)
+    """Each test also checks that no temporary file is left behind in the target."""
 
     def test_damaged_member_leaves_the_original(self):
         self.existing({"keep.txt": ORIGINAL})
@@ -27,7 +25,7 @@ class ExistingFiles(ExtractCase):
         box = run.result("wait-msgbox")
         self.assertEqual((box["caption"], box["text"]),
                          (ERROR_CAPTION, f"CRC-32 error in {windows_path(self.target)}\\keep.txt"))
-        self.assertOnly({"keep.txt": ORIGINAL, "new.txt": b"new"})
+        self.assertEqual(sfxtest.read_tree(self.target), {"keep.txt": ORIGINAL, "new.txt": b"new"})
 
     def test_sound_member_replaces_the_original_with_its_time(self):
         self.existing({"a.txt": ORIGINAL})
@@ -49,7 +47,7 @@ class ExistingFiles(ExtractCase):
         self.assertEqual((box["caption"], box["text"]),
                          (ERROR_CAPTION, f"Cannot write to {windows_path(self.target)}\\big.bin"))
         self.assertEqual(self.exit_code(run), 1)
-        self.assertOnly({"big.bin": ORIGINAL})
+        self.assertEqual(sfxtest.read_tree(self.target), {"big.bin": ORIGINAL})
 
 
 class Outcome(ExtractCase):

@@ -9,9 +9,11 @@ from sfxtest import ID_FILE_LIST, ID_FOLDER, ID_OVERWRITE, MAIN_CAPTION, q
 
 
 class DriverScripts(sfxtest.SfxCase):
-    def program(self, **config):
+    def opened(self, **config):
+        """Driver lines starting a program of three files and waiting for its dialog."""
         source = self.tree({"b.txt": "bee", "a.txt": "a", "sub/c.txt": "sea"})
-        return self.sfx(self.zip_python(source, folders=False), **config)
+        exe = self.sfx(self.zip_python(source, folders=False), **config)
+        return f"start {q(exe)}\nwait-window {q(MAIN_CAPTION)}"
 
     def test_script_errors_exit_with_2_before_anything_runs(self):
         for script in ('echo first\necho "open quote', "echo first\nfrobnicate 1"):
@@ -29,10 +31,8 @@ class DriverScripts(sfxtest.SfxCase):
         self.assertEqual([r.get("text") for r in run.results("echo")], ['say "hi" to C:\\dir', "", "a=b"])
 
     def test_a_missing_window_fails_fast_and_ends_the_program(self):
-        exe = self.program()
         run = self.drive(f"""
-            start {q(exe)}
-            wait-window {q(MAIN_CAPTION)}
+            {self.opened()}
             wait-msgbox timeout=500
             wait-exit
         """, check=False)
@@ -42,11 +42,9 @@ class DriverScripts(sfxtest.SfxCase):
         self.assertEqual(run.results("wait-exit"), [])  # nothing after the failure ran
 
     def test_on_error_continue_runs_the_rest(self):
-        exe = self.program()
         run = self.drive(f"""
             on-error continue
-            start {q(exe)}
-            wait-window {q(MAIN_CAPTION)}
+            {self.opened()}
             text 4242
             press id=2
             wait-exit
@@ -56,11 +54,9 @@ class DriverScripts(sfxtest.SfxCase):
         self.assertEqual(run.result("wait-exit")["exit_code"], 0)
 
     def test_type_select_and_check_round_trips(self):
-        exe = self.program(options=sfxtest.OPT_SELECT_FILES)
         folder = "C:\\Zielordner mit Leerzeichen"
         run = self.drive(f"""
-            start {q(exe)}
-            wait-window {q(MAIN_CAPTION)}
+            {self.opened(options=sfxtest.OPT_SELECT_FILES)}
             type {ID_FOLDER} {q(folder)}
             text {ID_FOLDER}
             select {ID_FILE_LIST} 2
@@ -87,8 +83,7 @@ class DriverScripts(sfxtest.SfxCase):
 
     def test_row_count_clock_and_memory(self):
         run = self.drive(f"""
-            start {q(self.program())}
-            wait-window {q(MAIN_CAPTION)}
+            {self.opened()}
             wait-state {ID_FILE_LIST} count 3
             state {ID_FILE_LIST}
             clock
@@ -103,10 +98,8 @@ class DriverScripts(sfxtest.SfxCase):
         self.assertGreaterEqual(memory["peak_working_set"], memory["working_set"])
 
     def test_rect_and_screenshot(self):
-        exe = self.program()
         run = self.drive(f"""
-            start {q(exe)}
-            wait-window {q(MAIN_CAPTION)}
+            {self.opened()}
             rect 0
             rect 1
             screenshot {q(self.path("dialog.bmp"))}

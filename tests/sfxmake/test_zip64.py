@@ -28,10 +28,6 @@ class Zip64Inputs(SfxmakeCase):
         for name in SAMPLE:
             os.utime(os.path.join(tree, name), (1600000001, 1600000001))
         made = {}  # name: (members, whether a ZIP64 end record is there)
-
-        def piped(name, *args):  # a pipe, not a file: zip cannot seek back
-            data = subprocess.run(["zip", "-q", *args], cwd=tree, stdout=subprocess.PIPE, check=True).stdout
-            Path(self.path(name)).write_bytes(data)
         # Read from a pipe, a member's size is unknown: zip writes the ZIP64 end
         # record and locator, although every value fits.
         with open(self.path("stdin.zip"), "wb") as out:
@@ -42,8 +38,9 @@ class Zip64Inputs(SfxmakeCase):
         made["stdin-file.zip"] = ({"-": SAMPLE["readme.txt"]}, True)
         subprocess.run(["zip", "-q", "-r", "-fz", self.path("forced.zip"), "."], cwd=tree, check=True)
         made["forced.zip"] = (SAMPLE, True)
-        # Files to a pipe: data descriptors, no ZIP64.
-        piped("piped.zip", "-r", "-", ".")
+        # Files to a pipe, not a file zip could seek back in: data descriptors, no ZIP64.
+        piped = subprocess.run(["zip", "-q", "-r", "-", "."], cwd=tree, stdout=subprocess.PIPE, check=True)
+        Path(self.path("piped.zip")).write_bytes(piped.stdout)
         made["piped.zip"] = (SAMPLE, False)
         for name, (files, zip64_end) in made.items():
             self.assertEqual(ZIP64_LOCATOR in tail(self.path(name)), zip64_end, name)
