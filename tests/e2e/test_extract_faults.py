@@ -29,10 +29,9 @@ class MemberFaults(ExtractCase):
     def test_damaged_member_reports_crc_and_run_goes_on(self):
         archive = self.python_archive([("a.txt", b"fine a", 0), ("b.txt", b"will be damaged", 0),
                                        ("c.txt", b"fine c", 0)])
-        data = bytearray(open(archive, "rb").read())
-        at = data.index(b"will be damaged")
-        data[at] ^= 0x20
-        open(archive, "wb").write(bytes(data))
+        data = bytearray(Path(archive).read_bytes())
+        data[data.index(b"will be damaged")] ^= 0x20
+        Path(archive).write_bytes(data)
         exe = self.sfx(archive, overwrite="overwrite", options=sfxtest.OPT_HIDE_FILE_LIST)
         run = self.boxes_then_close(exe, 1)
         box = run.result("wait-msgbox")
