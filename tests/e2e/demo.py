@@ -52,7 +52,11 @@ def main():
         wait-exit
     """, cwd=work)
 
-    window = next((r for r in run.results("wait-window") if "error" not in r), None)
+    def result(cmd):
+        """The first result of cmd that did not fail, or None."""
+        return next((r for r in run.results(cmd) if "error" not in r), None)
+
+    window = result("wait-window")
     if window is None:
         say("  the program showed no window")
     else:
@@ -60,24 +64,19 @@ def main():
         if os.path.exists(os.path.join(work, "dialog.bmp")):
             png = sfxtest.bmp_to_png(os.path.join(work, "dialog.bmp"), os.path.join(work, "dialog.png"))
             say(f"  screenshot: {os.path.relpath(png, sfxtest.REPO)}")
-    folder = run.results("text")
-    if folder and "error" not in folder[0]:
-        say(f"  folder box: {folder[0]['text']}")
-    rows = run.results("rows")
-    if rows and "error" not in rows[0]:
-        columns = rows[0]["columns"]
-        say(f"  file list ({len(rows[0]['rows'])} rows; columns {', '.join(columns) or 'none'}):")
-        for row in rows[0]["rows"]:
+    if folder := result("text"):
+        say(f"  folder box: {folder['text']}")
+    if rows := result("rows"):
+        say(f"  file list ({len(rows['rows'])} rows; columns {', '.join(rows['columns']) or 'none'}):")
+        for row in rows["rows"]:
             say("    " + "  ".join(cell.ljust(24) for cell in row["cells"]).rstrip())
-    press = run.results("press")
-    if press and "error" not in press[0]:
-        say(f"  pressed \"{press[0].get('text', '').replace('&', '')}\"")
+    if press := result("press"):
+        say(f"  pressed \"{press.get('text', '').replace('&', '')}\"")
     for box in run.results("wait-msgbox"):
         if "error" not in box:
             say(f"  message box \"{box['caption']}\": {box['text']}")
-    exit_line = run.results("wait-exit")
-    if exit_line and "error" not in exit_line[0]:
-        say(f"  the program ended with exit code {exit_line[0]['exit_code']}")
+    if exit_line := result("wait-exit"):
+        say(f"  the program ended with exit code {exit_line['exit_code']}")
 
     if os.path.isdir(target):
         unpacked = sfxtest.read_tree(target)

@@ -4,20 +4,17 @@ import os
 import struct
 import time
 import zipfile
+from pathlib import Path
 
 import sfxtest
-from sfxtest import ID_OK, MAIN_CAPTION, q, windows_path
-
-def dos_time_of(info):
-    """The POSIX time of a member's DOS date and time, read as local time (the
-    stub stamps files that way, and wine shares this process's time zone)."""
-    return time.mktime(info.date_time + (0, 0, -1))
+from sfxtest import q, windows_path
 
 
 def member_time_of(info):
     """The last-write time the stub gives a member: the exact time of its NTFS
     (0x000A) or extended-timestamp (0x5455) extra field when it has one, else
-    its DOS time."""
+    its DOS time read as local time (the stub stamps files that way, and wine
+    shares this process's time zone)."""
     extra, at, unix = info.extra, 0, None
     while at + 4 <= len(extra):
         kind, size = struct.unpack_from("<HH", extra, at)
@@ -27,7 +24,7 @@ def member_time_of(info):
             return (struct.unpack_from("<Q", data, 8)[0] - 116444736000000000) / 1e7
         if kind == 0x5455 and size >= 5 and data[0] & 1:
             unix = struct.unpack_from("<i", data, 1)[0]
-    return dos_time_of(info) if unix is None else unix
+    return time.mktime(info.date_time + (0, 0, -1)) if unix is None else unix
 
 
 class ExtractCase(sfxtest.SfxCase):
@@ -42,20 +39,20 @@ class ExtractCase(sfxtest.SfxCase):
         config.setdefault("folder", windows_path(self.target))
         return super().sfx(archive, *options, **config)
 
-    def unzip(self, exe, middle="", timeout=180):
-        """Starts exe, presses Unzip, runs the middle of the script, waits for the end."""
-        run = self.drive(f"""
-            start {q(exe)}
-            wait-window {q(MAIN_CAPTION)}
-            press id={ID_OK}
-            {middle}
-            wait-exit
-        """, timeout=timeout)
-        self.assertDriverOk(run)
-        return run
+    def unzip(self, exe, middle=""):
+        return self.drive(sfxtest.unzip_script(exe, middle))
+
+    def start(self, exe, middle="", options="", wait="wait-exit", timeout=180):
+        """Starts exe with the start command's options, runs the middle of the
+        script, waits for the end."""
+        return self.drive(f"start {q(exe)} {options}\n{middle}\n{wait}", timeout=timeout)
 
     def exit_code(self, run):
         return run.result("wait-exit", -1)["exit_code"]
+
+    def existing(self, files):
+        """Files already in the target: {relative name: bytes}."""
+        sfxtest.write_tree(self.target, files)
 
     def assertExtracted(self, archive, expected):
         """Every file of expected (relative name: bytes) is in the target, byte
@@ -65,6 +62,5 @@ class ExtractCase(sfxtest.SfxCase):
         members = {i.filename: i for i in zipfile.ZipFile(archive).infolist()}
         for name, data in expected.items():
             path = os.path.join(self.target, *name.split("/"))
-            with open(path, "rb") as f:
-                self.assertTrue(f.read() == data, f"{name} differs")
+            self.assertTrue(Path(path).read_bytes() == data, f"{name} differs")
             self.assertAlmostEqual(os.stat(path).st_mtime, member_time_of(members[name]), places=5, msg=name)

@@ -26,6 +26,8 @@ tests/wine-env.sh (ctest starts them that way); every test gets a scratch
 folder under build/e2e-work/ that is removed when the test passes and kept for
 a look when it fails. tests/sfxmake imports this module through sfxmaketest.py.
 """
+import functools
+import inspect
 import json
 import os
 import shutil
@@ -37,6 +39,7 @@ import textwrap
 import unittest
 import zipfile
 import zlib
+from pathlib import Path
 
 # Debian's python3-pefile (installed by scripts/setup) sits with the system's
 # Python; a Python of another install, found first on PATH, looks there last.
@@ -59,21 +62,15 @@ DRIVER = os.path.join(WIN64, "tests", "driver", "uidriver.exe")
 # The 32-bit tree's driver, for the 32-bit stub under a 32-bit wine (tests/guest).
 WIN32 = os.environ.get("SFX_WIN32_DIR") or os.path.join(BUILD, "win32")
 DRIVER32 = os.path.join(WIN32, "tests", "driver", "uidriver.exe")
-UNIT_TESTS = os.path.join(WIN64, "tests", "win", "stub_unit_tests.exe")
 WINE = os.environ.get("SFX_WINE", "wine")
 
 # The main dialog's controls, as the stub's templates number them.
 ID_OK = 1
 ID_CANCEL = 2
-ID_HELP = 103
-ID_BROWSE = 104
 ID_SHOW_FILES = 105
 ID_FOLDER = 201
-ID_RUN_CHECK = 302
 ID_FILE_LIST = 401
 ID_OVERWRITE = 701  # + OverwriteMode
-ID_PROGRESS = 801
-ID_MSGBOX_TEXT = 0xFFFF
 
 # Option bits of the configuration block.
 OPT_RUN_CHECKBOX = 0x0001
@@ -94,23 +91,6 @@ DONE = "All files have been unzipped."
 PASSWORD_PROMPT = "Enter password:"
 
 
-def start_without_own_file(exe):
-    """Driver lines starting the program suspended, moving its file away, and
-    taking the error box it then shows."""
-    return f"""
-        start {q(exe)} suspended=1
-        rename {q(exe)} {q(exe + ".moved")}
-        resume
-        wait-msgbox
-        press OK
-        wait-exit
-    """
-
-
-def answer_password(password):
-    """Driver lines answering the password prompt. wait-gone: the next prompt
-    must not be taken for this one while it closes."""
-    return f"wait-window {q(PASSWORD_PROMPT)}\ntype 201 {q(password)}\npress Ok\nwait-gone\n"
 CORRUPT = "Cannot unzip: file is corrupt."
 
 LOCAL_SIGNATURE, CENTRAL_SIGNATURE, END_SIGNATURE = b"PK\x03\x04", b"PK\x01\x02", b"PK\x05\x06"
@@ -124,9 +104,8 @@ SAMPLE = {
     "docs/deep/er/note.md": b"# note\n" + bytes(1000),
 }
 
-# Message box styles for the start question.
-MB_OK, MB_OKCANCEL, MB_ABORTRETRYIGNORE, MB_YESNOCANCEL, MB_YESNO = 0x0, 0x1, 0x2, 0x3, 0x4
-MB_ICONHAND, MB_ICONQUESTION, MB_ICONEXCLAMATION, MB_ICONASTERISK = 0x10, 0x20, 0x30, 0x40
+# The start question's default message box style.
+MB_YESNO, MB_ICONQUESTION = 0x4, 0x20
 
 
 def windows_path(path):
@@ -154,8 +133,7 @@ def write_tree(root, files):
             os.makedirs(full, exist_ok=True)
             continue
         os.makedirs(os.path.dirname(full), exist_ok=True)
-        with open(full, "wb") as f:
-            f.write(data.encode() if isinstance(data, str) else data)
+        Path(full).write_bytes(data.encode() if isinstance(data, str) else data)
     return root
 
 
@@ -165,15 +143,20 @@ def read_tree(root):
     for folder, _, names in os.walk(root):
         for name in names:
             full = os.path.join(folder, name)
-            with open(full, "rb") as f:
-                found[os.path.relpath(full, root).replace(os.sep, "/")] = f.read()
+            found[os.path.relpath(full, root).replace(os.sep, "/")] = Path(full).read_bytes()
     return found
 
 
-def zip_infozip(source, archive, *args):
-    """Info-ZIP zip of everything below source; args go to zip (-0 stores, -P pw encrypts, -D no folder entries)."""
+def zip_infozip(source, archive, *args, streamed=False):
+    """Info-ZIP zip of everything below source; args go to zip (-0 stores, -P pw encrypts, -D no folder entries).
+    streamed: zip writes to a pipe, not a file it could seek back in, so every member has its sizes in a data
+    descriptor (flag bit 3)."""
     archive = os.path.abspath(archive)
-    subprocess.run(["zip", "-q", "-r", "-X", *args, archive, "."], cwd=source, check=True)
+    if not streamed:
+        subprocess.run(["zip", "-q", "-r", "-X", *args, archive, "."], cwd=source, check=True)
+        return archive
+    piped = subprocess.run(["zip", "-q", "-r", "-X", *args, "-", "."], cwd=source, stdout=subprocess.PIPE, check=True)
+    Path(archive).write_bytes(piped.stdout)
     return archive
 
 
@@ -250,10 +233,8 @@ def dos_member_archive(path):
     info = zipfile.ZipInfo("m_nchen.txt")
     info.create_system = 0
     zip_members(path, [(info, b"dos\r\n"), ("plain.txt", b"plain")])
-    with open(path, "rb") as f:
-        data = f.read()
-    with open(path, "wb") as f:
-        f.write(data.replace(b"m_nchen.txt", b"m\x81nchen.txt"))
+    data = Path(path).read_bytes()
+    Path(path).write_bytes(data.replace(b"m_nchen.txt", b"m\x81nchen.txt"))
     return path
 
 
@@ -284,29 +265,25 @@ def bmp_image(width, height, bits=32):
     return header + palette + bytes((i * 7) & 0xFF for i in range(colour)) + bytes(mask)
 
 
-def ico_file(path, images):
-    """Writes an .ico of images, pairs (width, height, data) as bmp_image or
-    png_image made them; bits is read from the data. Returns path."""
-    entries, blobs = [], []
-    offset = 6 + 16 * len(images)
-    for width, height, data in images:
-        bits = 32 if data.startswith(b"\x89PNG") else struct.unpack_from("<H", data, 14)[0]
-        colours = (1 << bits) if bits < 8 else 0
-        entries.append(struct.pack("<BBBBHHII", width & 0xFF, height & 0xFF, colours, 0, 1, bits, len(data), offset))
-        blobs.append(data)
-        offset += len(data)
-    with open(path, "wb") as f:
-        f.write(struct.pack("<HHH", 0, 1, len(images)) + b"".join(entries) + b"".join(blobs))
-    return path
-
-
-# The icon and version texts a publisher gives, as sfxmake's options.
+# The icon and version texts a publisher gives, as sfxmake's options, and the
+# images of the icon: pairs (width, height, data) as bmp_image or png_image made them.
 PUBLISHER = {"--product-name": "Demo Suite", "--product-version": "2.1.0 beta", "--file-version": "2.1.0.7",
              "--company": "Example Ltd", "--description": "Demo Suite installer",
              "--copyright": "\u00a9 2024 Example Ltd \u2014 \u65e5\u672c"}
+PUBLISHER_IMAGES = [(16, 16, bmp_image(16, 16, 4)), (32, 32, bmp_image(32, 32, 32)), (256, 256, png_image(256, 256))]
 
 
 def publisher_args(icon):
+    """The options of PUBLISHER, with an .ico of PUBLISHER_IMAGES written to the
+    path icon (each image's bits read from its data)."""
+    entries, offset = [], 6 + 16 * len(PUBLISHER_IMAGES)
+    for width, height, data in PUBLISHER_IMAGES:
+        bits = 32 if data.startswith(b"\x89PNG") else struct.unpack_from("<H", data, 14)[0]
+        colours = (1 << bits) if bits < 8 else 0
+        entries.append(struct.pack("<BBBBHHII", width & 0xFF, height & 0xFF, colours, 0, 1, bits, len(data), offset))
+        offset += len(data)
+    Path(icon).write_bytes(struct.pack("<HHH", 0, 1, len(entries)) + b"".join(entries)
+                           + b"".join(data for _, _, data in PUBLISHER_IMAGES))
     return ["--icon", icon] + [part for pair in PUBLISHER.items() for part in pair]
 
 
@@ -360,7 +337,7 @@ def first_central_record(data):
 # ------------------------------------------------------------------ SFX files
 
 def config_block(title="", folder="", run="", question="", question_style=MB_YESNO | MB_ICONQUESTION,
-                 overwrite="ask", options=0, filler=b"", reserved=0):
+                 overwrite="ask", options=0):
     """The configuration block that goes between the stub image and the archive,
     laid out byte for byte as the stub reads it. Texts are ANSI (cp1252 here)."""
     texts = [t.encode("cp1252") if isinstance(t, str) else t for t in (title, folder, run, question)]
@@ -368,72 +345,48 @@ def config_block(title="", folder="", run="", question="", question_style=MB_YES
         if len(t) > 255:
             raise ValueError("a text of the configuration block holds at most 255 bytes")
     mode = OVERWRITE_MODES[overwrite] if isinstance(overwrite, str) else overwrite
-    header_size = 18
-    trailer_offset = header_size + sum(len(t) for t in texts) + len(filler)
+    trailer_offset = 18 + sum(len(t) for t in texts)  # behind the header and the texts
     header = BLOCK_SIGNATURE + struct.pack("<HHBBBBBBI", trailer_offset, options, mode, len(texts[0]), len(texts[1]),
-                                         len(texts[2]), reserved, len(texts[3]), question_style)
-    return header + b"".join(texts) + filler + TRAILER_SIGNATURE + struct.pack("<I", trailer_offset)
+                                         len(texts[2]), 0, len(texts[3]), question_style)
+    return header + b"".join(texts) + TRAILER_SIGNATURE + struct.pack("<I", trailer_offset)
 
 
-def write_sfx(stub, archive, out, block=None, **config):
-    """The self-extracting program made without sfxmake: stub image, block, archive
-    bytes as they are. For damaged or unusual blocks that sfxmake refuses to write."""
-    with open(stub, "rb") as f:
-        image = f.read()
-    with open(archive, "rb") as f:
-        data = f.read()
-    with open(out, "wb") as f:
-        f.write(image + (block if block is not None else config_block(**config)) + data)
-    return out
-
-
-def sfxmake_build(archive, out, stub=None, title=None, folder=None, run=None, question=None,
-                  question_style=None, overwrite=None, options=0, extra=()):
-    """sfxmake build with the given settings. Returns out; raises with sfxmake's
-    message when it refuses."""
-    args = [SFXMAKE, "build", "-q", "--stub", stub or STUB64, "-o", out]
-    for flag, value in (("--title", title), ("--folder", folder), ("--run", run), ("--question", question)):
-        if value is not None:
-            args += [flag, value]
-    if question_style is not None:
-        args += ["--question-style", str(question_style)]
-    if overwrite is not None:
-        args += ["--overwrite", overwrite if isinstance(overwrite, str)
-                 else {v: k for k, v in OVERWRITE_MODES.items()}[overwrite]]
-    if options:
-        args += ["--options", hex(options)]
-    args += [*extra, archive]
-    done = subprocess.run(args, capture_output=True, text=True)
+def build_sfx(archive, out, stub=STUB64, crafted=False, extra=(), **config):
+    """A self-extracting program from archive, settings as config_block takes
+    them: through dist/sfxmake when it is built (extra: raw sfxmake options;
+    raises with sfxmake's message when it refuses), else stub image, block and
+    archive bytes are put together here (the same bytes). crafted: always put
+    together here, for archives sfxmake refuses to take."""
+    config = {k: v for k, v in config.items() if v is not None}
+    if crafted or not os.path.exists(SFXMAKE) or os.environ.get("SFX_NO_SFXMAKE"):
+        if extra:
+            raise ValueError("raw sfxmake options need sfxmake")
+        Path(out).write_bytes(Path(stub).read_bytes() + config_block(**config) + Path(archive).read_bytes())
+        return out
+    args = [SFXMAKE, "build", "-q", "--stub", stub, "-o", out]
+    for key, value in config.items():
+        if key == "overwrite" and not isinstance(value, str):
+            value = {v: k for k, v in OVERWRITE_MODES.items()}[value]
+        args += ["--" + key.replace("_", "-"), hex(value) if key == "options" else str(value)]
+    done = subprocess.run([*args, *extra, archive], capture_output=True, text=True)
     if done.returncode != 0:
         raise RuntimeError(f"sfxmake failed ({done.returncode}): {done.stderr.strip()}")
     return out
 
 
-def build_sfx(archive, out, stub=None, crafted=False, **config):
-    """A self-extracting program from archive: through dist/sfxmake when it is
-    built, else the block is written here (the same bytes). crafted: always
-    written here, for archives sfxmake refuses to take."""
-    if not crafted and os.path.exists(SFXMAKE) and not os.environ.get("SFX_NO_SFXMAKE"):
-        return sfxmake_build(archive, out, stub=stub, **config)
-    if config.get("extra"):
-        raise ValueError("raw sfxmake options need sfxmake")
-    config = {k: v for k, v in config.items() if v is not None and k != "extra"}
-    return write_sfx(stub or STUB64, archive, out, **config)
-
-
 # ------------------------------------------------------------------ running under wine
 
-def windows_program(name, source, *flags):
-    """A small 64-bit Windows program compiled from C source with mingw (flags go
-    to gcc, libraries last). Kept under build/e2e-work/ by a hash of source and
-    flags, so that each is compiled once."""
+def windows_program(name, source, *flags, bits=64):
+    """A small Windows program compiled from C source with mingw (flags go to gcc,
+    libraries last). Kept under build/e2e-work/ by a hash of source, flags and
+    bits, so that each is compiled once."""
     key = zlib.crc32((source + "\0" + " ".join(flags)).encode())
-    exe = os.path.join(WORK, f"{name}-{key:08x}.exe")
+    exe = os.path.join(WORK, f"{name}{'' if bits == 64 else bits}-{key:08x}.exe")
     if not os.path.exists(exe):
         os.makedirs(WORK, exist_ok=True)
-        with open(exe[:-4] + ".c", "w") as f:
-            f.write(source)
-        subprocess.run(["x86_64-w64-mingw32-gcc", "-O2", "-s", "-o", exe, exe[:-4] + ".c", *flags], check=True)
+        Path(exe[:-4] + ".c").write_text(source)
+        gcc = "x86_64-w64-mingw32-gcc" if bits == 64 else "i686-w64-mingw32-gcc"
+        subprocess.run([gcc, "-O2", "-s", "-o", exe, exe[:-4] + ".c", *flags], check=True)
     return exe
 
 
@@ -460,10 +413,6 @@ class DriverRun:
         self.script = script
 
     @property
-    def ok(self):
-        return self.code == 0
-
-    @property
     def error(self):
         """The failed command's line (with "error" and "windows"), or None."""
         return next((line for line in self.lines if "error" in line), None)
@@ -477,6 +426,14 @@ class DriverRun:
         if not found or index >= len(found) or -index > len(found):
             raise AssertionError(f"no result {index} of {cmd!r} in driver output:\n{self.describe()}")
         return found[index]
+
+    def selected(self):
+        """The names in the selected rows of the first rows command."""
+        return [row["cells"][0] for row in self.result("rows")["rows"] if row["selected"]]
+
+    def visible(self, index=0):
+        """The captions of the visible windows the index-th windows command found."""
+        return [w["caption"] for w in self.result("windows", index)["windows"] if w["visible"]]
 
     def describe(self):
         return ("script:\n" + self.script + "\noutput:\n" + "\n".join(json.dumps(line) for line in self.lines)
@@ -511,8 +468,7 @@ def driver_run(code, out, err, script):
 
 def bmp_to_png(bmp, png):
     """Converts a 24- or 32-bit BMP, such as the driver's screenshot command writes, to PNG."""
-    with open(bmp, "rb") as f:
-        data = f.read()
+    data = Path(bmp).read_bytes()
     offset = struct.unpack_from("<I", data, 10)[0]
     width, height, _, bits = struct.unpack_from("<iiHH", data, 18)
     size = bits // 8
@@ -524,9 +480,57 @@ def bmp_to_png(bmp, png):
         for channel in range(3):  # BMP keeps blue, green, red
             rgb[channel::3] = data[src + 2 - channel:src + width * size:size]
         rows.append(bytes(rgb))
-    with open(png, "wb") as f:
-        f.write(png_bytes(width, abs(height), rows, 2))
+    Path(png).write_bytes(png_bytes(width, abs(height), rows, 2))
     return png
+
+
+# ------------------------------------------------------------------ driver scripts
+
+def start_without_own_file(exe):
+    """Driver lines starting the program suspended, moving its file away, and
+    taking the error box it then shows, with the windows shown beside it."""
+    return f"""
+        start {q(exe)} suspended=1
+        rename {q(exe)} {q(exe + ".moved")}
+        resume
+        wait-msgbox
+        windows
+        press OK
+        wait-exit
+    """
+
+
+def answer_password(password):
+    """Driver lines answering the password prompt. wait-gone: the next prompt
+    must not be taken for this one while it closes."""
+    return f"wait-window {q(PASSWORD_PROMPT)}\ntype 201 {q(password)}\npress Ok\nwait-gone\n"
+
+
+def unzip_script(exe, middle=""):
+    """Starts exe, presses Unzip, runs the middle of the script, waits for the end."""
+    return f"""
+        start {q(exe)}
+        wait-window {q(MAIN_CAPTION)}
+        press id={ID_OK}
+        {middle}
+        wait-exit
+    """
+
+
+def incomplete_script(exe, middle=""):
+    """unzip_script, then the main dialog after an incomplete run (the file list
+    opens, so Show files is gone): its rows, the overwrite radio buttons and the
+    windows shown; then Close."""
+    return unzip_script(exe, f"""
+        {middle}
+        wait-window {q(MAIN_CAPTION)}
+        wait-state {ID_SHOW_FILES} exists 0
+        rows {ID_FILE_LIST}
+        state {ID_OVERWRITE}
+        state {ID_OVERWRITE + 1}
+        windows
+        press id={ID_CANCEL}
+    """)
 
 
 # ------------------------------------------------------------------ test case
@@ -565,8 +569,8 @@ class ScratchCase(unittest.TestCase):
     def tree(self, files, name="src"):
         return write_tree(self.path(name), files)
 
-    def zip_infozip(self, source, *args, name="infozip.zip"):
-        return zip_infozip(source, self.path(name), *args)
+    def zip_infozip(self, source, *args, name="infozip.zip", streamed=False):
+        return zip_infozip(source, self.path(name), *args, streamed=streamed)
 
     def zip_7z(self, source, *args, name="7z.zip"):
         return zip_7z(source, self.path(name), *args)
@@ -593,9 +597,45 @@ class ScratchCase(unittest.TestCase):
         return done
 
 
+def finish_scenario(case, steps, run):
+    """Hands a scenario's DriverRun to the rest of the scenario (steps) to
+    check; a failing driver fails the scenario first."""
+    case.assertDriverOk(run)
+    try:
+        steps.send(run)
+    except StopIteration:
+        return
+    case.fail("a scenario yields one driver script")
+
+
+def driven(steps_of):
+    """A scenario (a test method written as a generator that yields one driver
+    script and goes on with its DriverRun) as a test that runs the script here,
+    under wine. tests/guest runs the same scenarios in its qemu guest."""
+    @functools.wraps(steps_of)
+    def test(self):
+        steps = steps_of(self)
+        finish_scenario(self, steps, self.drive(next(steps), check=False))
+
+    test.steps = steps_of
+    return test
+
+
 class SfxCase(ScratchCase):
     """A ScratchCase that runs Windows programs. A missing wine session or build
-    is a failure, not a skip: the suite must not pass by running nothing."""
+    is a failure, not a skip: the suite must not pass by running nothing. Test
+    methods written as generators are scenarios (see driven); a scenario of
+    another class is taken over by naming its test: test_x = Other.test_y."""
+
+    scenario = staticmethod(driven)
+    machinery = set()  # what the test machinery leaves in the scratch folder
+
+    def __init_subclass__(cls, **kwargs):
+        super().__init_subclass__(**kwargs)
+        for name, member in list(vars(cls).items()):
+            steps_of = getattr(member, "steps", member)
+            if name.startswith("test_") and inspect.isgeneratorfunction(steps_of):
+                setattr(cls, name, cls.scenario(steps_of))
 
     def setUp(self):
         problem = require_session()
@@ -603,13 +643,18 @@ class SfxCase(ScratchCase):
             self.fail(problem)
         super().setUp()
 
-    def drive(self, script, timeout=180):
-        return drive(script, cwd=self.dir, timeout=timeout)
+    def drive(self, script, timeout=180, check=True):
+        """Runs a driver script in the scratch folder; a failing driver fails the
+        test unless check is False."""
+        run = drive(script, cwd=self.dir, timeout=timeout)
+        if check:
+            self.assertDriverOk(run)
+        return run
 
     def wine(self, *args, timeout=180):
         """(exit code, stdout, stderr) of a Windows program run in the scratch folder."""
         return run_wine(args, cwd=self.dir, timeout=timeout)
 
     def assertDriverOk(self, run):
-        if not run.ok:
+        if run.code != 0:
             self.fail(f"driver exited with {run.code}\n{run.describe()}")

@@ -5,10 +5,11 @@ import os
 import time
 import unittest
 import zipfile
+from pathlib import Path
 
 import sfxtest
 from extractcase import ExtractCase
-from sfxtest import DONE, ERROR_CAPTION, MAIN_CAPTION, q, windows_path
+from sfxtest import DONE, ERROR_CAPTION, MAIN_CAPTION, q, unzip_script, windows_path
 
 RECORDER_SOURCE = r"""
 #include <windows.h>
@@ -31,62 +32,56 @@ int main(void) {
 """
 
 
-class RunOutcome(ExtractCase):
-    @classmethod
-    def setUpClass(cls):
-        cls.recorder = sfxtest.windows_program("recorder", RECORDER_SOURCE)
+def archive_with_recorder(case, folder=""):
+    """An archive of a readme and the recorder, built for the bits of case's stub, in folder."""
+    recorder = sfxtest.windows_program("recorder", RECORDER_SOURCE, bits=32 if case.stub == sfxtest.STUB32 else 64)
+    return case.zip_infozip(case.tree({"readme.txt": b"read me", folder + "rec.exe": Path(recorder).read_bytes()}))
 
-    def archive_with_recorder(self, folder=""):
-        with open(self.recorder, "rb") as f:
-            return self.zip_infozip(self.tree({"readme.txt": b"read me", folder + "rec.exe": f.read()}))
 
-    def run_log(self, folder="", wait=15):
-        """The recorder's command line, working directory and error mode, or None when it did not run."""
-        path = os.path.join(self.target, folder, "runlog.txt")
-        deadline = time.time() + wait
-        while time.time() < deadline:
-            if os.path.exists(path) and os.path.getsize(path):
-                time.sleep(0.2)
-                with open(path, "rb") as f:
-                    return f.read().decode("cp1252").split("\n")
+def run_log(target, wait=15):
+    """The recorder's command line, working directory and error mode, or None when it did not run."""
+    path = os.path.join(target, "runlog.txt")
+    deadline = time.time() + wait
+    while time.time() < deadline:
+        if os.path.exists(path) and os.path.getsize(path):
             time.sleep(0.2)
-        return None
+            return Path(path).read_bytes().decode("cp1252").split("\n")
+        time.sleep(0.2)
+    return None
 
+
+class RunOutcome(ExtractCase):
     def test_done_message_and_program_started_in_the_target(self):
-        exe = self.sfx(self.archive_with_recorder(), title="Outcome", run="rec.exe first  second")
+        exe = self.sfx(archive_with_recorder(self), title="Outcome", run="rec.exe first  second")
         run = self.unzip(exe, "wait-msgbox\npress OK")
         box = run.result("wait-msgbox")
         self.assertEqual((box["caption"], box["text"]), ("Outcome", DONE))
         self.assertEqual(self.exit_code(run), 0)
-        command, cwd, error_mode = self.run_log()
+        command, cwd, error_mode = run_log(self.target)
         self.assertEqual(command, f'"{windows_path(self.target)}\\rec.exe" first  second')
         self.assertEqual(cwd.lower(), windows_path(self.target).lower())
         self.assertEqual(error_mode, "0", "the program starts with the system's default error mode")
 
     def test_quoted_program_path_with_blanks(self):
-        exe = self.sfx(self.archive_with_recorder("my tools/"), run='"my tools\\rec.exe" -x y',
-                           options=sfxtest.OPT_NO_DONE_MESSAGE)
-        self.assertEqual(self.exit_code(self.unzip(exe)), 0)
-        command, cwd, _ = self.run_log()
-        self.assertTrue(command.endswith(" -x y"), command)
+        # A scenario of tests/guest as well.
+        exe = self.sfx(archive_with_recorder(self, "my tools/"), run='"my tools\\rec.exe" first  second',
+                       options=sfxtest.OPT_NO_DONE_MESSAGE)
+        run = yield unzip_script(exe)
+        self.assertEqual(self.exit_code(run), 0)
+        command, cwd, error_mode = run_log(self.target)
+        self.assertTrue(command.endswith(" first  second"), command)
+        self.assertIn("my tools\\rec.exe", command)
         self.assertEqual(cwd.lower(), windows_path(self.target).lower())
+        self.assertEqual(error_mode, "0", "the program starts with the system's default error mode")
 
     def test_unticked_run_box_starts_nothing(self):
-        exe = self.sfx(self.archive_with_recorder(), run="rec.exe",
+        exe = self.sfx(archive_with_recorder(self), run="rec.exe",
                            options=sfxtest.OPT_RUN_CHECKBOX | sfxtest.OPT_NO_DONE_MESSAGE)
-        run = self.drive(f"""
-            start {q(exe)}
-            wait-window {q(MAIN_CAPTION)}
-            text 302
-            check 302 off
-            press id=1
-            wait-exit
-        """)
-        self.assertDriverOk(run)
+        run = self.start(exe, f"wait-window {q(MAIN_CAPTION)}\ntext 302\ncheck 302 off\npress id=1")
         self.assertEqual(run.result("text")["text"], "After unzip, run rec.exe ")
         self.assertEqual(self.exit_code(run), 0)
         self.assertTrue(os.path.exists(os.path.join(self.target, "rec.exe")))
-        self.assertIsNone(self.run_log(wait=3))
+        self.assertIsNone(run_log(self.target, wait=3))
 
     def test_program_that_cannot_start(self):
         exe = self.sfx(self.zip_infozip(self.tree({"a.txt": b"a"})), run="missing.exe /quiet",
@@ -151,9 +146,7 @@ class CancelAndAutomatic(ExtractCase):
     def test_automatic_run_unzips_and_closes(self):
         files = {"a.txt": b"auto", "d/b.txt": b"matic"}
         exe = self.sfx(self.zip_infozip(self.tree(files)), options=sfxtest.OPT_AUTO_UNZIP)
-        run = self.drive(f"start {q(exe)}\nwait-exit")
-        self.assertDriverOk(run)
-        self.assertEqual(self.exit_code(run), 0)
+        self.assertEqual(self.exit_code(self.start(exe)), 0)
         self.assertEqual(sfxtest.read_tree(self.target), files)
 
     def test_automatic_run_with_empty_folder_only_fills_it_in(self):
@@ -161,17 +154,14 @@ class CancelAndAutomatic(ExtractCase):
         os.makedirs(self.target)
         exe = self.sfx(self.zip_infozip(self.tree(files)), folder="$HCU\\Software\\NoSuchSfxKey\\NoValue",
                            options=sfxtest.OPT_AUTO_UNZIP)
-        run = self.drive(f"""
-            start {q(exe)} cwd={q(self.target)}
+        run = self.start(exe, f"""
             wait-window {q(MAIN_CAPTION)}
             wait-state 201 text {q(windows_path(self.target))}
             sleep 500
             windows
             press id=1
-            wait-exit
-        """)
-        self.assertDriverOk(run)
-        self.assertEqual([w["caption"] for w in run.result("windows")["windows"] if w["visible"]], [MAIN_CAPTION])
+        """, options=f"cwd={q(self.target)}")
+        self.assertEqual(run.visible(), [MAIN_CAPTION])
         self.assertEqual(self.exit_code(run), 0)
         self.assertEqual(sfxtest.read_tree(self.target), files)
 

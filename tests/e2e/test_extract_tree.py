@@ -3,7 +3,6 @@ unzipped by the real stub: every file byte for byte, folders made, and the
 archive's DOS date and time as each file's last-write time."""
 import random
 import shutil
-import subprocess
 import unittest
 import zipfile
 
@@ -35,48 +34,27 @@ class TreeExtraction(ExtractCase):
     """Each archive is unzipped with Overwrite into an empty folder by an automatic
     program, so nothing is shown and the exit code is the outcome."""
 
-    @classmethod
-    def setUpClass(cls):
-        cls.files = sample_tree()
-
-    def extract(self, archive):
-        exe = self.sfx(archive, overwrite="overwrite", options=sfxtest.OPT_AUTO_UNZIP | sfxtest.OPT_NO_DONE_MESSAGE)
-        run = self.drive(f"start {sfxtest.q(exe)}\nwait-exit timeout=300000", timeout=400)
-        self.assertDriverOk(run)
-        self.assertEqual(self.exit_code(run), 0)
-        self.assertExtracted(archive, self.files)
-
-    def test_infozip_deflated(self):
-        self.extract(self.zip_infozip(self.tree(self.files)))
-
-    def test_infozip_stored(self):
-        self.extract(self.zip_infozip(self.tree(self.files), "-0"))
-
-    def test_infozip_streamed_with_data_descriptors(self):
-        src = self.tree(self.files)
-        archive = self.path("streamed.zip")
-        with open(archive, "wb") as out:  # zip writes to a pipe: sizes follow the data
-            zip_run = subprocess.Popen(["zip", "-q", "-r", "-X", "-", "."], cwd=src, stdout=subprocess.PIPE)
-            out.write(zip_run.stdout.read())
-            self.assertEqual(zip_run.wait(), 0)
-        files = [i for i in zipfile.ZipFile(archive).infolist() if not i.is_dir()]
-        self.assertTrue(all(i.flag_bits & 8 for i in files))
-        self.extract(archive)
-
-    def test_7z_deflated_and_stored(self):
-        src = self.tree(self.files)
-        for args in (("-mm=Deflate", "-mx9"), ("-mx0",)):
-            with self.subTest(args=args):
-                archive = self.zip_7z(src, *args, name=f"7z{len(args)}.zip")
-                self.extract(archive)
-                shutil.rmtree(self.target)
-
-    def test_python_zipfile_stored_and_deflated(self):
-        src = self.tree(self.files)
-        for compression in (zipfile.ZIP_STORED, zipfile.ZIP_DEFLATED):
-            with self.subTest(compression=compression):
-                archive = self.zip_python(src, name=f"py{compression}.zip", compression=compression)
-                self.extract(archive)
+    def test_every_archiver(self):
+        files = sample_tree()
+        src = self.tree(files)
+        archives = {
+            "infozip deflated": self.zip_infozip(src, name="deflated.zip"),
+            "infozip stored": self.zip_infozip(src, "-0", name="stored.zip"),
+            "infozip streamed": self.zip_infozip(src, name="streamed.zip", streamed=True),
+            "7z deflated": self.zip_7z(src, "-mm=Deflate", "-mx9", name="7z-deflated.zip"),
+            "7z stored": self.zip_7z(src, "-mx0", name="7z-stored.zip"),
+            "zipfile stored": self.zip_python(src, name="py-stored.zip", compression=zipfile.ZIP_STORED),
+            "zipfile deflated": self.zip_python(src, name="py-deflated.zip", compression=zipfile.ZIP_DEFLATED),
+        }
+        # Streamed: zip wrote to a pipe, so every file's sizes follow its data.
+        self.assertTrue(all(i.flag_bits & 8 for i in zipfile.ZipFile(archives["infozip streamed"]).infolist()
+                            if not i.is_dir()))
+        for name, archive in archives.items():
+            with self.subTest(name):
+                exe = self.sfx(archive, name=name.replace(" ", "-") + ".exe", overwrite="overwrite",
+                               options=sfxtest.OPT_AUTO_UNZIP | sfxtest.OPT_NO_DONE_MESSAGE)
+                self.assertEqual(self.exit_code(self.start(exe, wait="wait-exit timeout=300000", timeout=400)), 0)
+                self.assertExtracted(archive, files)
                 shutil.rmtree(self.target)
 
 

@@ -5,6 +5,7 @@ import re
 import subprocess
 import unittest
 import xml.etree.ElementTree as ET
+from pathlib import Path
 
 import sfxtest
 
@@ -20,11 +21,6 @@ ASM_V1 = "{urn:schemas-microsoft-com:asm.v1}"
 ASM_V3 = "{urn:schemas-microsoft-com:asm.v3}"
 
 
-def read(path):
-    with open(path, "rb") as f:
-        return f.read()
-
-
 class StubImages(unittest.TestCase):
     def for_each_stub(self, check):
         """Runs check(bits, path) for both stubs, each as a subtest."""
@@ -36,7 +32,7 @@ class StubImages(unittest.TestCase):
 
     def test_format_subsystem_and_hardening(self):
         def check(bits, path):
-            image = sfxtest.PeImage(read(path))
+            image = sfxtest.PeImage(Path(path).read_bytes())
             self.assertEqual(image.machine, IMAGE_FILE_MACHINE[bits])
             self.assertEqual(image.magic, OPTIONAL_MAGIC[bits])
             self.assertEqual(image.subsystem, SUBSYSTEM_GUI)
@@ -48,7 +44,7 @@ class StubImages(unittest.TestCase):
         # The configuration block is looked for right behind the last section:
         # anything after it (symbols, debug data) would hide the block.
         def check(bits, path):
-            image = sfxtest.PeImage(read(path))
+            image = sfxtest.PeImage(Path(path).read_bytes())
             self.assertEqual(image.raw_end, os.path.getsize(path))
             if bits == 32:
                 # The 32-bit optional header has its standard size, so the
@@ -58,7 +54,7 @@ class StubImages(unittest.TestCase):
 
     def test_no_zip_signatures_in_the_image(self):
         def check(_, path):
-            data = read(path)
+            data = Path(path).read_bytes()
             for tail in (b"\x01\x02", b"\x03\x04", b"\x05\x06", b"\x07\x08"):
                 self.assertNotIn(b"PK" + tail, data, f"PK{tail!r} found at {data.find(b'PK' + tail):#x}")
         self.for_each_stub(check)
@@ -75,7 +71,7 @@ class StubImages(unittest.TestCase):
 
     def test_manifest(self):
         def check(bits, path):
-            data = read(path)
+            data = Path(path).read_bytes()
             match = re.search(rb"<assembly\b.*?</assembly>", data, re.S)
             self.assertIsNotNone(match, "no manifest resource")
             root = ET.fromstring(match.group(0))

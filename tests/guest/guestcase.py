@@ -1,12 +1,14 @@
 """guestcase: end-to-end scenarios of the 32-bit stub, run in the qemu guest of
 scripts/guest (this host's kernel runs no 32-bit code).
 
-A scenario is a test method written as a generator. The part before its yield
-runs on the host and prepares files and a program in the scenario's folder; it
-yields the driver script. Once every scenario of the class is prepared, one
-boot of the guest runs all the scripts with the 32-bit driver under a 32-bit
-wine; then each test method goes on from its yield with the DriverRun and
-checks on the host what the program showed and wrote:
+A scenario is a test method written as a generator; the end-to-end tests'
+scenarios (run under wine by sfxtest.driven) are taken over by name:
+test_x = Other.test_y. The part before its yield runs on the host and prepares
+files and a program in the scenario's folder; it yields the driver script.
+Once every scenario of the class is prepared, one boot of the guest runs all
+the scripts with the 32-bit driver under a 32-bit wine; then each test method
+goes on from its yield with the DriverRun and checks on the host what the
+program showed and wrote:
 
     class Example(GuestCase):
         def test_shows_the_dialog(self):
@@ -20,7 +22,6 @@ both sides; it is removed when every scenario passed. A guest that cannot be
 built or booted fails every scenario with the reason.
 """
 import functools
-import inspect
 import os
 import shutil
 import subprocess
@@ -28,6 +29,7 @@ import sys
 import tempfile
 import textwrap
 import time
+from pathlib import Path
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 sys.path.insert(0, os.path.join(HERE, "..", "e2e"))
@@ -60,21 +62,11 @@ def _scenario(steps_of):
         done = os.path.join(case.dir, "driver.rc")
         if not os.path.exists(done):
             self.fail(cls._guest_problem or f"the guest did not run this scenario, see {cls.share}/guest-job.log")
-        with open(done) as f:
-            code = int(f.read().strip() or -1)
-
-        def read(name):
-            with open(os.path.join(case.dir, name), "rb") as f:
-                return f.read().decode("utf-8", "replace")
-
-        with open(os.path.join(case.dir, "script.txt"), encoding="utf-8") as f:
-            script = f.read()
-        try:
-            steps.send(sfxtest.driver_run(code, read("driver.out"), read("driver.err"), script))
-        except StopIteration:
-            shutil.rmtree(case.dir, ignore_errors=True)  # kept for a look only when it failed
-            return
-        self.fail("a scenario yields one driver script")
+        out, err, script = (Path(case.dir, name).read_text(encoding="utf-8", errors="replace")
+                            for name in ("driver.out", "driver.err", "script.txt"))
+        run = sfxtest.driver_run(int(Path(done).read_text().strip() or -1), out, err, script)
+        sfxtest.finish_scenario(self, steps, run)
+        shutil.rmtree(case.dir, ignore_errors=True)  # kept for a look only when it failed
 
     test.steps = steps_of
     return test
@@ -85,12 +77,8 @@ class GuestCase(ExtractCase):
     scenario (self.dir) with its target folder (self.target) in the share."""
 
     stub = sfxtest.STUB32
-
-    def __init_subclass__(cls, **kwargs):
-        super().__init_subclass__(**kwargs)
-        for name, member in list(vars(cls).items()):
-            if name.startswith("test_") and inspect.isgeneratorfunction(member):
-                setattr(cls, name, _scenario(member))
+    scenario = staticmethod(_scenario)
+    machinery = {"script.txt", "driver.out", "driver.err", "driver.rc"}
 
     @classmethod
     def setUpClass(cls):
@@ -105,8 +93,7 @@ class GuestCase(ExtractCase):
             cls._guest_problem = f"{', '.join(missing)} missing: run scripts/build"
             return
         shutil.copy(sfxtest.DRIVER32, os.path.join(cls.share, "uidriver.exe"))
-        names = sorted(n for n in dir(cls) if hasattr(getattr(cls, n), "steps"))
-        for name in names:
+        for name in sorted(n for n in dir(cls) if hasattr(getattr(cls, n), "steps")):
             case = cls(name)
             case.setUp()
             os.makedirs(case.dir)
@@ -116,11 +103,11 @@ class GuestCase(ExtractCase):
             except Exception as error:  # noqa: BLE001 -- the scenario's test reports it
                 cls._prepared[name] = (case, None, error)
                 continue
-            with open(case.path("script.txt"), "w", encoding="utf-8") as f:
-                f.write(SCRIPT_PROLOGUE + textwrap.dedent(script).strip() + "\n")
+            Path(case.path("script.txt")).write_text(SCRIPT_PROLOGUE + textwrap.dedent(script).strip() + "\n",
+                                                     encoding="utf-8")
             cls._prepared[name] = (case, steps, None)
-        with open(os.path.join(cls.share, "scenarios"), "w") as f:
-            f.write("".join(n + "\n" for n, (_, steps, _) in cls._prepared.items() if steps))
+        prepared = [name for name, (_, steps, _) in cls._prepared.items() if steps]
+        Path(cls.share, "scenarios").write_text("".join(name + "\n" for name in prepared))
         cls._guest_problem = cls.boot()
 
     @classmethod
@@ -131,13 +118,11 @@ class GuestCase(ExtractCase):
         with open(log, "wb") as out:
             code = subprocess.run([GUEST, "run", cls.share, JOB], stdin=subprocess.DEVNULL, stdout=out,
                                   stderr=subprocess.STDOUT).returncode
-        with open(log, encoding="utf-8", errors="replace") as f:
-            said = f.read()
+        said = Path(log).read_text(encoding="utf-8", errors="replace")
         sys.stderr.write(said)
-        job_log = os.path.join(cls.share, "guest-job.log")
-        if os.path.exists(job_log):
-            with open(job_log, encoding="utf-8", errors="replace") as f:
-                sys.stderr.write(f.read())
+        job_log = Path(cls.share, "guest-job.log")
+        if job_log.exists():
+            sys.stderr.write(job_log.read_text(encoding="utf-8", errors="replace"))
         sys.stderr.write(f"guest: boot and scenarios took {time.monotonic() - started:.0f} s\n")
         if code != 0:
             return f"scripts/guest run failed ({code}):\n{said[-3000:]}"

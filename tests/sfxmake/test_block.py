@@ -2,6 +2,7 @@
 checked byte for byte against an independent reading of the layout."""
 import os
 import unittest
+from pathlib import Path
 
 from sfxmaketest import STUB32, STUB64, PeImage, SfxmakeCase, image_end, read_block
 import pefile  # noqa: E402 (found through sfxtest's path)
@@ -12,13 +13,12 @@ class BlockLayout(SfxmakeCase):
         super().setUp()
         if not os.path.exists(STUB32):
             self.skipTest("no 32-bit stub built")
-        self.zip = self.info_zip({"a.txt": b"hello\n", "dir/b.bin": bytes(range(256)) * 50})
+        self.zip = self.zip_infozip(self.tree({"a.txt": b"hello\n", "dir/b.bin": bytes(range(256)) * 50}), name="in.zip")
 
     def build(self, *options, stub=None):
         out = self.path("out.exe")
         self.sfxmake("build", "--stub", stub or STUB32, "-o", out, *options, self.zip)
-        with open(out, "rb") as f:
-            return f.read()
+        return Path(out).read_bytes()
 
     def test_every_field_lands_where_the_stub_reads_it(self):
         data = self.build("--title", "Demo", "--folder", "$temp$\\demo", "--run", "setup.exe /quiet",
@@ -33,10 +33,8 @@ class BlockLayout(SfxmakeCase):
                          (b"Demo", b"$temp$\\demo", b"setup.exe /quiet", b"Install Demo?"))
         self.assertEqual(b["trailer"], b["texts_end"], "no filler: the trailer follows the texts")
         self.assertEqual(b["trailer_bytes"], b"QF\x0a\x01" + b["trailer"].to_bytes(4, "little"))
-        with open(STUB32, "rb") as f:
-            stub = f.read()
-        with open(self.zip, "rb") as f:
-            archive = f.read()
+        stub = Path(STUB32).read_bytes()
+        archive = Path(self.zip).read_bytes()
         # The image as it is, but for the checksum, which now covers the whole file.
         at = PeImage(data).checksum_at
         self.assertEqual(data[:at] + data[at + 4:len(stub)], stub[:at] + stub[at + 4:])
@@ -53,25 +51,19 @@ class BlockLayout(SfxmakeCase):
         if not os.path.exists(STUB64):
             self.skipTest("no 64-bit stub built")
         data = self.build("--title", "x", stub=STUB64)
-        with open(STUB64, "rb") as f:
-            self.assertEqual(image_end(data), len(f.read()))
+        self.assertEqual(image_end(data), len(Path(STUB64).read_bytes()))
         self.assertEqual(read_block(data)["title"], b"x")
 
     def test_longest_text_fits_and_one_more_byte_is_refused(self):
         self.assertEqual(read_block(self.build("--run", "r" * 255))["run"], b"r" * 255)
         os.remove(self.path("out.exe"))
         for field in ("--title", "--folder", "--run", "--question"):
-            run = self.sfxmake("build", "--stub", STUB32, "-o", self.path("out.exe"), field, "x" * 256, self.zip,
-                               expect=2)
-            self.assertIn(b"255", run.stderr)
-            self.assertEqual(sorted(os.listdir(self.dir)), ["in.zip", "in.zip.d"], field)
+            self.refused("255", "--stub", STUB32, field, "x" * 256, self.zip)
 
     def test_unknown_option_and_bad_values_write_nothing(self):
         for bad in (["--fast"], ["--overwrite", "sometimes"], ["--question-style", "yes-maybe"],
                     ["--options", "0x10000"], ["--auto=1"]):
-            run = self.sfxmake("build", "--stub", STUB32, "-o", self.path("out.exe"), *bad, self.zip, expect=2)
-            self.assertTrue(run.stderr.strip(), bad)
-            self.assertEqual(sorted(os.listdir(self.dir)), ["in.zip", "in.zip.d"], bad)
+            self.assertTrue(self.refused("", "--stub", STUB32, *bad, self.zip).stderr.strip(), bad)
 
 
 if __name__ == "__main__":

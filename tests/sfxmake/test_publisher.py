@@ -5,9 +5,10 @@ import json
 import os
 import struct
 import unittest
+from pathlib import Path
 
 from sfxmaketest import STUB32, STUB64, SAMPLE, PeImage, SfxmakeCase, read_block
-from sfxtest import PUBLISHER, bmp_image, ico_file, png_image, publisher_args
+from sfxtest import PUBLISHER, PUBLISHER_IMAGES, bmp_image, png_image, publisher_args
 import pefile  # noqa: E402 (found through sfxtest's path)
 
 RT_ICON, RT_GROUP_ICON, RT_VERSION, RT_MANIFEST = 3, 14, 16, 24
@@ -37,22 +38,18 @@ def version_strings(pe):
 class PublisherResources(SfxmakeCase):
     def setUp(self):
         super().setUp()
-        self.images = [(16, 16, bmp_image(16, 16, 4)), (32, 32, bmp_image(32, 32, 32)),
-                       (256, 256, png_image(256, 256))]
-        self.icon = ico_file(self.path("app.ico"), self.images)
+        self.icon = self.path("app.ico")
         self.source = self.tree(SAMPLE)
 
     def build(self, *options, stub=STUB32, name="out.exe"):
         out = self.path(name)
         self.sfxmake("build", "-q", "--stub", stub, "-o", out, *options, self.source)
-        with open(out, "rb") as f:
-            return out, f.read()
+        return out, Path(out).read_bytes()
 
     def test_icon_and_version_read_back_by_a_pe_parser(self):
         for stub in (STUB32, STUB64):
             with self.subTest(stub=os.path.basename(stub)):
-                with open(stub, "rb") as f:
-                    plain = pefile.PE(data=f.read())
+                plain = pefile.PE(data=Path(stub).read_bytes())
                 exe, data = self.build(*publisher_args(self.icon), "--title", "Demo", stub=stub)
                 pe = pefile.PE(data=data)
                 res = resources(pe)
@@ -60,13 +57,14 @@ class PublisherResources(SfxmakeCase):
                 # Every image of the .ico, in its order, named by the group UNZIP.
                 (lang, group), = res[(RT_GROUP_ICON, "UNZIP")].items()
                 count = struct.unpack_from("<H", group, 4)[0]
-                self.assertEqual(count, len(self.images))
-                for i, (width, height, image) in enumerate(self.images):
+                self.assertEqual(count, len(PUBLISHER_IMAGES))
+                for i, (width, height, image) in enumerate(PUBLISHER_IMAGES):
                     w, h, _, _, planes, bits, size, icon_id = struct.unpack_from("<BBBBHHIH", group, 6 + 14 * i)
                     self.assertEqual((w or 256, h or 256, planes, size), (width, height, 1, len(image)))
                     self.assertEqual(bits, 32 if image.startswith(b"\x89PNG") else struct.unpack_from("<H", image, 14)[0])
                     self.assertEqual(res[(RT_ICON, icon_id)], {lang: image})
-                self.assertEqual(len([k for k in res if k[0] == RT_ICON]), len(self.images), "the stub's icons are gone")
+                self.assertEqual(len([k for k in res if k[0] == RT_ICON]), len(PUBLISHER_IMAGES),
+                                 "the stub's icons are gone")
                 # The stub's other resources are kept as they were.
                 for key, value in resources(plain).items():
                     if key[0] not in (RT_ICON, RT_GROUP_ICON):
@@ -158,12 +156,6 @@ class PublisherResources(SfxmakeCase):
 class PublisherRefusals(SfxmakeCase):
     """Every refusal exits 2 and writes nothing."""
 
-    def refuse(self, *options, message):
-        out = self.path("out.exe")
-        run = self.sfxmake("build", "-o", out, *options, self.tree({"a.txt": b"a"}), expect=2)
-        self.assertFalse(os.path.exists(out))
-        self.assertIn(message, run.stderr.decode())
-
     def test_broken_ico_files(self):
         good = bmp_image(16, 16, 8)
         header = struct.pack("<HHH", 0, 1, 1)
@@ -192,15 +184,14 @@ class PublisherRefusals(SfxmakeCase):
         for name, content in cases.items():
             with self.subTest(name):
                 path = self.path("bad.ico")
-                with open(path, "wb") as f:
-                    f.write(content)
-                self.refuse("--icon", path, message=messages.get(name, "not a usable .ico file"))
-        self.refuse("--icon", self.path("missing.ico"), message="missing.ico")
+                Path(path).write_bytes(content)
+                self.refused(messages.get(name, "not a usable .ico file"), "--icon", path, self.tree({"a.txt": b"a"}))
+        self.refused("missing.ico", "--icon", self.path("missing.ico"), self.tree({"a.txt": b"a"}))
 
     def test_bad_version_texts(self):
         for text in ("x1", "1.2.3.4.5", "65536", "1..2", "1.2."):
             with self.subTest(text=text):
-                self.refuse("--file-version", text, message="takes a version like 1.2.3.4")
+                self.refused("takes a version like 1.2.3.4", "--file-version", text, self.tree({"a.txt": b"a"}))
 
 
 class QuietAndVerboseTest(SfxmakeCase):

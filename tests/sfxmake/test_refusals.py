@@ -5,18 +5,12 @@ import struct
 import subprocess
 import unittest
 import zipfile
+from pathlib import Path
 
 from sfxmaketest import SAMPLE, SfxmakeCase, read_block, zip_members
 
 
 class Refusals(SfxmakeCase):
-    def refused(self, needle, *args):
-        before = sorted(os.listdir(self.dir))
-        run = self.sfxmake("build", "-o", self.path("out.exe"), *args, expect=2)
-        self.assertIn(needle.encode(), run.stderr)
-        self.assertEqual(sorted(os.listdir(self.dir)), before, "nothing may be written")
-        return run
-
     def test_archives_the_stub_cannot_take(self):
         def crafted(name, members, **kw):
             return zip_members(self.path(name), members, **kw)
@@ -35,8 +29,7 @@ class Refusals(SfxmakeCase):
         self.refused("compression method 12", crafted("bz.zip", {"a.txt": b"x" * 100}, compression=zipfile.ZIP_BZIP2))
         self.refused("empty", crafted("empty.zip", {}))
         self.refused("only folders", crafted("dirs.zip", {"a/": b"", "a/b/": b""}))
-        with open(self.path("plain.txt"), "wb") as f:
-            f.write(b"just text, no archive\n" * 10)
+        Path(self.path("plain.txt")).write_bytes(b"just text, no archive\n" * 10)
         self.refused("not a ZIP archive", self.path("plain.txt"))
         self.refused("cannot open", self.path("missing"))
         # A longest allowed name passes, one byte more is refused.
@@ -46,8 +39,7 @@ class Refusals(SfxmakeCase):
 
     def test_stubs_that_are_not_ours(self):
         archive = zip_members(self.path("a.zip"), SAMPLE)
-        with open(self.path("text.exe"), "wb") as f:
-            f.write(b"MZ not really an executable")
+        Path(self.path("text.exe")).write_bytes(b"MZ not really an executable")
         self.refused("not a Windows executable", "--stub", self.path("text.exe"), archive)
         # A real Windows image, but a console program that is no stub (a PE image
         # put together here: headers and one section).
@@ -58,8 +50,7 @@ class Refusals(SfxmakeCase):
         struct.pack_into("<H", pe, 0x98, 0x10B)
         struct.pack_into("<H", pe, 0x98 + 68, 3)
         struct.pack_into("<8sIIIIIIHHI", pe, 0x98 + 224, b".text", 0x200, 0x1000, 0x200, 0x200, 0, 0, 0, 0, 0)
-        with open(self.path("console.exe"), "wb") as f:
-            f.write(pe)
+        Path(self.path("console.exe")).write_bytes(pe)
         self.refused("not an sfxkit stub", "--stub", self.path("console.exe"), archive)
         # A finished program given as a stub.
         self.sfxmake("build", "-o", self.path("done.exe"), archive)
@@ -79,11 +70,9 @@ class ExtractRefusals(SfxmakeCase):
     def test_names_leaving_the_folder_are_not_written(self):
         # Built by hand, since sfxmake build refuses such an archive.
         self.sfxmake("build", "-o", self.path("good.exe"), zip_members(self.path("g.zip"), {"g.txt": b"g"}))
-        with open(self.path("good.exe"), "rb") as f:
-            data = f.read()
+        data = Path(self.path("good.exe")).read_bytes()
         evil = zip_members(self.path("e.zip"), {"../escaped.txt": b"bad", "fine.txt": b"good", "NUL.txt": b"dev"})
-        with open(evil, "rb") as f, open(self.path("evil.exe"), "wb") as out:
-            out.write(data[:read_block(data)["archive_start"]] + f.read())
+        Path(self.path("evil.exe")).write_bytes(data[:read_block(data)["archive_start"]] + Path(evil).read_bytes())
         run = self.sfxmake("test", self.path("evil.exe"), expect=1)
         self.assertIn(b"FAIL ../escaped.txt: refused: its name leads outside the target folder", run.stdout)
         self.assertIn(b"FAIL NUL.txt: refused: its name is reserved for a device", run.stdout)
@@ -91,8 +80,7 @@ class ExtractRefusals(SfxmakeCase):
         self.assertIn(b"FAIL ../escaped.txt", run.stdout)
         self.assertFalse(os.path.exists(self.path("x", "escaped.txt")))
         self.assertFalse(os.path.exists(self.path("x", "y", "NUL.txt")))
-        with open(self.path("x", "y", "fine.txt"), "rb") as f:
-            self.assertEqual(f.read(), b"good")
+        self.assertEqual(Path(self.path("x", "y", "fine.txt")).read_bytes(), b"good")
 
     def test_not_a_program_of_ours(self):
         archive = zip_members(self.path("a.zip"), SAMPLE)
