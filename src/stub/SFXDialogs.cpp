@@ -49,7 +49,7 @@ static void InitMainDialog(HWND dialog) {
   SetUpFileList(dialog);
 
   if (SfxSettings.RunLength && (SfxSettings.Options & OptRunCheckBox)) {
-    SetDlgItemTextW(dialog, IdRunCheck, WideText(RunCheckBoxText()));
+    SetDlgItemTextW(dialog, IdRunCheck, WideText(RunText(STR_RUN_CHECKBOX)));
     CheckButton(dialog, IdRunCheck);
   } else {
     DestroyWindow(GetDlgItem(dialog, IdRunCheck));
@@ -111,8 +111,9 @@ INT_PTR CALLBACK MainDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM
     case WM_NOTIFY:
       if (wParam == IdFileList) ListChanged(dialog, (const NMHDR *)lParam);
       return TRUE;
-    case WM_TIMER:
-      TimerTick(dialog);
+    case WM_TIMER:  // the automatic start of OptAutoUnzip
+      KillTimer(dialog, 0);
+      PostMessageA(dialog, WM_COMMAND, IDOK, 0);
       return TRUE;
     case WM_WINDOWPOSCHANGING:
       // A silent run keeps its dialog, which holds the list the run works on, out of sight.

@@ -47,7 +47,3 @@ INT_PTR RunAfterUnzip() {
 SfxString RunText(const SfxString &templateText) {
   return SubstituteTwo(templateText, ExtractName(RunCommandPart(1)), ExtractName(RunCommandPart(2)));
 }
-
-SfxString RunCheckBoxText() { return RunText(STR_RUN_CHECKBOX); }
-
-SfxString RunErrorText() { return RunText(STR_CANNOT_RUN); }
