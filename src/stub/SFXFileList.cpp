@@ -142,11 +142,6 @@ void SelectAllFileItems() {
 }
 
 void ShowFirstSelectedItem(HWND list) {
-  int count = (int)SendMessageW(list, LVM_GETITEMCOUNT, 0, 0);
-  for (int row = 0; row < count; row++) {
-    if (SendMessageW(list, LVM_GETITEMSTATE, row, LVIS_SELECTED) == LVIS_SELECTED) {
-      SendMessageW(list, LVM_ENSUREVISIBLE, row, FALSE);
-      return;
-    }
-  }
+  LRESULT row = SendMessageW(list, LVM_GETNEXTITEM, (WPARAM)-1, LVNI_SELECTED);
+  if (row >= 0) SendMessageW(list, LVM_ENSUREVISIBLE, (WPARAM)row, FALSE);
 }

@@ -5,9 +5,6 @@
 // becomes one row of the main dialog's file list.
 #include "SFXProcsArchive.h"
 
-#include <string.h>
-
-#include "SFXDefs.h"
 #include "SFXFileList.h"
 #include "SFXProcsFile.h"
 #include "SFXStrings.h"

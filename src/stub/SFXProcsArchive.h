@@ -2,8 +2,6 @@
 #ifndef SFXKIT_STUB_SFXPROCSARCHIVE_H
 #define SFXKIT_STUB_SFXPROCSARCHIVE_H
 
-#include <windows.h>
-
 #include "SFXStructs.h"
 
 // Absolute file offset of the end record; ends the process when there is none.

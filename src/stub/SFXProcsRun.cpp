@@ -5,7 +5,6 @@
 
 #include "SFXProcsFile.h"
 #include "SFXProcsPath.h"
-#include "SFXStrings.h"
 #include "SFXVars.h"
 #include "SFXWide.h"
 
