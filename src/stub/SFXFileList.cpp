@@ -62,7 +62,6 @@ static uint32_t AppendEntry(const MemberInfo &entry) {
   return EntryList.Count++;
 }
 
-// Sets the text of one cell.
 static void SetCellText(int row, int column, const SfxString &text) {
   WideText wide(text);
   LVITEMW item = {};

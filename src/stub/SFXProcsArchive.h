@@ -8,7 +8,5 @@
 uint64_t FindEndRecord();
 // Sets ArchiveBase and hands every file member to AddFileItem.
 void ReadArchiveDirectory();
-// The name to show and use, in UTF-8 with backslashes, for a record as read.
-SfxString ConvertEntryName(const DirectoryRecord &record);
 
 #endif

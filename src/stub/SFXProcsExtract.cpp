@@ -26,6 +26,12 @@ bool CloseFileHandle(HANDLE &handle) {
   return closed;
 }
 
+static void DiscardTemporaryFile() {
+  if (TemporaryFile.Empty()) return;
+  DeleteFileW(WideText(TemporaryFile));
+  TemporaryFile = SfxString();
+}
+
 void FinalizeProcs() {
   ReleaseMemory(EntryList.Items);
   EntryList = EntryArray();
@@ -34,13 +40,8 @@ void FinalizeProcs() {
   DiscardTemporaryFile();
 }
 
-void DiscardTemporaryFile() {
-  if (TemporaryFile.Empty()) return;
-  DeleteFileW(WideText(TemporaryFile));
-  TemporaryFile = SfxString();
-}
-
-void PumpMessages() {
+// Dispatches every waiting window message; never waits.
+static void PumpMessages() {
   MSG message;
   while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) {
     TranslateMessage(&message);
@@ -179,7 +180,11 @@ bool ExtractEntry(HWND owner, const SfxString &path, const MemberInfo &entry, bo
   return result;
 }
 
-const char *RefusedNameReason(const SfxString &name) {
+// Why a stored name (separators already backslashes) must not be written, as a
+// message template with one "%s" for the name; null when it is safe to join to
+// the target folder. Refused: absolute names, any colon (drive letters, streams),
+// a component that climbs to a parent, a component that names a device.
+static const char *RefusedNameReason(const SfxString &name) {
   switch (RefuseName(name.Text(), name.Length())) {
     case NameLeavesFolder: return STR_NAME_OUTSIDE;
     case NameIsDevice: return STR_NAME_DEVICE;

@@ -14,18 +14,12 @@
 // blanks can be started; one blank after that quote separates the parameters.
 SfxString RunCommandPart(int part) {
   const SfxString &command = SfxSettings.RunCommand;
-  uint32_t programStart = 0, programEnd, parameterStart;
-  if (command.Length() && command[0] == '"') {
-    programStart = 1;
-    int quote = command.FindChar('"', 1);
-    programEnd = quote < 0 ? command.Length() : (uint32_t)quote;
-    parameterStart = programEnd + 1;
-    if (parameterStart < command.Length() && command[parameterStart] == ' ') parameterStart++;
-  } else {
-    int blank = command.FindChar(' ');
-    programEnd = blank < 0 ? command.Length() : (uint32_t)blank;
-    parameterStart = programEnd + 1;
-  }
+  bool quoted = command.Length() && command[0] == '"';
+  uint32_t programStart = quoted ? 1 : 0;
+  int end = command.FindChar(quoted ? '"' : ' ', programStart);
+  uint32_t programEnd = end < 0 ? command.Length() : (uint32_t)end;
+  uint32_t parameterStart = programEnd + 1;
+  if (quoted && parameterStart < command.Length() && command[parameterStart] == ' ') parameterStart++;
   if (part == 1) return command.Mid(programStart, programEnd - programStart);
   return command.Mid(parameterStart);
 }

@@ -13,7 +13,6 @@
 class WideText {
  public:
   WideText(const SfxString &utf8);  // NOLINT: converting on purpose
-  WideText(const char *utf8);       // NOLINT
   ~WideText();
   WideText(const WideText &) = delete;
   WideText &operator=(const WideText &) = delete;
