@@ -71,19 +71,17 @@ static void InitMainDialog(HWND dialog) {
   if (SfxSettings.Options & OptAutoUnzip) SetTimer(dialog, 0, 20, nullptr);
 }
 
-static void BrowseCommand(HWND dialog) {
-  SfxSettings.TargetFolder = GetEditText(dialog);
-  if (BrowseForTargetFolder(dialog, SfxSettings.TargetFolder))
-    SetDlgItemTextW(dialog, IdEdit, WideText(SfxSettings.TargetFolder));
-}
-
 static void MainDialogCommand(HWND dialog, WPARAM wParam, LPARAM lParam) {
   int id = LOWORD(wParam);
   switch (id) {
     case IDOK: UnzipCommand(dialog); break;
     case IDCANCEL: CloseCommand(dialog, wParam, lParam); break;
     case IdHelp: ShowMessageBox(dialog, STR_HELP_TEXT, STR_HELP_CAPTION, MB_ICONINFORMATION); break;
-    case IdBrowse: BrowseCommand(dialog); break;
+    case IdBrowse:
+      SfxSettings.TargetFolder = GetEditText(dialog);
+      if (BrowseForTargetFolder(dialog, SfxSettings.TargetFolder))
+        SetDlgItemTextW(dialog, IdEdit, WideText(SfxSettings.TargetFolder));
+      break;
     case IdShowFiles: ShowFilesCommand(dialog); break;
     case IdFilesLabel: SetFocus(GetDlgItem(dialog, IdFileList)); break;
     case IdOverwrite:
