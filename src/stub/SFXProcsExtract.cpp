@@ -116,8 +116,7 @@ static bool CreateOutput(HWND owner, const SfxString &path) {
 // keys then stand at the member's first data byte.
 static bool SettlePassword(HWND owner) {
   uint8_t header[2 * CryptHeaderSize];  // 0..11 decrypted by each try, 12..23 as read
-  ReadArchiveExact(header, CryptHeaderSize);
-  memcpy(header + CryptHeaderSize, header, CryptHeaderSize);
+  ReadArchiveExact(header + CryptHeaderSize, CryptHeaderSize);
   uint16_t flags = Field16(CurrentEntry, EntryFlags);
   uint32_t crc = Field32(CurrentEntry, EntryCrc32);
   uint16_t dosTime = Field16(CurrentEntry, EntryDosTime);

@@ -58,10 +58,7 @@ void FatalError(const SfxString &text) {
 SfxString SubstituteText(const SfxString &text, const SfxString &value) {
   int at = text.Find("%s");
   if (at < 0) return text;
-  SfxString result(text.Text(), (uint32_t)at);
-  result.Append(value);
-  result.Append(text.Text() + at + 2, text.Length() - (uint32_t)at - 2);
-  return result;
+  return text.Mid(0, (uint32_t)at) + value + text.Mid((uint32_t)at + 2);
 }
 
 SfxString SubstituteTwo(const SfxString &text, const SfxString &first, const SfxString &second) {
