@@ -39,9 +39,6 @@ void DecryptBuffer(uint8_t *buffer, uint32_t count) {
   CryptKeys[2] = k2;
 }
 
-// The check byte is the last header byte: it repeats the top byte of the CRC, or,
-// when the sizes and CRC follow the data (Flags bit 3) and the writer could not
-// know the CRC yet, the high byte of the DOS time.
 void EncryptBuffer(uint8_t *buffer, uint32_t count) {
   for (uint32_t i = 0; i < count; i++) {
     uint8_t plain = buffer[i];
@@ -50,15 +47,15 @@ void EncryptBuffer(uint8_t *buffer, uint32_t count) {
   }
 }
 
+// The check byte is the last header byte: it repeats the top byte of the CRC, or,
+// when the sizes and CRC follow the data (Flags bit 3) and the writer could not
+// know the CRC yet, the high byte of the DOS time.
 bool CheckPassword(uint8_t *buffer, uint8_t n, uint16_t flags, uint32_t crc32, uint16_t dosTime,
                    const char *password, uint32_t passwordLength) {
   if (passwordLength == 0 || n == 0) return false;
   InitKeys(password, passwordLength);
-  for (uint8_t i = 0; i < n; i++) {
-    uint8_t plain = (uint8_t)(buffer[n + i] ^ DecryptByte());
-    UpdateKeys(plain);
-    buffer[i] = plain;
-  }
+  for (uint8_t i = 0; i < n; i++) buffer[i] = buffer[n + i];
+  DecryptBuffer(buffer, n);
   uint8_t check = buffer[n - 1];
   if (flags & 8) return check == (uint8_t)(dosTime >> 8);
   return check == (uint8_t)(crc32 >> 24);

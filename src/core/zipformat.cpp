@@ -297,29 +297,25 @@ bool DescribeMember(const DirectoryRecord &record, MemberInfo *info) {
 
 bool FindZip64Values(const uint8_t *extra, uint32_t length, const bool saturated[Zip64ValueCount],
                      int32_t places[Zip64ValueCount]) {
-  for (uint32_t v = 0; v < Zip64ValueCount; v++) places[v] = -1;
+  uint32_t next = 0, end = 0;  // the ZIP64 field's data; empty while there is none
   for (uint32_t at = 0; at + 4 <= length;) {
     uint16_t id = GetLE16(extra + at), size = GetLE16(extra + at + 2);
     if (at + 4 + size > length) break;
     if (id == Zip64FieldId) {
-      // Only the values whose fields hold the marker are there, packed in order.
-      uint32_t next = at + 4;
-      bool whole = true;
-      for (uint32_t v = 0; v < Zip64ValueCount; v++) {
-        if (!saturated[v]) continue;
-        if (next + 8 > at + 4 + size) {
-          whole = false;
-          break;
-        }
-        places[v] = (int32_t)next;
-        next += 8;
-      }
-      return whole;
+      next = at + 4;
+      end = next + size;
+      break;
     }
     at += 4 + size;
   }
-  for (uint32_t v = 0; v < Zip64ValueCount; v++)
-    if (saturated[v]) return false;
+  for (uint32_t v = 0; v < Zip64ValueCount; v++) places[v] = -1;
+  // Only the values whose fields hold the marker are there, packed in order.
+  for (uint32_t v = 0; v < Zip64ValueCount; v++) {
+    if (!saturated[v]) continue;
+    if (next + 8 > end) return false;
+    places[v] = (int32_t)next;
+    next += 8;
+  }
   return true;
 }
 

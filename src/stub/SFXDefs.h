@@ -23,7 +23,6 @@ enum : int {
   IdDontOverwrite = 702,
   IdAsk = 703,
   IdProgress = 801,
-  IdFileExistIcon = 5102,
 };
 
 // Buffer sizes in characters.

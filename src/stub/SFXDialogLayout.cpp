@@ -14,24 +14,19 @@ static BOOL CALLBACK EnableControl(HWND window, LPARAM lParam) {
 
 void EnableDialogControls(HWND dialog, bool enable) { EnumChildWindows(dialog, EnableControl, enable); }
 
-// The template's units are those of the dialog's own font. The system's dialog base
-// units (the system font) are larger, so a control moved with them would land off
-// its band; converting through the dialog keeps moves and template in step.
-static int DialogUnitsToPixels(HWND window, int units) {
-  HWND dialog = (GetWindowLongA(window, GWL_STYLE) & WS_CHILD) ? GetParent(window) : window;
-  RECT rect = {0, 0, 0, units};
-  MapDialogRect(dialog, &rect);
-  return rect.bottom;
-}
-
 void MoveVertically(HWND window, bool moveTop, int units) {
   if (!window) return;
-  int pixels = DialogUnitsToPixels(window, units);
+  // The template's units are those of the dialog's own font. The system's dialog base
+  // units (the system font) are larger, so a control moved with them would land off
+  // its band; converting through the dialog keeps moves and template in step.
+  HWND dialog = (GetWindowLongA(window, GWL_STYLE) & WS_CHILD) ? GetParent(window) : window;
+  RECT pixels = {0, 0, 0, units};
+  MapDialogRect(dialog, &pixels);
   WINDOWPLACEMENT placement;
   placement.length = sizeof placement;
   GetWindowPlacement(window, &placement);
-  if (moveTop) placement.rcNormalPosition.top += pixels;
-  placement.rcNormalPosition.bottom += pixels;
+  if (moveTop) placement.rcNormalPosition.top += pixels.bottom;
+  placement.rcNormalPosition.bottom += pixels.bottom;
   SetWindowPlacement(window, &placement);
 }
 

@@ -1,4 +1,4 @@
-// SFXDialogRun.cpp -- the main dialog's run: the Unzip command, Close and cancel, the automatic start.
+// SFXDialogRun.cpp -- the main dialog's run: the Unzip command, Close and cancel, and the automatic run's end.
 #include "SFXDialogRun.h"
 
 #include "SFXDefs.h"
@@ -50,7 +50,7 @@ void UnzipCommand(HWND dialog) {
       ShowMessageBox(dialog, STR_ALL_UNZIPPED, SfxSettings.Title.Text(), MB_OK);
     bool runUnticked = HasOption(OptRunCheckBox) && IsDlgButtonChecked(dialog, IdRunCheck) != BST_CHECKED;
     if (!runUnticked && !SfxSettings.RunCommand.Empty() && RunAfterUnzip() <= 32)
-      ShowErrorBox(dialog, RunErrorText());
+      ShowErrorBox(dialog, RunText(STR_CANNOT_RUN));
     EndDialog(dialog, IDOK);
   } else {
     // Members skipped now are asked about next time, when the user cannot see the policy.
@@ -79,9 +79,4 @@ void CloseCommand(HWND dialog, WPARAM wParam, LPARAM lParam) {
   SfxSettings.TargetFolder = GetEditText(dialog);
   if (FolderExists(SfxSettings.TargetFolder)) SetCurrentDirectoryW(WideText(SfxSettings.TargetFolder));
   EndDialog(dialog, IDCANCEL);
-}
-
-void TimerTick(HWND dialog) {
-  KillTimer(dialog, 0);
-  PostMessageA(dialog, WM_COMMAND, IDOK, 0);
 }

@@ -1,4 +1,4 @@
-// SFXDialogRun.h -- the main dialog's run: the Unzip command, Close and cancel, the automatic start.
+// SFXDialogRun.h -- the main dialog's run: the Unzip command, Close and cancel, and the automatic run's end.
 #ifndef SFXKIT_STUB_SFXDIALOGRUN_H
 #define SFXKIT_STUB_SFXDIALOGRUN_H
 
@@ -8,6 +8,5 @@ extern bool Extracting;   // a run is under way; the dialog is re-entered throug
 
 void UnzipCommand(HWND dialog);                                 // command 1
 void CloseCommand(HWND dialog, WPARAM wParam, LPARAM lParam);   // command 2 (IDCANCEL)
-void TimerTick(HWND dialog);                                    // WM_TIMER of OptAutoUnzip
 
 #endif

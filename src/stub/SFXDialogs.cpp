@@ -49,7 +49,7 @@ static void InitMainDialog(HWND dialog) {
   SetUpFileList(dialog);
 
   if (SfxSettings.RunLength && (SfxSettings.Options & OptRunCheckBox)) {
-    SetDlgItemTextW(dialog, IdRunCheck, WideText(RunCheckBoxText()));
+    SetDlgItemTextW(dialog, IdRunCheck, WideText(RunText(STR_RUN_CHECKBOX)));
     CheckButton(dialog, IdRunCheck);
   } else {
     DestroyWindow(GetDlgItem(dialog, IdRunCheck));
@@ -71,19 +71,17 @@ static void InitMainDialog(HWND dialog) {
   if (SfxSettings.Options & OptAutoUnzip) SetTimer(dialog, 0, 20, nullptr);
 }
 
-static void BrowseCommand(HWND dialog) {
-  SfxSettings.TargetFolder = GetEditText(dialog);
-  if (BrowseForTargetFolder(dialog, SfxSettings.TargetFolder))
-    SetDlgItemTextW(dialog, IdEdit, WideText(SfxSettings.TargetFolder));
-}
-
 static void MainDialogCommand(HWND dialog, WPARAM wParam, LPARAM lParam) {
   int id = LOWORD(wParam);
   switch (id) {
     case IDOK: UnzipCommand(dialog); break;
     case IDCANCEL: CloseCommand(dialog, wParam, lParam); break;
     case IdHelp: ShowMessageBox(dialog, STR_HELP_TEXT, STR_HELP_CAPTION, MB_ICONINFORMATION); break;
-    case IdBrowse: BrowseCommand(dialog); break;
+    case IdBrowse:
+      SfxSettings.TargetFolder = GetEditText(dialog);
+      if (BrowseForTargetFolder(dialog, SfxSettings.TargetFolder))
+        SetDlgItemTextW(dialog, IdEdit, WideText(SfxSettings.TargetFolder));
+      break;
     case IdShowFiles: ShowFilesCommand(dialog); break;
     case IdFilesLabel: SetFocus(GetDlgItem(dialog, IdFileList)); break;
     case IdOverwrite:
@@ -111,8 +109,9 @@ INT_PTR CALLBACK MainDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM
     case WM_NOTIFY:
       if (wParam == IdFileList) ListChanged(dialog, (const NMHDR *)lParam);
       return TRUE;
-    case WM_TIMER:
-      TimerTick(dialog);
+    case WM_TIMER:  // the automatic start of OptAutoUnzip
+      KillTimer(dialog, 0);
+      PostMessageA(dialog, WM_COMMAND, IDOK, 0);
       return TRUE;
     case WM_WINDOWPOSCHANGING:
       // A silent run keeps its dialog, which holds the list the run works on, out of sight.

@@ -19,8 +19,7 @@ static LRESULT SendToList(UINT message, WPARAM wParam, LPARAM lParam) {
 
 static void AddListColumn(int index, const char *header, int format, int width) {
   WideText text(header);
-  LVCOLUMNW column;
-  ZeroMemory(&column, sizeof column);
+  LVCOLUMNW column = {};
   column.mask = LVCF_FMT | LVCF_WIDTH | LVCF_TEXT | LVCF_SUBITEM;
   column.fmt = format;
   column.cx = width;
@@ -63,11 +62,9 @@ static uint32_t AppendEntry(const MemberInfo &entry) {
   return EntryList.Count++;
 }
 
-// Sets the text of one cell.
 static void SetCellText(int row, int column, const SfxString &text) {
   WideText wide(text);
-  LVITEMW item;
-  ZeroMemory(&item, sizeof item);
+  LVITEMW item = {};
   item.iSubItem = column;
   item.pszText = wide.Data();
   SendToList(LVM_SETITEMTEXTW, row, (LPARAM)&item);
@@ -92,8 +89,7 @@ static int IconOf(const SfxString &name) {
   bool cacheable = lstrlenA(extension) < (int)sizeof known[0].Extension;
   for (uint32_t i = 0; cacheable && i < knownCount; i++)
     if (lstrcmpiA(known[i].Extension, extension) == 0) return known[i].Icon;
-  SHFILEINFOW info;
-  ZeroMemory(&info, sizeof info);
+  SHFILEINFOW info = {};
   SHGetFileInfoW(WideText(bare), FILE_ATTRIBUTE_NORMAL, &info, sizeof info,
                  SHGFI_USEFILEATTRIBUTES | SHGFI_SYSICONINDEX | SHGFI_SMALLICON);
   if (cacheable && knownCount < KnownIcons) {
@@ -105,8 +101,7 @@ static int IconOf(const SfxString &name) {
 
 void AddFileItem(const SfxString &name, const MemberInfo &entry) {
   WideText text(name);
-  LVITEMW item;
-  ZeroMemory(&item, sizeof item);
+  LVITEMW item = {};
   item.mask = LVIF_TEXT | LVIF_IMAGE | LVIF_PARAM | LVIF_STATE;
   item.iItem = 0x7FFFFFFF;
   item.state = (SfxSettings.Options & OptSelectFiles) ? LVIS_SELECTED : 0;
@@ -119,24 +114,19 @@ void AddFileItem(const SfxString &name, const MemberInfo &entry) {
 }
 
 void GetFileItem(int row, MemberInfo &entry, SfxString &name) {
-  LVITEMW item;
-  ZeroMemory(&item, sizeof item);
-  item.mask = LVIF_PARAM;
-  item.iItem = row;
-  SendToList(LVM_GETITEMW, 0, (LPARAM)&item);
-  entry = EntryList.Items[item.lParam];
-
   WideBuffer text(MaxNameLength);
-  ZeroMemory(&item, sizeof item);
+  LVITEMW item = {};
+  item.mask = LVIF_PARAM | LVIF_TEXT;
+  item.iItem = row;
   item.pszText = text;
   item.cchTextMax = MaxNameLength + 1;
-  int length = (int)SendToList(LVM_GETITEMTEXTW, row, (LPARAM)&item);
-  name = text.Text(length > 0 ? (uint32_t)length : 0);
+  SendToList(LVM_GETITEMW, 0, (LPARAM)&item);
+  entry = EntryList.Items[item.lParam];
+  name = text.Text();
 }
 
 static void SetRowSelection(WPARAM row, UINT state) {
-  LVITEMW item;
-  ZeroMemory(&item, sizeof item);
+  LVITEMW item = {};
   item.state = state;
   item.stateMask = LVIS_SELECTED;
   SendToList(LVM_SETITEMSTATE, row, (LPARAM)&item);
@@ -151,11 +141,6 @@ void SelectAllFileItems() {
 }
 
 void ShowFirstSelectedItem(HWND list) {
-  int count = (int)SendMessageW(list, LVM_GETITEMCOUNT, 0, 0);
-  for (int row = 0; row < count; row++) {
-    if (SendMessageW(list, LVM_GETITEMSTATE, row, LVIS_SELECTED) == LVIS_SELECTED) {
-      SendMessageW(list, LVM_ENSUREVISIBLE, row, FALSE);
-      return;
-    }
-  }
+  LRESULT row = SendMessageW(list, LVM_GETNEXTITEM, (WPARAM)-1, LVNI_SELECTED);
+  if (row >= 0) SendMessageW(list, LVM_ENSUREVISIBLE, (WPARAM)row, FALSE);
 }

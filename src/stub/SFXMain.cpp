@@ -18,21 +18,15 @@
 #include "crc32.h"
 #include "inflate.h"
 
-#ifndef LOAD_LIBRARY_SEARCH_SYSTEM32
-#define LOAD_LIBRARY_SEARCH_SYSTEM32 0x00000800
-#endif
-
 void HardenProcess() {
   // No "insert a disk" or "cannot open file" boxes from the system on our behalf.
   SetErrorMode(SEM_FAILCRITICALERRORS | SEM_NOOPENFILEERRORBOX);
   // Whatever gets loaded later (the shell loads many DLLs on demand) comes from
   // the system directory, never from the folder the download landed in. Looked
   // up at run time: systems without the update lack the function.
-  typedef BOOL(WINAPI * SetDefaultDllDirectoriesFn)(DWORD);
   HMODULE kernel = GetModuleHandleA("kernel32.dll");
-  SetDefaultDllDirectoriesFn setDirectories =
-      kernel ? (SetDefaultDllDirectoriesFn)(void *)GetProcAddress(kernel, "SetDefaultDllDirectories") : nullptr;
-  if (setDirectories) setDirectories(LOAD_LIBRARY_SEARCH_SYSTEM32);
+  FARPROC setDirectories = kernel ? GetProcAddress(kernel, "SetDefaultDllDirectories") : nullptr;
+  if (setDirectories) ((decltype(&SetDefaultDllDirectories))(void *)setDirectories)(LOAD_LIBRARY_SEARCH_SYSTEM32);
   else SetDllDirectoryA("");  // at least take the current directory out of the search
 }
 
@@ -59,8 +53,7 @@ void RunStub() {
   // A silent run is an automatic one whose dialog is never shown.
   if (Silent) SfxSettings.Options |= OptAutoUnzip;
 
-  SHFILEINFOW info;
-  ZeroMemory(&info, sizeof info);
+  SHFILEINFOW info = {};
   SystemImageList = (HIMAGELIST)SHGetFileInfoW(WideText(ModulePath), 0, &info, sizeof info,
                                                 SHGFI_SYSICONINDEX | SHGFI_SMALLICON);
 

@@ -5,9 +5,6 @@
 // becomes one row of the main dialog's file list.
 #include "SFXProcsArchive.h"
 
-#include <string.h>
-
-#include "SFXDefs.h"
 #include "SFXFileList.h"
 #include "SFXProcsFile.h"
 #include "SFXStrings.h"
@@ -21,10 +18,8 @@ uint64_t FindEndRecord() {
   uint32_t window = GetFileSizeEx(ArchiveHandle, &size) ? EndRecordWindowSize((uint64_t)size.QuadPart, ArchiveStart) : 0;
   if (window == 0) FatalError(STR_CORRUPT);
   uint8_t *buffer = (uint8_t *)AllocateMemory(window);
-  uint64_t saved = SeekArchive(0, SeekFromCurrent);
   uint64_t windowStart = SeekArchive(-(int64_t)window, SeekFromEnd);
   uint32_t read = ReadArchive(buffer, window);
-  SeekArchive((int64_t)saved, SeekFromStart);
   int32_t position = read == window ? FindEndSignature(buffer, window) : -1;
   ReleaseMemory(buffer);
   if (position < 0) FatalError(STR_CORRUPT);
@@ -35,7 +30,7 @@ uint64_t FindEndRecord() {
 // zipformat.h): flagged UTF-8, a Unicode Path field, the OEM code page, UTF-8
 // from a Unix host, or the ANSI code page. Separators become backslashes only
 // then: in a double-byte code page a second byte may be 0x5C.
-SfxString ConvertEntryName(const DirectoryRecord &record) {
+static SfxString ConvertEntryName(const DirectoryRecord &record) {
   const char *raw = record.Name;
   uint32_t length = (uint32_t)lstrlenA(raw);  // up to a zero byte, as the platform would read it
   const char *utf8;

@@ -2,15 +2,11 @@
 #ifndef SFXKIT_STUB_SFXPROCSARCHIVE_H
 #define SFXKIT_STUB_SFXPROCSARCHIVE_H
 
-#include <windows.h>
-
 #include "SFXStructs.h"
 
 // Absolute file offset of the end record; ends the process when there is none.
 uint64_t FindEndRecord();
 // Sets ArchiveBase and hands every file member to AddFileItem.
 void ReadArchiveDirectory();
-// The name to show and use, in UTF-8 with backslashes, for a record as read.
-SfxString ConvertEntryName(const DirectoryRecord &record);
 
 #endif

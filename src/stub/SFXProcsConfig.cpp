@@ -1,7 +1,6 @@
 // SFXProcsConfig.cpp -- the configuration block behind the image: settings, start question, ArchiveStart.
 #include "SFXProcsConfig.h"
 
-#include <string.h>
 #include <windows.h>
 
 #include "SFXMain.h"
@@ -30,13 +29,6 @@ void ReadCountedString(SfxString &text, uint32_t length) {
   text = FromCodePage((SfxSettings.Options & OptUtf8Texts) ? CP_UTF8 : CP_ACP, read.Text(), length);
 }
 
-// The start question may end the process: every answer that declines (Cancel,
-// Abort, No, or closing the box) ends it quietly with exit code 0.
-static void AskStartQuestion() {
-  int answer = ShowMessageBox(nullptr, SfxSettings.StartMessage, SfxSettings.Title.Text(), SfxSettings.MessageStyle);
-  if (StartAnswerDeclines(answer)) EndProcess(0);
-}
-
 void ReadConfiguration() {
   uint32_t blockStart = ImageEndOffset();
   SfxSettingsRecord &s = SfxSettings;
@@ -53,8 +45,11 @@ void ReadConfiguration() {
   s.TargetFolder = ResolveTargetFolder(s.TargetFolder, s.FolderLength);
 
   // Asked before the trailer is looked at: a damaged trailer is reported only
-  // to a user who agreed to go on.
-  if (s.MessageLength > 0 && !Silent) AskStartQuestion();
+  // to a user who agreed to go on. Every answer that declines (Cancel, Abort,
+  // No, or closing the box) ends the process quietly with exit code 0.
+  if (s.MessageLength > 0 && !Silent &&
+      StartAnswerDeclines(ShowMessageBox(nullptr, s.StartMessage, s.Title.Text(), s.MessageStyle)))
+    EndProcess(0);
 
   uint8_t trailer[4];
   SeekArchive(blockStart + s.TrailerOffset, SeekFromStart);

@@ -12,7 +12,6 @@
 #include "SFXStrings.h"
 #include "SFXVars.h"
 #include "SFXWide.h"
-#include "crc32.h"
 #include "crypt.h"
 #include "inflate.h"
 #include "member.h"
@@ -27,6 +26,12 @@ bool CloseFileHandle(HANDLE &handle) {
   return closed;
 }
 
+static void DiscardTemporaryFile() {
+  if (TemporaryFile.Empty()) return;
+  DeleteFileW(WideText(TemporaryFile));
+  TemporaryFile = SfxString();
+}
+
 void FinalizeProcs() {
   ReleaseMemory(EntryList.Items);
   EntryList = EntryArray();
@@ -35,13 +40,8 @@ void FinalizeProcs() {
   DiscardTemporaryFile();
 }
 
-void DiscardTemporaryFile() {
-  if (TemporaryFile.Empty()) return;
-  DeleteFileW(WideText(TemporaryFile));
-  TemporaryFile = SfxString();
-}
-
-void PumpMessages() {
+// Dispatches every waiting window message; never waits.
+static void PumpMessages() {
   MSG message;
   while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) {
     TranslateMessage(&message);
@@ -72,6 +72,12 @@ static void SetMemberTime(HANDLE handle, const MemberInfo &member) {
   }
 }
 
+// Shows the message about OutputName in an error box; false, the member's result then.
+static bool OutputFailed(HWND owner, const char *message) {
+  ShowErrorBox(owner, SubstituteText(message, OutputName));
+  return false;
+}
+
 static HANDLE OpenForWriting(LPCWSTR name, DWORD disposition) {
   return CreateFileW(name, GENERIC_WRITE, FILE_SHARE_WRITE, nullptr, disposition, FILE_ATTRIBUTE_NORMAL, nullptr);
 }
@@ -100,7 +106,7 @@ static bool CreateOutput(HWND owner, const SfxString &path) {
     }
   }
   if (OutputHandle != INVALID_HANDLE_VALUE) return true;
-  ShowErrorBox(owner, SubstituteText(STR_CANNOT_WRITE, OutputName));
+  OutputFailed(owner, STR_CANNOT_WRITE);
   DiscardTemporaryFile();
   return false;
 }
@@ -110,8 +116,7 @@ static bool CreateOutput(HWND owner, const SfxString &path) {
 // keys then stand at the member's first data byte.
 static bool SettlePassword(HWND owner) {
   uint8_t header[2 * CryptHeaderSize];  // 0..11 decrypted by each try, 12..23 as read
-  ReadArchiveExact(header, CryptHeaderSize);
-  memcpy(header + CryptHeaderSize, header, CryptHeaderSize);
+  ReadArchiveExact(header + CryptHeaderSize, CryptHeaderSize);
   uint16_t flags = Field16(CurrentEntry, EntryFlags);
   uint32_t crc = Field32(CurrentEntry, EntryCrc32);
   uint16_t dosTime = Field16(CurrentEntry, EntryDosTime);
@@ -126,14 +131,13 @@ static bool SettlePassword(HWND owner) {
 
 bool ExtractEntry(HWND owner, const SfxString &path, const MemberInfo &entry, bool &passwordFailed) {
   passwordFailed = false;
-  bool result = false;
   CurrentEntry = entry;
   EntryEncrypted = (Field16(CurrentEntry, EntryFlags) & 1) != 0;
   if (memcmp(CurrentEntry.Bytes + EntrySignature, CentralHeaderSignature, 4) != 0)
     FatalError(SubstituteText(STR_ERROR_READING, ModulePath));
 
   uint16_t method = Field16(CurrentEntry, EntryMethod);
-  if (method != 0 && method != 8) {
+  if (method != MethodStored && method != MethodDeflated) {
     ShowErrorBox(owner, STR_UNKNOWN_METHOD);
     return false;
   }
@@ -163,25 +167,23 @@ bool ExtractEntry(HWND owner, const SfxString &path, const MemberInfo &entry, bo
   if (decoded == DecodeResult::OutputRefused) FatalError(SubstituteText(STR_CANNOT_WRITE, OutputName));
   if (decoded == DecodeResult::ArchiveEnded && method == MethodStored) FatalError(STR_CORRUPT);
   SetMemberTime(OutputHandle, CurrentEntry);
-  if (Field32(CurrentEntry, EntryCrc32) == ~EntryCrc) result = true;
-  else ShowErrorBox(owner, SubstituteText(STR_CRC_ERROR, OutputName));
+  bool result = Field32(CurrentEntry, EntryCrc32) == ~EntryCrc || OutputFailed(owner, STR_CRC_ERROR);
 
   // A fatal read or write above never gets here: the finalisation closes the
   // file then, and removes a temporary one.
-  if (!CloseFileHandle(OutputHandle)) {
-    ShowErrorBox(owner, SubstituteText(STR_CANNOT_CLOSE, OutputName));
-    result = false;
-  }
+  if (!CloseFileHandle(OutputHandle)) result = OutputFailed(owner, STR_CANNOT_CLOSE);
   if (!TemporaryFile.Empty() && result &&
-      !MoveFileExW(WideText(TemporaryFile), WideText(OutputName), MOVEFILE_REPLACE_EXISTING)) {
-    ShowErrorBox(owner, SubstituteText(STR_CANNOT_WRITE, OutputName));
-    result = false;
-  }
+      !MoveFileExW(WideText(TemporaryFile), WideText(OutputName), MOVEFILE_REPLACE_EXISTING))
+    result = OutputFailed(owner, STR_CANNOT_WRITE);
   DiscardTemporaryFile();
   return result;
 }
 
-const char *RefusedNameReason(const SfxString &name) {
+// Why a stored name (separators already backslashes) must not be written, as a
+// message template with one "%s" for the name; null when it is safe to join to
+// the target folder. Refused: absolute names, any colon (drive letters, streams),
+// a component that climbs to a parent, a component that names a device.
+static const char *RefusedNameReason(const SfxString &name) {
   switch (RefuseName(name.Text(), name.Length())) {
     case NameLeavesFolder: return STR_NAME_OUTSIDE;
     case NameIsDevice: return STR_NAME_DEVICE;

@@ -22,20 +22,10 @@ void FinalizeProcs();
 // A file that exists already is replaced only by a member whose CRC-32 matched:
 // on any failure it stays as it was.
 bool ExtractEntry(HWND owner, const SfxString &path, const MemberInfo &entry, bool &passwordFailed);
-// Deletes TemporaryFile, if any, and forgets it.
-void DiscardTemporaryFile();
 // Stamps the file's last-write time; dosDateTime holds the DOS date in its high
 // and the DOS time in its low 16 bits, read as local time on that date. Failures
 // are ignored.
 void SetFileDateTime(HANDLE handle, uint32_t dosDateTime);
-// Dispatches every waiting window message; never waits.
-void PumpMessages();
-
-// Why a stored name (separators already backslashes) must not be written, as a
-// message template with one "%s" for the name; null when it is safe to join to
-// the target folder. Refused: absolute names, any colon (drive letters, streams),
-// a component that climbs to a parent, a component that names a device.
-const char *RefusedNameReason(const SfxString &name);
 
 // Extracts every selected row of the main dialog's file list into TargetFolder,
 // applying OverwriteMode and moving the progress bar. True when no row is left

@@ -15,12 +15,6 @@ uint64_t SeekArchive(int64_t distance, int origin) {
   return (uint64_t)position.QuadPart;
 }
 
-bool ReadArchiveAt(void *, uint64_t at, uint8_t *bytes, uint32_t count) {
-  if (SeekArchive((int64_t)at, SeekFromStart) != at) return false;
-  DWORD read = 0;
-  return ReadFile(ArchiveHandle, bytes, count, &read, nullptr) && read == count;
-}
-
 // Part of the core's interface: short reads are fine, a failure reads as 0 bytes.
 uint32_t ReadArchive(void *buffer, uint32_t count) {
   DWORD read = 0;
@@ -28,10 +22,12 @@ uint32_t ReadArchive(void *buffer, uint32_t count) {
   return read;
 }
 
+bool ReadArchiveAt(void *, uint64_t at, uint8_t *bytes, uint32_t count) {
+  return SeekArchive((int64_t)at, SeekFromStart) == at && ReadArchive(bytes, count) == count;
+}
+
 void ReadArchiveExact(void *buffer, uint32_t count) {
-  DWORD read = 0;
-  if (!ReadFile(ArchiveHandle, buffer, count, &read, nullptr) || read != count)
-    FatalError(STR_CORRUPT);
+  if (ReadArchive(buffer, count) != count) FatalError(STR_CORRUPT);
 }
 
 // The core's output path: the member's output file. A short write refuses.
@@ -62,10 +58,7 @@ void FatalError(const SfxString &text) {
 SfxString SubstituteText(const SfxString &text, const SfxString &value) {
   int at = text.Find("%s");
   if (at < 0) return text;
-  SfxString result(text.Text(), (uint32_t)at);
-  result.Append(value);
-  result.Append(text.Text() + at + 2, text.Length() - (uint32_t)at - 2);
-  return result;
+  return text.Mid(0, (uint32_t)at) + value + text.Mid((uint32_t)at + 2);
 }
 
 SfxString SubstituteTwo(const SfxString &text, const SfxString &first, const SfxString &second) {

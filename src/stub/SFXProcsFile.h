@@ -28,7 +28,7 @@ SfxString SubstituteText(const SfxString &text, const SfxString &value);
 // SubstituteText with first, then SubstituteText of that with second.
 SfxString SubstituteTwo(const SfxString &text, const SfxString &first, const SfxString &second);
 
-// MessageBoxA with MB_TASKMODAL always added; returns the button pressed.
+// MessageBoxW with MB_TASKMODAL always added; returns the button pressed.
 int ShowMessageBox(HWND owner, const SfxString &text, const char *caption, UINT style);
 // A task-modal stop-icon box captioned "Error" with only OK.
 void ShowErrorBox(HWND owner, const SfxString &text);

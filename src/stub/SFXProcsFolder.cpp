@@ -44,10 +44,8 @@ SfxString MakeTempFolderName() {
 
 SfxString GetSystemFolder(bool systemDirectory) {
   WideBuffer folder(SystemPathChars);
-  UINT length = systemDirectory ? GetSystemDirectoryW(folder, SystemPathChars)
-                                : GetWindowsDirectoryW(folder, SystemPathChars);
-  if (length >= SystemPathChars) return SfxString();  // the size it would need, not a path
-  return folder.Text();
+  return folder.Result(systemDirectory ? GetSystemDirectoryW(folder, SystemPathChars)
+                                       : GetWindowsDirectoryW(folder, SystemPathChars));
 }
 
 // Macro form: root\key path\value name, optionally followed by "+" and a suffix
@@ -95,18 +93,16 @@ SfxString ReadRegistryFolder(const SfxString &macro) {
   return result;
 }
 
+// The expansion's length counts its terminating zero: given one character less
+// than the buffer holds, an expansion that fits returns less than the buffer's size.
 SfxString ExpandEnvironment(const SfxString &text) {
   WideBuffer expanded(FullPathChars);
-  DWORD length = ExpandEnvironmentStringsW(WideText(text), expanded, ExpandChars);
-  if (length == 0 || length > ExpandChars) return SfxString();  // failed, or the size it would need
-  return expanded.Text();
+  return expanded.Result(ExpandEnvironmentStringsW(WideText(text), expanded, ExpandChars));
 }
 
 SfxString ExpandFullPath(const SfxString &path) {
   WideBuffer full(FullPathChars);
-  DWORD length = GetFullPathNameW(WideText(path), FullPathChars, full, nullptr);
-  if (length >= FullPathChars) return SfxString();  // the size it would need, not a path
-  return full.Text(length);
+  return full.Result(GetFullPathNameW(WideText(path), FullPathChars, full, nullptr));
 }
 
 SfxString UpperCaseAscii(const SfxString &text) {
@@ -119,7 +115,5 @@ SfxString UpperCaseAscii(const SfxString &text) {
 
 SfxString GetCurrentFolder() {
   WideBuffer folder(SystemPathChars);
-  DWORD length = GetCurrentDirectoryW(SystemPathChars, folder);
-  if (length >= SystemPathChars) return SfxString();  // the size it would need, not a path
-  return folder.Text(length);
+  return folder.Result(GetCurrentDirectoryW(SystemPathChars, folder));
 }

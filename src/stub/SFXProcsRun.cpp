@@ -5,7 +5,6 @@
 
 #include "SFXProcsFile.h"
 #include "SFXProcsPath.h"
-#include "SFXStrings.h"
 #include "SFXVars.h"
 #include "SFXWide.h"
 
@@ -15,18 +14,12 @@
 // blanks can be started; one blank after that quote separates the parameters.
 SfxString RunCommandPart(int part) {
   const SfxString &command = SfxSettings.RunCommand;
-  uint32_t programStart = 0, programEnd, parameterStart;
-  if (command.Length() && command[0] == '"') {
-    programStart = 1;
-    int quote = command.FindChar('"', 1);
-    programEnd = quote < 0 ? command.Length() : (uint32_t)quote;
-    parameterStart = programEnd + 1;
-    if (parameterStart < command.Length() && command[parameterStart] == ' ') parameterStart++;
-  } else {
-    int blank = command.FindChar(' ');
-    programEnd = blank < 0 ? command.Length() : (uint32_t)blank;
-    parameterStart = programEnd + 1;
-  }
+  bool quoted = command.Length() && command[0] == '"';
+  uint32_t programStart = quoted ? 1 : 0;
+  int end = command.FindChar(quoted ? '"' : ' ', programStart);
+  uint32_t programEnd = end < 0 ? command.Length() : (uint32_t)end;
+  uint32_t parameterStart = programEnd + 1;
+  if (quoted && parameterStart < command.Length() && command[parameterStart] == ' ') parameterStart++;
   if (part == 1) return command.Mid(programStart, programEnd - programStart);
   return command.Mid(parameterStart);
 }
@@ -47,7 +40,3 @@ INT_PTR RunAfterUnzip() {
 SfxString RunText(const SfxString &templateText) {
   return SubstituteTwo(templateText, ExtractName(RunCommandPart(1)), ExtractName(RunCommandPart(2)));
 }
-
-SfxString RunCheckBoxText() { return RunText(STR_RUN_CHECKBOX); }
-
-SfxString RunErrorText() { return RunText(STR_CANNOT_RUN); }

@@ -7,9 +7,8 @@
 #include "SFXString.h"
 
 SfxString RunCommandPart(int part);   // 1: program, 2: parameters
-INT_PTR RunAfterUnzip();              // ShellExecuteA's result, 0 when nothing is configured
+INT_PTR RunAfterUnzip();              // ShellExecuteW's result, 0 when nothing is configured
+// The template's first "%s" becomes the program's name, its second the parameters' last part.
 SfxString RunText(const SfxString &templateText);
-SfxString RunCheckBoxText();
-SfxString RunErrorText();
 
 #endif

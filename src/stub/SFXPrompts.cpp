@@ -43,6 +43,9 @@ INT_PTR CALLBACK PasswordDialogProc(HWND dialog, UINT message, WPARAM wParam, LP
       SetWindowTextW(dialog, WideText(STR_ENTER_PASSWORD));
       SetFocus(GetDlgItem(dialog, IdEdit));
       break;
+    case WM_CLOSE:  // closing the box is Cancel
+      wParam = IDCANCEL;
+      [[fallthrough]];
     case WM_COMMAND:
       switch (LOWORD(wParam)) {
         case IDOK:
@@ -62,10 +65,6 @@ INT_PTR CALLBACK PasswordDialogProc(HWND dialog, UINT message, WPARAM wParam, LP
             EnableWindow(GetDlgItem(dialog, IDOK), GetWindowTextLengthW((HWND)lParam) > 0);
           break;
       }
-      break;
-    case WM_CLOSE:
-      Password.Release();
-      EndDialog(dialog, IDCANCEL);
       break;
   }
   return FALSE;

@@ -8,10 +8,7 @@
 SfxString::SfxString(const char *text) : SfxString() { Assign(text, text ? (uint32_t)strlen(text) : 0); }
 SfxString::SfxString(const char *text, uint32_t length) : SfxString() { Assign(text, length); }
 SfxString::SfxString(const SfxString &other) : SfxString() { Assign(other.data_, other.length_); }
-SfxString::SfxString(SfxString &&other) : data_(other.data_), length_(other.length_), capacity_(other.capacity_) {
-  other.data_ = nullptr;
-  other.length_ = other.capacity_ = 0;
-}
+SfxString::SfxString(SfxString &&other) : SfxString() { *this = (SfxString &&)other; }
 
 SfxString &SfxString::operator=(const SfxString &other) {
   if (this != &other) Assign(other.data_, other.length_);
@@ -27,11 +24,6 @@ SfxString &SfxString::operator=(SfxString &&other) {
     other.data_ = nullptr;
     other.length_ = other.capacity_ = 0;
   }
-  return *this;
-}
-
-SfxString &SfxString::operator=(const char *text) {
-  Assign(text, text ? (uint32_t)strlen(text) : 0);
   return *this;
 }
 
@@ -71,8 +63,6 @@ void SfxString::Append(const char *text, uint32_t length) {
   length_ = needed;
   data_[length_] = 0;
 }
-
-void SfxString::Append(const char *text) { Append(text, text ? (uint32_t)strlen(text) : 0); }
 
 char *SfxString::SetLength(uint32_t length) {
   Reserve(length);
@@ -119,21 +109,10 @@ SfxString SfxString::Mid(uint32_t start, uint32_t count) const {
 }
 
 bool SfxString::Equals(const SfxString &other) const {
-  return length_ == other.length_ && (length_ == 0 || memcmp(data_, other.data_, length_) == 0);
-}
-
-bool SfxString::Equals(const char *text) const {
-  uint32_t n = (uint32_t)strlen(text);
-  return length_ == n && (n == 0 || memcmp(data_, text, n) == 0);
+  return length_ == other.length_ && memcmp(Text(), other.Text(), length_) == 0;
 }
 
 SfxString operator+(const SfxString &a, const SfxString &b) {
-  SfxString result(a);
-  result.Append(b);
-  return result;
-}
-
-SfxString operator+(const SfxString &a, const char *b) {
   SfxString result(a);
   result.Append(b);
   return result;

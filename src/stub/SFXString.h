@@ -20,7 +20,6 @@ class SfxString {
   SfxString(SfxString &&other);
   SfxString &operator=(const SfxString &other);
   SfxString &operator=(SfxString &&other);
-  SfxString &operator=(const char *text);
   ~SfxString() { Release(); }
 
   const char *Text() const { return data_ ? data_ : ""; }
@@ -31,9 +30,7 @@ class SfxString {
 
   void Assign(const char *text, uint32_t length);
   void Append(const char *text, uint32_t length);
-  void Append(const char *text);
   void Append(const SfxString &other) { Append(other.data_, other.length_); }
-  void Append(char c) { Append(&c, 1); }
   // Makes the string exactly length bytes long and returns its writable bytes
   // (length + 1 bytes, the last one zero). New bytes are zero.
   char *SetLength(uint32_t length);
@@ -48,7 +45,6 @@ class SfxString {
   int FindLastChar(char c) const;
   SfxString Mid(uint32_t start, uint32_t count = 0xFFFFFFFFu) const;
   bool Equals(const SfxString &other) const;
-  bool Equals(const char *text) const;
 
  private:
   void Reserve(uint32_t capacity);
@@ -58,7 +54,6 @@ class SfxString {
 };
 
 SfxString operator+(const SfxString &a, const SfxString &b);
-SfxString operator+(const SfxString &a, const char *b);
 
 // The decimal form of an unsigned number, no separators.
 SfxString DecimalText(uint64_t value);

@@ -29,12 +29,11 @@ void ReadSwitches() {
   if (!arguments) return;
   for (int i = 1; i < count; i++) {
     WCHAR letter = SwitchLetter(arguments[i]);
-    bool valued = letter == L'd' || letter == L'p';
     if (letter == L'?') ShowSwitches(0);
-    if (!(letter == L's' || valued) || (valued && i + 1 >= count)) ShowSwitches(2);
     if (letter == L's') Silent = true;
+    else if ((letter != L'd' && letter != L'p') || i + 1 >= count) ShowSwitches(2);
     else if (letter == L'd') SwitchFolder = FromWide(arguments[++i]);
-    else if (letter == L'p') {
+    else {
       // Keys come from the password's bytes in the ANSI code page, as the prompt takes them.
       Password = ToCodePage(CP_ACP, FromWide(arguments[++i]));
       Password.Truncate(MaxPasswordLength);

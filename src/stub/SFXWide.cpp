@@ -4,15 +4,11 @@
 #include "sfxcore.h"
 
 // UTF-16 characters needed for UTF-8 text never exceed its byte count.
-static WCHAR *Widen(const char *utf8, uint32_t length) {
-  WCHAR *wide = (WCHAR *)AllocateMemory(((size_t)length + 1) * sizeof(WCHAR));
-  int n = length ? MultiByteToWideChar(CP_UTF8, 0, utf8, (int)length, wide, (int)length) : 0;
-  wide[n > 0 ? n : 0] = 0;
-  return wide;
+WideText::WideText(const SfxString &utf8) : data_((WCHAR *)AllocateMemory(((size_t)utf8.Length() + 1) * sizeof(WCHAR))) {
+  int length = (int)utf8.Length();
+  int n = length ? MultiByteToWideChar(CP_UTF8, 0, utf8.Text(), length, data_, length) : 0;
+  data_[n > 0 ? n : 0] = 0;
 }
-
-WideText::WideText(const SfxString &utf8) : data_(Widen(utf8.Text(), utf8.Length())) {}
-WideText::WideText(const char *utf8) : data_(Widen(utf8, (uint32_t)lstrlenA(utf8))) {}
 WideText::~WideText() { ReleaseMemory(data_); }
 
 WideBuffer::WideBuffer(uint32_t chars) : data_((WCHAR *)AllocateMemory(((size_t)chars + 1) * sizeof(WCHAR))), chars_(chars) {

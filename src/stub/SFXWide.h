@@ -13,7 +13,6 @@
 class WideText {
  public:
   WideText(const SfxString &utf8);  // NOLINT: converting on purpose
-  WideText(const char *utf8);       // NOLINT
   ~WideText();
   WideText(const WideText &) = delete;
   WideText &operator=(const WideText &) = delete;
@@ -35,6 +34,9 @@ class WideBuffer {
   operator WCHAR *() { return data_; }  // NOLINT
   // The text up to `length` characters or the first zero, whichever comes first.
   SfxString Text(uint32_t length = 0xFFFFFFFFu) const;
+  // The text of a system call that returned `length`: empty when that is the
+  // buffer's size or more, the size the call would have needed.
+  SfxString Result(uint32_t length) const { return length < chars_ ? Text(length) : SfxString(); }
 
  private:
   WCHAR *data_;      // chars + 1 characters, zero-filled

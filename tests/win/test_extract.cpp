@@ -43,10 +43,10 @@ TEST_F(RunCommand, SplitsProgramAndParameters) {
     SfxSettings.RunCommand = c.command;
     EXPECT_STREQ(RunCommandPart(1).Text(), c.program) << c.command;
     EXPECT_STREQ(RunCommandPart(2).Text(), c.parameters) << c.command;
-    EXPECT_STREQ(RunCheckBoxText().Text(), c.checkBox) << c.command;
+    EXPECT_STREQ(RunText(STR_RUN_CHECKBOX).Text(), c.checkBox) << c.command;
   }
   SfxSettings.RunCommand = "setup.exe /S";
-  EXPECT_STREQ(RunErrorText().Text(), "Cannot run setup.exe S");
+  EXPECT_STREQ(RunText(STR_CANNOT_RUN).Text(), "Cannot run setup.exe S");
 }
 
 TEST_F(RunCommand, NothingConfiguredStartsNothing) {

@@ -49,10 +49,7 @@ def layer_at(size, px, py):
         for sx in range(4):
             x = (px + (sx + 0.5) / 4) * scale
             y = (py + (sy + 0.5) / 4) * scale
-            top = -1
-            for index, (_, points) in enumerate(SHAPES):
-                if inside_polygon(x, y, points):
-                    top = index
+            top = max((i for i, (_, points) in enumerate(SHAPES) if inside_polygon(x, y, points)), default=-1)
             hits[top] = hits.get(top, 0) + 1
     return max(hits, key=lambda k: (hits[k], k))
 
@@ -94,8 +91,7 @@ def image(size):
         indexes = [0 if c is None else PALETTE.index(c[:3]) for c in pixels[py]]
         row = bytes((indexes[i] << 4) | indexes[i + 1] for i in range(0, size, 2))
         rows.append(row + bytes(-len(row) % 4))
-        stride = ((size + 31) // 32) * 4
-        packed = bytearray(stride)
+        packed = bytearray(((size + 31) // 32) * 4)
         for i, c in enumerate(pixels[py]):
             if c is None:
                 packed[i // 8] |= 0x80 >> (i % 8)
