@@ -14,8 +14,6 @@
 #include "SFXVars.h"
 #include "SFXWide.h"
 
-bool Extracting = false;
-
 // During a run the progress bar takes the place of the folder row.
 static void SwapFolderRow(HWND dialog, bool running) {
   ShowWindow(GetDlgItem(dialog, IdProgress), running ? SW_SHOW : SW_HIDE);

@@ -4,8 +4,6 @@
 
 #include <windows.h>
 
-extern bool Extracting;   // a run is under way; the dialog is re-entered through PumpMessages
-
 void UnzipCommand(HWND dialog);                                 // command 1
 void CloseCommand(HWND dialog, WPARAM wParam, LPARAM lParam);   // command 2 (IDCANCEL)
 

@@ -23,3 +23,4 @@ SfxString TargetFile;
 
 HWND MainWindow = nullptr;
 bool CancelRequested = false;
+bool Extracting = false;

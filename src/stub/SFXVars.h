@@ -34,6 +34,7 @@ extern SfxString TargetFile;           // full output path of the member the run
 
 extern HWND MainWindow;                // the main dialog, once it initialised
 extern bool CancelRequested;           // the user confirmed "Cancel unzip?"
+extern bool Extracting;                // a run is under way; the dialog is re-entered through PumpMessages
 extern bool ComInitialized;            // the thread entered COM for the folder browser
 extern bool Silent;                    // /s: no question, no dialog shown, no boxes
 extern SfxString SwitchFolder;         // /d: the target folder; empty: none given

@@ -54,6 +54,7 @@ inline void ResetStubState() {
   if (MainWindow && IsWindow(MainWindow)) DestroyWindow(MainWindow);
   MainWindow = nullptr;
   CancelRequested = false;
+  Extracting = false;
   RunIncomplete = false;
   if (ComInitialized) CoUninitialize();
   ComInitialized = false;
