@@ -57,7 +57,11 @@ void RunStub() {
   SystemImageList = (HIMAGELIST)SHGetFileInfoW(WideText(ModulePath), 0, &info, sizeof info,
                                                 SHGFI_SYSICONINDEX | SHGFI_SMALLICON);
 
-  DialogBoxParamW(GetModuleHandleW(nullptr), L"MAINDIALOG", nullptr, MainDialogProc, 0);
+  // Without a desktop to create it on (no display, a service's session) the dialog
+  // never exists and nothing is unpacked: a failure, whatever the switches, and
+  // with no window to show a box in.
+  if (DialogBoxParamW(GetModuleHandleW(nullptr), L"MAINDIALOG", nullptr, MainDialogProc, 0) == -1)
+    FatalError(SfxString());
   EndProcess(RunIncomplete ? 2 : 0);
 }
 

@@ -2,6 +2,7 @@
 with its exit code alone (0 done, 2 something left behind), /d picks the
 folder, /p gives the password, /? and unknown switches show the list."""
 import os
+import subprocess
 import unittest
 
 import sfxtest
@@ -61,6 +62,16 @@ class Switches(ExtractCase):
         self.assertEqual(self.exit_code(self.run_with(exe, "/s")), 2)
         self.assertEqual(sfxtest.read_tree(self.target), {"ok.txt": b"ok"})
         self.assertFalse(os.path.exists(self.path("up.txt")))
+
+    def test_silent_run_without_a_desktop_fails(self):
+        # No display, as in a session without a desktop: the program cannot make its
+        # dialog, unpacks nothing, and a script must not read that as success.
+        exe = self.sfx(self.zip_python(self.tree(FILES)))
+        env = {k: v for k, v in os.environ.items() if k != "DISPLAY"}
+        run = subprocess.run([sfxtest.WINE, exe, "/s"], env=env, cwd=self.dir, stdin=subprocess.DEVNULL,
+                             stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, timeout=180)
+        self.assertEqual(run.returncode, 1)
+        self.assertFalse(os.path.exists(self.target))
 
 
 if __name__ == "__main__":
