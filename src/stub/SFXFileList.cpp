@@ -122,7 +122,8 @@ void GetFileItem(int row, MemberInfo &entry, SfxString &name) {
   item.cchTextMax = MaxNameLength + 1;
   SendToList(LVM_GETITEMW, 0, (LPARAM)&item);
   entry = EntryList.Items[item.lParam];
-  name = text.Text();
+  // The list may point pszText at its own copy of the text instead of filling ours.
+  name = FromWide(item.pszText);
 }
 
 static void SetRowSelection(WPARAM row, UINT state) {

@@ -5,6 +5,7 @@
 #include "SFXStructs.h"
 
 // Absolute file offset of the end record; ends the process when there is none.
+// Leaves the file position anywhere: the caller seeks to what it reads next.
 uint64_t FindEndRecord();
 // Sets ArchiveBase and hands every file member to AddFileItem.
 void ReadArchiveDirectory();
