@@ -13,16 +13,17 @@ DONE_BOX = "wait-msgbox timeout=30000\npress OK\n"
 
 
 class Passwords(ExtractCase):
-    def encrypted(self, files, password, name, streamed=False):
-        """Info-ZIP archive of files with password (see sfxtest.zip_infozip for streamed)."""
-        return self.zip_infozip(self.tree(files, name=name + "-src"), "-P", password, name=name + ".zip",
-                                streamed=streamed)
+    def encrypted(self, files, password, name, **kwargs):
+        """Info-ZIP archive of files with password (see sfxtest.zip_infozip for streamed and refuse)."""
+        return self.zip_infozip(self.tree(files, name=name + "-src"), "-P", password, name=name + ".zip", **kwargs)
 
     def joined(self, *parts):
-        """One archive of several, each member encrypted with its own password."""
+        """One archive of several, each member encrypted with its own password, which
+        the other parts' members refuse."""
         archive = self.path("joined.zip")
         for files, password in parts:
-            sfxtest.zip_infozip(self.tree(files, name=f"src-{password[:8]}"), archive, "-P", password)
+            sfxtest.zip_infozip(self.tree(files, name=f"src-{password[:8]}"), archive, "-P", password,
+                                refuse=[other for _, other in parts if other != password])
         return archive
 
     def test_one_prompt_for_members_sharing_a_password(self):
@@ -65,7 +66,8 @@ class Passwords(ExtractCase):
         self.assertEqual(sfxtest.read_tree(self.target), {"a.txt": b"under one", "b.txt": b"under two"})
 
     def test_three_wrong_answers_end_the_run_without_a_file(self):
-        archive = self.encrypted({"locked.txt": b"never seen"}, "right", "locked")
+        archive = self.encrypted({"locked.txt": b"never seen"}, "right", "locked",
+                                 refuse=("wrong1", "wrong2", "wrong3"))
         exe = self.sfx(archive, overwrite="overwrite", options=sfxtest.OPT_HIDE_FILE_LIST)
         run = self.drive(incomplete_script(exe, answer("wrong1") + answer("wrong2") + answer("wrong3")))
         self.assertEqual(self.exit_code(run), 0)

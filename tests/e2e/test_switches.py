@@ -48,7 +48,7 @@ class Switches(ExtractCase):
         self.assertEqual(sfxtest.read_tree(self.target), {"a.txt": b"mine", "sub/b.txt": b"b"})
 
     def test_silent_run_with_passwords(self):
-        archive = self.zip_infozip(self.tree(FILES), "-P", "right")
+        archive = self.zip_infozip(self.tree(FILES), "-P", "right", refuse=("wrong",))
         exe = self.sfx(archive)
         self.assertEqual(self.exit_code(self.run_with(exe, "/s /p wrong")), 2)
         self.assertFalse(os.path.exists(os.path.join(self.target, "a.txt")))

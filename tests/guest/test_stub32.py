@@ -64,7 +64,7 @@ class Stub32(GuestCase, test_dialog.LayoutCase):
 
     def test_wrong_password_then_the_right_one(self):
         files = {"secret.txt": b"classified" * 500, "sub/more.bin": os.urandom(50000)}
-        archive = sfxtest.zip_infozip(self.tree(files), self.path("locked.zip"), "-P", "right")
+        archive = sfxtest.zip_infozip(self.tree(files), self.path("locked.zip"), "-P", "right", refuse=("wrong",))
         exe = self.sfx(archive, overwrite="overwrite")
         run = yield unzip_script(exe, f"""
             {sfxtest.answer_password("wrong")}
