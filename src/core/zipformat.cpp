@@ -123,7 +123,9 @@ bool LocateDirectory(uint64_t endAt, const EndRecord &r, uint64_t *archiveBase, 
   *archiveBase = endAt - (r.DirectoryOffset + r.DirectorySize);
   // A directory larger than what precedes the end record cannot be reached:
   // reading from the wrong place would take arbitrary bytes for records.
-  if (r.TotalEntries == 0 || r.DirectorySize > endAt) return false;
+  // An archive without members has an empty directory; its count is no guide,
+  // since a 16-bit count of 65,536 members reads 0.
+  if (r.DirectorySize == 0 || r.DirectorySize > endAt) return false;
   *directoryStart = endAt - r.DirectorySize;
   return true;
 }
@@ -183,14 +185,20 @@ bool ReadZip64EndRecord(ReadAtRoutine readAt, void *context, uint64_t endAt, uin
 enum : uint32_t { DirectoryBufferSize = 2 * 65536 + 1024 };  // a fixed part, the longest name and extra field
 static_assert(DirectoryBufferSize >= EntrySize + MaxNameLength + 65535, "a record's extra field fits");
 
-void OpenDirectoryReader(DirectoryReader *r) {
+void OpenDirectoryReader(DirectoryReader *r, const EndRecord &end, bool zip64) {
   memset(r, 0, sizeof *r);
   r->Buffer = (uint8_t *)AllocateMemory(DirectoryBufferSize);
+  r->Size = end.DirectorySize;
+  r->Expected = end.TotalEntries;
+  r->DirectoryOffset = end.DirectoryOffset;
+  r->CountWraps = !zip64;
 }
 
 void CloseDirectoryReader(DirectoryReader *r) {
   ReleaseMemory(r->Buffer);
+  ReleaseMemory(r->Spans);
   r->Buffer = nullptr;
+  r->Spans = nullptr;
 }
 
 // Makes `count` unused bytes available at Buffer + Pos (count at most the buffer's
@@ -245,6 +253,62 @@ bool ReadDirectoryRecord(DirectoryReader *r, DirectoryRecord *record) {
   r->Consumed += used;
   r->Skip = extraLength + Field16(record->Entry, EntryCommentLength);
   return true;
+}
+
+// Heapsort: no library sort in the stub, and its worst case is as good as its best.
+static void SortSpans(MemberSpan *s, uint64_t count) {
+  auto sift = [s](uint64_t root, uint64_t end) {
+    for (uint64_t child; (child = 2 * root + 1) < end; root = child) {
+      if (child + 1 < end && s[child + 1].Start > s[child].Start) child++;
+      if (s[root].Start >= s[child].Start) return;
+      MemberSpan t = s[root];
+      s[root] = s[child];
+      s[child] = t;
+    }
+  };
+  for (uint64_t i = count / 2; i-- > 0;) sift(i, count);
+  for (uint64_t end = count; end-- > 1;) {
+    MemberSpan t = s[0];
+    s[0] = s[end];
+    s[end] = t;
+    sift(0, end);
+  }
+}
+
+bool SpansApart(MemberSpan *spans, uint64_t count, uint64_t directoryOffset) {
+  SortSpans(spans, count);
+  for (uint64_t i = 0; i < count; i++)
+    if (spans[i].End > (i + 1 < count ? spans[i + 1].Start : directoryOffset)) return false;
+  return true;
+}
+
+// Keeps the member's span for the check at the end, in a block that doubles as it fills.
+static void KeepSpan(DirectoryReader *r, const MemberInfo &m) {
+  if (r->Records == r->SpanRoom) {
+    uint64_t room = r->SpanRoom ? 2 * r->SpanRoom : 256;
+    if (room > (uint64_t)(size_t)-1 / sizeof(MemberSpan)) OutOfMemory();
+    MemberSpan *spans = (MemberSpan *)AllocateMemory((size_t)room * sizeof(MemberSpan));
+    if (r->Spans) memcpy(spans, r->Spans, (size_t)r->Records * sizeof(MemberSpan));
+    ReleaseMemory(r->Spans);
+    r->Spans = spans;
+    r->SpanRoom = room;
+  }
+  uint64_t end = m.LocalHeaderOffset + LocalHeaderSize + Field16(m, EntryNameLength) + m.CompressedSize;
+  r->Spans[r->Records] = {m.LocalHeaderOffset, end < m.LocalHeaderOffset ? ~(uint64_t)0 : end};
+}
+
+DirectoryStep ReadDirectoryMember(DirectoryReader *r, DirectoryRecord *record, MemberInfo *member) {
+  if (r->Consumed + r->Skip == r->Size) {
+    bool agree = r->Records == r->Expected || (r->CountWraps && (r->Records & 0xFFFF) == r->Expected);
+    if (!agree) return DirectoryStep::BadCount;
+    return SpansApart(r->Spans, r->Records, r->DirectoryOffset) ? DirectoryStep::End : DirectoryStep::Overlap;
+  }
+  if (!ReadDirectoryRecord(r, record)) return DirectoryStep::BadRecord;
+  if (r->Consumed + r->Skip > r->Size) return DirectoryStep::BadCount;
+  if (!DescribeMember(*record, member)) return DirectoryStep::BadZip64Field;
+  KeepSpan(r, *member);
+  r->Records++;
+  return DirectoryStep::Member;
 }
 
 // The exact modification time some writers add to the extra field, in FILETIME

@@ -176,8 +176,8 @@ int32_t FindEndSignature(const uint8_t *window, uint32_t length);
 // record, or the ZIP64 end record when there is one), so the base is that
 // position less the recorded offset and size. Positions are 64-bit and wrap, so
 // that a base below the file's start still adds up with the offsets. False for
-// an archive without members or with a directory larger than what precedes the
-// record.
+// an empty directory (an archive without members) or one larger than what
+// precedes the record.
 bool LocateDirectory(uint64_t endAt, const EndRecord &record, uint64_t *archiveBase, uint64_t *directoryStart);
 
 // ---- ZIP64 end record and locator ------------------------------------------------
@@ -307,24 +307,65 @@ enum Zip64Value : uint8_t { Zip64Uncompressed, Zip64Compressed, Zip64LocalHeader
 bool FindZip64Values(const uint8_t *extra, uint32_t length, const bool saturated[Zip64ValueCount],
                      int32_t places[Zip64ValueCount]);
 
+// Where a member's local header and data lie, counted from the archive base:
+// its local header's fixed part, its name (as long as the directory's copy)
+// and its compressed data. Two members whose spans overlap share bytes: a
+// damaged or crafted archive (one stream listed a thousand times unpacks to
+// a thousand times its size).
+struct MemberSpan {
+  uint64_t Start;                // LocalHeaderOffset
+  uint64_t End;                  // one past the last data byte; saturates instead of wrapping
+};
+
 // Reads the central directory front to back through ReadArchive, from the
 // archive's position when it is opened, with one read-ahead buffer: one system
 // read serves many records. Extra fields and comments are passed over by
 // reading; a reader whose archive ended inside them fails at the next record,
 // as a reader that sought past the end of the file and read there would.
 struct DirectoryReader {
-  uint8_t *Buffer;     // read-ahead; Buffer[Pos..Length) not yet used
+  uint8_t *Buffer;       // read-ahead; Buffer[Pos..Length) not yet used
   uint32_t Pos;
   uint32_t Length;
-  uint32_t Skip;       // bytes still to pass over before the next record
-  uint64_t Consumed;   // bytes used or passed over so far
+  uint32_t Skip;         // bytes still to pass over before the next record
+  uint64_t Consumed;     // bytes used or passed over so far
+  uint64_t Size;         // the directory's recorded size: records are read until it is used up
+  uint64_t Expected;     // the end record's count of records
+  uint64_t DirectoryOffset;  // where the directory starts, counted from the archive base
+  bool CountWraps;       // the count is the 32-bit end record's 16-bit field: archives written
+                         // without ZIP64 wrap it past 65,535 records
+  uint64_t Records;      // records read so far
+  MemberSpan *Spans;     // one per record read, for the overlap check at the end
+  uint64_t SpanRoom;     // spans the block holds
 };
-void OpenDirectoryReader(DirectoryReader *reader);
+// A reader of the directory that `end` describes (the ZIP64 end record's fields
+// when `zip64`), already positioned at the directory's first byte.
+void OpenDirectoryReader(DirectoryReader *reader, const EndRecord &end, bool zip64);
 void CloseDirectoryReader(DirectoryReader *reader);
-// Reads the next record. False when the archive ends inside its fixed part or
-// name, when it lacks the signature, or when its name is empty or longer than
-// MaxNameLength: each a damaged archive.
+// Reads the next record, without the checks of the directory as a whole. False
+// when the archive ends inside its fixed part or name, when it lacks the
+// signature, or when its name is empty or longer than MaxNameLength: each a
+// damaged archive.
 bool ReadDirectoryRecord(DirectoryReader *reader, DirectoryRecord *record);
+
+// What reading the directory member by member found.
+enum class DirectoryStep : uint8_t {
+  Member,        // *record and *member hold the next member
+  End,           // the directory's size is used up, the records agree with the end
+                 // record's count, and no two members share bytes
+  BadRecord,     // a record is cut short, lacks its signature, or its name is empty or too long
+  BadZip64Field, // a record's sizes or offset ask for a ZIP64 value its extra field lacks
+  BadCount,      // the records run past the directory's size, or fill it and disagree with
+                 // the count (modulo 65,536 where the count wraps)
+  Overlap,       // two members' spans overlap, or one reaches into the directory
+};
+// The directory as every reader takes it: records until the recorded size is
+// used up, so that an end record whose 16-bit count wrapped (more than 65,535
+// members written without ZIP64) still yields every member, while any other
+// disagreement, and members sharing bytes, make the archive damaged.
+DirectoryStep ReadDirectoryMember(DirectoryReader *reader, DirectoryRecord *record, MemberInfo *member);
+// The check behind Overlap: sorts the spans by start. False when one overlaps
+// the next or the last reaches past directoryOffset.
+bool SpansApart(MemberSpan *spans, uint64_t count, uint64_t directoryOffset);
 
 // ---- Local header -------------------------------------------------------------
 

@@ -18,14 +18,27 @@ bool ReadFileAt(void *context, uint64_t at, uint8_t *bytes, uint32_t count) {
   return true;
 }
 
-// A record the reader refused still stands at the reader's position when its
-// fixed part was there: a name too long for the stub deserves its own message.
-[[noreturn]] void Damaged(DirectoryReader &reader, const std::string &what, uint64_t record) {
+// Why the directory reader stopped, as sfxmake says it. A record the reader
+// refused still stands at the reader's position when its fixed part was there:
+// a name too long for the stub deserves its own message.
+[[noreturn]] void DirectoryFault(DirectoryReader &reader, DirectoryStep step, const std::string &what, uint64_t record) {
   bool tooLong = reader.Length - reader.Pos >= EntrySize &&
                  GetLE16(reader.Buffer + reader.Pos + EntryNameLength) > MaxNameLength;
+  uint64_t read = reader.Records, expected = reader.Expected;
   CloseDirectoryReader(&reader);
-  if (tooLong) throw InputError(what + ": member name of record " + std::to_string(record) + " is longer than 520 bytes");
-  throw InputError(what + ": central directory record " + std::to_string(record) + " is damaged");
+  std::string n = std::to_string(record);
+  switch (step) {
+    case DirectoryStep::BadZip64Field:
+      throw InputError(what + ": central directory record " + n + " lacks the ZIP64 field its sizes or offset ask for");
+    case DirectoryStep::BadCount:
+      throw InputError(what + ": the central directory holds " + std::to_string(read) +
+                       " records where its end record counts " + std::to_string(expected) + " (damaged archive)");
+    case DirectoryStep::Overlap:
+      throw InputError(what + ": members overlap each other or the central directory (damaged archive)");
+    default:
+      if (tooLong) throw InputError(what + ": member name of record " + n + " is longer than 520 bytes");
+      throw InputError(what + ": central directory record " + n + " is damaged");
+  }
 }
 }  // namespace
 
@@ -65,17 +78,14 @@ ZipDirectory ReadZipDirectory(const Bytes &file, uint64_t start, const std::stri
 
   SetArchiveCursor(file, directoryAt);
   DirectoryReader reader;
-  OpenDirectoryReader(&reader);
+  OpenDirectoryReader(&reader, end, dir.Zip64);
   DirectoryRecord record;
-  for (uint64_t i = 0; i < end.TotalEntries; ++i) {
-    if (!ReadDirectoryRecord(&reader, &record)) Damaged(reader, what, i + 1);
+  ZipMember m;
+  for (uint64_t i = 0;; ++i) {
+    DirectoryStep step = ReadDirectoryMember(&reader, &record, &m);
+    if (step == DirectoryStep::End) break;
+    if (step != DirectoryStep::Member) DirectoryFault(reader, step, what, i + 1);
     const ArchiveEntry &e = record.Entry;
-    ZipMember m;
-    if (!DescribeMember(record, &m)) {
-      CloseDirectoryReader(&reader);
-      throw InputError(what + ": central directory record " + std::to_string(i + 1) +
-                       " lacks the ZIP64 field its sizes or offset ask for");
-    }
     uint64_t centralAt = directoryAt + record.Offset;
     m.LocalOffsetAt = centralAt + EntryLocalHeaderOffset;
     if (Field32(e, EntryLocalHeaderOffset) == Zip64Marker) {
@@ -88,7 +98,7 @@ ZipDirectory ReadZipDirectory(const Bytes &file, uint64_t start, const std::stri
     }
     // The stub reads a name up to its first zero byte.
     m.RawName.assign(record.Name);
-    if (m.RawName.empty()) Damaged(reader, what, i + 1);
+    if (m.RawName.empty()) DirectoryFault(reader, DirectoryStep::BadRecord, what, i + 1);
     const char *unicode;
     uint32_t unicodeLength;
     if (ExtraFieldUnicodePath(record.Extra, record.ExtraLength, record.Name, record.NameLength, &unicode, &unicodeLength) &&
@@ -98,6 +108,7 @@ ZipDirectory ReadZipDirectory(const Bytes &file, uint64_t start, const std::stri
     m.IsFolder = IsFolderName(name.data(), (uint32_t)name.size());
     m.Refusal = RefuseName(name.data(), (uint32_t)name.size());
     dir.Members.push_back(std::move(m));
+    m = ZipMember();
   }
   CloseDirectoryReader(&reader);
   return dir;

@@ -52,7 +52,9 @@ static SfxString ConvertEntryName(const DirectoryRecord &record) {
 // recorded offset only serves to find ArchiveBase, the position the archive's
 // offsets count from (ArchiveStart for an archive appended as it was, 0 for one
 // whose offsets were adjusted to the whole file). Every file member becomes a
-// row; a name cut short by a zero byte to nothing means a damaged archive.
+// row; a name cut short by a zero byte to nothing means a damaged archive, and
+// so does a directory that disagrees with its end record or members that share
+// bytes (see ReadDirectoryMember).
 void ReadArchiveDirectory() {
   uint64_t endAt = FindEndRecord();
   uint8_t bytes[EndRecordSize];
@@ -69,14 +71,15 @@ void ReadArchiveDirectory() {
   SeekArchive((int64_t)directoryAt, SeekFromStart);
 
   DirectoryReader reader;
-  OpenDirectoryReader(&reader);
+  OpenDirectoryReader(&reader, end, directoryEnd != endAt);
   DirectoryRecord record;
   MemberInfo member;
-  for (uint64_t i = 0; i < end.TotalEntries; i++) {
-    if (!ReadDirectoryRecord(&reader, &record)) FatalError(STR_CORRUPT);
+  DirectoryStep step;
+  while ((step = ReadDirectoryMember(&reader, &record, &member)) == DirectoryStep::Member) {
     SfxString name = ConvertEntryName(record);
-    if (name.Empty() || !DescribeMember(record, &member)) FatalError(STR_CORRUPT);
+    if (name.Empty()) FatalError(STR_CORRUPT);
     if (!IsFolderName(name.Text(), name.Length())) AddFileItem(name, member);
   }
+  if (step != DirectoryStep::End) FatalError(STR_CORRUPT);
   CloseDirectoryReader(&reader);
 }

@@ -232,8 +232,9 @@ def end_record_bytes(count, directory_size, directory_offset):
     return END_SIGNATURE + struct.pack("<HHHHIIH", 0, 0, count, count, directory_size, directory_offset, 0)
 
 
-def raw_archive(path, members):
-    """Writes members (pairs from stored_member) as one archive without ZIP64."""
+def raw_archive(path, members, count=None):
+    """Writes members (pairs from stored_member) as one archive without ZIP64;
+    count: the end record's 16-bit entry count, when not the number of members."""
     with open(path, "wb") as f:
         centrals = []
         for local, central in members:
@@ -241,8 +242,36 @@ def raw_archive(path, members):
             f.write(local)
         start = f.tell()
         directory = b"".join(centrals)
-        f.write(directory + end_record_bytes(len(centrals), len(directory), start))
+        f.write(directory + end_record_bytes(len(centrals) if count is None else count, len(directory), start))
     return path
+
+
+def wrapped_count_archive(path, files):
+    """files ({name: bytes}) behind 65,536 folder members, with the end record's
+    16-bit count wrapped as writers without ZIP64 leave it: len(files)."""
+    folders = [stored_member(f"d{i:05}/", b"") for i in range(65536)]
+    return raw_archive(path, folders + [stored_member(n, d) for n, d in files.items()], count=len(files))
+
+
+def central_records(data):
+    """Offsets of the central records of the archive that ends data (no ZIP64)."""
+    at, end, found = first_central_record(data), end_record(data), []
+    while at < end:
+        found.append(at)
+        at += 46 + sum(struct.unpack_from("<HHH", data, at + 28))
+    return found
+
+
+def miscount(data):
+    """The end record counts one record where the directory holds more."""
+    struct.pack_into("<HH", data, end_record(data) + 8, 1, 1)
+
+
+def share_data(data):
+    """Every central record points at the first member's local header and data."""
+    records = central_records(data)
+    for at in records[1:]:
+        data[at + 42:at + 46] = data[records[0] + 42:records[0] + 46]
 
 
 def dos_member_archive(path):

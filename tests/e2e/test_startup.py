@@ -93,6 +93,8 @@ class DamagedFile(StartupCase):
             "zero-length name": lambda d: struct.pack_into("<H", d, first_central_record(d) + 28, 0),
             "no entries": lambda d: struct.pack_into("<HH", d, end_record(d) + 8, 0, 0),
             "more entries than records": lambda d: struct.pack_into("<HH", d, end_record(d) + 8, 9, 9),
+            "fewer entries than records": sfxtest.miscount,
+            "members share their data": sfxtest.share_data,
             "wrong directory size": short_directory_size,
         }
         for name, change in cases.items():
@@ -128,6 +130,14 @@ class FileList(StartupCase):
                 self.assertEqual(rows, expected)
                 self.assertIn(("bin\\tool.dat", "70000"), rows)
                 self.assertIn(("empty.txt", "0"), rows)
+
+    def test_every_member_of_a_wrapped_count_or_the_longest_comment(self):
+        # Over 65,535 members written without ZIP64: the 16-bit count has wrapped to 2.
+        wrapped = sfxtest.wrapped_count_archive(self.path("wrapped.zip"), {"a.txt": b"a", "b.txt": b"bb"})
+        self.assertEqual(self.list_rows(self.sfx(wrapped, name="wrapped.exe", crafted=True)),
+                         [("a.txt", "1"), ("b.txt", "2")])
+        longest = self.zip_members({"c.txt": b"c"}, comment=b"#" * 65535)
+        self.assertEqual(self.list_rows(self.sfx(longest, name="comment.exe")), [("c.txt", "1")])
 
     def test_folder_members_are_not_listed(self):
         archive = self.zip_infozip(self.tree(FILES))

@@ -3,11 +3,13 @@
 // search, the ZIP64 end record and field, the configuration block and the name rules.
 #include <gtest/gtest.h>
 #include <string.h>
+#include <zlib.h>
 
 #include <functional>
 #include <tuple>
 
 #include "core_host.h"
+#include "crc32.h"
 #include "member.h"
 #include "test_support.h"
 #include "zipformat.h"
@@ -103,7 +105,7 @@ std::vector<std::string> ReadRecords(const Bytes &directory, int count, uint32_t
   HostReset(directory.data(), directory.size());
   Host.ReadLimit = readLimit;
   DirectoryReader reader;
-  OpenDirectoryReader(&reader);
+  OpenDirectoryReader(&reader, EndRecord{0, 0, 0, 0, directory.size(), 0, 0}, false);
   DirectoryRecord record;
   std::vector<std::string> names;
   *failed = false;
@@ -179,6 +181,85 @@ TEST(DirectoryReader, DamagedRecordsStopTheWalk) {
   EXPECT_TRUE(stopsAtSecond(cut));
 }
 
+namespace {
+// Reads a whole directory of records (name, local header offset, compressed
+// size) as the stub and sfxmake do: what the walk ended with and how many members it gave.
+std::pair<DirectoryStep, uint64_t> ReadDirectory(const std::vector<std::tuple<std::string, uint64_t, uint32_t>> &records,
+                                                 uint64_t count, bool zip64, int64_t sizeChange = 0,
+                                                 uint64_t directoryOffset = 1u << 30) {
+  Bytes directory;
+  for (const auto &[name, offset, compressed] : records) {
+    Bytes r = CentralRecord(name, 0, 0);
+    PutLE32(&r[EntryLocalHeaderOffset], (uint32_t)offset);
+    PutLE32(&r[EntryCompressedSize], compressed);
+    directory.insert(directory.end(), r.begin(), r.end());
+  }
+  HostReset(directory.data(), directory.size());
+  DirectoryReader reader;
+  OpenDirectoryReader(&reader, EndRecord{0, 0, count, count, directory.size() + sizeChange, directoryOffset, 0}, zip64);
+  DirectoryRecord record;
+  MemberInfo member;
+  DirectoryStep step;
+  uint64_t members = 0;
+  while ((step = ReadDirectoryMember(&reader, &record, &member)) == DirectoryStep::Member) members++;
+  CloseDirectoryReader(&reader);
+  return {step, members};
+}
+
+std::vector<std::tuple<std::string, uint64_t, uint32_t>> Apart(uint32_t count) {
+  std::vector<std::tuple<std::string, uint64_t, uint32_t>> records;
+  for (uint32_t i = 0; i < count; i++) records.emplace_back("f" + std::to_string(i), 100 * i, 50);
+  return records;
+}
+}  // namespace
+
+// Records are read until the directory's size is used up; the end record's
+// count must then agree, modulo 65,536 only where a 16-bit count may have wrapped.
+TEST(DirectoryWalk, RecordsFillTheSizeAndAgreeWithTheCount) {
+  struct Case {
+    const char *what;
+    uint32_t records;
+    uint64_t count;
+    bool zip64;
+    int64_t sizeChange;
+    DirectoryStep step;
+  } cases[] = {
+      {"agree", 3, 3, false, 0, DirectoryStep::End},
+      {"the count says fewer", 3, 1, false, 0, DirectoryStep::BadCount},
+      {"the count says more", 3, 4, false, 0, DirectoryStep::BadCount},
+      {"a wrapped 16-bit count", 65539, 3, false, 0, DirectoryStep::End},
+      {"a ZIP64 count never wraps", 65539, 3, true, 0, DirectoryStep::BadCount},
+      {"65,536 records counted as 0", 65536, 0, false, 0, DirectoryStep::End},
+      {"the last record runs past the size", 3, 3, false, -1, DirectoryStep::BadCount},
+      {"the size leaves bytes that are no record", 3, 3, false, 10, DirectoryStep::BadRecord},
+  };
+  for (const Case &c : cases) {
+    auto [step, members] = ReadDirectory(Apart(c.records), c.count, c.zip64, c.sizeChange);
+    EXPECT_EQ(step, c.step) << c.what;
+    if (c.step == DirectoryStep::End) {
+      EXPECT_EQ(members, c.records) << c.what;
+    }
+  }
+}
+
+// A member's local header, name and data may share no byte with another's or the directory.
+TEST(DirectoryWalk, MembersSharingBytesAreDamage) {
+  using Records = std::vector<std::tuple<std::string, uint64_t, uint32_t>>;
+  // "a": header 30 + name 1 + data 69 = 100 bytes, exactly up to the next member.
+  EXPECT_EQ(ReadDirectory({{"a", 0, 69}, {"b", 100, 10}}, 2, false).first, DirectoryStep::End);
+  // Listed out of order, still apart.
+  EXPECT_EQ(ReadDirectory({{"b", 100, 10}, {"a", 0, 69}}, 2, false).first, DirectoryStep::End);
+  const Records overlapping[] = {
+      {{"a", 0, 70}, {"b", 100, 10}},                          // one byte into the next header
+      {{"a", 0, 1000}, {"b", 0, 1000}, {"c", 0, 1000}},        // one stream listed three times
+      {{"b", 100, 10}, {"a", 0, 0xFFFFFFF0u}},                 // data past everything
+  };
+  for (const Records &r : overlapping) EXPECT_EQ(ReadDirectory(r, r.size(), false).first, DirectoryStep::Overlap);
+  // The last member's data reaching into the directory.
+  EXPECT_EQ(ReadDirectory({{"a", 0, 69}}, 1, false, 0, 100).first, DirectoryStep::End);
+  EXPECT_EQ(ReadDirectory({{"a", 0, 69}}, 1, false, 0, 99).first, DirectoryStep::Overlap);
+}
+
 TEST(EndRecord, WindowSearchAndDirectoryPlace) {
   EXPECT_EQ(EndRecordWindowSize(1000, 978), 0u);   // 22 bytes leave no room
   EXPECT_EQ(EndRecordWindowSize(1000, 977), 23u);
@@ -203,7 +284,7 @@ TEST(EndRecord, WindowSearchAndDirectoryPlace) {
   EXPECT_EQ(base + 2000, 900u);
   r.DirectorySize = 1001;
   EXPECT_FALSE(LocateDirectory(1000, r, &base, &start));
-  r = {0, 0, 0, 0, 0, 0, 0};
+  r = {0, 0, 5, 5, 0, 0, 0};  // an empty directory, whatever the count says
   EXPECT_FALSE(LocateDirectory(1000, r, &base, &start));
 }
 
@@ -388,6 +469,23 @@ TEST(NameRules, WhatLeavesTheFolderOrNamesADevice) {
                            "console.txt", "COM10", "COM0", "LPT0.txt", "LPT", "nul2", ".\\x", "a\\.\\b",
                            "auxiliary\\prn_notes.txt", "com\xC2\xB4", "COM\xB9"})
     EXPECT_EQ(refusal(name), NameAccepted) << name;
+  // A Unicode Path field counts only while its CRC-32 is that of the stored
+  // name: a tool that renamed the member without updating the field left it stale.
+  BuildCrcTable();
+  auto unicodePath = [](const std::string &stored, const std::string &crcOf) {
+    std::string real = "gr\xC3\xBC\xC3\x9F""e.txt";
+    Bytes extra(9);
+    PutLE16(&extra[0], 0x7075), PutLE16(&extra[2], (uint16_t)(5 + real.size())), extra[4] = 1;
+    PutLE32(&extra[5], (uint32_t)crc32(0, (const Bytef *)crcOf.data(), (uInt)crcOf.size()));
+    extra.insert(extra.end(), real.begin(), real.end());
+    const char *utf8 = nullptr;
+    uint32_t length = 0;
+    bool found = ExtraFieldUnicodePath(extra.data(), (uint32_t)extra.size(), stored.data(), (uint32_t)stored.size(), &utf8, &length);
+    return found ? std::string(utf8, length) : std::string();
+  };
+  EXPECT_EQ(unicodePath("n0.dat", "n0.dat"), "gr\xC3\xBC\xC3\x9F""e.txt");
+  EXPECT_EQ(unicodePath("n0.dat", "old-name.dat"), "");
+
   char name[] = "a/b/c/";
   SeparatorsToBackslashes(name, 6);
   EXPECT_STREQ(name, "a\\b\\c\\");

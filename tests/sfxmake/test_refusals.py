@@ -7,7 +7,7 @@ import unittest
 import zipfile
 from pathlib import Path
 
-from sfxmaketest import SAMPLE, SfxmakeCase, read_block, zip_members
+from sfxmaketest import SAMPLE, SfxmakeCase, read_block, sfxtest, zip_members
 
 
 class Refusals(SfxmakeCase):
@@ -65,6 +65,29 @@ class Refusals(SfxmakeCase):
         self.refused("longer than 80", "--password", "p" * 81, folder)
         run = self.sfxmake("build", archive, expect=2)
         self.assertIn(b"-o", run.stderr)
+
+class DamagedDirectories(SfxmakeCase):
+    def test_one_verdict_on_the_directory_everywhere(self):
+        files = {"a.txt": b"alpha", "b.txt": b"beta", "c.txt": b"gamma"}
+        archive = zip_members(self.path("a.zip"), files)
+        self.sfxmake("build", "-o", self.path("good.exe"), archive)
+        stub = Path(self.path("good.exe")).read_bytes()
+        stub = stub[:read_block(stub)["archive_start"]]
+        for name, change, message in (("miscounted", sfxtest.miscount, "holds 3 records where its end record counts 1"),
+                                      ("shared", sfxtest.share_data, "members overlap")):
+            with self.subTest(name):
+                damaged = bytearray(Path(archive).read_bytes())
+                change(damaged)
+                Path(self.path(name + ".zip")).write_bytes(damaged)
+                self.refused(message, self.path(name + ".zip"))
+                Path(self.path(name + ".exe")).write_bytes(stub + damaged)
+                for command in (["info"], ["test"], ["extract", "-d", self.path("x-" + name)]):
+                    self.assertIn(message.encode(), self.sfxmake(*command, self.path(name + ".exe"), expect=2).stderr)
+        # A count that wrapped past 65,535 members is no damage: every member is read.
+        wrapped = sfxtest.wrapped_count_archive(self.path("wrapped.zip"), files)
+        self.sfxmake("build", "-o", self.path("wrapped.exe"), wrapped)
+        self.check_extracts(self.path("wrapped.exe"), files)
+
 
 class ExtractRefusals(SfxmakeCase):
     def test_names_leaving_the_folder_are_not_written(self):
