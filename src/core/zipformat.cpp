@@ -256,9 +256,9 @@ bool ReadDirectoryRecord(DirectoryReader *r, DirectoryRecord *record) {
 }
 
 // Heapsort: no library sort in the stub, and its worst case is as good as its best.
-static void SortSpans(MemberSpan *s, uint64_t count) {
-  auto sift = [s](uint64_t root, uint64_t end) {
-    for (uint64_t child; (child = 2 * root + 1) < end; root = child) {
+static void SortSpans(MemberSpan *s, size_t count) {
+  auto sift = [s](size_t root, size_t end) {
+    for (size_t child; (child = 2 * root + 1) < end; root = child) {
       if (child + 1 < end && s[child + 1].Start > s[child].Start) child++;
       if (s[root].Start >= s[child].Start) return;
       MemberSpan t = s[root];
@@ -266,8 +266,8 @@ static void SortSpans(MemberSpan *s, uint64_t count) {
       s[child] = t;
     }
   };
-  for (uint64_t i = count / 2; i-- > 0;) sift(i, count);
-  for (uint64_t end = count; end-- > 1;) {
+  for (size_t i = count / 2; i-- > 0;) sift(i, count);
+  for (size_t end = count; end-- > 1;) {
     MemberSpan t = s[0];
     s[0] = s[end];
     s[end] = t;
@@ -275,33 +275,33 @@ static void SortSpans(MemberSpan *s, uint64_t count) {
   }
 }
 
-bool SpansApart(MemberSpan *spans, uint64_t count, uint64_t directoryOffset) {
+bool SpansApart(MemberSpan *spans, size_t count, uint64_t directoryOffset) {
   SortSpans(spans, count);
-  for (uint64_t i = 0; i < count; i++)
+  for (size_t i = 0; i < count; i++)
     if (spans[i].End > (i + 1 < count ? spans[i + 1].Start : directoryOffset)) return false;
   return true;
 }
 
 // Keeps the member's span for the check at the end, in a block that doubles as it fills.
 static void KeepSpan(DirectoryReader *r, const MemberInfo &m) {
-  if (r->Records == r->SpanRoom) {
-    uint64_t room = r->SpanRoom ? 2 * r->SpanRoom : 256;
-    if (room > (uint64_t)(size_t)-1 / sizeof(MemberSpan)) OutOfMemory();
-    MemberSpan *spans = (MemberSpan *)AllocateMemory((size_t)room * sizeof(MemberSpan));
-    if (r->Spans) memcpy(spans, r->Spans, (size_t)r->Records * sizeof(MemberSpan));
+  if (r->SpanCount == r->SpanRoom) {
+    size_t room = r->SpanRoom ? 2 * r->SpanRoom : 256;
+    if (room > (size_t)-1 / sizeof(MemberSpan)) OutOfMemory();
+    MemberSpan *spans = (MemberSpan *)AllocateMemory(room * sizeof(MemberSpan));
+    if (r->Spans) memcpy(spans, r->Spans, r->SpanCount * sizeof(MemberSpan));
     ReleaseMemory(r->Spans);
     r->Spans = spans;
     r->SpanRoom = room;
   }
   uint64_t end = m.LocalHeaderOffset + LocalHeaderSize + Field16(m, EntryNameLength) + m.CompressedSize;
-  r->Spans[r->Records] = {m.LocalHeaderOffset, end < m.LocalHeaderOffset ? ~(uint64_t)0 : end};
+  r->Spans[r->SpanCount++] = {m.LocalHeaderOffset, end < m.LocalHeaderOffset ? ~(uint64_t)0 : end};
 }
 
 DirectoryStep ReadDirectoryMember(DirectoryReader *r, DirectoryRecord *record, MemberInfo *member) {
   if (r->Consumed + r->Skip == r->Size) {
     bool agree = r->Records == r->Expected || (r->CountWraps && (r->Records & 0xFFFF) == r->Expected);
     if (!agree) return DirectoryStep::BadCount;
-    return SpansApart(r->Spans, r->Records, r->DirectoryOffset) ? DirectoryStep::End : DirectoryStep::Overlap;
+    return SpansApart(r->Spans, r->SpanCount, r->DirectoryOffset) ? DirectoryStep::End : DirectoryStep::Overlap;
   }
   if (!ReadDirectoryRecord(r, record)) return DirectoryStep::BadRecord;
   if (r->Consumed + r->Skip > r->Size) return DirectoryStep::BadCount;

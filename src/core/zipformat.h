@@ -335,7 +335,8 @@ struct DirectoryReader {
                          // without ZIP64 wrap it past 65,535 records
   uint64_t Records;      // records read so far
   MemberSpan *Spans;     // one per record read, for the overlap check at the end
-  uint64_t SpanRoom;     // spans the block holds
+  size_t SpanCount;      // spans kept: Records, in a count the block's size can hold
+  size_t SpanRoom;       // spans the block holds
 };
 // A reader of the directory that `end` describes (the ZIP64 end record's fields
 // when `zip64`), already positioned at the directory's first byte.
@@ -365,7 +366,7 @@ enum class DirectoryStep : uint8_t {
 DirectoryStep ReadDirectoryMember(DirectoryReader *reader, DirectoryRecord *record, MemberInfo *member);
 // The check behind Overlap: sorts the spans by start. False when one overlaps
 // the next or the last reaches past directoryOffset.
-bool SpansApart(MemberSpan *spans, uint64_t count, uint64_t directoryOffset);
+bool SpansApart(MemberSpan *spans, size_t count, uint64_t directoryOffset);
 
 // ---- Local header -------------------------------------------------------------
 
