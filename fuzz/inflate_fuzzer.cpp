@@ -5,8 +5,11 @@
 // write its output in 32768-byte pieces with the CRC over exactly those bytes,
 // report how it ended, and agree with zlib: the same bytes, and the same number
 // of them on every stream, complete, cut short or rejected, except where the
-// decoder accepts on purpose what zlib rejects (a code-length code of a single
-// one-bit code, block type 3, a repeat of the previous length at the start).
+// decoder accepts on purpose what zlib rejects (block type 3, a repeat of the
+// previous length at the start). A code-length code of a single one-bit code,
+// which only zlib refuses, needs no exception: every length it can give is the
+// same, and no such set of 257 or more codes is complete, so the block fails
+// here too before it writes anything.
 // The input's size picks the archive's behaviour: short reads, an archive that
 // ends inside the member, traditional encryption.
 #include <stdint.h>
@@ -30,8 +33,7 @@ enum : size_t { GuardBytes = 64 };
 
 // zlib's reasons for what this decoder takes as valid (see above).
 bool DecoderAcceptsOnPurpose(const char *message) {
-  return message && (!strcmp(message, "invalid code lengths set") || !strcmp(message, "invalid block type") ||
-                     !strcmp(message, "invalid bit length repeat"));
+  return message && (!strcmp(message, "invalid block type") || !strcmp(message, "invalid bit length repeat"));
 }
 
 }  // namespace
@@ -41,6 +43,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
   bool endsEarly = size % 5 == 1;
   bool encrypted = size % 7 == 2;
   Bytes archive(data, data + size);
+  HostBuildTables();  // the keys' updates read the CRC table
   if (encrypted) {
     InitKeys("fuzz", 4);
     EncryptBuffer(archive.data(), (uint32_t)size);

@@ -320,12 +320,14 @@ done:
 
 // A stored block: LEN bytes from the next byte boundary, NLEN its complement.
 // Whole bytes already in the bit buffer come first, then the input buffer directly.
+// The boundary is counted on the input bits alone: once the data has ended, the
+// one-bits that fill b up to 64 need not be a whole number of bytes.
 static bool InflateStored() {
   LOAD_BITS();
   uint8_t *w = Window;
   uint32_t wp = WindowPos;
   bool ok = false;
-  DUMPBITS(k & 7);
+  DUMPBITS((k - ph) & 7);
   NEEDBITS(32);
   unsigned len = (unsigned)b & 0xFFFF, nlen = (unsigned)(b >> 16) & 0xFFFF;
   DUMPBITS(32);

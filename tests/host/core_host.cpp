@@ -46,13 +46,16 @@ void HostReset(const uint8_t *data, size_t size) {
   Host.OutputBytes = 0;
 }
 
-uint32_t HostInflate(const uint8_t *data, size_t size, int64_t compressedLeft, bool encrypted) {
+void HostBuildTables() {
   static bool tablesBuilt = false;
-  if (!tablesBuilt) {
-    BuildCrcTable();
-    BuildFixedTables();
-    tablesBuilt = true;
-  }
+  if (tablesBuilt) return;
+  BuildCrcTable();
+  BuildFixedTables();
+  tablesBuilt = true;
+}
+
+uint32_t HostInflate(const uint8_t *data, size_t size, int64_t compressedLeft, bool encrypted) {
+  HostBuildTables();
   HostReset(data, size);
   CompressedLeft = compressedLeft;
   EntryCrc = 0xFFFFFFFFu;

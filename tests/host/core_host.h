@@ -28,6 +28,10 @@ extern HostIo Host;
 // Points ReadArchive at data and clears the recorded output.
 void HostReset(const uint8_t *data, size_t size);
 
+// Builds the CRC-32 and fixed-code tables, once per process. HostInflate does it
+// itself; whatever encrypts before the first HostInflate calls it first.
+void HostBuildTables();
+
 // Decodes data as one member: CompressedLeft = compressedLeft, EntryCrc = 0xFFFFFFFF,
 // EntryEncrypted = encrypted (CryptKeys as the caller left them). The output is in
 // Host.Output, Inflate's result in Host.Result; returns the finished CRC-32.

@@ -10,9 +10,11 @@
 namespace {
 
 // Decodes stream with Inflate and checks it against the original data: same bytes,
-// same CRC-32, and the output in 32768-byte pieces with one shorter final piece.
+// same CRC-32, the output in 32768-byte pieces with one shorter final piece, and
+// the stream taken as complete.
 void ExpectDecodes(const Bytes &stream, const Bytes &original, const std::string &what) {
   uint32_t crc = HostInflate(stream);
+  EXPECT_EQ(Host.Result, DecodeResult::Done) << what;
   ASSERT_EQ(Host.Output.size(), original.size()) << what;
   ASSERT_TRUE(Host.Output == original) << what;
   EXPECT_EQ(crc, ZlibCrc(original)) << what;
@@ -60,6 +62,18 @@ TEST(InflateZlib, LargeMixedMemberAcrossManyWindows) {
   }
   ExpectDecodes(ZlibDeflate(data, 6), data, "mixed");
   ExpectDecodes(ZlibDeflate(data, 1, Z_DEFAULT_STRATEGY, 1), data, "mixed, level 1, memLevel 1");
+}
+
+// Huffman-only codes of a run of one letter give the end of block a code of a
+// bit or two, so the flush's empty stored block can start within the last
+// bytes of the data, after the input has run out.
+TEST(InflateZlib, SyncFlushThenFinish) {
+  for (size_t length = 1; length <= 64; length++) {
+    Bytes data = SampleData(DataKind::Repetitive, length), reference;
+    Bytes stream = ZlibDeflate(data, 6, Z_HUFFMAN_ONLY, 8, Z_SYNC_FLUSH);
+    ASSERT_TRUE(ZlibInflate(stream, reference));
+    ExpectDecodes(stream, reference, "length " + std::to_string(length));
+  }
 }
 
 TEST(InflateZlib, ShortReadsFromTheArchiveChangeNothing) {
@@ -132,18 +146,21 @@ TEST(InflateEdge, StoredBlockOfLengthZeroThenMoreBlocks) {
   EXPECT_EQ(std::string(Host.Output.begin(), Host.Output.end()), "abc");
 }
 
+// Every bit offset of the boundary; the short stored blocks start within the
+// last bytes of the data, once the input has run out.
 TEST(InflateEdge, StoredBlockAfterCompressedBlockStartsAtTheNextByte) {
-  for (unsigned literals = 1; literals <= 9; literals++) {  // every bit offset of the boundary
-    BitWriter w;
-    w.Header(0, 1);
-    for (unsigned i = 0; i < literals; i++) w.FixedLiteral('x');
-    w.FixedLiteral(256);
-    std::string text = "stored bytes after a compressed block";
-    w.Stored(true, Bytes(text.begin(), text.end()));
-    Bytes stream = w.Finish(), reference;
-    ASSERT_TRUE(ZlibInflate(stream, reference));
-    ExpectDecodes(stream, reference, std::to_string(literals) + " literals first");
-    EXPECT_EQ(std::string(Host.Output.end() - (long)text.size(), Host.Output.end()), text);
+  for (std::string text : {"stored bytes after a compressed block", "0", ""}) {
+    for (unsigned literals = 1; literals <= 9; literals++) {
+      BitWriter w;
+      w.Header(0, 1);
+      for (unsigned i = 0; i < literals; i++) w.FixedLiteral('a');
+      w.FixedLiteral(256);
+      w.Stored(true, Bytes(text.begin(), text.end()));
+      Bytes stream = w.Finish(), reference;
+      ASSERT_TRUE(ZlibInflate(stream, reference));
+      ExpectDecodes(stream, reference, std::to_string(literals) + " literals, then \"" + text + "\"");
+      EXPECT_EQ(std::string(Host.Output.begin() + literals, Host.Output.end()), text);
+    }
   }
 }
 

@@ -53,7 +53,7 @@ Bytes SampleData(DataKind kind, size_t length, uint32_t seed) {
   return out;
 }
 
-Bytes ZlibDeflate(const Bytes &data, int level, int strategy, int memLevel) {
+Bytes ZlibDeflate(const Bytes &data, int level, int strategy, int memLevel, int flush) {
   z_stream z{};
   if (deflateInit2(&z, level, Z_DEFLATED, -15, memLevel, strategy) != Z_OK) throw std::runtime_error("deflateInit2");
   Bytes out(deflateBound(&z, data.size()) + 64);
@@ -61,6 +61,7 @@ Bytes ZlibDeflate(const Bytes &data, int level, int strategy, int memLevel) {
   z.avail_in = (uInt)data.size();
   z.next_out = out.data();
   z.avail_out = (uInt)out.size();
+  if (flush != Z_NO_FLUSH && deflate(&z, flush) != Z_OK) throw std::runtime_error("deflate flush");
   if (deflate(&z, Z_FINISH) != Z_STREAM_END) throw std::runtime_error("deflate");
   out.resize(z.total_out);
   deflateEnd(&z);

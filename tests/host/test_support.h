@@ -13,8 +13,9 @@ const char *DataKindName(DataKind kind);
 // Deterministic sample data of the given kind and length.
 Bytes SampleData(DataKind kind, size_t length, uint32_t seed = 1);
 
-// A raw deflate stream made by zlib with these parameters.
-Bytes ZlibDeflate(const Bytes &data, int level, int strategy = 0, int memLevel = 8);
+// A raw deflate stream made by zlib with these parameters; a flush other than
+// Z_NO_FLUSH (0) is made once all the data is in, before the stream is finished.
+Bytes ZlibDeflate(const Bytes &data, int level, int strategy = 0, int memLevel = 8, int flush = 0);
 // zlib's raw inflate of stream: true when the stream ended with a last block.
 // *message, when given, receives zlib's reason for rejecting it (null if none).
 bool ZlibInflate(const Bytes &stream, Bytes &output, const char **message = nullptr);
