@@ -100,23 +100,19 @@ void DosDateTime(int64_t seconds, bool utc, uint16_t *date, uint16_t *time) {
 // member is then stored). The output gets no more room than the data itself:
 // no bound is computed, which in zlib's 32-bit uLong (Windows) would wrap for
 // files near 4 GiB, and a stream that outgrows the room is not worth finishing.
+// Data of StoredFileSize or more (a file that grew while it was read) is stored:
+// zlib counts its buffers in 32 bits. Nothing deflates to less than nothing.
 Bytes DeflateSmaller(const Bytes &data) {
+  if (data.empty() || data.size() >= StoredFileSize) return Bytes();
   z_stream z{};
   if (deflateInit2(&z, 9, Z_DEFLATED, -15, 8, Z_DEFAULT_STRATEGY) != Z_OK) throw InputError("zlib: out of memory");
   Bytes out(data.size());
   z.next_in = const_cast<uint8_t *>(data.data());
+  z.avail_in = (uInt)data.size();
   z.next_out = out.data();
-  int rc = Z_OK;
-  // zlib counts its buffers in 32 bits: both are handed over in pieces.
-  while (rc == Z_OK) {
-    uint64_t inLeft = data.size() - (uint64_t)(z.next_in - data.data());
-    uint64_t outLeft = out.size() - (uint64_t)(z.next_out - out.data());
-    if (!outLeft) break;
-    z.avail_in = (uInt)std::min<uint64_t>(inLeft, 1u << 30);
-    z.avail_out = (uInt)std::min<uint64_t>(outLeft, 1u << 30);
-    rc = deflate(&z, inLeft == z.avail_in ? Z_FINISH : Z_NO_FLUSH);
-  }
-  size_t packed = (size_t)(z.next_out - out.data());
+  z.avail_out = (uInt)out.size();
+  int rc = deflate(&z, Z_FINISH);
+  size_t packed = out.size() - z.avail_out;
   deflateEnd(&z);
   if (rc != Z_OK && rc != Z_BUF_ERROR && rc != Z_STREAM_END) throw InputError("zlib: deflate failed");
   if (rc != Z_STREAM_END || packed >= data.size()) return Bytes();
