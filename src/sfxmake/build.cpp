@@ -226,6 +226,8 @@ int BuildCommand(const Args &args) {
   // The resources go in first: they change the image's length, and the block
   // must start where the finished image ends.
   Bytes stub = ApplyPublisher(LoadStub(a.Get("stub", "32")), PublisherFromArgs(a));
+  // What info would refuse of the finished program is refused now.
+  ReadPublisher(stub, "the stub");
   program.insert(program.begin(), stub.begin(), stub.end());
   uint64_t archiveStart = program.size();
   const std::string &input = a.Operands[0];

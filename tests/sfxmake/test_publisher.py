@@ -7,8 +7,8 @@ import struct
 import unittest
 from pathlib import Path
 
-from sfxmaketest import STUB32, STUB64, SAMPLE, PeImage, SfxmakeCase, read_block
-from sfxtest import PUBLISHER, PUBLISHER_IMAGES, bmp_image, png_image, publisher_args
+from sfxmaketest import STUB32, STUB64, SAMPLE, PeImage, SfxmakeCase, read_block, zip_members
+from sfxtest import PUBLISHER, PUBLISHER_IMAGES, bmp_image, config_block, png_image, publisher_args
 import pefile  # noqa: E402 (found through sfxtest's path)
 
 RT_ICON, RT_GROUP_ICON, RT_VERSION, RT_MANIFEST = 3, 14, 16, 24
@@ -194,7 +194,7 @@ class PublisherRefusals(SfxmakeCase):
     def test_hostile_stubs(self):
         """A stub whose resource tree shares its records (a small file standing
         for a huge tree) or whose sections overlap its headers: refused with a
-        message by build and by info on a program built from it."""
+        message by build and by info on a program made from it."""
         plain = Path(STUB32).read_bytes()
         pe = pefile.PE(data=plain)
         icons, others = pe.DIRECTORY_ENTRY_RESOURCE.entries[0], pe.DIRECTORY_ENTRY_RESOURCE.entries[1]
@@ -217,15 +217,17 @@ class PublisherRefusals(SfxmakeCase):
                  ("a data entry shared by two icons", pointing(second_icon, first_icon), "reached twice"),
                  ("resources inside the headers", rsrc_from(0x200), "damaged section table")]
         source = self.tree({"a.txt": b"a"})
+        archive = zip_members(self.path("a.zip"), {"a.txt": b"a"})
         for name, data, message in cases:
             with self.subTest(name):
                 stub = self.path("hostile.exe")
                 Path(stub).write_bytes(bytes(data))
+                self.refused(message, "--stub", stub, source)
                 self.refused(message, "--stub", stub, "--product-name", "X", source)
-                exe = self.path("program.exe")
-                self.sfxmake("build", "-q", "--stub", stub, "-o", exe, source)
-                self.assertIn(message.encode(), self.sfxmake("info", exe, expect=2).stderr)
-                os.remove(exe)
+                program = self.path("program.exe")  # put together by hand, as build refuses it
+                Path(program).write_bytes(bytes(data) + config_block() + Path(archive).read_bytes())
+                self.assertIn(message.encode(), self.sfxmake("info", program, expect=2).stderr)
+                os.remove(program)
 
     def test_bad_version_texts(self):
         for text in ("x1", "1.2.3.4.5", "65536", "1..2", "1.2."):
