@@ -59,7 +59,7 @@ void CheckSections(const Bytes &f, const Headers &h, const std::string &what) {
   for (uint16_t s = 0; s < h.Sections; s++) {
     uint64_t pointer = SectionField(f, h, s, PeSectionRawPointer), raw = SectionField(f, h, s, PeSectionRawSize);
     uint64_t va = SectionField(f, h, s, PeSectionVirtualAddress), size = SectionField(f, h, s, PeSectionVirtualSize);
-    if ((pointer || raw) && (pointer < headersSize || pointer + raw > f.size())) bad(s, "has its data outside the file or in the headers");
+    if (raw && (pointer < headersSize || pointer + raw > f.size())) bad(s, "has its data outside the file or in the headers");
     if (va < previousEnd) bad(s, "overlaps the headers or the section before it");
     previousEnd = va + (size ? size : raw);
     if (previousEnd > imageSize) bad(s, "reaches past the image's size");
@@ -307,6 +307,8 @@ Bytes ReplaceResources(const Bytes &image, const Resources &resources) {
   uint16_t rsrc = order[at];
   uint32_t rsrcPointer = SectionField(image, h, rsrc, PeSectionRawPointer);
   uint32_t oldRaw = SectionField(image, h, rsrc, PeSectionRawSize);
+  // Only a section with data is known to lie behind the headers (CheckSections).
+  if (!oldRaw) refuse("its resource section holds no data");
   Bytes tree = WriteTree(resources, rva);
   uint32_t treeSize = (uint32_t)tree.size();
   tree.resize(AlignUp(treeSize, fileAlign));
