@@ -108,7 +108,9 @@ std::vector<IcoImage> ReadIco(const Bytes &ico, const std::string &path) {
   if (GetLE16(&ico[2]) != 1) bad("no icon header");
   uint16_t count = GetLE16(&ico[4]);
   if (!count) bad("it holds no image");
-  if (count > MaxIconImages) bad("it holds " + std::to_string(count) + " images, more than the " + std::to_string(MaxIconImages) + " a program's icon may have");
+  if (count > MaxIconImages)
+    bad("it holds " + std::to_string(count) + " images, more than the " + std::to_string(MaxIconImages) +
+        " a program's icon may have");
   if (IcoHeaderSize + (uint64_t)count * IcoEntrySize > ico.size()) bad("its directory is cut short");
   std::vector<IcoImage> images;
   for (uint16_t i = 0; i < count; i++) {

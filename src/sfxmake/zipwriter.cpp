@@ -32,6 +32,7 @@ const uint32_t ArchiveAttribute = 0x20;
 // anyway, deflating gigabytes at level 9 takes minutes, and storing lets their
 // bytes be read straight into the archive, which is then held once.
 const uint64_t StoredFileSize = Zip64Marker;
+static_assert(StoredFileSize - 1 <= UINT32_MAX, "what is deflated fits zlib's 32-bit counts (uInt, and uLong on Windows)");
 
 // The extended timestamp (0x5455) with the modification time alone: flag 1 and
 // the time as signed 32-bit Unix seconds, the same in local and central headers.
