@@ -121,3 +121,124 @@ for name, data in reader_seeds.items():
     with open(os.path.join(reader, name), "wb") as f:
         f.write(data)
 print(f"{len(reader_seeds)} seeds in {reader}")
+
+# The resource fuzzer's seeds (fuzz/resource-corpus): the length of an .ico
+# (16-bit), the .ico, then a small image laid out as a stub is: headers, code,
+# resources (icon, icon group UNZIP, version, manifest), relocations last.
+import zlib
+
+
+def resource_tree(resources, rva):
+    """A resource section at rva from {(type, name): data}, names numbers or
+    texts, every resource in language 0x409."""
+    types = {}
+    for (kind, name), data in sorted(resources.items(), key=lambda r: (r[0][0], isinstance(r[0][1], int), r[0][1])):
+        types.setdefault(kind, []).append((name, data))
+    dirs = 16 + 8 * len(types) + sum(16 + 8 * len(names) for names in types.values()) + 24 * len(resources)
+    entries_at = dirs
+    names_at = entries_at + 16 * len(resources)
+    strings = b"".join(struct.pack("<H", len(n)) + n.encode("utf-16-le")
+                       for names in types.values() for n, _ in names if isinstance(n, str))
+    data_at = (names_at + len(strings) + 7) & ~7
+    out = bytearray(data_at)
+    out[names_at:names_at + len(strings)] = strings
+    next_dir, next_name = 16 + 8 * len(types), names_at
+    struct.pack_into("<12xHH", out, 0, 0, len(types))
+    for i, (kind, names) in enumerate(types.items()):
+        struct.pack_into("<II", out, 16 + 8 * i, kind, 0x80000000 | next_dir)
+        type_dir, next_dir = next_dir, next_dir + 16 + 8 * len(names)
+        named = sum(isinstance(n, str) for n, _ in names)
+        struct.pack_into("<12xHH", out, type_dir, named, len(names) - named)
+        for j, (name, data) in enumerate(names):
+            key = name
+            if isinstance(name, str):
+                key, next_name = 0x80000000 | next_name, next_name + 2 + 2 * len(name)
+            struct.pack_into("<II", out, type_dir + 16 + 8 * j, key, 0x80000000 | next_dir)
+            struct.pack_into("<12xHHII", out, next_dir, 0, 1, 0x409, entries_at)
+            next_dir += 24
+            struct.pack_into("<II", out, entries_at, rva + len(out), len(data))
+            entries_at += 16
+            out += data + bytes(-len(data) % 8)
+    return bytes(out)
+
+
+def version_node(key, value=b"", text=False, children=()):
+    node = struct.pack("<HHH", 0, len(value) // 2 if text else len(value), int(text)) + (key + "\0").encode("utf-16-le")
+    node += bytes(-len(node) % 4) + value
+    for child in children:
+        node += bytes(-len(node) % 4) + child
+    return struct.pack("<H", len(node)) + node[2:]
+
+
+def stub_image(wide=False):
+    fixed = struct.pack("<13I", 0xFEEF04BD, 0x10000, 0x10002, 0x30004, 0x10002, 0, 0x3F, 0, 0x40004, 1, 0, 0, 0)
+    table = version_node("040904B0", text=True, children=[version_node("ProductName", "Seed\0".encode("utf-16-le"), True)])
+    version = version_node("VS_VERSION_INFO", fixed, children=[
+        version_node("StringFileInfo", text=True, children=[table]),
+        version_node("VarFileInfo", text=True, children=[version_node("Translation", struct.pack("<HH", 0x409, 1200))])])
+    manifest = b'<assembly><trustInfo><requestedExecutionLevel level="asInvoker" uiAccess="false"/></trustInfo></assembly>'
+    icon = ico_bitmap(16, 4)
+    group = struct.pack("<HHH", 0, 1, 1) + struct.pack("<BBBBHHIH", 16, 16, 16, 0, 1, 4, len(icon), 1)
+    rsrc = resource_tree({(3, 1): icon, (14, "UNZIP"): group, (16, 1): version, (24, 1): manifest}, 0x2000)
+    rsrc_raw = rsrc + bytes(-len(rsrc) % 0x200)
+    reloc = struct.pack("<IIHH", 0x1000, 12, 0x3000, 0) + bytes(0x200 - 12)
+    optional_size = 240 if wide else 224
+    image = bytearray(0x400)
+    image[0:2] = b"MZ"
+    struct.pack_into("<I", image, 0x3C, 0x40)
+    image[0x40:0x44] = b"PE\0\0"
+    struct.pack_into("<HHIIIHH", image, 0x44, 0x8664 if wide else 0x14C, 3, 0, 0, 0, optional_size, 0x102)
+    opt = 0x58
+    reloc_va = 0x2000 + ((len(rsrc) + 0xFFF) & ~0xFFF)
+    struct.pack_into("<H", image, opt, 0x20B if wide else 0x10B)
+    struct.pack_into("<IIIIII", image, opt + 32, 0x1000, 0x200, 4, 0, 0, 0)  # alignments, versions
+    struct.pack_into("<IIIHH", image, opt + 56, reloc_va + 0x1000, 0x200, 0, 2, 0)  # image, headers, checksum, subsystem
+    dirs = opt + (112 if wide else 96)
+    struct.pack_into("<I", image, dirs - 4, 16)
+    struct.pack_into("<II", image, dirs + 2 * 8, 0x2000, len(rsrc))
+    struct.pack_into("<II", image, dirs + 5 * 8, reloc_va, 12)
+    table_at = opt + optional_size
+    for i, (name, va, size, raw, pointer) in enumerate([(b".text", 0x1000, 0x10, 0x200, 0x200),
+                                                         (b".rsrc", 0x2000, len(rsrc), len(rsrc_raw), 0x400),
+                                                         (b".reloc", reloc_va, 12, 0x200, 0x400 + len(rsrc_raw))]):
+        struct.pack_into("<8sIIII12xI", image, table_at + 40 * i, name, size, va, raw, pointer, 0x40000040)
+    image[0x200:0x210] = b"\xC3" * 16
+    return bytes(image) + rsrc_raw + reloc
+
+
+def ico_bitmap(side, bits):
+    colours = 1 << bits
+    rows = ((side * bits + 31) // 32) * 4 * side
+    mask = ((side + 31) // 32) * 4 * side
+    return (struct.pack("<IiiHHIIiiII", 40, side, 2 * side, 1, bits, 0, rows + mask, 0, 0, colours, 0)
+            + bytes(4 * colours) + bytes((i * 5) & 0xFF for i in range(rows)) + bytes(mask))
+
+
+def ico_png(side):
+    def chunk(kind, body):
+        return struct.pack(">I", len(body)) + kind + body + struct.pack(">I", zlib.crc32(kind + body))
+    rows = b"".join(b"\0" + bytes([9, 99, 199, 255]) * side for _ in range(side))
+    return (b"\x89PNG\r\n\x1a\n" + chunk(b"IHDR", struct.pack(">IIBBBBB", side, side, 8, 6, 0, 0, 0))
+            + chunk(b"IDAT", zlib.compress(rows)) + chunk(b"IEND", b""))
+
+
+def ico(images):
+    out, offset = b"", 6 + 16 * len(images)
+    for side, bits, data in images:
+        out += struct.pack("<BBBBHHII", side & 0xFF, side & 0xFF, 0, 0, 1, bits, len(data), offset)
+        offset += len(data)
+    return struct.pack("<HHH", 0, 1, len(images)) + out + b"".join(data for _, _, data in images)
+
+
+resource = os.path.join(os.path.dirname(here), "resource-corpus")
+os.makedirs(resource, exist_ok=True)
+icons = {"bmp": ico([(16, 4, ico_bitmap(16, 4))]), "png-and-bmp": ico([(32, 32, ico_png(32)), (16, 8, ico_bitmap(16, 8))])}
+resource_seeds = {
+    "image-only": struct.pack("<H", 0) + stub_image(),
+    "bmp-icon": struct.pack("<H", len(icons["bmp"])) + icons["bmp"] + stub_image(),
+    "png-icon-64": struct.pack("<H", len(icons["png-and-bmp"])) + icons["png-and-bmp"] + stub_image(wide=True),
+}
+for name, data in resource_seeds.items():
+    with open(os.path.join(resource, name), "wb") as f:
+        f.write(data)
+print(f"{len(resource_seeds)} seeds in {resource}")

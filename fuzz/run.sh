@@ -1,11 +1,13 @@
 #!/usr/bin/env bash
 # Builds the libFuzzer targets (clang, ASan+UBSan) into build/fuzz and runs each
-# from its seed corpus for a bounded time, 45 seconds each by default:
+# from its seed corpus for a bounded time, by default 45 seconds each (20 for the
+# resource fuzzer, whose inputs are few and small):
 #   inflate_fuzzer  the inflate decoder against zlib's raw inflate
 #   reader_fuzzer   the file-format reader on arbitrary bytes behind a stub image
+#   resource_fuzzer a stub image's headers and resources read, rewritten, read back
 # Crashing inputs land in build/fuzz/ (crash-*): copy each into the target's
-# regression folder (fuzz/regressions, fuzz/reader-regressions), which the host
-# tests replay.
+# regression folder (fuzz/regressions, fuzz/reader-regressions,
+# fuzz/resource-regressions), which the host tests replay.
 #   FUZZ_SECONDS=3600 fuzz/run.sh        fuzz each target for an hour
 #   FUZZ_TARGETS=reader_fuzzer fuzz/run.sh   only that target
 #   FUZZ_RUNS=100000 fuzz/run.sh         stop after that many inputs (or the time, whichever first)
@@ -19,26 +21,29 @@ reader=(src/sfxmake/{cli,config,coreglue,files,platform,sfxfile,utf8,ziparchive}
 clang++ "${flags[@]}" -Itests/host src/core/*.cpp tests/host/core_host.cpp tests/host/test_support.cpp \
   fuzz/inflate_fuzzer.cpp -lz -o "$out/inflate_fuzzer"
 clang++ "${flags[@]}" -Isrc/sfxmake src/core/*.cpp "${reader[@]}" fuzz/reader_fuzzer.cpp -o "$out/reader_fuzzer"
+clang++ "${flags[@]}" -Isrc/sfxmake src/core/*.cpp "${reader[@]}" src/sfxmake/{publisher,resources}.cpp \
+  fuzz/resource_fuzzer.cpp -o "$out/resource_fuzzer"
 
-seconds=${FUZZ_SECONDS:-45}
 jobs=${FUZZ_JOBS:-1}
 args=(-max_len=65536 -timeout=10 -rss_limit_mb=1024 -artifact_prefix="$out/" -print_final_stats=1)
-[ "$seconds" != 0 ] && args+=(-max_total_time="$seconds")
 [ -n "${FUZZ_RUNS:-}" ] && args+=(-runs="$FUZZ_RUNS")
 [ "$jobs" != 1 ] && args+=(-jobs="$jobs" -workers="$jobs")
-# target, seed folder, regression folder. New inputs go to a working corpus in
-# build/fuzz; the seeds in the repository stay as they are.
+# target, seed folder, regression folder, seconds unless FUZZ_SECONDS is set.
+# New inputs go to a working corpus in build/fuzz; the seeds in the repository
+# stay as they are.
 fuzz() {
-  local seeds=("$2")
+  local seeds=("$2") seconds=${FUZZ_SECONDS:-$4} limit=()
   [ -d "$3" ] && seeds+=("$3")
+  [ "$seconds" != 0 ] && limit=(-max_total_time="$seconds")
   mkdir -p "$out/$1-corpus"
   echo "fuzz: $1"
-  "$out/$1" "${args[@]}" "$out/$1-corpus" "${seeds[@]}"
+  "$out/$1" "${args[@]}" "${limit[@]}" "$out/$1-corpus" "${seeds[@]}"
 }
-for target in ${FUZZ_TARGETS:-inflate_fuzzer reader_fuzzer}; do
+for target in ${FUZZ_TARGETS:-inflate_fuzzer reader_fuzzer resource_fuzzer}; do
   case $target in
-    inflate_fuzzer) fuzz inflate_fuzzer fuzz/corpus fuzz/regressions ;;
-    reader_fuzzer) fuzz reader_fuzzer fuzz/reader-corpus fuzz/reader-regressions ;;
+    inflate_fuzzer) fuzz inflate_fuzzer fuzz/corpus fuzz/regressions 45 ;;
+    reader_fuzzer) fuzz reader_fuzzer fuzz/reader-corpus fuzz/reader-regressions 45 ;;
+    resource_fuzzer) fuzz resource_fuzzer fuzz/resource-corpus fuzz/resource-regressions 20 ;;
     *) echo "fuzz: no target $target" >&2; exit 2 ;;
   esac
 done

@@ -14,6 +14,7 @@
 #include "publisher.h"
 #include "resources.h"
 #include "sfxfile.h"
+#include "utf8.h"
 #include "ziparchive.h"
 #include "zipwriter.h"
 
@@ -88,7 +89,9 @@ const char InputUsage[] =
     "stored as they are. Names use '/'; a name beyond ASCII is stored in UTF-8. ZIP64\n"
     "records are written only when the archive needs them (a file or the archive\n"
     "reaching 4 GiB, more than 65535 files). Refused, with nothing written: texts over\n"
-    "255 bytes, names that are absolute or contain '..', names that are not UTF-8,\n"
+    "255 bytes, names that are absolute or contain '..', names that are not UTF-8 or\n"
+    "that Windows cannot create (< > : \" | ? * \\, control characters, a trailing dot\n"
+    "or space), texts that are not UTF-8,\n"
     "inputs that are no ZIP archive, stubs that are not sfxkit stubs.\n";
 
 std::vector<OptionSpec> BuildOptions() {
@@ -127,6 +130,7 @@ SfxConfig ConfigFromArgs(const ParsedArgs &a) {
     if (a.Has(o.Flag)) options |= o.Bit;
   for (auto [text, option] : {std::pair{&c.Title, "title"}, {&c.Folder, "folder"}, {&c.Run, "run"}, {&c.Question, "question"}}) {
     *text = a.Get(option);
+    RequireUtf8(*text, option);
     if (std::any_of(text->begin(), text->end(), [](char ch) { return (uint8_t)ch >= 0x80; })) options |= OptUtf8Texts;
   }
   c.Options = (uint16_t)options;
@@ -150,6 +154,7 @@ FolderArchiveOptions FolderOptionsFromArgs(const ParsedArgs &a) {
   o.Reproducible = a.Has("reproducible");
   o.FixedEncryptionHeader = a.Has("fixed-encryption-header");
   o.Quiet = a.Has("quiet");
+  o.Output = a.Get("output");
   if (o.FixedEncryptionHeader && (o.Password.empty() || !o.Reproducible))
     throw InputError("--fixed-encryption-header goes only with --reproducible and a password");
   const char *epoch = std::getenv("SOURCE_DATE_EPOCH");
@@ -221,6 +226,8 @@ int BuildCommand(const Args &args) {
   // The resources go in first: they change the image's length, and the block
   // must start where the finished image ends.
   Bytes stub = ApplyPublisher(LoadStub(a.Get("stub", "32")), PublisherFromArgs(a));
+  // What info would refuse of the finished program is refused now.
+  ReadPublisher(stub, "the stub");
   program.insert(program.begin(), stub.begin(), stub.end());
   uint64_t archiveStart = program.size();
   const std::string &input = a.Operands[0];

@@ -11,18 +11,21 @@
 
 namespace fs = std::filesystem;
 
-Bytes ReadWholeFile(const std::string &path) {
+Bytes ReadWholeFile(const std::string &path) { return ReadFileStart(path, SIZE_MAX); }
+
+Bytes ReadFileStart(const std::string &path, size_t limit) {
   std::FILE *f = OpenFile(path, "rb");
   if (!f) throw InputError("cannot open " + path + ": " + std::strerror(errno));
   // Read in place, in one block sized from the start: a file of gigabytes is
   // never copied to a larger one. A file that grows meanwhile is read on.
   std::error_code ec;
   uintmax_t size = fs::file_size(PathFromUtf8(path), ec);
-  Bytes data(ec ? 0 : (size_t)size);
+  Bytes data(ec ? 0 : (size_t)std::min<uintmax_t>(size, limit));
   data.resize(std::fread(data.data(), 1, data.size(), f));
   uint8_t block[65536];
   size_t n;
-  while ((n = std::fread(block, 1, sizeof block, f)) > 0) data.insert(data.end(), block, block + n);
+  while (data.size() < limit && (n = std::fread(block, 1, std::min(sizeof block, limit - data.size()), f)) > 0)
+    data.insert(data.end(), block, block + n);
   bool failed = std::ferror(f) != 0;
   std::fclose(f);
   if (failed) throw InputError("cannot read " + path);

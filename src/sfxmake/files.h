@@ -31,6 +31,8 @@ using Bytes = std::vector<uint8_t, BlockAllocator<uint8_t>>;
 
 // The whole file; InputError when it cannot be read.
 Bytes ReadWholeFile(const std::string &path);
+// The same, no more than its first `limit` bytes.
+Bytes ReadFileStart(const std::string &path, size_t limit);
 
 // An output written under a temporary name beside its final path and renamed into
 // place by Commit(), so that a refusal or a crash halfway never leaves a partial

@@ -59,32 +59,9 @@ std::string IconText(const std::vector<IconImage> &icon) {
   return text;
 }
 
-// UTF-8 text in double quotes, '"' and '\' escaped: for people with its bytes as
-// they are and control characters as \xNN; for JSON with control characters as
-// \u00NN and bytes that are no UTF-8 as U+FFFD, so that the output always parses.
+// A text in double quotes, for people or for JSON (see Escape).
 std::string Quote(const std::string &s, bool json) {
-  std::string out = "\"";
-  for (size_t i = 0; i < s.size();) {
-    size_t start = i;
-    uint32_t c = (uint8_t)s[i];
-    if (json && !NextCodePoint(s, &i, &c)) {
-      out += "\\ufffd";
-      i++;
-      continue;
-    }
-    if (i == start) i++;  // a byte as it is
-    if (c == '"' || c == '\\') {
-      out += '\\';
-      out += (char)c;
-    } else if (c < 0x20 || c == 0x7F) {
-      char hex[8];
-      std::snprintf(hex, sizeof hex, json ? "\\u%04x" : "\\x%02X", c);
-      out += hex;
-    } else {
-      out.append(s, start, i - start);
-    }
-  }
-  return out + "\"";
+  return "\"" + Escape(s, json ? Escaping::Json : Escaping::Quoted) + "\"";
 }
 
 void PrintJson(const SfxFile &s, const PublisherInfo &p) {
@@ -164,6 +141,6 @@ int InfoCommand(const Args &args) {
   std::printf("%10s %10s  %-7s  %-9s  %-19s  %s\n", "size", "packed", "method", "encrypted", "date", "name");
   for (const ZipMember &m : s.Directory.Members)
     std::printf("%10" PRIu64 " %10" PRIu64 "  %-7s  %-9s  %s  %s\n", m.UncompressedSize, m.CompressedSize, MemberMethod(m),
-                m.Encrypted() ? "yes" : "no", DosStamp(m.DosDate(), m.DosTime()).c_str(), m.DisplayName().c_str());
+                m.Encrypted() ? "yes" : "no", DosStamp(m.DosDate(), m.DosTime()).c_str(), m.ShownName().c_str());
   return ExitOk;
 }

@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <map>
 #include <set>
 
 #include "errors.h"
@@ -35,6 +36,7 @@ enum : uint32_t {
   PngSignatureSize = 8,
   PngIhdrEnd = 33,         // signature, chunk length and type, 13 bytes of IHDR, CRC
   MaxIconSide = 256,
+  MaxIconImages = 256,     // images of one icon: what build writes and info reads
 };
 static_assert(IcoEntryOffset + 4 == IcoEntrySize && GroupEntryId + 2 == GroupEntrySize, "icon entries");
 const uint8_t PngSignature[PngSignatureSize] = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1A, '\n'};
@@ -42,6 +44,21 @@ const uint8_t PngSignature[PngSignatureSize] = {0x89, 'P', 'N', 'G', '\r', '\n',
 uint32_t GetBE32(const uint8_t *p) { return (uint32_t)p[0] << 24 | (uint32_t)p[1] << 16 | (uint32_t)p[2] << 8 | p[3]; }
 
 bool IsPng(const Bytes &d) { return d.size() >= PngSignatureSize && std::memcmp(d.data(), PngSignature, PngSignatureSize) == 0; }
+
+// Whether the PNG's chunks (length, type, data, CRC) follow each other within its
+// bytes from the header on, image data among them, up to the end chunk.
+bool PngIsWhole(const Bytes &d) {
+  enum : uint32_t { ChunkFrame = 12 };  // length, type, CRC
+  bool imageData = false;
+  for (uint64_t at = PngSignatureSize; at + ChunkFrame <= d.size();) {
+    uint64_t next = at + ChunkFrame + GetBE32(&d[at]);
+    if (next > d.size()) return false;
+    if (std::memcmp(&d[at + 4], "IDAT", 4) == 0) imageData = true;
+    if (std::memcmp(&d[at + 4], "IEND", 4) == 0) return imageData;
+    at = next;
+  }
+  return false;
+}
 
 // An icon entry's width or height: 0 stands for 256.
 uint32_t IconSide(uint8_t side) { return side ? side : (uint32_t)MaxIconSide; }
@@ -57,6 +74,7 @@ uint16_t CheckIcoImage(const Bytes &d, uint32_t width, uint32_t height, const st
   auto bad = [&](const std::string &why) -> uint16_t { throw InputError(where + ": " + why); };
   if (IsPng(d)) {
     if (d.size() < PngIhdrEnd || std::memcmp(&d[12], "IHDR", 4) != 0) return bad("a PNG image without its header");
+    if (!PngIsWhole(d)) return bad("a PNG image cut short (its chunks do not reach an end chunk behind image data)");
     if (GetBE32(&d[16]) != width || GetBE32(&d[20]) != height) return bad("the PNG image's size differs from its entry");
     static const uint8_t channels[7] = {1, 0, 3, 1, 2, 0, 4};  // by PNG colour type
     uint8_t depth = d[24], type = d[25];
@@ -82,14 +100,17 @@ uint16_t CheckIcoImage(const Bytes &d, uint32_t width, uint32_t height, const st
   return bits;
 }
 
-std::vector<IcoImage> ReadIco(const std::string &path) {
-  Bytes ico = ReadWholeFile(path);
+// The images of the .ico file `ico`, read from `path`.
+std::vector<IcoImage> ReadIco(const Bytes &ico, const std::string &path) {
   auto bad = [&](const std::string &why) { throw InputError(path + " is not a usable .ico file: " + why); };
   if (ico.size() < IcoHeaderSize || GetLE16(&ico[0]) != 0) bad("no icon header");
   if (GetLE16(&ico[2]) == 2) bad("it holds a cursor");
   if (GetLE16(&ico[2]) != 1) bad("no icon header");
   uint16_t count = GetLE16(&ico[4]);
   if (!count) bad("it holds no image");
+  if (count > MaxIconImages)
+    bad("it holds " + std::to_string(count) + " images, more than the " + std::to_string(MaxIconImages) +
+        " a program's icon may have");
   if (IcoHeaderSize + (uint64_t)count * IcoEntrySize > ico.size()) bad("its directory is cut short");
   std::vector<IcoImage> images;
   for (uint16_t i = 0; i < count; i++) {
@@ -112,24 +133,23 @@ std::vector<IcoImage> ReadIco(const std::string &path) {
 bool IsIconGroup(const Resource &r) { return r.Type == ResourceKey::Number(ResTypeGroupIcon) && r.Name == ResourceKey::Named(IconGroupName); }
 
 // The resource ids of the icons a group lists.
-std::vector<uint16_t> GroupIds(const Bytes &group) {
-  std::vector<uint16_t> ids;
+std::set<uint16_t> GroupIds(const Bytes &group) {
+  std::set<uint16_t> ids;
   uint16_t count = group.size() >= IcoHeaderSize ? GetLE16(&group[4]) : 0;
   for (uint16_t i = 0; i < count && IcoHeaderSize + (i + 1u) * GroupEntrySize <= group.size(); i++)
-    ids.push_back(GetLE16(&group[IcoHeaderSize + i * GroupEntrySize + GroupEntryId]));
+    ids.insert(GetLE16(&group[IcoHeaderSize + i * GroupEntrySize + GroupEntryId]));
   return ids;
 }
 
 // Replaces the stub's icon group, and the icons only it used, by the .ico's images.
-void ReplaceIcon(Resources &res, const std::string &path) {
-  std::vector<IcoImage> images = ReadIco(path);
+void ReplaceIcon(Resources &res, const Bytes &ico, const std::string &path) {
+  std::vector<IcoImage> images = ReadIco(ico, path);
   auto group = std::find_if(res.begin(), res.end(), IsIconGroup);
   if (group == res.end()) throw InputError("the stub has no icon group to replace");
   uint16_t language = group->Language;
-  std::vector<uint16_t> old = GroupIds(group->Data);
+  std::set<uint16_t> old = GroupIds(group->Data);
   res.erase(std::remove_if(res.begin(), res.end(), [&](const Resource &r) {
-              return r.Type == ResourceKey::Number(ResTypeIcon) && r.Name.Text.empty() &&
-                     std::find(old.begin(), old.end(), r.Name.Id) != old.end();
+              return r.Type == ResourceKey::Number(ResTypeIcon) && r.Name.Text.empty() && old.count(r.Name.Id);
             }), res.end());
   std::set<uint16_t> used;
   for (const Resource &r : res)
@@ -159,10 +179,11 @@ void ReplaceIcon(Resources &res, const std::string &path) {
 // ---- UTF-16 ----------------------------------------------------------------------
 
 std::u16string Utf8ToUtf16(const std::string &s, const std::string &option) {
+  RequireUtf8(s, option);
   std::u16string out;
   uint32_t cp;
   for (size_t i = 0; i < s.size();) {
-    if (!NextCodePoint(s, &i, &cp)) throw InputError("--" + option + " is not valid UTF-8");
+    NextCodePoint(s, &i, &cp);
     if (cp >= 0x10000) {
       out += (char16_t)(0xD800 + ((cp - 0x10000) >> 10));
       cp = 0xDC00 + ((cp - 0x10000) & 0x3FF);
@@ -398,9 +419,13 @@ std::string VersionNumber::Text() const {
 }
 
 Bytes ApplyPublisher(const Bytes &stub, const PublisherOptions &o) {
+  return ApplyPublisher(stub, o, o.IconFile.empty() ? Bytes() : ReadWholeFile(o.IconFile));
+}
+
+Bytes ApplyPublisher(const Bytes &stub, const PublisherOptions &o, const Bytes &ico) {
   if (!o.Any()) return stub;
   Resources res = ReadResources(stub, "the stub");
-  if (!o.IconFile.empty()) ReplaceIcon(res, o.IconFile);
+  if (!o.IconFile.empty()) ReplaceIcon(res, ico, o.IconFile);
   if (o.HasVersionInfo()) {
     res.erase(std::remove_if(res.begin(), res.end(), [](const Resource &r) { return r.Type == ResourceKey::Number(ResTypeVersion); }),
               res.end());
@@ -414,17 +439,20 @@ PublisherInfo ReadPublisher(const Bytes &file, const std::string &what) {
   Resources res = ReadResources(file, what);
   PublisherInfo info;
   info.ExecutionLevel = ExecutionLevel(res);
+  std::map<uint16_t, const Resource *> icons;  // by number (of several languages, the last)
+  for (const Resource &r : res)
+    if (r.Type == ResourceKey::Number(ResTypeIcon) && r.Name.Text.empty()) icons[r.Name.Id] = &r;
   for (const Resource &r : res) {
     if (r.Type == ResourceKey::Number(ResTypeVersion) && !info.HasVersion) ReadVersion(r.Data, what, info);
     if (!IsIconGroup(r) || !info.Icon.empty()) continue;
     uint16_t count = r.Data.size() >= IcoHeaderSize ? GetLE16(&r.Data[4]) : 0;
-    if (IcoHeaderSize + (size_t)count * GroupEntrySize > r.Data.size()) throw InputError(what + ": damaged icon group");
+    if (IcoHeaderSize + (size_t)count * GroupEntrySize > r.Data.size() || count > MaxIconImages)
+      throw InputError(what + ": damaged icon group");
     for (uint16_t i = 0; i < count; i++) {
       const uint8_t *e = &r.Data[IcoHeaderSize + i * GroupEntrySize];
       IconImage image{IconSide(e[0]), IconSide(e[1]), GetLE16(e + GroupEntryBits), false, GetLE32(e + GroupEntryBytes)};
-      for (const Resource &icon : res)
-        if (icon.Type == ResourceKey::Number(ResTypeIcon) && icon.Name == ResourceKey::Number(GetLE16(e + GroupEntryId)))
-          image.Png = IsPng(icon.Data);
+      auto icon = icons.find(GetLE16(e + GroupEntryId));
+      image.Png = icon != icons.end() && IsPng(icon->second->Data);
       info.Icon.push_back(image);
     }
   }

@@ -25,6 +25,8 @@ struct PublisherOptions {
 // is when nothing is asked). InputError, before anything is written, for a broken
 // .ico, a version text that is not "1.2.3.4"-style or a stub that cannot take them.
 Bytes ApplyPublisher(const Bytes &stub, const PublisherOptions &options);
+// The same with the .ico file's contents given (IconFile then only names it).
+Bytes ApplyPublisher(const Bytes &stub, const PublisherOptions &options, const Bytes &ico);
 
 struct VersionNumber {
   uint16_t Parts[4] = {0, 0, 0, 0};

@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <map>
 #include <numeric>
+#include <set>
 
 #include "errors.h"
 #include "sfxfile.h"
@@ -22,10 +23,11 @@ enum : uint32_t {
   DataEntrySize = 16,       // RVA, size, code page, reserved
   HighBit = 0x80000000u,    // a named entry / a subdirectory
   MaxDepth = 3,             // type, name, language
+  MaxFileAlign = 0x10000,   // the largest file alignment a loader takes
 };
 static_assert(DirHeaderSize == DirEntryCountIds + 2, "directory header is 16 bytes");
 
-uint32_t AlignUp(uint32_t value, uint32_t alignment) { return (value + alignment - 1) / alignment * alignment; }
+uint64_t AlignUp(uint64_t value, uint64_t alignment) { return (value + alignment - 1) / alignment * alignment; }
 
 // The headers of an image, found once: where the optional header, its data
 // directories and the section table sit.
@@ -36,6 +38,33 @@ struct Headers {
   uint32_t Table = 0;      // file offset of the section table
   uint16_t Sections = 0;
 };
+
+uint32_t SectionField(const Bytes &f, const Headers &h, uint16_t section, uint32_t field) {
+  return GetLE32(&f[h.Table + section * PeSectionEntrySize + field]);
+}
+
+// Every section's raw data lies in the file behind the headers, and its
+// addresses lie behind the headers' own, inside the image, in ascending order
+// without overlap: from here on the reader and the writer may take any section's
+// fields at their word. InputError, naming `what`, otherwise.
+void CheckSections(const Bytes &f, const Headers &h, const std::string &what) {
+  auto bad = [&](uint16_t s, const char *why) {
+    throw InputError(what + ": damaged section table (section " + std::to_string(s + 1) + " " + why + ")");
+  };
+  uint64_t headersSize = GetLE32(&f[h.Optional + PeOptionalHeadersSize]);
+  uint64_t imageSize = GetLE32(&f[h.Optional + PeOptionalImageSize]);
+  if (headersSize < h.Table + (uint64_t)h.Sections * PeSectionEntrySize || headersSize > f.size())
+    throw InputError(what + ": damaged headers (their size does not cover the section table)");
+  uint64_t previousEnd = headersSize;  // the address behind the previous section
+  for (uint16_t s = 0; s < h.Sections; s++) {
+    uint64_t pointer = SectionField(f, h, s, PeSectionRawPointer), raw = SectionField(f, h, s, PeSectionRawSize);
+    uint64_t va = SectionField(f, h, s, PeSectionVirtualAddress), size = SectionField(f, h, s, PeSectionVirtualSize);
+    if (raw && (pointer < headersSize || pointer + raw > f.size())) bad(s, "has its data outside the file or in the headers");
+    if (va < previousEnd) bad(s, "overlaps the headers or the section before it");
+    previousEnd = va + (size ? size : raw);
+    if (previousEnd > imageSize) bad(s, "reaches past the image's size");
+  }
+}
 
 Headers ReadHeaders(const Bytes &f, const std::string &what) {
   ImageLayout layout = ReadImage(f, what);
@@ -52,15 +81,12 @@ Headers ReadHeaders(const Bytes &f, const std::string &what) {
   h.Dirs = h.Optional + (wide ? PeOptionalDirs64 : PeOptionalDirs32);
   if (optionalSize < countAt + 4) throw InputError(what + " has a truncated optional header");
   h.DirCount = std::min<uint32_t>(GetLE32(&f[h.Optional + countAt]), (optionalSize - (countAt + 4)) / PeDirEntrySize);
+  CheckSections(f, h, what);
   return h;
 }
 
 uint32_t DirRva(const Bytes &f, const Headers &h, uint32_t index) {
   return index < h.DirCount ? GetLE32(&f[h.Dirs + index * PeDirEntrySize]) : 0;
-}
-
-uint32_t SectionField(const Bytes &f, const Headers &h, uint16_t section, uint32_t field) {
-  return GetLE32(&f[h.Table + section * PeSectionEntrySize + field]);
 }
 
 // The file offset of `count` bytes at `rva`, or false when they are not all in
@@ -90,6 +116,11 @@ Bytes WriteTree(const Resources &resources, uint32_t rva) {
     if (slot) throw InputError("two resources with the same type, name and language");
     slot = &r;
   }
+  size_t entries = tree.size() + resources.size();
+  for (const auto &type : tree) entries += type.second.size();
+  if (entries > MaxResourceEntries)
+    throw InputError("the resources need " + std::to_string(entries) + " entries; a program carries at most " +
+                     std::to_string(MaxResourceEntries));
   auto dirSize = [](size_t entries) { return (uint32_t)(DirHeaderSize + entries * DirEntrySize); };
   uint32_t dirsEnd = dirSize(tree.size());
   for (const auto &type : tree) dirsEnd += dirSize(type.second.size());
@@ -147,7 +178,7 @@ Bytes WriteTree(const Resources &resources, uint32_t rva) {
       const Resource &r = *language.second;
       size_t dataAt = out.size();
       out.insert(out.end(), r.Data.begin(), r.Data.end());
-      out.resize(AlignUp((uint32_t)out.size(), 8));
+      out.resize(AlignUp(out.size(), 8));
       PutLE32(&out[nextEntry], rva + (uint32_t)dataAt);
       PutLE32(&out[nextEntry + 4], (uint32_t)r.Data.size());
       PutLE32(&out[nextEntry + 8], r.CodePage);
@@ -168,7 +199,7 @@ Resources ReadResources(const Bytes &f, const std::string &what) {
   Headers h = ReadHeaders(f, what);
   uint32_t rva = DirRva(f, h, PeDirResource);
   if (!rva) return {};
-  auto damaged = [&](const char *why) { throw InputError(what + ": damaged resources (" + why + ")"); };
+  auto damaged = [&](const std::string &why) { throw InputError(what + ": damaged resources (" + why + ")"); };
   uint64_t root = 0;
   if (!RvaToOffset(f, h, rva, DirHeaderSize, &root)) damaged("the directory lies outside the image");
   // Offsets in the tree count from its root and may reach the end of its section.
@@ -186,6 +217,7 @@ Resources ReadResources(const Bytes &f, const std::string &what) {
     if (!(field & HighBit)) return ResourceKey::Number((uint16_t)field);
     uint32_t offset = field & ~HighBit;
     uint16_t length = GetLE16(at(offset, 2));
+    if (length > MaxResourceName) damaged("a name longer than " + std::to_string(MaxResourceName) + " characters");
     const uint8_t *chars = at(offset + 2, 2ull * length);
     std::u16string text;
     for (uint16_t i = 0; i < length; i++) text += (char16_t)GetLE16(chars + 2 * i);
@@ -193,14 +225,23 @@ Resources ReadResources(const Bytes &f, const std::string &what) {
     return ResourceKey::Named(text);
   };
 
-  // The tree below the root, one resource for every language entry.
+  // The tree below the root, one resource for every language entry. A hostile
+  // tree may share its records to make a small file stand for a huge tree: every
+  // directory and data entry is taken once, the entries are counted, and the data
+  // copied can never exceed the file.
   Resources out;
   Resource path;
-  uint32_t visited = 0;
+  std::set<uint64_t> reached;  // offsets of the directories and data entries taken so far
+  uint32_t entryCount = 0;
+  uint64_t dataBytes = 0;
+  auto reach = [&](uint64_t offset) {
+    if (!reached.insert(offset).second) damaged("a record is reached twice");
+  };
   auto walk = [&](auto &self, uint32_t offset, int depth) -> void {
-    if (++visited > 65536) damaged("too many directories");
+    reach(offset);
     const uint8_t *dir = at(offset, DirHeaderSize);
     uint32_t count = (uint32_t)GetLE16(dir + DirEntryCountNamed) + GetLE16(dir + DirEntryCountIds);
+    if ((entryCount += count) > MaxResourceEntries) damaged("more than " + std::to_string(MaxResourceEntries) + " entries");
     const uint8_t *entries = at(offset + DirHeaderSize, (uint64_t)count * DirEntrySize);
     for (uint32_t i = 0; i < count; i++) {
       uint32_t name = GetLE32(entries + i * DirEntrySize), child = GetLE32(entries + i * DirEntrySize + 4);
@@ -213,10 +254,12 @@ Resources ReadResources(const Bytes &f, const std::string &what) {
         self(self, child & ~HighBit, depth + 1);
         continue;
       }
+      reach(child);
       const uint8_t *data = at(child, DataEntrySize);
       uint32_t dataRva = GetLE32(data), size = GetLE32(data + 4);
       uint64_t dataAt = 0;
       if (!RvaToOffset(f, h, dataRva, size, &dataAt)) damaged("a resource's data lies outside the image");
+      if ((dataBytes += size) > f.size()) damaged("the resources share their data");
       path.CodePage = GetLE32(data + 8);
       path.Data.assign(f.begin() + dataAt, f.begin() + dataAt + size);
       out.push_back(path);
@@ -258,10 +301,14 @@ Bytes ReplaceResources(const Bytes &image, const Resources &resources) {
 
   uint32_t fileAlign = GetLE32(&image[h.Optional + PeOptionalFileAlign]);
   uint32_t sectionAlign = GetLE32(&image[h.Optional + PeOptionalSectionAlign]);
-  if (!fileAlign || !sectionAlign) refuse("its alignments are zero");
+  auto powerOfTwo = [](uint32_t n) { return n && !(n & (n - 1)); };
+  if (!powerOfTwo(fileAlign) || fileAlign > MaxFileAlign || !powerOfTwo(sectionAlign) || sectionAlign < fileAlign)
+    refuse("its alignments are not those of a Windows image");
   uint16_t rsrc = order[at];
   uint32_t rsrcPointer = SectionField(image, h, rsrc, PeSectionRawPointer);
   uint32_t oldRaw = SectionField(image, h, rsrc, PeSectionRawSize);
+  // Only a section with data is known to lie behind the headers (CheckSections).
+  if (!oldRaw) refuse("its resource section holds no data");
   Bytes tree = WriteTree(resources, rva);
   uint32_t treeSize = (uint32_t)tree.size();
   tree.resize(AlignUp(treeSize, fileAlign));
@@ -271,19 +318,21 @@ Bytes ReplaceResources(const Bytes &image, const Resources &resources) {
   auto setSection = [&](uint16_t s, uint32_t field, uint32_t value) { PutLE32(&out[h.Table + s * PeSectionEntrySize + field], value); };
   setSection(rsrc, PeSectionVirtualSize, treeSize);
   setSection(rsrc, PeSectionRawSize, (uint32_t)tree.size());
-  uint32_t nextVa = AlignUp(rva + treeSize, sectionAlign), imageEnd = nextVa;
+  uint64_t nextVa = AlignUp((uint64_t)rva + treeSize, sectionAlign), imageEnd = nextVa;
   for (size_t k = at + 1; k < order.size(); k++) {
     uint16_t s = order[k];
     uint32_t pointer = SectionField(image, h, s, PeSectionRawPointer), raw = SectionField(image, h, s, PeSectionRawSize);
     uint32_t virtualSize = SectionField(image, h, s, PeSectionVirtualSize);
-    setSection(s, PeSectionVirtualAddress, nextVa);
+    setSection(s, PeSectionVirtualAddress, (uint32_t)nextVa);
     setSection(s, PeSectionRawPointer, (uint32_t)out.size());
-    PutLE32(&out[h.Dirs + PeDirBaseReloc * PeDirEntrySize], nextVa);
+    PutLE32(&out[h.Dirs + PeDirBaseReloc * PeDirEntrySize], (uint32_t)nextVa);
     out.insert(out.end(), image.begin() + pointer, image.begin() + pointer + raw);
     nextVa = imageEnd = AlignUp(nextVa + (virtualSize ? virtualSize : raw), sectionAlign);
   }
+  // Moved up, the sections behind must still have 32-bit addresses and offsets.
+  if (nextVa > UINT32_MAX || out.size() > UINT32_MAX) refuse("its resources would not fit into it");
   PutLE32(&out[h.Dirs + PeDirResource * PeDirEntrySize + 4], treeSize);
-  PutLE32(&out[h.Optional + PeOptionalImageSize], imageEnd);
+  PutLE32(&out[h.Optional + PeOptionalImageSize], (uint32_t)imageEnd);
   if (SectionField(image, h, rsrc, PeSectionCharacteristics) & PeSectionInitializedData) {
     uint32_t initialized = GetLE32(&out[h.Optional + PeOptionalInitializedSize]);
     PutLE32(&out[h.Optional + PeOptionalInitializedSize], initialized - oldRaw + (uint32_t)tree.size());

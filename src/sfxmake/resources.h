@@ -30,12 +30,18 @@ struct Resource {
 };
 using Resources = std::vector<Resource>;
 
+// What a resource tree may hold, read and written alike, so that a hostile image
+// costs bounded work and whatever sfxmake writes it also reads back: entries of
+// all its directories together, and characters of a name.
+enum : uint32_t { MaxResourceEntries = 8192, MaxResourceName = 256 };
+
 // Resource types sfxmake writes or reads.
 enum : uint16_t { ResTypeIcon = 3, ResTypeGroupIcon = 14, ResTypeVersion = 16, ResTypeManifest = 24 };
 
 // The resources of the image at the start of `file` (a bare stub or a finished
 // program); an image without a resource directory has none. InputError, naming
-// `what`, when the tree is damaged.
+// `what`, when the tree is damaged: a record outside the section, a directory or
+// data entry reached twice, more entries or longer names than the limits above.
 Resources ReadResources(const Bytes &file, const std::string &what);
 
 // The bare image `image` with its resource section replaced by `resources`.

@@ -1,5 +1,10 @@
-// utf8.cpp -- the one UTF-8 decoder and encoder of sfxmake.
+// utf8.cpp -- the one UTF-8 decoder and encoder of sfxmake, and how texts are
+// escaped for its output.
 #include "utf8.h"
+
+#include <cstdio>
+
+#include "errors.h"
 
 bool NextCodePoint(const std::string &s, size_t *at, uint32_t *c) {
   size_t i = *at;
@@ -24,6 +29,32 @@ bool IsUtf8(const std::string &s) {
   for (size_t i = 0; i < s.size();)
     if (!NextCodePoint(s, &i, &c)) return false;
   return true;
+}
+
+std::string Escape(const std::string &s, Escaping how) {
+  std::string out;
+  for (size_t i = 0; i < s.size();) {
+    size_t start = i;
+    uint32_t c;
+    char hex[8];
+    if (!NextCodePoint(s, &i, &c)) {
+      std::snprintf(hex, sizeof hex, "\\x%02X", (uint8_t)s[i++]);
+      out += how == Escaping::Json ? "\\ufffd" : hex;
+    } else if (how != Escaping::Plain && (c == '"' || c == '\\')) {
+      out += '\\';
+      out += (char)c;
+    } else if (c < 0x20 || c == 0x7F || (c >= 0x80 && c < 0xA0)) {
+      std::snprintf(hex, sizeof hex, how == Escaping::Json || c >= 0x80 ? "\\u%04x" : "\\x%02X", c);
+      out += hex;
+    } else {
+      out.append(s, start, i - start);
+    }
+  }
+  return out;
+}
+
+void RequireUtf8(const std::string &text, const std::string &option) {
+  if (!IsUtf8(text)) throw InputError("--" + option + " is not valid UTF-8");
 }
 
 // The lead byte carries as many high ones as the sequence has bytes; each

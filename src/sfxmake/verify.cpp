@@ -12,6 +12,7 @@
 #include "platform.h"
 #include "progress.h"
 #include "sfxfile.h"
+#include "utf8.h"
 
 namespace fs = std::filesystem;
 
@@ -21,7 +22,8 @@ const char TestUsage[] =
     "usage: sfxmake test [options] FILE.exe\n"
     "\n"
     "Decodes every member of a self-extracting program as its stub would and checks\n"
-    "each CRC-32: a line per failed member and a summary. Exit code 1 when any member fails.\n"
+    "each CRC-32: a line per failed member and a summary. Exit code 1 when any member\n"
+    "fails, 2 when the program is damaged or has nothing to unpack.\n"
     "\n";
 
 const char ExtractUsage[] =
@@ -77,6 +79,7 @@ int CheckMembers(const Args &args, bool extract) {
   std::string password = PasswordFromArgs(a);
   bool quiet = a.Has("quiet"), verbose = a.Has("verbose");
   SfxFile s = OpenSfx(a.Operands[0]);
+  CheckSomethingToUnpack(s.Directory, s.Path);
   fs::path root;
   if (extract) {
     root = PathFromUtf8(a.Get("directory"));
@@ -114,9 +117,9 @@ int CheckMembers(const Args &args, bool extract) {
     }
     if (!outcome.empty()) {
       ++failed;
-      std::cout << "FAIL " << name << ": " << outcome << "\n";
+      std::cout << "FAIL " << m.ShownName() << ": " << Escape(outcome, Escaping::Plain) << "\n";
     } else if (verbose) {
-      std::cout << "OK   " << name << "\n";
+      std::cout << "OK   " << m.ShownName() << "\n";
     }
     progress.Step(m.UncompressedSize);
   }

@@ -51,6 +51,8 @@ std::string ZipMember::DisplayName() const {
   return NameToUtf8(RawName, false, NameIsOem(*this));
 }
 
+std::string ZipMember::ShownName() const { return Escape(DisplayName(), Escaping::Plain); }
+
 const char *RefusalText(NameRefusal refusal) {
   return refusal == NameIsDevice ? "its name is reserved for a device" : "its name leads outside the target folder";
 }
@@ -119,24 +121,28 @@ uint64_t MemberDataOffset(const Bytes &file, const ZipDirectory &dir, const ZipM
   uint32_t skip;
   if (m.LocalHeaderOffset > file.size() || at > file.size() || file.size() - at < LocalHeaderSize ||
       !LocalHeaderSkip(&file[at], &skip))
-    throw InputError("no local header where the directory places " + m.DisplayName());
+    throw InputError("no local header where the directory places " + m.ShownName());
   uint64_t data = at + LocalHeaderSize + skip;
   if (data > file.size() || m.CompressedSize > file.size() - data)
-    throw InputError("the data of " + m.DisplayName() + " runs past the end of the file");
+    throw InputError("the data of " + m.ShownName() + " runs past the end of the file");
   return data;
 }
 
-void CheckArchiveForStub(const Bytes &file, const ZipDirectory &dir, const std::string &what) {
+void CheckSomethingToUnpack(const ZipDirectory &dir, const std::string &what) {
   if (dir.Members.empty()) throw InputError(what + " is empty; the stub refuses an archive without members");
+  if (std::all_of(dir.Members.begin(), dir.Members.end(), [](const ZipMember &m) { return m.IsFolder; }))
+    throw InputError(what + " holds only folders; the stub would have nothing to unpack");
+}
+
+void CheckArchiveForStub(const Bytes &file, const ZipDirectory &dir, const std::string &what) {
+  CheckSomethingToUnpack(dir, what);
   std::string refused;
   for (const ZipMember &m : dir.Members)
-    if (m.Refusal != NameAccepted) refused += "\n  " + m.DisplayName() + ": " + RefusalText(m.Refusal);
+    if (m.Refusal != NameAccepted) refused += "\n  " + m.ShownName() + ": " + RefusalText(m.Refusal);
   if (!refused.empty()) throw InputError(what + ": the stub would refuse to unpack these members:" + refused);
-  size_t files = 0;
   for (const ZipMember &m : dir.Members) {
     if (m.IsFolder) continue;
-    ++files;
-    std::string name = m.DisplayName();
+    std::string name = m.ShownName();
     if (m.Method() != MethodStored && m.Method() != MethodDeflated)
       throw InputError(what + ": member " + name + " uses compression method " + std::to_string(m.Method()) +
                        "; the stub unpacks only stored and deflated members");
@@ -144,7 +150,6 @@ void CheckArchiveForStub(const Bytes &file, const ZipDirectory &dir, const std::
       throw InputError(what + ": member " + name + " uses an encryption the stub does not know");
     MemberDataOffset(file, dir, m);
   }
-  if (files == 0) throw InputError(what + " holds only folders; the stub would have nothing to unpack");
 }
 
 void AdjustOffsets(Bytes &archive, const ZipDirectory &dir, uint64_t add) {

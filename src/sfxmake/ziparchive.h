@@ -28,6 +28,8 @@ struct ZipMember : MemberInfo {
   bool Encrypted() const { return Flags() & FlagEncrypted; }
   // The name as UTF-8 for showing and for extraction on this system.
   std::string DisplayName() const;
+  // The same escaped for a line of output (Escaping::Plain): what listings and messages show.
+  std::string ShownName() const;
 };
 
 struct ZipDirectory {
@@ -52,6 +54,11 @@ uint64_t MemberDataOffset(const Bytes &file, const ZipDirectory &dir, const ZipM
 
 // What the stub says of a refused name, for messages.
 const char *RefusalText(NameRefusal refusal);
+
+// Refuses (InputError) an archive in which the stub finds nothing to unpack: no
+// members, or folders alone. Whatever takes a program apart applies it, as the
+// builder does, so that no tool passes what another refuses.
+void CheckSomethingToUnpack(const ZipDirectory &dir, const std::string &what);
 
 // Refuses (InputError) what the stub cannot unpack safely: an empty archive,
 // names the stub refuses (every one listed with its reason), methods other than

@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <cstdint>
+#include <cstring>
 #include <ctime>
 #include <filesystem>
 
@@ -31,6 +32,7 @@ const uint32_t ArchiveAttribute = 0x20;
 // anyway, deflating gigabytes at level 9 takes minutes, and storing lets their
 // bytes be read straight into the archive, which is then held once.
 const uint64_t StoredFileSize = Zip64Marker;
+static_assert(StoredFileSize - 1 <= UINT32_MAX, "what is deflated fits zlib's 32-bit counts (uInt, and uLong on Windows)");
 
 // The extended timestamp (0x5455) with the modification time alone: flag 1 and
 // the time as signed 32-bit Unix seconds, the same in local and central headers.
@@ -44,17 +46,37 @@ struct SourceFile {
   uint64_t Size;
 };
 
-std::vector<SourceFile> CollectFiles(const std::string &folder) {
+// Why Windows cannot create a file of this relative name ('/' between its
+// parts), or null when it can: a backslash would be read there as a separator,
+// and the other characters, a part ending in a dot or a space, are refused or
+// changed by Windows, so the program would unpack another name or fail.
+const char *UncreatableOnWindows(const std::string &name) {
+  for (size_t at = 0; at <= name.size(); at++) {
+    char ch = at < name.size() ? name[at] : '/';
+    if ((uint8_t)ch < 0x20 || ch == 0x7F) return "a control character";
+    if (std::strchr("<>:\"|?*\\", ch)) return "one of < > : \" | ? * \\";
+    if (ch == '/' && at && (name[at - 1] == '.' || name[at - 1] == ' ')) return "a part ending in a dot or a space";
+  }
+  return nullptr;
+}
+
+// The files below `folder`, leaving out `skip` (the output being built, which
+// may lie inside it). InputError for names Windows cannot create, every one listed.
+std::vector<SourceFile> CollectFiles(const std::string &folder, const std::string &skip) {
   std::error_code ec;
   fs::path root = PathFromUtf8(folder);
   if (!fs::is_directory(root, ec)) throw InputError(folder + " is neither a ZIP archive nor a folder");
   std::vector<SourceFile> files;
+  std::string uncreatable;
   for (fs::recursive_directory_iterator it(root, ec), end; !ec && it != end; it.increment(ec)) {
-    if (!it->is_regular_file(ec)) continue;
+    std::error_code ignored;
+    if (!it->is_regular_file(ec) || fs::equivalent(it->path(), PathFromUtf8(skip), ignored)) continue;
     std::string name = PathToUtf8(it->path().lexically_relative(root).generic_string());
+    if (const char *why = UncreatableOnWindows(name)) uncreatable += "\n  " + Escape(name, Escaping::Plain) + ": " + why;
     files.push_back({PathToUtf8(it->path()), name, (uint64_t)it->file_size(ec)});
   }
   if (ec) throw InputError("cannot read the folder " + folder + ": " + ec.message());
+  if (!uncreatable.empty()) throw InputError("Windows cannot create these names, which the program would unpack:" + uncreatable);
   if (files.empty()) throw InputError(folder + " holds no files");
   std::sort(files.begin(), files.end(), [](const SourceFile &a, const SourceFile &b) { return a.Name < b.Name; });
   return files;
@@ -75,18 +97,27 @@ void DosDateTime(int64_t seconds, bool utc, uint16_t *date, uint16_t *time) {
   }
 }
 
-Bytes Deflate(const Bytes &data) {
+// The data deflated when that makes it smaller; empty when it does not (the
+// member is then stored). The output gets no more room than the data itself:
+// no bound is computed, which in zlib's 32-bit uLong (Windows) would wrap for
+// files near 4 GiB, and a stream that outgrows the room is not worth finishing.
+// Data of StoredFileSize or more (a file that grew while it was read) is stored:
+// zlib counts its buffers in 32 bits. Nothing deflates to less than nothing.
+Bytes DeflateSmaller(const Bytes &data) {
+  if (data.empty() || data.size() >= StoredFileSize) return Bytes();
   z_stream z{};
   if (deflateInit2(&z, 9, Z_DEFLATED, -15, 8, Z_DEFAULT_STRATEGY) != Z_OK) throw InputError("zlib: out of memory");
-  Bytes out(deflateBound(&z, (uLong)data.size()));
+  Bytes out(data.size());
   z.next_in = const_cast<uint8_t *>(data.data());
   z.avail_in = (uInt)data.size();
   z.next_out = out.data();
   z.avail_out = (uInt)out.size();
   int rc = deflate(&z, Z_FINISH);
-  out.resize(z.total_out);
+  size_t packed = out.size() - z.avail_out;
   deflateEnd(&z);
-  if (rc != Z_STREAM_END) throw InputError("zlib: deflate failed");
+  if (rc != Z_OK && rc != Z_BUF_ERROR && rc != Z_STREAM_END) throw InputError("zlib: deflate failed");
+  if (rc != Z_STREAM_END || packed >= data.size()) return Bytes();
+  out.resize(packed);
   return out;
 }
 
@@ -180,7 +211,7 @@ uint32_t Crc32Of(uint8_t *data, uint64_t size) {
 
 void WriteFolderArchive(const std::string &folder, const FolderArchiveOptions &o, Bytes &out) {
   PrepareCore();  // the encryption keys are driven by the core's CRC table
-  std::vector<SourceFile> files = CollectFiles(folder);
+  std::vector<SourceFile> files = CollectFiles(folder, o.Output);
   uint64_t total = 0, room = out.size() + EndRecordSize + Zip64EndSize + Zip64LocatorSize;
   for (const SourceFile &f : files) {
     total += f.Size;
@@ -212,8 +243,8 @@ void WriteFolderArchive(const std::string &folder, const FolderArchiveOptions &o
       data = ReadWholeFile(f.Path);
       size = data.size();
       crc = Crc32Of(data.data(), data.size());
-      packed = Deflate(data);
-      if (packed.size() < data.size()) method = MethodDeflated;
+      packed = DeflateSmaller(data);
+      if (!packed.empty()) method = MethodDeflated;
       else packed.swap(data);
     }
     uint64_t stored = headerSize + (direct ? size : packed.size());

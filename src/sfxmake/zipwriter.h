@@ -16,13 +16,15 @@ struct FolderArchiveOptions {
   bool Reproducible = false;       // times in UTC, clamped to SourceDateEpoch when given
   std::optional<int64_t> SourceDateEpoch;  // given only with Reproducible
   bool Quiet = false;
+  std::string Output;              // the program being built: left out should it lie in the folder
 };
 
 // Appends the archive of every file below `folder` to `out`, members in byte
 // order of their names. Recorded offsets count from the start of `out` (the
 // finished program, which is then an ordinary ZIP file too); ZIP64 fields and
 // records are written only where a size, offset or count needs them.
-// InputError for a folder without files or a name that is not UTF-8.
+// InputError for a folder without files, a name that is not UTF-8 or one that
+// Windows cannot create.
 void WriteFolderArchive(const std::string &folder, const FolderArchiveOptions &options, Bytes &out);
 
 #endif

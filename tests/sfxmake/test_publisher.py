@@ -7,8 +7,8 @@ import struct
 import unittest
 from pathlib import Path
 
-from sfxmaketest import STUB32, STUB64, SAMPLE, PeImage, SfxmakeCase, read_block
-from sfxtest import PUBLISHER, PUBLISHER_IMAGES, bmp_image, png_image, publisher_args
+from sfxmaketest import STUB32, STUB64, SAMPLE, PeImage, SfxmakeCase, read_block, zip_members
+from sfxtest import PUBLISHER, PUBLISHER_IMAGES, bmp_image, config_block, png_image, publisher_args
 import pefile  # noqa: E402 (found through sfxtest's path)
 
 RT_ICON, RT_GROUP_ICON, RT_VERSION, RT_MANIFEST = 3, 14, 16, 24
@@ -176,17 +176,58 @@ class PublisherRefusals(SfxmakeCase):
             "garbage image": header + entry(size=48) + bytes(48),
             "png of another size": header + struct.pack("<BBBBHHII", 16, 16, 0, 0, 1, 32, 200, 22)
             + png_image(32, 32)[:200].ljust(200, b"\0"),
+            "png cut short": header + entry(size=33) + png_image(16, 16)[:33],
+            "too many images": struct.pack("<HHH", 0, 1, 257) + entry() * 257,
         }
         messages = {"a cursor": "holds a cursor", "no image": "holds no image", "directory cut short": "cut short",
                     "image outside the file": "outside the file", "image inside the directory": "outside the file",
                     "size differs": "size differs", "truncated bitmap": "shorter than its size needs",
-                    "png of another size": "size differs", "garbage image": "neither a PNG image nor a bitmap"}
+                    "png of another size": "size differs", "garbage image": "neither a PNG image nor a bitmap",
+                    "png cut short": "PNG image cut short", "too many images": "more than the 256"}
         for name, content in cases.items():
             with self.subTest(name):
                 path = self.path("bad.ico")
                 Path(path).write_bytes(content)
                 self.refused(messages.get(name, "not a usable .ico file"), "--icon", path, self.tree({"a.txt": b"a"}))
         self.refused("missing.ico", "--icon", self.path("missing.ico"), self.tree({"a.txt": b"a"}))
+
+    def test_hostile_stubs(self):
+        """A stub whose resource tree shares its records (a small file standing
+        for a huge tree) or whose sections overlap its headers: refused with a
+        message by build and by info on a program made from it."""
+        plain = Path(STUB32).read_bytes()
+        pe = pefile.PE(data=plain)
+        icons, others = pe.DIRECTORY_ENTRY_RESOURCE.entries[0], pe.DIRECTORY_ENTRY_RESOURCE.entries[1]
+        rsrc = next(section for section in pe.sections if section.Name.startswith(b".rsrc"))
+
+        def pointing(entry, like):  # the stub with entry's child replaced by like's
+            data = bytearray(plain)
+            at, to = entry.struct.get_file_offset() + 4, like.struct.get_file_offset() + 4
+            data[at:at + 4] = data[to:to + 4]
+            return data
+
+        def rsrc_from(pointer):  # the stub with its resources' raw data starting at pointer, ending as before
+            data = bytearray(plain)
+            end = rsrc.PointerToRawData + rsrc.SizeOfRawData
+            struct.pack_into("<II", data, rsrc.get_file_offset() + 16, end - pointer, pointer)
+            return data
+
+        first_icon, second_icon = (name.directory.entries[0] for name in icons.directory.entries[:2])
+        cases = [("a directory shared by two types", pointing(others, icons), "reached twice"),
+                 ("a data entry shared by two icons", pointing(second_icon, first_icon), "reached twice"),
+                 ("resources inside the headers", rsrc_from(0x200), "damaged section table")]
+        source = self.tree({"a.txt": b"a"})
+        archive = zip_members(self.path("a.zip"), {"a.txt": b"a"})
+        for name, data, message in cases:
+            with self.subTest(name):
+                stub = self.path("hostile.exe")
+                Path(stub).write_bytes(bytes(data))
+                self.refused(message, "--stub", stub, source)
+                self.refused(message, "--stub", stub, "--product-name", "X", source)
+                program = self.path("program.exe")  # put together by hand, as build refuses it
+                Path(program).write_bytes(bytes(data) + config_block() + Path(archive).read_bytes())
+                self.assertIn(message.encode(), self.sfxmake("info", program, expect=2).stderr)
+                os.remove(program)
 
     def test_bad_version_texts(self):
         for text in ("x1", "1.2.3.4.5", "65536", "1..2", "1.2."):
