@@ -22,7 +22,6 @@
 #include <sys/random.h>
 #include <sys/stat.h>
 #include <unistd.h>
-#include <utime.h>
 #endif
 
 namespace fs = std::filesystem;
@@ -250,15 +249,6 @@ bool FileModTime(const std::string &utf8Path, int64_t *seconds) {
   return true;
 }
 
-void SetFileModTime(const std::string &utf8Path, int64_t seconds) {
-  HANDLE h = CreateFileW(PathFromUtf8(utf8Path).c_str(), FILE_WRITE_ATTRIBUTES, 0, nullptr, OPEN_EXISTING, 0, nullptr);
-  if (h == INVALID_HANDLE_VALUE) return;
-  int64_t ticks = (seconds + EpochDifference) * 10000000;
-  FILETIME ft = {(DWORD)ticks, (DWORD)(ticks >> 32)};
-  SetFileTime(h, nullptr, nullptr, &ft);
-  CloseHandle(h);
-}
-
 void StagedFile::SetModTime(std::FILE *file, int64_t seconds) {
   int64_t ticks = (seconds + EpochDifference) * 10000000;
   FILETIME ft = {(DWORD)ticks, (DWORD)(ticks >> 32)};
@@ -328,11 +318,6 @@ bool FileModTime(const std::string &utf8Path, int64_t *seconds) {
   if (stat(utf8Path.c_str(), &st) != 0) return false;
   *seconds = st.st_mtime;
   return true;
-}
-
-void SetFileModTime(const std::string &utf8Path, int64_t seconds) {
-  struct utimbuf times = {(time_t)seconds, (time_t)seconds};
-  utime(utf8Path.c_str(), &times);
 }
 
 std::string SystemErrorText() { return std::strerror(errno); }

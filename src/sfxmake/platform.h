@@ -29,7 +29,6 @@ bool StderrIsTerminal();
 
 // Last-write time in seconds since 1970 (UTC); false when the file cannot be asked.
 bool FileModTime(const std::string &utf8Path, int64_t *seconds);
-void SetFileModTime(const std::string &utf8Path, int64_t seconds);
 
 // Why the last system call failed (errno on Linux, GetLastError on Windows).
 std::string SystemErrorText();
