@@ -99,11 +99,11 @@ class StagedFile {
   void RemoveTemporary();  // when temp_ is set; then forgets it
   static void SetModTime(std::FILE *file, int64_t seconds);
 
-  const Folder &folder_;     // where both names live
-  std::string name_;         // the final name in folder_
-  std::string shown_;        // the name errors give
-  std::string temp_;         // the temporary name in folder_; empty once renamed or removed
-  std::FILE *file_ = nullptr;  // open on temp_ until Commit or destruction
+  const Folder &folder_;        // where both names live
+  std::string name_;            // the final name in folder_
+  std::string shown_;           // the name errors give
+  std::string temp_;            // the temporary name in folder_; empty once renamed or removed
+  std::FILE *file_ = nullptr;   // open on temp_ until Commit or destruction
 };
 
 // UTF-8 to the ANSI code page the stub shows names and texts in (Windows-1252 on
