@@ -32,31 +32,32 @@ Bytes ReadFileStart(const std::string &path, size_t limit) {
   return data;
 }
 
-OutputFile::OutputFile(const std::string &path) : path_(path), temp_(path + ".sfxmake-tmp") {
-  file_ = OpenFile(temp_, "wb");
-  if (!file_) throw InputError("cannot create " + temp_ + ": " + std::strerror(errno));
+namespace {
+// The folder an output goes into; InputError naming the output when it cannot be opened.
+Folder OutputFolder(const std::string &path) {
+  Folder folder;
+  if (!folder.Open(PathToUtf8(PathFromUtf8(path).parent_path()), false))
+    throw InputError("cannot create " + path + ": " + SystemErrorText());
+  return folder;
 }
+}  // namespace
 
-OutputFile::~OutputFile() {
-  if (file_) {
-    std::fclose(file_);
-    std::error_code ignored;
-    std::filesystem::remove(PathFromUtf8(temp_), ignored);
-  }
-}
+OutputFile::OutputFile(const std::string &path)
+    : path_(path), folder_(OutputFolder(path)), staged_(folder_, PathToUtf8(PathFromUtf8(path).filename()), path) {}
 
 void OutputFile::Write(const void *data, size_t count) {
   enum : size_t { Block = 65536 };
   const uint8_t *bytes = (const uint8_t *)data;
+  std::FILE *file = staged_.Stream();
   for (size_t at = 0; at < count;) {
     size_t n = std::min<size_t>(Block, count - at);
     const uint8_t *piece = bytes + at;
     if (n == Block && piece[0] == 0 && std::memcmp(piece, piece + 1, n - 1) == 0) {
       zeros_ += n;
     } else {
-      if (zeros_ && !SeekForward(file_, zeros_)) throw InputError("cannot write " + path_ + ": " + std::strerror(errno));
+      if (zeros_ && !SeekForward(file, zeros_)) throw InputError("cannot write " + path_ + ": " + std::strerror(errno));
       zeros_ = 0;
-      if (std::fwrite(piece, 1, n, file_) != n) throw InputError("cannot write " + path_ + ": " + std::strerror(errno));
+      if (std::fwrite(piece, 1, n, file) != n) throw InputError("cannot write " + path_ + ": " + std::strerror(errno));
     }
     at += n;
     written_ += n;
@@ -67,17 +68,10 @@ void OutputFile::Commit() {
   // Zeros at the very end: the last one is written, which gives the file its length.
   if (zeros_) {
     uint8_t zero = 0;
-    if (!SeekForward(file_, zeros_ - 1) || std::fwrite(&zero, 1, 1, file_) != 1)
+    std::FILE *file = staged_.Stream();
+    if (!SeekForward(file, zeros_ - 1) || std::fwrite(&zero, 1, 1, file) != 1)
       throw InputError("cannot write " + path_ + ": " + std::strerror(errno));
     zeros_ = 0;
   }
-  bool failed = std::fclose(file_) != 0;
-  file_ = nullptr;
-  std::error_code ec;
-  if (!failed) fs::rename(PathFromUtf8(temp_), PathFromUtf8(path_), ec);  // replaces an existing file on both systems
-  if (failed || ec) {
-    std::error_code ignored;
-    std::filesystem::remove(PathFromUtf8(temp_), ignored);
-    throw InputError("cannot write " + path_ + (ec ? ": " + ec.message() : std::string()));
-  }
+  staged_.Commit(nullptr);
 }

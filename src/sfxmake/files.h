@@ -7,6 +7,8 @@
 #include <string>
 #include <vector>
 
+#include "platform.h"
+
 // Blocks of 64 MiB and more come straight from the system, in huge pages where
 // it offers them: what makes holding an archive of gigabytes slow is touching
 // it page by page, not copying it. Smaller ones come from the heap.
@@ -37,10 +39,10 @@ Bytes ReadFileStart(const std::string &path, size_t limit);
 // An output written under a temporary name beside its final path and renamed into
 // place by Commit(), so that a refusal or a crash halfway never leaves a partial
 // .exe that looks finished. Without Commit() the destructor removes the temporary.
+// Errors name `path`, never the temporary file.
 class OutputFile {
  public:
   explicit OutputFile(const std::string &path);
-  ~OutputFile();
   OutputFile(const OutputFile &) = delete;
   OutputFile &operator=(const OutputFile &) = delete;
 
@@ -53,9 +55,9 @@ class OutputFile {
   void Commit();
 
  private:
-  std::string path_;      // the final name
-  std::string temp_;      // where the bytes go until Commit
-  std::FILE *file_;       // open on temp_ until Commit or destruction
+  std::string path_;      // the final name, as the user gave it
+  Folder folder_;         // the folder path_ goes into, held open
+  StagedFile staged_;     // where the bytes go until Commit
   uint64_t written_ = 0;  // bytes written so far, zeros passed over included
   uint64_t zeros_ = 0;    // zeros passed over and not yet followed by a write
 };

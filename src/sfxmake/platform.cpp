@@ -1,28 +1,72 @@
 // platform.cpp -- the few things sfxmake needs from the operating system.
 #include "platform.h"
 
+#include <cerrno>
+#include <cstring>
 #include <new>
+#include <utility>
 
+#include "errors.h"
 #include "files.h"
 #include "utf8.h"
 
 #ifdef _WIN32
 #include <windows.h>
 #include <bcrypt.h>
+#include <fcntl.h>
 #include <io.h>
 #include <shellapi.h>
 #else
+#include <fcntl.h>
 #include <sys/mman.h>
 #include <sys/random.h>
 #include <sys/stat.h>
 #include <unistd.h>
-#include <utime.h>
 #endif
 
 namespace fs = std::filesystem;
 
 fs::path PathFromUtf8(const std::string &utf8) { return fs::u8path(utf8); }
 std::string PathToUtf8(const fs::path &path) { return path.u8string(); }
+
+namespace {
+// A name nobody can foresee and plant something at beforehand (it is created
+// exclusively as well). Of fixed length, and hidden where a leading dot hides.
+bool TemporaryName(std::string *name) {
+  uint8_t random[8];
+  if (!RandomBytes(random, sizeof random)) return false;
+  static const char hex[] = "0123456789abcdef";
+  *name = ".sfxmake-";
+  for (uint8_t b : random) *name += hex[b >> 4], *name += hex[b & 15];
+  *name += ".tmp";
+  return true;
+}
+}  // namespace
+
+Folder::Folder(Folder &&other) noexcept { *this = std::move(other); }
+
+StagedFile::StagedFile(const Folder &folder, const std::string &name, const std::string &shown)
+    : folder_(folder), name_(name), shown_(shown) {
+  if (!CreateTemporary()) throw InputError("cannot create " + shown + ": " + SystemErrorText());
+}
+
+StagedFile::~StagedFile() {
+  if (file_) std::fclose(file_);
+  RemoveTemporary();
+}
+
+void StagedFile::Commit(const int64_t *seconds) {
+  bool written = std::fflush(file_) == 0;
+  if (written && seconds) SetModTime(file_, *seconds);  // a time refused leaves the file as it is
+  written = std::fclose(file_) == 0 && written;
+  file_ = nullptr;
+  if (!written || !RenameTemporary()) {
+    std::string why = written ? SystemErrorText() : std::strerror(errno);
+    RemoveTemporary();
+    throw InputError("cannot write " + shown_ + ": " + why);
+  }
+  temp_.clear();
+}
 
 #ifdef _WIN32
 
@@ -43,7 +87,132 @@ std::string Narrow(const std::wstring &w, UINT codePage, bool *lossless) {
   if (lossless) *lossless = !usedDefault;
   return s;
 }
+
+// `name` below the folder `folder`.
+std::wstring Join(const std::wstring &folder, const std::string &name) {
+  bool separated = !folder.empty() && (folder.back() == L'\\' || folder.back() == L'/');
+  return folder + (separated ? L"" : L"\\") + Widen(name, CP_UTF8);
+}
+
+EntryKind KindOfAttributes(DWORD attributes) {
+  if (attributes & FILE_ATTRIBUTE_REPARSE_POINT) return EntryKind::Link;
+  if (attributes & FILE_ATTRIBUTE_DIRECTORY) return EntryKind::Folder;
+  return attributes & FILE_ATTRIBUTE_DEVICE ? EntryKind::Other : EntryKind::File;
+}
+
+// A folder's handle: listing access without delete sharing, so that while it is
+// held nobody can rename, remove or replace the folder (a rename needs delete
+// access, which the missing sharing refuses); reading and writing inside stay
+// open to everybody. `flags` adds FILE_FLAG_OPEN_REPARSE_POINT to open a link
+// itself rather than what it points at.
+HANDLE OpenFolderHandle(const std::wstring &path, DWORD flags) {
+  return CreateFileW(path.c_str(), FILE_LIST_DIRECTORY, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
+                     FILE_FLAG_BACKUP_SEMANTICS | flags, nullptr);
+}
+
+// What the handle is open on; Missing when the system does not say.
+EntryKind KindOfHandle(HANDLE h) {
+  BY_HANDLE_FILE_INFORMATION info;
+  return GetFileInformationByHandle(h, &info) ? KindOfAttributes(info.dwFileAttributes) : EntryKind::Missing;
+}
 }  // namespace
+
+std::string SystemErrorText() {
+  DWORD code = GetLastError();
+  wchar_t *text = nullptr;
+  DWORD n = FormatMessageW(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
+                           nullptr, code, 0, (LPWSTR)&text, 0, nullptr);
+  std::wstring w = n ? std::wstring(text, n) : L"system error " + std::to_wstring(code);
+  LocalFree(text);
+  while (!w.empty() && (w.back() == L'\n' || w.back() == L'\r' || w.back() == L'.' || w.back() == L' ')) w.pop_back();
+  return Narrow(w, CP_UTF8, nullptr);
+}
+
+Folder &Folder::operator=(Folder &&other) noexcept {
+  if (this != &other) {
+    if (handle_) CloseHandle(handle_);
+    handle_ = other.handle_;
+    path_ = std::move(other.path_);
+    other.handle_ = nullptr;
+  }
+  return *this;
+}
+
+Folder::~Folder() {
+  if (handle_) CloseHandle(handle_);
+}
+
+bool Folder::Open(const std::string &utf8Path, bool create) {
+  fs::path path = PathFromUtf8(utf8Path.empty() ? "." : utf8Path);
+  std::error_code ec;
+  if (create) fs::create_directories(path, ec);  // a failure shows in the open that follows
+  HANDLE h = OpenFolderHandle(path.wstring(), 0);
+  if (h == INVALID_HANDLE_VALUE) return false;
+  if (KindOfHandle(h) != EntryKind::Folder) {
+    CloseHandle(h);
+    SetLastError(ERROR_DIRECTORY);
+    return false;
+  }
+  *this = Folder();
+  handle_ = h;
+  path_ = path.wstring();
+  return true;
+}
+
+// The name is opened as itself, a reparse point too, and what it is is asked of
+// the open handle, so that nothing can be swapped in between the check and the
+// use; the held handle then keeps the folder in place (OpenFolderHandle).
+EntryKind Folder::Enter(const std::string &name, Folder *child) const {
+  std::wstring path = Join(path_, name);
+  for (bool made = false;; made = true) {
+    HANDLE h = OpenFolderHandle(path, FILE_FLAG_OPEN_REPARSE_POINT);
+    if (h != INVALID_HANDLE_VALUE) {
+      EntryKind kind = KindOfHandle(h);
+      if (kind != EntryKind::Folder) {
+        CloseHandle(h);
+        return kind;
+      }
+      *child = Folder();
+      child->handle_ = h;
+      child->path_ = path;
+      return kind;
+    }
+    DWORD error = GetLastError();
+    if (made || (error != ERROR_FILE_NOT_FOUND && error != ERROR_PATH_NOT_FOUND)) return EntryKind::Missing;
+    if (!CreateDirectoryW(path.c_str(), nullptr) && GetLastError() != ERROR_ALREADY_EXISTS) return EntryKind::Missing;
+  }
+}
+
+EntryKind Folder::Kind(const std::string &name) const {
+  DWORD attributes = GetFileAttributesW(Join(path_, name).c_str());  // a link's own attributes
+  return attributes == INVALID_FILE_ATTRIBUTES ? EntryKind::Missing : KindOfAttributes(attributes);
+}
+
+bool StagedFile::CreateTemporary() {
+  std::string temp;
+  if (!TemporaryName(&temp)) return false;
+  HANDLE h =
+      CreateFileW(Join(folder_.path_, temp).c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (h == INVALID_HANDLE_VALUE) return false;
+  temp_ = temp;
+  int fd = _open_osfhandle((intptr_t)h, _O_WRONLY | _O_BINARY);
+  file_ = fd < 0 ? nullptr : _fdopen(fd, "wb");
+  if (file_) return true;
+  if (fd < 0) CloseHandle(h);
+  else _close(fd);
+  RemoveTemporary();
+  return false;
+}
+
+// Replaces a link of that name itself, never what it points at.
+bool StagedFile::RenameTemporary() {
+  return MoveFileExW(Join(folder_.path_, temp_).c_str(), Join(folder_.path_, name_).c_str(), MOVEFILE_REPLACE_EXISTING);
+}
+
+void StagedFile::RemoveTemporary() {
+  if (!temp_.empty()) DeleteFileW(Join(folder_.path_, temp_).c_str());
+  temp_.clear();
+}
 
 bool SeekForward(std::FILE *file, uint64_t count) { return _fseeki64(file, (int64_t)count, SEEK_CUR) == 0; }
 
@@ -80,13 +249,10 @@ bool FileModTime(const std::string &utf8Path, int64_t *seconds) {
   return true;
 }
 
-void SetFileModTime(const std::string &utf8Path, int64_t seconds) {
-  HANDLE h = CreateFileW(PathFromUtf8(utf8Path).c_str(), FILE_WRITE_ATTRIBUTES, 0, nullptr, OPEN_EXISTING, 0, nullptr);
-  if (h == INVALID_HANDLE_VALUE) return;
+void StagedFile::SetModTime(std::FILE *file, int64_t seconds) {
   int64_t ticks = (seconds + EpochDifference) * 10000000;
   FILETIME ft = {(DWORD)ticks, (DWORD)(ticks >> 32)};
-  SetFileTime(h, nullptr, nullptr, &ft);
-  CloseHandle(h);
+  SetFileTime((HANDLE)_get_osfhandle(_fileno(file)), nullptr, nullptr, &ft);
 }
 
 std::string Utf8ToAnsi(const std::string &utf8, bool *lossless) {
@@ -154,9 +320,88 @@ bool FileModTime(const std::string &utf8Path, int64_t *seconds) {
   return true;
 }
 
-void SetFileModTime(const std::string &utf8Path, int64_t seconds) {
-  struct utimbuf times = {(time_t)seconds, (time_t)seconds};
-  utime(utf8Path.c_str(), &times);
+std::string SystemErrorText() { return std::strerror(errno); }
+
+Folder &Folder::operator=(Folder &&other) noexcept {
+  if (this != &other) {
+    if (fd_ >= 0) close(fd_);
+    fd_ = other.fd_;
+    other.fd_ = -1;
+  }
+  return *this;
+}
+
+Folder::~Folder() {
+  if (fd_ >= 0) close(fd_);
+}
+
+bool Folder::Open(const std::string &utf8Path, bool create) {
+  std::string path = utf8Path.empty() ? "." : utf8Path;
+  std::error_code ec;
+  if (create && (fs::create_directories(path, ec), ec)) {
+    errno = ec.value();
+    return false;
+  }
+  int fd = open(path.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (fd < 0) return false;
+  *this = Folder();
+  fd_ = fd;
+  return true;
+}
+
+// Every open is relative to this folder's descriptor and refuses a link, so a
+// link planted at any moment is found as what it is, never passed through.
+EntryKind Folder::Enter(const std::string &name, Folder *child) const {
+  for (bool made = false;; made = true) {
+    int fd = openat(fd_, name.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+    if (fd >= 0) {
+      *child = Folder();
+      child->fd_ = fd;
+      return EntryKind::Folder;
+    }
+    if (errno == ELOOP || errno == ENOTDIR) {
+      EntryKind kind = Kind(name);  // what it is, for the message; gone or changed meanwhile: Other
+      return kind == EntryKind::Link || kind == EntryKind::File ? kind : EntryKind::Other;
+    }
+    if (errno != ENOENT || made) return EntryKind::Missing;
+    if (mkdirat(fd_, name.c_str(), 0777) != 0 && errno != EEXIST) return EntryKind::Missing;
+  }
+}
+
+EntryKind Folder::Kind(const std::string &name) const {
+  struct stat st;
+  if (fstatat(fd_, name.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0) return EntryKind::Missing;
+  if (S_ISLNK(st.st_mode)) return EntryKind::Link;
+  if (S_ISDIR(st.st_mode)) return EntryKind::Folder;
+  return S_ISREG(st.st_mode) ? EntryKind::File : EntryKind::Other;
+}
+
+bool StagedFile::CreateTemporary() {
+  std::string temp;
+  if (!TemporaryName(&temp)) return false;
+  int fd = openat(folder_.fd_, temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
+  if (fd < 0) return false;
+  temp_ = temp;
+  file_ = fdopen(fd, "wb");
+  if (file_) return true;
+  int error = errno;
+  close(fd);
+  RemoveTemporary();
+  errno = error;
+  return false;
+}
+
+// Replaces a link of that name itself, never what it points at.
+bool StagedFile::RenameTemporary() { return renameat(folder_.fd_, temp_.c_str(), folder_.fd_, name_.c_str()) == 0; }
+
+void StagedFile::RemoveTemporary() {
+  if (!temp_.empty()) unlinkat(folder_.fd_, temp_.c_str(), 0);
+  temp_.clear();
+}
+
+void StagedFile::SetModTime(std::FILE *file, int64_t seconds) {
+  struct timespec times[2] = {{(time_t)seconds, 0}, {(time_t)seconds, 0}};
+  futimens(fileno(file), times);
 }
 
 std::string Utf8ToAnsi(const std::string &utf8, bool *lossless) {

@@ -29,7 +29,82 @@ bool StderrIsTerminal();
 
 // Last-write time in seconds since 1970 (UTC); false when the file cannot be asked.
 bool FileModTime(const std::string &utf8Path, int64_t *seconds);
-void SetFileModTime(const std::string &utf8Path, int64_t seconds);
+
+// Why the last system call failed (errno on Linux, GetLastError on Windows).
+std::string SystemErrorText();
+
+// What a name in a folder is; a link is not followed. Link is any reparse point on Windows.
+enum class EntryKind { Missing, File, Folder, Link, Other };
+
+// A folder held open while files are put into it. On Linux a descriptor that
+// the opens below it are relative to; on Windows a handle that keeps the folder
+// from being renamed or removed meanwhile, with the path that names it.
+class Folder {
+ public:
+  Folder() = default;
+  Folder(Folder &&other) noexcept;
+  Folder &operator=(Folder &&other) noexcept;
+  ~Folder();
+
+  // Opens the folder at utf8Path (empty: the current folder), after creating it
+  // and its parents when `create`. Links on the way are followed: the user named
+  // it. False when it cannot be opened; SystemErrorText says why.
+  bool Open(const std::string &utf8Path, bool create);
+
+  // Opens the subfolder `name` (one path component) into *child, making it when
+  // missing, and never through a link: returns Folder when *child is open,
+  // otherwise what stands in the way (a Link, a File, Other), or Missing when it
+  // could neither be made nor opened (SystemErrorText says why). Whatever is
+  // found, nothing outside this folder is touched.
+  EntryKind Enter(const std::string &name, Folder *child) const;
+
+  // What `name` in this folder is, not following a link.
+  EntryKind Kind(const std::string &name) const;
+
+ private:
+  friend class StagedFile;
+#ifdef _WIN32
+  void *handle_ = nullptr;  // open on the folder without delete sharing; null when closed
+  std::wstring path_;       // the folder's path, that names below it are joined to
+#else
+  int fd_ = -1;  // open on the folder; -1 when closed
+#endif
+};
+
+// A file written under a fresh unpredictable name of its own in `folder`, made
+// exclusively (nothing already there is opened, a planted link neither), that
+// takes the place of `name` there only through Commit(). Without Commit() the
+// destructor removes it: whatever `name` was stays as it was.
+class StagedFile {
+ public:
+  // InputError naming `shown` (what the user knows the file as) when no
+  // temporary file can be made. `folder` must outlive this object.
+  StagedFile(const Folder &folder, const std::string &name, const std::string &shown);
+  ~StagedFile();
+  StagedFile(const StagedFile &) = delete;
+  StagedFile &operator=(const StagedFile &) = delete;
+
+  std::FILE *Stream() const { return file_; }
+
+  // Flushes and closes the file, gives it `*seconds` (Unix time) as its
+  // last-write time when that is set, and renames it to `name`, replacing a
+  // file of that name (a link there is replaced, not followed). InputError
+  // naming `shown` when any of it fails; the temporary file is then removed.
+  void Commit(const int64_t *seconds);
+
+ private:
+  // The system's part; each false when it fails (SystemErrorText says why).
+  bool CreateTemporary();  // makes temp_ exclusively, opens file_ on it
+  bool RenameTemporary();  // temp_ to name_, in place of what was there
+  void RemoveTemporary();  // when temp_ is set; then forgets it
+  static void SetModTime(std::FILE *file, int64_t seconds);
+
+  const Folder &folder_;        // where both names live
+  std::string name_;            // the final name in folder_
+  std::string shown_;           // the name errors give
+  std::string temp_;            // the temporary name in folder_; empty once renamed or removed
+  std::FILE *file_ = nullptr;   // open on temp_ until Commit or destruction
+};
 
 // UTF-8 to the ANSI code page the stub shows names and texts in (Windows-1252 on
 // Linux, the system's own on Windows). *lossless is false when a character has no

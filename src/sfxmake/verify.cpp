@@ -1,10 +1,10 @@
 // verify.cpp -- `sfxmake test` and `sfxmake extract`: every member decoded with
 // the project's own decoding core, CRC-32 checked, optionally written to a folder.
-#include <algorithm>
 #include <cstdio>
 #include <ctime>
-#include <filesystem>
 #include <iostream>
+#include <string>
+#include <vector>
 
 #include "cli.h"
 #include "coreglue.h"
@@ -13,8 +13,6 @@
 #include "progress.h"
 #include "sfxfile.h"
 #include "utf8.h"
-
-namespace fs = std::filesystem;
 
 namespace {
 
@@ -31,9 +29,11 @@ const char ExtractUsage[] =
     "\n"
     "Unpacks a self-extracting program into DIR (created when missing), with folders\n"
     "and times, checking every CRC-32. Members whose names the stub refuses (leaving\n"
-    "DIR, or naming a device) fail and are not written.\n"
-    "Existing files are replaced. A line per failed member and a summary; exit code 1\n"
-    "when any member fails.\n"
+    "DIR, or naming a device) fail and are not written, and so do members that would\n"
+    "pass through a link inside DIR or replace anything but a plain file.\n"
+    "An existing file is replaced only by a sound member: each is written beside it\n"
+    "first and takes its place once its CRC-32 is checked. A line per failed member\n"
+    "and a summary; exit code 1 when any member fails.\n"
     "\n"
     "  -d, --directory DIR       where to unpack (required)\n";
 
@@ -66,6 +66,53 @@ int64_t MemberTime(const ZipMember &m) {
   return (int64_t)std::mktime(&tm);
 }
 
+// Why something found at `where` (a part of a member's name) keeps the member
+// from being written there.
+std::string InTheWay(const std::string &where, EntryKind kind, bool wantFolder) {
+  switch (kind) {
+    case EntryKind::Missing: return "cannot create " + where + ": " + SystemErrorText();
+    case EntryKind::Link: return "refused: " + where + " is a link, which is not followed";
+    case EntryKind::Folder: return "refused: " + where + " is a folder";
+    case EntryKind::File: return "refused: " + where + " is a file, not a folder";
+    default: return "refused: " + where + (wantFolder ? " is not a folder" : " is not a plain file");
+  }
+}
+
+// Writes member `m`, its name `name` taken below `root`: each folder on the way
+// is entered (made when missing) without passing through a link, and the file
+// is written beside what has its name, taking its place only when sound.
+// InputError when a folder cannot be entered or something else than a plain
+// file has the name; otherwise what the decoding gave.
+MemberResult ExtractMember(const SfxFile &s, const ZipMember &m, const std::string &password, const Folder &root,
+                           const std::string &name) {
+  std::vector<std::string> parts(1);
+  for (char c : name) {
+    if (c != '/' && c != '\\') parts.back() += c;
+    else if (!parts.back().empty()) parts.emplace_back();
+  }
+  std::vector<Folder> chain;  // every folder on the way stays open (on Windows that keeps it in place)
+  chain.reserve(parts.size());
+  const Folder *folder = &root;
+  std::string walked;
+  for (size_t i = 0; i + 1 < parts.size(); ++i) {
+    walked += (walked.empty() ? "" : "/") + parts[i];
+    if (parts[i] == ".") continue;
+    chain.emplace_back();
+    EntryKind kind = folder->Enter(parts[i], &chain.back());
+    if (kind != EntryKind::Folder) throw InputError(InTheWay(walked, kind, true));
+    folder = &chain.back();
+  }
+  EntryKind kind = folder->Kind(parts.back());
+  if (kind != EntryKind::Missing && kind != EntryKind::File) throw InputError(InTheWay(name, kind, false));
+  StagedFile out(*folder, parts.back(), name);
+  MemberResult r = DecodeMember(s, m, password, out.Stream());
+  if (r == MemberResult::Ok) {
+    int64_t seconds = MemberTime(m);
+    out.Commit(&seconds);
+  }
+  return r;
+}
+
 // Runs over every file member, writing it below -d DIR when `extract` is set.
 int CheckMembers(const Args &args, bool extract) {
   ParsedArgs a = ParseArgs(args, VerifyOptions);
@@ -80,13 +127,9 @@ int CheckMembers(const Args &args, bool extract) {
   bool quiet = a.Has("quiet"), verbose = a.Has("verbose");
   SfxFile s = OpenSfx(a.Operands[0]);
   CheckSomethingToUnpack(s.Directory, s.Path);
-  fs::path root;
-  if (extract) {
-    root = PathFromUtf8(a.Get("directory"));
-    std::error_code ec;
-    fs::create_directories(root, ec);
-    if (ec) throw InputError("cannot create " + a.Get("directory") + ": " + ec.message());
-  }
+  Folder root;
+  if (extract && !root.Open(a.Get("directory"), true))
+    throw InputError("cannot create " + a.Get("directory") + ": " + SystemErrorText());
 
   uint64_t total = 0, files = 0, failed = 0;
   for (const ZipMember &m : s.Directory.Members) total += m.UncompressedSize, files += !m.IsFolder;
@@ -97,20 +140,7 @@ int CheckMembers(const Args &args, bool extract) {
     std::string outcome;
     try {
       if (m.Refusal != NameAccepted) throw InputError(std::string("refused: ") + RefusalText(m.Refusal));
-      std::FILE *out = nullptr;
-      fs::path target;
-      if (extract) {
-        std::string relative = name;
-        std::replace(relative.begin(), relative.end(), '\\', '/');
-        target = root / PathFromUtf8(relative);
-        std::error_code ec;
-        fs::create_directories(target.parent_path(), ec);
-        out = OpenFile(PathToUtf8(target), "wb");
-        if (!out) throw InputError("cannot create " + PathToUtf8(target));
-      }
-      MemberResult r = DecodeMember(s, m, password, out);
-      if (out && std::fclose(out) != 0 && r == MemberResult::Ok) r = MemberResult::WriteFailed;
-      if (out && r == MemberResult::Ok) SetFileModTime(PathToUtf8(target), MemberTime(m));
+      MemberResult r = extract ? ExtractMember(s, m, password, root, name) : DecodeMember(s, m, password, nullptr);
       if (r != MemberResult::Ok) outcome = DescribeResult(r);
     } catch (const InputError &e) {
       outcome = e.what();
@@ -123,8 +153,10 @@ int CheckMembers(const Args &args, bool extract) {
     }
     progress.Step(m.UncompressedSize);
   }
-  std::cout << files << " member" << (files == 1 ? "" : "s") << (extract ? " extracted" : " tested") << ", "
-            << failed << " failed\n";
+  // A failed member was tested, but not extracted.
+  uint64_t done = extract ? files - failed : files;
+  std::cout << done << " member" << (done == 1 ? "" : "s") << (extract ? " extracted" : " tested") << ", " << failed
+            << " failed\n";
   return failed ? ExitVerifyFailed : ExitOk;
 }
 

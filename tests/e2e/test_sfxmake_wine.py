@@ -122,6 +122,24 @@ class SfxmakeUnderWine(sfxtest.SfxCase):
         self.assertEqual(code, 2)
         self.assertFalse(os.path.exists(self.path("bad.exe")))
 
+    def test_windows_extract_replaces_only_with_a_sound_member(self):
+        exe = self.path("pw.exe")
+        self.sfxmake("build", "-q", "-o", exe, "--password", "right", self.tree({"a.txt": b"new", "d/b.txt": b"b"}))
+        out = sfxtest.write_tree(self.path("out"), {"a.txt": b"original"})
+        for password, code, files, summary in (("wrong", 1, {"a.txt": b"original"}, "0 members extracted, 2 failed"),
+                                               ("right", 0, {"a.txt": b"new", "d/b.txt": b"b"},
+                                                "2 members extracted, 0 failed")):
+            got, stdout, err = self.wine(sfxtest.SFXMAKE_EXE, "extract", "-q", "--password", password,
+                                         windows_path(exe), "-d", windows_path(out))
+            self.assertEqual(sfxtest.read_tree(out), files, "no temporary file stays either")
+            self.assertEqual(got, code, err)
+            self.assertIn(summary, stdout)
+        # An output that cannot be made is reported as what the user asked for.
+        code, _, err = self.wine(sfxtest.SFXMAKE_EXE, "build", "-o", windows_path(self.path("missing", "x.exe")),
+                                 windows_path(self.path("src")))
+        self.assertEqual(code, 2)
+        self.assertIn("x.exe:", err)
+        self.assertNotIn("sfxmake-tmp", err)
 
     def test_version_and_icon_seen_by_windows_and_the_program_unpacks(self):
         source = self.tree(SAMPLE)
