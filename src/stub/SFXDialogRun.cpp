@@ -47,8 +47,12 @@ void UnzipCommand(HWND dialog) {
     if (!HasOption(OptAutoUnzip) && !HasOption(OptNoDoneMessage))
       ShowMessageBox(dialog, STR_ALL_UNZIPPED, SfxSettings.Title.Text(), MB_OK);
     bool runUnticked = HasOption(OptRunCheckBox) && IsDlgButtonChecked(dialog, IdRunCheck) != BST_CHECKED;
-    if (!runUnticked && !SfxSettings.RunCommand.Empty() && RunAfterUnzip() <= 32)
+    if (!runUnticked && !SfxSettings.RunCommand.Empty() && RunAfterUnzip() <= 32) {
       ShowErrorBox(dialog, RunText(STR_CANNOT_RUN));
+      // The work is not done: a script that started an automatic or silent run
+      // must not read success. Where a person clicked Unzip, the box told them.
+      if (HasOption(OptAutoUnzip)) RunOutcome = ExitRunFailed;
+    }
     EndDialog(dialog, IDOK);
   } else {
     // Members skipped now are asked about next time, when the user cannot see the policy.
@@ -57,7 +61,7 @@ void UnzipCommand(HWND dialog) {
   }
   // A script that started an automatic run learns from the exit code that it ended incomplete.
   if (HasOption(OptAutoUnzip)) {
-    RunIncomplete = !complete;
+    if (!complete) RunOutcome = ExitIncomplete;
     PostMessageA(dialog, WM_COMMAND, IDCANCEL, 0);
   }
 }
