@@ -28,10 +28,14 @@ void UnzipCommand(HWND dialog) {
   if (!HasOption(OptSelectFiles)) SelectAllFileItems();
   SfxSettings.TargetFolder = StripBackslashes(GetEditText(dialog));
   if (SfxSettings.TargetFolder.Empty()) {
-    // Nothing to extract into yet: offer the current directory and wait for the next click.
+    // Nothing to extract into (a folder that could not be resolved, or an empty
+    // box): a person is offered the current directory and clicks again. A silent
+    // run has nobody to agree, and wherever it was started (a scheduled task
+    // starts in the system folder) is no place to unpack: it fails, writing nothing.
+    if (Silent) FatalError(SfxString());
     SfxSettings.TargetFolder = GetCurrentFolder();
     SetDlgItemTextW(dialog, IdEdit, WideText(SfxSettings.TargetFolder));
-    if (!Silent || SfxSettings.TargetFolder.Empty()) return;
+    return;
   }
 
   EnableDialogControls(dialog, false);
