@@ -11,8 +11,9 @@
 #include "SFXVars.h"
 #include "SFXWide.h"
 
-// What the whole command line asks for, worst last: the verdict of a line is
-// the greatest of its arguments'.
+// What the whole command line asks for. A line's verdict is the greatest of its
+// arguments': a bad switch outweighs /?, and a line that was split wrongly
+// (SwitchesSplitAgain) outweighs everything read from it.
 enum SwitchVerdict { SwitchesRun, SwitchesList, SwitchesBad, SwitchesSplitAgain };
 
 // The letter of a switch ('/x' or '-x', any case), or 0 for anything else.
