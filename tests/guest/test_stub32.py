@@ -32,6 +32,7 @@ class Stub32(GuestCase, test_dialog.LayoutCase):
     test_every_answer = test_startup.StartQuestion.test_every_answer
     test_the_whole_line_is_read_before_anything_is_done = \
         test_switches.Switches.test_the_whole_line_is_read_before_anything_is_done
+    switch_lines = slice(4, None)  # from /x on: one box, the silent lines, the escaped closing quote
 
     def test_tree_stored_deflated_and_encrypted_in_automatic_mode(self):
         # One archive of three zip runs: every third file stored, every third
