@@ -1,4 +1,4 @@
-// SFXDefs.h -- the stub's constants: control IDs and buffer sizes. The option
+// SFXDefs.h -- the stub's constants: control IDs, buffer sizes and exit codes. The option
 // bits, overwrite modes and record layouts are the file format's (zipformat.h).
 #ifndef SFXKIT_STUB_SFXDEFS_H
 #define SFXKIT_STUB_SFXDEFS_H
@@ -30,6 +30,14 @@ enum : unsigned {
   SystemPathChars = 260,     // directories supplied by the system
   ExpandChars = 519,         // room for an environment expansion
   FullPathChars = 520,       // full-path expansion, registry values, member names
+};
+
+// The process's exit codes; the README and the switches box list them too.
+enum ExitCode : unsigned {
+  ExitDone = 0,         // all selected members unpacked, or the user closed the dialog or declined the question
+  ExitFatal = 1,        // FatalError: own file unreadable or damaged, a write failed, no dialog, no target folder
+  ExitIncomplete = 2,   // an automatic or silent run left members behind, or a wrong switch
+  ExitRunFailed = 3,    // everything unpacked, but the program to run afterwards could not be started
 };
 
 #endif

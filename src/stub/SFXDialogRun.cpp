@@ -28,10 +28,14 @@ void UnzipCommand(HWND dialog) {
   if (!HasOption(OptSelectFiles)) SelectAllFileItems();
   SfxSettings.TargetFolder = StripBackslashes(GetEditText(dialog));
   if (SfxSettings.TargetFolder.Empty()) {
-    // Nothing to extract into yet: offer the current directory and wait for the next click.
+    // Nothing to extract into (a folder that could not be resolved, or an empty
+    // box): a person is offered the current directory and clicks again. A silent
+    // run has nobody to agree, and wherever it was started (a scheduled task
+    // starts in the system folder) is no place to unpack: it fails, writing nothing.
+    if (Silent) FatalError(SfxString());
     SfxSettings.TargetFolder = GetCurrentFolder();
     SetDlgItemTextW(dialog, IdEdit, WideText(SfxSettings.TargetFolder));
-    if (!Silent || SfxSettings.TargetFolder.Empty()) return;
+    return;
   }
 
   EnableDialogControls(dialog, false);
@@ -47,8 +51,12 @@ void UnzipCommand(HWND dialog) {
     if (!HasOption(OptAutoUnzip) && !HasOption(OptNoDoneMessage))
       ShowMessageBox(dialog, STR_ALL_UNZIPPED, SfxSettings.Title.Text(), MB_OK);
     bool runUnticked = HasOption(OptRunCheckBox) && IsDlgButtonChecked(dialog, IdRunCheck) != BST_CHECKED;
-    if (!runUnticked && !SfxSettings.RunCommand.Empty() && RunAfterUnzip() <= 32)
+    if (!runUnticked && !SfxSettings.RunCommand.Empty() && RunAfterUnzip() <= 32) {
       ShowErrorBox(dialog, RunText(STR_CANNOT_RUN));
+      // The work is not done: a script that started an automatic or silent run
+      // must not read success. Where a person clicked Unzip, the box told them.
+      if (HasOption(OptAutoUnzip)) RunOutcome = ExitRunFailed;
+    }
     EndDialog(dialog, IDOK);
   } else {
     // Members skipped now are asked about next time, when the user cannot see the policy.
@@ -57,7 +65,7 @@ void UnzipCommand(HWND dialog) {
   }
   // A script that started an automatic run learns from the exit code that it ended incomplete.
   if (HasOption(OptAutoUnzip)) {
-    RunIncomplete = !complete;
+    if (!complete) RunOutcome = ExitIncomplete;
     PostMessageA(dialog, WM_COMMAND, IDCANCEL, 0);
   }
 }

@@ -62,7 +62,7 @@ void RunStub() {
   // with no window to show a box in.
   if (DialogBoxParamW(GetModuleHandleW(nullptr), L"MAINDIALOG", nullptr, MainDialogProc, 0) == -1)
     FatalError(SfxString());
-  EndProcess(RunIncomplete ? 2 : 0);
+  EndProcess(RunOutcome);
 }
 
 void EndProcess(UINT exitCode) {

@@ -3,6 +3,7 @@
 
 #include <windows.h>
 
+#include "SFXDefs.h"
 #include "SFXMain.h"
 #include "SFXProcsFile.h"
 #include "SFXProcsFolder.h"
@@ -49,7 +50,7 @@ void ReadConfiguration() {
   // No, or closing the box) ends the process quietly with exit code 0.
   if (s.MessageLength > 0 && !Silent &&
       StartAnswerDeclines(ShowMessageBox(nullptr, s.StartMessage, s.Title.Text(), s.MessageStyle)))
-    EndProcess(0);
+    EndProcess(ExitDone);
 
   uint8_t trailer[4];
   SeekArchive(blockStart + s.TrailerOffset, SeekFromStart);

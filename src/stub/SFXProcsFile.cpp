@@ -2,6 +2,7 @@
 // the message-box routines and FatalError, the single exit for fatal conditions.
 #include "SFXProcsFile.h"
 
+#include "SFXDefs.h"
 #include "SFXMain.h"
 #include "SFXStrings.h"
 #include "SFXVars.h"
@@ -37,22 +38,22 @@ bool WriteOutput(const uint8_t *data, uint32_t count) {
   return written == count;
 }
 
-// Nothing may be allocated on the way out, the message included: a fixed text,
-// then the orderly end. Should that run out of memory again, the process ends
-// at once.
+// Nothing may be allocated on the way out, the message included: a fixed text
+// (none in a silent run, which must not wait on a box), then the orderly end.
+// Should that run out of memory again, the process ends at once.
 void OutOfMemory() {
   static bool leaving = false;
   if (!leaving) {
     leaving = true;
-    MessageBoxA(nullptr, STR_OUT_OF_MEMORY, STR_ERROR_CAPTION, MB_ICONHAND | MB_TASKMODAL);
-    EndProcess(1);
+    if (!Silent) MessageBoxA(nullptr, STR_OUT_OF_MEMORY, STR_ERROR_CAPTION, MB_ICONHAND | MB_TASKMODAL);
+    EndProcess(ExitFatal);
   }
-  ExitProcess(1);
+  ExitProcess(ExitFatal);
 }
 
 void FatalError(const SfxString &text) {
   if (!text.Empty()) ShowErrorBox(nullptr, text);
-  EndProcess(1);
+  EndProcess(ExitFatal);
 }
 
 SfxString SubstituteText(const SfxString &text, const SfxString &value) {

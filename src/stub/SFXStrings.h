@@ -29,8 +29,9 @@
   "/d folder\tunzip into this folder\r\n"                                     \
   "/p password\tthe password of encrypted files\r\n"                          \
   "/?\tthis list\r\n\r\n"                                                     \
-  "Exit code: 0 done, 1 damaged program or write error, 2 not every file\r\n" \
-  "unzipped or a wrong switch."
+  "Exit code: 0 done, 1 damaged program, write error or no folder,\r\n"       \
+  "2 not every file unzipped or a wrong switch, 3 the program after\r\n"      \
+  "unzip did not start."
 #define STR_HELP_TEXT                                                          \
   "This is a self-extracting zip file.\r\n\r\nClick the browse button '...' " \
   "to select or create a target folder,\r\nthen click Unzip to unzip the "    \

@@ -3,7 +3,7 @@
 #ifndef SFXKIT_STUB_SFXSWITCHES_H
 #define SFXKIT_STUB_SFXSWITCHES_H
 
-// Reads the program's command line into Silent, SwitchFolder and Password:
+// Reads the whole command line into Silent, SwitchFolder and Password, then acts:
 //   /s            unzip silently: no question, no dialog, no boxes; the block's
 //                 overwrite policy with Ask counting as skip; the exit code says
 //                 how it went
@@ -11,7 +11,10 @@
 //   /p PASSWORD   the password of encrypted members
 //   /?            show the switches and end (exit code 0)
 // Switches may also start with '-' and are read in any case. An unknown switch,
-// or /d or /p without its value, shows the switches and ends with exit code 2.
+// or /d or /p without its value (nothing, an empty one, or another switch),
+// shows the switches and ends with exit code 2; with /s anywhere on the line
+// the box is left out. A folder whose closing quote a trailing backslash
+// escaped (`/d "C:\Target\" /s`) ends at that quote.
 void ReadSwitches();
 
 #endif

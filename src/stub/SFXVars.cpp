@@ -12,7 +12,7 @@ EntryArray EntryList;
 
 MemberInfo CurrentEntry = {};
 SfxString TemporaryFile;
-bool RunIncomplete = false;
+ExitCode RunOutcome = ExitDone;
 bool Silent = false;
 SfxString SwitchFolder;
 bool ComInitialized = false;

@@ -9,6 +9,7 @@
 #include <windows.h>
 #include <commctrl.h>
 
+#include "SFXDefs.h"
 #include "SFXStructs.h"
 
 extern SfxSettingsRecord SfxSettings;  // the configuration block as read
@@ -38,6 +39,6 @@ extern bool Extracting;                // a run is under way; the dialog is re-e
 extern bool ComInitialized;            // the thread entered COM for the folder browser
 extern bool Silent;                    // /s: no question, no dialog shown, no boxes
 extern SfxString SwitchFolder;         // /d: the target folder; empty: none given
-extern bool RunIncomplete;             // an automatic run left members not unpacked: the exit code is 2
+extern ExitCode RunOutcome;            // what the main dialog's run leaves as exit code: done, incomplete, run failed
 
 #endif

@@ -1,7 +1,8 @@
 """The shipped 32-bit stub, run as 32-bit code in the qemu guest: one boot for
 what a user meets -- a file it cannot read, the start question, a tree of a
 few hundred files in automatic mode, the overwrite prompt, a wrong password,
-the program run afterwards, hostile names, and the dialog with its file list."""
+the program run afterwards, hostile names, the switches of unattended runs,
+and the dialog with its file list."""
 import os
 import unittest
 
@@ -15,6 +16,7 @@ import test_extract_outcome
 import test_extract_overwrite
 import test_foundation
 import test_startup
+import test_switches
 from test_extract_tree import sample_tree
 
 
@@ -28,6 +30,9 @@ class Stub32(GuestCase, test_dialog.LayoutCase):
         test_extract_faults.MemberFaults.test_names_leaving_the_target_or_naming_devices_are_refused
     test_show_files_opens_the_list_band_once = test_dialog.ShowFilesTest.test_show_files_opens_the_list_band_once
     test_every_answer = test_startup.StartQuestion.test_every_answer
+    test_the_whole_line_is_read_before_anything_is_done = \
+        test_switches.Switches.test_the_whole_line_is_read_before_anything_is_done
+    switch_lines = slice(4, None)  # from /x on: one box, the silent lines, the escaped closing quote
 
     def test_tree_stored_deflated_and_encrypted_in_automatic_mode(self):
         # One archive of three zip runs: every third file stored, every third

@@ -55,7 +55,7 @@ inline void ResetStubState() {
   MainWindow = nullptr;
   CancelRequested = false;
   Extracting = false;
-  RunIncomplete = false;
+  RunOutcome = ExitDone;
   if (ComInitialized) CoUninitialize();
   ComInitialized = false;
   TemporaryFile.Release();

@@ -15,12 +15,14 @@ namespace {
 bool FailAllocations = false;  // every allocation fails while set
 
 // Watches the thread's windows from a thread of its own: a message box that
-// shows has its text reported on stderr and is closed with OK.
+// shows has its text reported on stderr and is closed with OK. In a silent run
+// no box may show: one that does ends the process with exit code 99.
 DWORD WINAPI CloseBoxes(void *thread) {
   for (;;) {
     EnumThreadWindows((DWORD)(UINT_PTR)thread, [](HWND window, LPARAM) -> BOOL {
       char text[256] = "";
       if (IsWindowVisible(window) && GetDlgItemTextA(window, 0xFFFF, text, sizeof text)) {
+        if (Silent) ExitProcess(99);
         fprintf(stderr, "box: %s\n", text);
         PostMessageA(window, WM_COMMAND, IDOK, 0);
         Sleep(200);
@@ -51,14 +53,18 @@ TEST_F(ProcessTest, BrowserApartmentIsEnteredOnce) {
 }
 
 // Building the fatal message would need memory too: a fixed text, exit code 1,
-// and no second try.
+// and no second try. A silent run, with nobody to click, shows no box at all.
 TEST(OutOfMemoryDeathTest, FixedTextThenExitCodeOne) {
-  EXPECT_EXIT(
-      {
-        CreateThread(nullptr, 0, CloseBoxes, (void *)(UINT_PTR)GetCurrentThreadId(), 0, nullptr);
-        OutputHandle = (HANDLE)(INT_PTR)0x4321;  // the orderly end then has an error to report too
-        FailAllocations = true;
-        SubstituteText("Cannot write to %s", "x");
-      },
-      ::testing::ExitedWithCode(1), "box: Out of memory\\.");
+  for (bool silent : {false, true}) {
+    EXPECT_EXIT(
+        {
+          Silent = silent;
+          CreateThread(nullptr, 0, CloseBoxes, (void *)(UINT_PTR)GetCurrentThreadId(), 0, nullptr);
+          OutputHandle = (HANDLE)(INT_PTR)0x4321;  // the orderly end then has an error to report too
+          FailAllocations = true;
+          SubstituteText("Cannot write to %s", "x");
+        },
+        ::testing::ExitedWithCode(1), silent ? "" : "box: Out of memory\\.")
+        << (silent ? "silent" : "with boxes");
+  }
 }
