@@ -1,7 +1,8 @@
 """The shipped 32-bit stub, run as 32-bit code in the qemu guest: one boot for
 what a user meets -- a file it cannot read, the start question, a tree of a
 few hundred files in automatic mode, the overwrite prompt, a wrong password,
-the program run afterwards, hostile names, and the dialog with its file list."""
+the program run afterwards, hostile names, target folders past MAX_PATH, and
+the dialog with its file list."""
 import os
 import unittest
 
@@ -13,6 +14,7 @@ import test_dialog
 import test_extract_faults
 import test_extract_outcome
 import test_extract_overwrite
+import test_extract_paths
 import test_foundation
 import test_startup
 from test_extract_tree import sample_tree
@@ -28,6 +30,7 @@ class Stub32(GuestCase, test_dialog.LayoutCase):
         test_extract_faults.MemberFaults.test_names_leaving_the_target_or_naming_devices_are_refused
     test_show_files_opens_the_list_band_once = test_dialog.ShowFilesTest.test_show_files_opens_the_list_band_once
     test_every_answer = test_startup.StartQuestion.test_every_answer
+    test_long_target_folders = test_extract_paths.LongPaths.test_long_target_folders
 
     def test_tree_stored_deflated_and_encrypted_in_automatic_mode(self):
         # One archive of three zip runs: every third file stored, every third
