@@ -130,13 +130,17 @@ static bool CreateOutput(HWND owner, const SfxString &path) {
 // temporary name, and either way the plain rename is what is left to do (a file
 // system that cannot replace, for one). A path past MAX_PATH goes straight to
 // the rename: some implementations of ReplaceFileW copy it into a buffer of
-// that size.
+// that size. Should the original be gone and the rename fail as well, the
+// member stays under its temporary name rather than be lost too.
 static bool ReplaceOriginal() {
   SfxString original = SystemPath(OutputName), replacement = SystemPath(TemporaryFile);
   bool fits = original.Length() < ShortPathBytes && replacement.Length() < ShortPathBytes;
-  return (fits && ReplaceFileW(WideText(original), WideText(replacement), nullptr, REPLACEFILE_IGNORE_MERGE_ERRORS,
-                               nullptr, nullptr)) ||
-         MoveFileExW(WideText(replacement), WideText(original), MOVEFILE_REPLACE_EXISTING);
+  if ((fits && ReplaceFileW(WideText(original), WideText(replacement), nullptr, REPLACEFILE_IGNORE_MERGE_ERRORS,
+                            nullptr, nullptr)) ||
+      MoveFileExW(WideText(replacement), WideText(original), MOVEFILE_REPLACE_EXISTING))
+    return true;
+  if (!PathExists(OutputName)) TemporaryFile = SfxString();
+  return false;
 }
 
 // Settles the password of an encrypted member standing at its encryption header:
