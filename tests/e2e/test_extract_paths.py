@@ -16,12 +16,13 @@ FILES = {"a.txt": b"new a", "sub/b.txt": b"new b"}
 
 def long_folder(root, length):
     """A folder below root (not created) whose Windows path is length characters
-    long, in components of at most 50 (a Linux name holds 255 bytes)."""
+    long, in components of at most 200 (a Linux name holds 255 bytes; few
+    levels keep wine's lookups, one per level and call, quick)."""
     parts, left = [], length - len(windows_path(root))
-    while left > 52:
-        parts.append(f"{len(parts):02}" + "x" * 48)
-        left -= 51
-    parts.append(("z" * 51)[:left - 1])
+    while left > 202:
+        parts.append(f"{len(parts):02}" + "x" * 198)
+        left -= 201
+    parts.append(("z" * 201)[:left - 1])
     return os.path.join(root, *parts)
 
 
