@@ -50,9 +50,9 @@ bool BrowseForTargetFolder(HWND owner, SfxString &path) {
   ChosenItem = SHBrowseForFolderW(&BrowseInfo);
   if (!ChosenItem) return false;
 
+  // A folder the shell cannot name within MAX_PATH leaves the box as it was.
   WideBuffer chosen(FullPathChars);
-  SHGetPathFromIDListW(ChosenItem, chosen);
-  path = chosen.Text();
+  if (SHGetPathFromIDListW(ChosenItem, chosen)) path = chosen.Text();
 
   IMalloc *allocator;
   if (FAILED(SHGetMalloc(&allocator))) return false;

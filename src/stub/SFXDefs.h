@@ -28,8 +28,9 @@ enum : int {
 // Buffer sizes in characters.
 enum : unsigned {
   SystemPathChars = 260,     // directories supplied by the system
-  ExpandChars = 519,         // room for an environment expansion
-  FullPathChars = 520,       // full-path expansion, registry values, member names
+  FullPathChars = 520,       // the stub's own path, the folder browser's choice
+  LongPathChars = 32767,     // the longest path, expansion or registry text the system takes
+  ShortPathBytes = 240,      // a path this long (UTF-8) still fits every call that stops at MAX_PATH
 };
 
 // The process's exit codes; the README and the switches box list them too.

@@ -107,19 +107,23 @@ void AddFileItem(const SfxString &name, const MemberInfo &entry) {
   item.state = (SfxSettings.Options & OptSelectFiles) ? LVIS_SELECTED : 0;
   item.stateMask = LVIS_SELECTED;
   item.pszText = text.Data();
+  uint32_t length = (uint32_t)lstrlenW(text);
+  if (length > LongestName) LongestName = length;
   item.iImage = IconOf(name);
   item.lParam = (LPARAM)AppendEntry(entry);
   int row = (int)SendToList(LVM_INSERTITEMW, 0, (LPARAM)&item);
   SetCellText(row, 1, DecimalText(entry.UncompressedSize));
 }
 
+// Room for the longest name: a name from a member's Unicode Path field may be
+// longer than any stored one, and must come back whole.
 void GetFileItem(int row, MemberInfo &entry, SfxString &name) {
-  WideBuffer text(MaxNameLength);
+  WideBuffer text(LongestName);
   LVITEMW item = {};
   item.mask = LVIF_PARAM | LVIF_TEXT;
   item.iItem = row;
   item.pszText = text;
-  item.cchTextMax = MaxNameLength + 1;
+  item.cchTextMax = (int)LongestName + 1;
   SendToList(LVM_GETITEMW, 0, (LPARAM)&item);
   entry = EntryList.Items[item.lParam];
   // The list may point pszText at its own copy of the text instead of filling ours.

@@ -16,7 +16,7 @@
 #include "inflate.h"
 #include "member.h"
 
-enum : int { MaxPasswordTries = 3 };
+enum : int { MaxPasswordTries = 3, MaxTemporaryTries = 100 };
 enum : DWORD { ProgressMs = 50 };  // the longest a run goes without a look at its messages, between members
 
 bool CloseFileHandle(HANDLE &handle) {
@@ -28,7 +28,7 @@ bool CloseFileHandle(HANDLE &handle) {
 
 static void DiscardTemporaryFile() {
   if (TemporaryFile.Empty()) return;
-  DeleteFileW(WideText(TemporaryFile));
+  DeleteFileW(WideText(SystemPath(TemporaryFile)));
   TemporaryFile = SfxString();
 }
 
@@ -78,8 +78,28 @@ static bool OutputFailed(HWND owner, const char *message) {
   return false;
 }
 
-static HANDLE OpenForWriting(LPCWSTR name, DWORD disposition) {
-  return CreateFileW(name, GENERIC_WRITE, FILE_SHARE_WRITE, nullptr, disposition, FILE_ATTRIBUTE_NORMAL, nullptr);
+static HANDLE OpenForWriting(const SfxString &path, DWORD disposition) {
+  return CreateFileW(WideText(SystemPath(path)), GENERIC_WRITE, FILE_SHARE_WRITE, nullptr, disposition,
+                     FILE_ATTRIBUTE_NORMAL, nullptr);
+}
+
+// A new file beside path under a name of our own: "~sfx", a number that differs
+// from process to process, ".tmp"; a name taken already moves on to the next
+// number. Sets TemporaryFile only to a file created here, so that nobody else's
+// file is ever removed as ours.
+static HANDLE CreateTemporaryFile(const SfxString &path) {
+  SfxString stem = AddBackslash(ExtractFolder(path)) + "~sfx";
+  uint32_t number = GetTickCount() ^ (GetCurrentProcessId() << 16);
+  for (int attempt = 0; attempt < MaxTemporaryTries; attempt++) {
+    SfxString name = stem + DecimalText(number + (uint32_t)attempt) + ".tmp";
+    HANDLE handle = OpenForWriting(name, CREATE_NEW);
+    if (handle != INVALID_HANDLE_VALUE) {
+      TemporaryFile = name;
+      return handle;
+    }
+    if (GetLastError() != ERROR_FILE_EXISTS) break;
+  }
+  return INVALID_HANDLE_VALUE;
 }
 
 // Creates the member's output file. A name not taken yet, the common case, is
@@ -92,22 +112,34 @@ static HANDLE OpenForWriting(LPCWSTR name, DWORD disposition) {
 // normal file.
 static bool CreateOutput(HWND owner, const SfxString &path) {
   OutputName = path;
-  WideText wide(path);
-  OutputHandle = OpenForWriting(wide, CREATE_NEW);
+  OutputHandle = OpenForWriting(path, CREATE_NEW);
   if (OutputHandle == INVALID_HANDLE_VALUE) {
-    DWORD attributes = GetFileAttributesW(wide);  // INVALID_FILE_ATTRIBUTES has the hidden bit too
-    HANDLE original = OpenForWriting(wide, OPEN_EXISTING);
+    DWORD attributes = GetFileAttributesW(WideText(SystemPath(path)));  // INVALID_FILE_ATTRIBUTES has the hidden bit too
+    HANDLE original = OpenForWriting(path, OPEN_EXISTING);
     bool replaceable = original != INVALID_HANDLE_VALUE && !(attributes & (FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM));
     CloseFileHandle(original);
-    WideBuffer temporary(MAX_PATH);
-    if (replaceable && GetTempFileNameW(WideText(ExtractFolder(path)), L"sfx", 0, temporary)) {
-      TemporaryFile = temporary.Text();
-      OutputHandle = OpenForWriting(temporary, CREATE_ALWAYS);
-    }
+    if (replaceable) OutputHandle = CreateTemporaryFile(path);
   }
   if (OutputHandle != INVALID_HANDLE_VALUE) return true;
-  OutputFailed(owner, STR_CANNOT_WRITE);
-  DiscardTemporaryFile();
+  return OutputFailed(owner, STR_CANNOT_WRITE);
+}
+
+// Puts the sound member (TemporaryFile) in the original's place. ReplaceFileW
+// keeps what the original was (creation time, security, streams); any failure
+// of it leaves the original in place, or gone with the member still under its
+// temporary name, and either way the plain rename is what is left to do (a file
+// system that cannot replace, for one). A path past MAX_PATH goes straight to
+// the rename: some implementations of ReplaceFileW copy it into a buffer of
+// that size. Should the original be gone and the rename fail as well, the
+// member stays under its temporary name rather than be lost too.
+static bool ReplaceOriginal() {
+  SfxString original = SystemPath(OutputName), replacement = SystemPath(TemporaryFile);
+  bool fits = original.Length() < ShortPathBytes && replacement.Length() < ShortPathBytes;
+  if ((fits && ReplaceFileW(WideText(original), WideText(replacement), nullptr, REPLACEFILE_IGNORE_MERGE_ERRORS,
+                            nullptr, nullptr)) ||
+      MoveFileExW(WideText(replacement), WideText(original), MOVEFILE_REPLACE_EXISTING))
+    return true;
+  if (!PathExists(OutputName)) TemporaryFile = SfxString();
   return false;
 }
 
@@ -172,9 +204,7 @@ bool ExtractEntry(HWND owner, const SfxString &path, const MemberInfo &entry, bo
   // A fatal read or write above never gets here: the finalisation closes the
   // file then, and removes a temporary one.
   if (!CloseFileHandle(OutputHandle)) result = OutputFailed(owner, STR_CANNOT_CLOSE);
-  if (!TemporaryFile.Empty() && result &&
-      !MoveFileExW(WideText(TemporaryFile), WideText(OutputName), MOVEFILE_REPLACE_EXISTING))
-    result = OutputFailed(owner, STR_CANNOT_WRITE);
+  if (!TemporaryFile.Empty() && result && !ReplaceOriginal()) result = OutputFailed(owner, STR_CANNOT_WRITE);
   DiscardTemporaryFile();
   return result;
 }

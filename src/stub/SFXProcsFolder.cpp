@@ -80,8 +80,8 @@ SfxString ReadRegistryFolder(const SfxString &macro) {
   SfxString result;
   HKEY key;
   if (RegOpenKeyExW(rootKey, WideText(rest), 0, KEY_QUERY_VALUE, &key) != ERROR_SUCCESS) return result;
-  WideBuffer data(FullPathChars);
-  DWORD size = FullPathChars * sizeof(WCHAR);
+  WideBuffer data(LongPathChars);
+  DWORD size = LongPathChars * sizeof(WCHAR);
   if (RegQueryValueExW(key, WideText(valueName), nullptr, nullptr, (BYTE *)(WCHAR *)data, &size) == ERROR_SUCCESS) {
     // The data without its terminating zero; a value stored without one loses
     // its last character, and nothing behind an embedded zero is taken.
@@ -96,13 +96,24 @@ SfxString ReadRegistryFolder(const SfxString &macro) {
 // The expansion's length counts its terminating zero: given one character less
 // than the buffer holds, an expansion that fits returns less than the buffer's size.
 SfxString ExpandEnvironment(const SfxString &text) {
-  WideBuffer expanded(FullPathChars);
-  return expanded.Result(ExpandEnvironmentStringsW(WideText(text), expanded, ExpandChars));
+  WideBuffer expanded(LongPathChars);
+  return expanded.Result(ExpandEnvironmentStringsW(WideText(text), expanded, LongPathChars - 1));
+}
+
+// The text of a system call fill(buffer, size) that returns the length it wrote,
+// or the size it needs (its terminating zero counted) when the buffer is too
+// small, or 0 when it fails: asked for the size first, so no path is too long
+// for the buffer; a text that grew between the two calls comes out empty.
+template <typename Fill>
+static SfxString SystemText(Fill fill) {
+  DWORD size = fill(nullptr, 0);
+  WideBuffer text(size);
+  return text.Result(fill(text, size));
 }
 
 SfxString ExpandFullPath(const SfxString &path) {
-  WideBuffer full(FullPathChars);
-  return full.Result(GetFullPathNameW(WideText(path), FullPathChars, full, nullptr));
+  WideText wide(path);
+  return SystemText([&](WCHAR *buffer, DWORD size) { return GetFullPathNameW(wide, size, buffer, nullptr); });
 }
 
 SfxString UpperCaseAscii(const SfxString &text) {
@@ -114,6 +125,5 @@ SfxString UpperCaseAscii(const SfxString &text) {
 }
 
 SfxString GetCurrentFolder() {
-  WideBuffer folder(SystemPathChars);
-  return folder.Result(GetCurrentDirectoryW(SystemPathChars, folder));
+  return SystemText([](WCHAR *buffer, DWORD size) { return GetCurrentDirectoryW(size, buffer); });
 }

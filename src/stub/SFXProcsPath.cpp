@@ -1,8 +1,10 @@
-// SFXProcsPath.cpp -- path routines shared by the whole stub: split, test, create, trim.
+// SFXProcsPath.cpp -- path routines shared by the whole stub: split, test, create, trim, and the system's form.
 #include "SFXProcsPath.h"
 
 #include <windows.h>
 
+#include "SFXDefs.h"
+#include "SFXProcsFolder.h"
 #include "SFXWide.h"
 
 static bool IsSeparator(char c) { return c == '\\' || c == '/' || c == ':'; }
@@ -28,12 +30,25 @@ SfxString ExtractFolder(const SfxString &path) {
 
 SfxString ExtractName(const SfxString &path) { return path.Mid((uint32_t)(LastSeparator(path) + 1)); }
 
+// A short path goes as it is, so the system reads it as it always has (relative
+// to the current folder, '/' and "." included). A longer one is made full first,
+// which resolves those, since the \\?\ form takes every character literally.
+SfxString SystemPath(const SfxString &path) {
+  if (path.Length() < ShortPathBytes) return path;
+  SfxString full = ExpandFullPath(path);
+  if (full.Empty() || full.Find("\\\\?\\") == 0 || full.Find("\\\\.\\") == 0) return full;
+  if (full.Find("\\\\") == 0) return "\\\\?\\UNC" + full.Mid(1);
+  return "\\\\?\\" + full;
+}
+
 bool FolderExists(const SfxString &path) {
-  DWORD attributes = GetFileAttributesW(WideText(path));
+  DWORD attributes = GetFileAttributesW(WideText(SystemPath(path)));
   return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY);
 }
 
-bool PathExists(const SfxString &path) { return GetFileAttributesW(WideText(path)) != INVALID_FILE_ATTRIBUTES; }
+bool PathExists(const SfxString &path) {
+  return GetFileAttributesW(WideText(SystemPath(path))) != INVALID_FILE_ATTRIBUTES;
+}
 
 // Recursion ends at an existing folder or where the folder part no longer
 // shrinks (a drive such as C:); nothing created is removed after a failure. A
@@ -45,7 +60,7 @@ bool ForceFolders(const SfxString &folder) {
   SfxString parent = ExtractFolder(path);
   if (parent.Equals(path)) return true;
   if (!ForceFolders(parent)) return false;
-  return CreateDirectoryW(WideText(path), nullptr) || FolderExists(path);
+  return CreateDirectoryW(WideText(SystemPath(path)), nullptr) || FolderExists(path);
 }
 
 SfxString AddBackslash(const SfxString &path) {

@@ -9,6 +9,7 @@ uint64_t ArchiveStart = 0;
 uint64_t ArchiveBase = 0;
 
 EntryArray EntryList;
+uint32_t LongestName = 0;
 
 MemberInfo CurrentEntry = {};
 SfxString TemporaryFile;

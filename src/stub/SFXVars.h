@@ -23,6 +23,7 @@ extern uint64_t ArchiveBase;           // the offset the archive's recorded offs
 // EndRecordSignature) are the core's, completed at start-up.
 
 extern EntryArray EntryList;           // file members' records, in directory order
+extern uint32_t LongestName;           // UTF-16 units of the longest name in the file list
 
 // The member being extracted (CompressedLeft, EntryCrc, CryptKeys and
 // EntryEncrypted are the core's, in sfxcore.h).

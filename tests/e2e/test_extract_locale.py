@@ -38,11 +38,12 @@ NAMES = {"表": b"1", "能力.txt": b"2", "ソフト/readme.txt": b"3", "grüße
 CODE_PAGES = {"1252": "en_US.UTF-8", "932": "ja_JP.UTF-8"}  # wine takes its code pages from LC_ALL
 
 
-def unicode_path_archive(path):
+def unicode_path_archive(path, names=NAMES):
     """Names stored as an MS-DOS tool would (host 0, OEM bytes that mean nothing
-    here), each with a Unicode Path field giving the real name."""
+    here), each with a Unicode Path field giving the real name: names is
+    {real name: bytes}."""
     members = []
-    for i, (name, data) in enumerate(NAMES.items()):
+    for i, (name, data) in enumerate(names.items()):
         stored = f"n{i}.dat"
         info = zipfile.ZipInfo(stored, (2020, 5, 6, 7, 8, 10))
         info.create_system = 0

@@ -85,8 +85,9 @@ class StubImages(unittest.TestCase):
             self.assertEqual(controls[0].get("publicKeyToken"), "6595b64144ccf1df")
             levels = [e for e in root.iter() if e.tag.endswith("requestedExecutionLevel")]
             self.assertEqual([e.get("level") for e in levels], ["asInvoker"])
-            aware = [e.text.strip().lower() for e in root.iter() if e.tag.endswith("}dpiAware")]
-            self.assertEqual(aware, ["true"])
+            for setting in ("dpiAware", "longPathAware"):
+                aware = [e.text.strip().lower() for e in root.iter() if e.tag.endswith("}" + setting)]
+                self.assertEqual(aware, ["true"], setting)
         self.for_each_stub(check)
 
 

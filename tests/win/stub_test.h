@@ -59,6 +59,7 @@ inline void ResetStubState() {
   if (ComInitialized) CoUninitialize();
   ComInitialized = false;
   TemporaryFile.Release();
+  LongestName = 0;
   InitializeModules();
   BuildCrcTable();
 }

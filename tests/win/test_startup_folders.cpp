@@ -5,6 +5,7 @@
 
 #include <string>
 
+#include "SFXDefs.h"
 #include "SFXProcsFolder.h"
 #include "stub_test.h"
 
@@ -48,16 +49,15 @@ TEST(TargetFolder, VariablesAndRelativePaths) {
   EXPECT_EQ(S(ExpandEnvironment("")), "");
 }
 
-TEST(TargetFolder, ResultsTooLongForTheBuffersAreEmpty) {
-  std::string long500(500, 'x');
+TEST(TargetFolder, LongResultsComeOutWhole) {
+  std::string long500(500, 'x'), deep = "C:\\" + std::string(200, 'y') + "\\" + std::string(400, 'z');
   SetEnvironmentVariableA("SFXTEST_LONG", long500.c_str());
-  EXPECT_EQ(S(ExpandEnvironment("%SFXTEST_LONG%")).size(), 500u);
-  EXPECT_EQ(S(ExpandEnvironment("%SFXTEST_LONG%0123456789012345678")), "");  // 519 characters
-  EXPECT_EQ(S(ExpandEnvironment("%SFXTEST_LONG%012345678901234567")).size(), 518u);
-  // The platform's ANSI path functions stop at MAX_PATH, well inside the buffer.
-  EXPECT_EQ(S(ExpandFullPath(("C:\\" + std::string(255, 'y')).c_str())).size(), 258u);
-  EXPECT_EQ(S(ExpandFullPath(("C:\\" + std::string(517, 'y')).c_str())), "");
-  EXPECT_EQ(Resolve("C:\\%SFXTEST_LONG%\\" + std::string(40, 'z')), "");
+  EXPECT_EQ(S(ExpandEnvironment("%SFXTEST_LONG%%SFXTEST_LONG%")), long500 + long500);
+  EXPECT_EQ(S(ExpandFullPath(deep.c_str())), deep);
+  EXPECT_EQ(Resolve("C:\\%SFXTEST_LONG%\\.\\" + std::string(40, 'z')), "C:\\" + long500 + "\\" + std::string(40, 'z'));
+  // Past what the system takes: nothing, rather than a part.
+  std::string huge(LongPathChars, 'h');
+  EXPECT_EQ(S(ExpandEnvironment(huge.c_str())), "");
 }
 
 TEST(TargetFolder, UpperCaseTouchesOnlyAsciiLetters) {
@@ -106,7 +106,7 @@ class RegistryMacro : public ::testing::Test {
     SetValue(HKEY_CURRENT_USER, "Software\\sfxkit-test", "Folder", REG_SZ, "C:\\From\\User");
     SetValue(HKEY_CURRENT_USER, "Software\\sfxkit-test", "", REG_SZ, "C:\\Default");
     SetValue(HKEY_CURRENT_USER, "Software\\sfxkit-test", "Expand", REG_EXPAND_SZ, "%SFXTEST_ROOT%\\Sub");
-    SetValue(HKEY_CURRENT_USER, "Software\\sfxkit-test", "Long", REG_SZ, std::string(520, 'L').c_str());
+    SetValue(HKEY_CURRENT_USER, "Software\\sfxkit-test", "Long", REG_SZ, std::string(LongPathChars, 'L').c_str());
     SetValue(HKEY_CURRENT_USER, "Software\\sfxkit-test", "Fits", REG_SZ, ("C:\\" + std::string(516, 'F')).c_str());
     SetValue(HKEY_CURRENT_USER, "Software\\sfxkit-test\\Deeper", "Value", REG_SZ, "C:\\Deeper");
     SetValue(HKEY_LOCAL_MACHINE, "Software\\sfxkit-test", "Folder", REG_SZ, "C:\\From\\Machine");
@@ -160,9 +160,8 @@ TEST_F(RegistryMacro, SuffixDefaultValueAndExpansion) {
 TEST_F(RegistryMacro, MissingOrOversizedValuesGiveNothing) {
   EXPECT_EQ(Resolve("$HCU\\Software\\sfxkit-test\\Missing"), "");
   EXPECT_EQ(Resolve("$HCU\\Software\\sfxkit-absent\\Folder"), "");
-  EXPECT_EQ(Resolve("$HCU\\Software\\sfxkit-test\\Long"), "");  // 521 bytes with its zero
-  EXPECT_EQ(S(ReadRegistryFolder("$HCU\\Software\\sfxkit-test\\Fits")).size(), 519u);  // 520 bytes with its zero
-  EXPECT_EQ(Resolve("$HCU\\Software\\sfxkit-test\\Fits"), "");                       // too long to expand
+  EXPECT_EQ(Resolve("$HCU\\Software\\sfxkit-test\\Long"), "");  // one character more than the system takes
+  EXPECT_EQ(Resolve("$HCU\\Software\\sfxkit-test\\Fits"), "C:\\" + std::string(516, 'F'));
 }
 
 }  // namespace

@@ -1,4 +1,4 @@
-// test_startup_paths.cpp -- the path routines: splitting, trimming and creating folders.
+// test_startup_paths.cpp -- the path routines: splitting, trimming, the system's form and creating folders.
 #include <gtest/gtest.h>
 #include <windows.h>
 
@@ -47,6 +47,15 @@ TEST(Backslashes, AddOneAndStripAll) {
   EXPECT_EQ(S(StripBackslashes("a/")), "a/");
   EXPECT_EQ(S(StripBackslashes("\\\\")), "");
   EXPECT_EQ(S(StripBackslashes("")), "");
+}
+
+TEST(SystemPath, LongPathsTakeTheLiteralForm) {
+  std::string deep = std::string(200, 'd') + "\\" + std::string(100, 'e');
+  EXPECT_EQ(S(SystemPath("C:\\short\\.\\x")), "C:\\short\\.\\x");  // as the system always read it
+  EXPECT_EQ(S(SystemPath(("C:\\" + deep + "\\.\\f/g").c_str())), "\\\\?\\C:\\" + deep + "\\f\\g");
+  EXPECT_EQ(S(SystemPath(("\\\\server\\share\\" + deep).c_str())), "\\\\?\\UNC\\server\\share\\" + deep);
+  std::string literal = "\\\\?\\C:\\" + deep;
+  EXPECT_EQ(S(SystemPath(literal.c_str())), literal);
 }
 
 using PathsOnDisk = ScratchFolder;
