@@ -28,7 +28,7 @@ enum : int {
 // Buffer sizes in characters.
 enum : unsigned {
   SystemPathChars = 260,     // directories supplied by the system
-  FullPathChars = 520,       // the stub's own path, the folder browser's choice
+  FullPathChars = 520,       // the folder browser's choice
   LongPathChars = 32767,     // the longest path, expansion or registry text the system takes
   ShortPathBytes = 240,      // a path this long (UTF-8) still fits every call that stops at MAX_PATH
 };

@@ -11,6 +11,7 @@
 #include "SFXProcsExtract.h"
 #include "SFXProcsFile.h"
 #include "SFXProcsFolder.h"
+#include "SFXProcsPath.h"
 #include "SFXSwitches.h"
 #include "SFXStrings.h"
 #include "SFXVars.h"
@@ -39,10 +40,12 @@ void InitializeModules() {
 void RunStub() {
   InitCommonControls();
 
-  WideBuffer path(FullPathChars);
-  ModulePath = path.Text(GetModuleFileNameW(nullptr, path, FullPathChars));
+  // Started from a folder deeper than MAX_PATH, the path is long; one cut short
+  // (the system then fills the whole buffer) would open some other file.
+  WideBuffer path(LongPathChars);
+  ModulePath = path.Result(GetModuleFileNameW(nullptr, path, LongPathChars));
 
-  ArchiveHandle = CreateFileW(WideText(ModulePath), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+  ArchiveHandle = CreateFileW(WideText(SystemPath(ModulePath)), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
                               FILE_ATTRIBUTE_NORMAL, nullptr);
   if (ArchiveHandle == INVALID_HANDLE_VALUE) FatalError(SubstituteText(STR_ERROR_READING, ModulePath));
 
