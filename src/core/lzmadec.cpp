@@ -70,8 +70,9 @@ const uint8_t *Refill(const uint8_t *in) {
   memmove(Input, in, kept);
   uint32_t got = kept + ReadMember(Input + kept, InputSize - kept);
   InputEnd = Input + got;
-  InputSafe = InputEnd - InputSlack;
-  if (CompressedLeft <= 0 || InputEnded) {
+  if (CompressedLeft > 0 && !InputEnded) {
+    InputSafe = InputEnd - InputSlack;  // a full buffer: InputSize - InputSlack bytes at least
+  } else {
     memset(Input + got, 0, InputSlack);
     InputSafe = Input + InputSize + InputSlack;  // never refill again
   }
@@ -108,56 +109,106 @@ inline uint32_t CopyMatch(uint8_t *dict, uint32_t dictSize, uint32_t pos, uint32
   return pos;
 }
 
-}  // namespace
+// The range decoder: a local of LzmaDecode that the steps below take by
+// reference. Natively they are inlined and its fields live in registers; the
+// stub's size-optimised build calls them instead, which halves the code.
+struct RangeDecoder {
+  uint32_t Range;   // width of the current interval
+  uint32_t Code;    // where the input lies in it
+  const uint8_t *In;  // next input byte
+};
+#ifdef __OPTIMIZE_SIZE__
+#define STEP __attribute__((noinline))
+#define UNROLL
+#else
+#define STEP inline __attribute__((always_inline))
+#define UNROLL _Pragma("GCC unroll 8")
+#endif
 
-// The range decoder lives in locals of LzmaDecode: range, code, in.
-#define NORMALIZE()                           \
-  if (range < (1u << 24)) {                   \
-    range <<= 8;                              \
-    code = (code << 8) | *in++;               \
+STEP void Normalize(RangeDecoder &rc) {
+  if (rc.Range < (1u << 24)) {
+    rc.Range <<= 8;
+    rc.Code = (rc.Code << 8) | *rc.In++;
   }
-// Decodes one bit with probability *p of a zero, runs zero or one, adapts *p.
-#define BIT(p, zero, one)                          \
-  do {                                             \
-    uint16_t *bp_ = (p);                           \
-    NORMALIZE();                                   \
-    uint32_t bound_ = (range >> 11) * *bp_;        \
-    if (code < bound_) {                           \
-      range = bound_;                              \
-      *bp_ = (uint16_t)(*bp_ + ((2048 - *bp_) >> 5)); \
-      zero;                                        \
-    } else {                                       \
-      range -= bound_;                             \
-      code -= bound_;                              \
-      *bp_ = (uint16_t)(*bp_ - (*bp_ >> 5));       \
-      one;                                         \
-    }                                              \
-  } while (0)
+}
+
+// Decodes one bit whose chance of being 0 is *p / 2048, and adapts *p.
+STEP uint32_t DecodeBit(RangeDecoder &rc, uint16_t *p) {
+  Normalize(rc);
+  uint32_t bound = (rc.Range >> 11) * *p;
+  if (rc.Code < bound) {
+    rc.Range = bound;
+    *p = (uint16_t)(*p + ((2048 - *p) >> 5));
+    return 0;
+  }
+  rc.Range -= bound;
+  rc.Code -= bound;
+  *p = (uint16_t)(*p - (*p >> 5));
+  return 1;
+}
+
 // A bit tree of n bits at probs: the symbol, most significant bit first.
-#define TREE(probs, n, out)                                          \
-  do {                                                               \
-    uint16_t *t_ = (probs);                                          \
-    out = 1;                                                         \
-    do BIT(t_ + out, out <<= 1, out = (out << 1) | 1);               \
-    while (out < (1u << (n)));                                       \
-    out -= 1u << (n);                                                \
-  } while (0)
-// A reverse bit tree of n bits: least significant bit first, added to out.
-#define REVERSE_TREE(probs, n, out)                                          \
-  do {                                                                       \
-    uint16_t *t_ = (probs);                                                  \
-    uint32_t m_ = 1;                                                         \
-    for (unsigned i_ = 0; i_ < (n); i_++)                                    \
-      BIT(t_ + m_, m_ <<= 1, (m_ = (m_ << 1) | 1, out += 1u << i_));         \
-  } while (0)
-// A match length less 2 (0..271) from the length coder at lp.
-#define LENGTH(lp, out)                                                              \
-  do {                                                                               \
-    uint16_t *l_ = (lp);                                                             \
-    BIT(l_ + LenChoice, TREE(l_ + LenLow + posState * 8, 3, out),                    \
-        BIT(l_ + LenChoice2, { TREE(l_ + LenMid + posState * 8, 3, out); out += 8; }, \
-            { TREE(l_ + LenHigh, 8, out); out += 16; }));                            \
-  } while (0)
+STEP uint32_t DecodeTree(RangeDecoder &rc, uint16_t *probs, unsigned n) {
+  uint32_t m = 1;
+  UNROLL for (unsigned i = 0; i < n; i++) m = (m << 1) | DecodeBit(rc, probs + m);
+  return m - (1u << n);
+}
+
+// A reverse bit tree of n bits: least significant bit first.
+STEP uint32_t DecodeReverseTree(RangeDecoder &rc, uint16_t *probs, unsigned n) {
+  uint32_t m = 1, symbol = 0;
+  UNROLL for (unsigned i = 0; i < n; i++) {
+    uint32_t bit = DecodeBit(rc, probs + m);
+    m = (m << 1) | bit;
+    symbol |= bit << i;
+  }
+  return symbol;
+}
+
+// A match length less 2 (0..271) from the length coder at probs.
+STEP uint32_t DecodeLength(RangeDecoder &rc, uint16_t *probs, uint32_t posState) {
+  if (!DecodeBit(rc, probs + LenChoice)) return DecodeTree(rc, probs + LenLow + posState * 8, 3);
+  if (!DecodeBit(rc, probs + LenChoice2)) return 8 + DecodeTree(rc, probs + LenMid + posState * 8, 3);
+  return 16 + DecodeTree(rc, probs + LenHigh, 8);
+}
+
+// A match distance less 1 for a length less 2 of len0; MarkerDistance is the end marker.
+STEP uint32_t DecodeDistance(RangeDecoder &rc, uint16_t *probs, uint32_t len0) {
+  uint32_t slot = DecodeTree(rc, probs + PosSlot + (len0 < 3 ? len0 : 3) * 64, 6);
+  if (slot < 4) return slot;
+  unsigned direct = (slot >> 1) - 1;
+  uint32_t dist = (2 | (slot & 1)) << direct;
+  if (slot < 14) return dist + DecodeReverseTree(rc, probs + SpecPos + dist - slot, direct);
+  // The middle bits have no probabilities: each halves the range.
+  uint32_t bits = 0;
+  direct -= 4;
+  do {
+    Normalize(rc);
+    rc.Range >>= 1;
+    rc.Code -= rc.Range;
+    uint32_t t = 0 - (rc.Code >> 31);  // all ones when the bit is 0
+    rc.Code += rc.Range & t;
+    bits = (bits << 1) + (t + 1);
+  } while (--direct);
+  return dist + (bits << 4) + DecodeReverseTree(rc, probs + Align, 4);
+}
+
+// A literal from its 0x300 probabilities. After a match the byte at rep0
+// predicts it bit by bit, until the first bit where they differ.
+STEP uint32_t DecodeLiteral(RangeDecoder &rc, uint16_t *probs, bool afterMatch, uint32_t match) {
+  if (!afterMatch) return DecodeTree(rc, probs, 8);
+  uint32_t symbol = 1, offset = 0x100;
+  UNROLL for (int i = 0; i < 8; i++) {
+    match <<= 1;
+    uint32_t matchBit = match & offset;
+    uint32_t bit = DecodeBit(rc, probs + offset + matchBit + symbol);
+    symbol = (symbol << 1) | bit;
+    offset &= bit ? matchBit : ~matchBit;
+  }
+  return symbol - 0x100;
+}
+
+}  // namespace
 
 DecodeResult LzmaDecode(uint64_t uncompressedSize) {
   InputEnded = false;
@@ -177,6 +228,7 @@ DecodeResult LzmaDecode(uint64_t uncompressedSize) {
   if (window < MinDictionary) window = MinDictionary;
   const uint32_t probCount = Literal + (0x300u << (lc + lp));
   uint64_t bytes = probCount * 2ull + InputSize + InputSlack + window;
+  // Dictionary positions are 32-bit; a 32-bit system cannot give 4 GB anyway.
   void *block = window > 0xFFFF0000u || bytes != (size_t)bytes ? nullptr : TryAllocateMemory((size_t)bytes);
   if (!block) return DecodeResult::NoMemory;
   uint16_t *const probs = (uint16_t *)block;
@@ -187,11 +239,12 @@ DecodeResult LzmaDecode(uint64_t uncompressedSize) {
   dict[dictSize - 1] = 0;  // the "previous byte" of the first literal
 
   InputEnd = Input;
-  const uint8_t *in = Refill(Input), *inSafe = InputSafe, *inEnd = InputEnd;
-  uint32_t range = 0xFFFFFFFF, code = 0;
-  for (int i = 0; i < 5; i++) code = (code << 8) | *in++;
+  RangeDecoder rc = {0xFFFFFFFF, 0, Refill(Input)};
+  const uint8_t *inSafe = InputSafe, *inEnd = InputEnd;
+  for (int i = 0; i < 5; i++) rc.Code = (rc.Code << 8) | *rc.In++;
   DecodeResult result = DecodeResult::BadData;
-  uint32_t state = 0, rep0 = 0, rep1 = 0, rep2 = 0, rep3 = 0;
+  uint32_t state = 0;        // 0..6 after a literal, 7..11 after a match
+  uint32_t rep0 = 0, rep1 = 0, rep2 = 0, rep3 = 0;  // the last four distances less 1, latest first
   uint32_t pos = 0;          // where the next byte goes in dict
   uint32_t flushed = 0;      // dict[flushed, pos) is decoded but not yet written
   uint32_t limit = 0;        // the next stop: the piece is full, the dictionary ends, or the size is reached
@@ -200,13 +253,14 @@ DecodeResult LzmaDecode(uint64_t uncompressedSize) {
   bool wrapped = false;      // the dictionary has filled once: every byte of it is history
   bool atSize = false;       // all bytes are out; only an end marker may follow
   const uint32_t pbMask = (1u << pb) - 1, lpMask = (1u << lp) - 1;
-  if (in > inEnd) goto input_short;
+  if (rc.In > inEnd) goto input_short;
   if (Input[0] != 0) goto done;
 
+  // Each pass decodes one symbol. Input past inEnd is zeros: a symbol that read
+  // any is refused before its bytes reach the dictionary.
   for (;;) {
-    if (in >= inSafe) {
-      Refill(in);
-      in = Input;
+    if (rc.In >= inSafe) {
+      rc.In = Refill(rc.In);
       inSafe = InputSafe;
       inEnd = InputEnd;
     }
@@ -226,133 +280,89 @@ DecodeResult LzmaDecode(uint64_t uncompressedSize) {
         // The stream may end here with all of its bytes read (code 0), or go on
         // with an end marker; a match still copying runs past the size.
         if (pending) goto done;
-        NORMALIZE();
-        if (in > inEnd) goto input_short;
-        if (!code) {
+        Normalize(rc);
+        if (rc.In > inEnd) goto input_short;
+        if (!rc.Code) {
           result = DecodeResult::Done;
           goto done;
         }
         atSize = true;
         limit = pos;
-        goto symbol;  // which must be the marker
       } else {
         uint32_t room = dictSize - pos < (uint32_t)LzmaPieceSize ? dictSize - pos : (uint32_t)LzmaPieceSize;
         limit = pos + (outLeft < room ? (uint32_t)outLeft : room);
-      }
-      if (pending) {
-        uint32_t n = pending < limit - pos ? pending : limit - pos;
-        pending -= n;
-        pos = CopyMatch(dict, dictSize, pos, rep0, n);
-      }
-      continue;
-    }
-  symbol:
-    const uint32_t posState = pos & pbMask;
-    uint32_t len;
-    BIT(probs + IsMatch + state * 16 + posState, goto literal, );
-    BIT(probs + IsRep + state, , goto rep);
-    {
-      // A match: a length, then a distance; the rep distances move up.
-      rep3 = rep2;
-      rep2 = rep1;
-      rep1 = rep0;
-      LENGTH(probs + LenCoder, len);
-      state = state < 7 ? 7 : 10;
-      uint32_t slot, dist;
-      TREE(probs + PosSlot + (len < 3 ? len : 3) * 64, 6, slot);
-      len += 2;
-      if (slot < 4) {
-        dist = slot;
-      } else {
-        unsigned direct = (slot >> 1) - 1;
-        dist = (2 | (slot & 1)) << direct;
-        if (slot < 14) {
-          REVERSE_TREE(probs + SpecPos + dist - slot, direct, dist);
-        } else {
-          uint32_t bits = 0;
-          direct -= 4;
-          do {
-            NORMALIZE();
-            range >>= 1;
-            code -= range;
-            uint32_t t = 0 - (code >> 31);  // all ones when the bit is 0
-            code += range & t;
-            bits = (bits << 1) + (t + 1);
-          } while (--direct);
-          dist += bits << 4;
-          REVERSE_TREE(probs + Align, 4, dist);
+        if (pending) {
+          uint32_t n = pending < limit - pos ? pending : limit - pos;
+          pending -= n;
+          pos = CopyMatch(dict, dictSize, pos, rep0, n);
+          continue;
         }
       }
-      if (in > inEnd) goto input_short;
+    }
+    const uint32_t posState = pos & pbMask;
+    uint32_t len;
+    if (!DecodeBit(rc, probs + IsMatch + state * 16 + posState)) {
+      uint32_t previous = dict[(pos ? pos : dictSize) - 1];
+      uint16_t *lit = probs + Literal + 0x300 * (((pos & lpMask) << lc) + (previous >> (8 - lc)));
+      uint32_t match = state < 7 ? 0 : dict[pos > rep0 ? pos - rep0 - 1 : pos + dictSize - rep0 - 1];
+      uint32_t symbol = DecodeLiteral(rc, lit, state >= 7, match);
+      if (rc.In > inEnd) goto input_short;
+      dict[pos++] = (uint8_t)symbol;
+      state = NextAfterLiteral[state];
+      continue;
+    }
+    if (!DecodeBit(rc, probs + IsRep + state)) {
+      // A match: a length, then a distance; the rep distances move up.
+      len = DecodeLength(rc, probs + LenCoder, posState);
+      uint32_t dist = DecodeDistance(rc, probs, len);
+      if (rc.In > inEnd) goto input_short;
       if (dist == MarkerDistance) {
         // The marker is only taken where the size ends the stream anyway.
         if (!atSize) goto done;
-        NORMALIZE();
-        if (in > inEnd) goto input_short;
-        if (!code) result = DecodeResult::Done;
+        Normalize(rc);
+        if (rc.In > inEnd) goto input_short;
+        if (!rc.Code) result = DecodeResult::Done;
         goto done;
       }
-      rep0 = dist;
-      goto copy;
-    }
-  rep:
-    BIT(probs + IsRepG0 + state, , goto rep_far);
-    BIT(probs + IsRep0Long + state * 16 + posState,
-        {
-          state = state < 7 ? 9 : 11;
-          len = 1;  // one byte, at rep0
-          goto copy;
-        }, );
-    goto rep_length;
-  rep_far : {
-    uint32_t dist;
-    BIT(probs + IsRepG1 + state, dist = rep1, {
-      BIT(probs + IsRepG2 + state, dist = rep2, (dist = rep3, rep3 = rep2));
+      rep3 = rep2;
       rep2 = rep1;
-    });
-    rep1 = rep0;
-    rep0 = dist;
-  }
-  rep_length:
-    LENGTH(probs + RepLenCoder, len);
-    len += 2;
-    state = state < 7 ? 8 : 11;
-  copy:
-    if (in > inEnd) goto input_short;
-    if (rep0 >= (wrapped ? dictSize : pos)) goto done;
-    {
-      // The copy stops at the limit; the rest waits for the piece to be written.
-      uint32_t n = len < limit - pos ? len : limit - pos;
-      pending = len - n;
-      pos = CopyMatch(dict, dictSize, pos, rep0, n);
-    }
-    continue;
-
-  literal : {
-    uint16_t *lit = probs + Literal;
-    uint32_t previous = dict[(pos ? pos : dictSize) - 1];
-    lit += 0x300 * ((((pos & lpMask) << lc) + (previous >> (8 - lc))));
-    uint32_t symbol = 1;
-    if (state < 7) {
-      do BIT(lit + symbol, symbol <<= 1, symbol = (symbol << 1) | 1);
-      while (symbol < 0x100);
+      rep1 = rep0;
+      rep0 = dist;
+      state = state < 7 ? 7 : 10;
+    } else if (!DecodeBit(rc, probs + IsRepG0 + state)) {
+      if (!DecodeBit(rc, probs + IsRep0Long + state * 16 + posState)) {
+        len = 0xFFFFFFFF;  // a single byte at rep0: 1 once the 2 below is added
+        state = state < 7 ? 9 : 11;
+      } else {
+        len = DecodeLength(rc, probs + RepLenCoder, posState);
+        state = state < 7 ? 8 : 11;
+      }
     } else {
-      // After a match the byte at rep0 predicts this one, bit by bit, until
-      // the first bit where they differ.
-      uint32_t match = dict[pos > rep0 ? pos - rep0 - 1 : pos + dictSize - rep0 - 1];
-      uint32_t offset = 0x100;
-      do {
-        match <<= 1;
-        uint32_t matchBit = match & offset;
-        BIT(lit + offset + matchBit + symbol, (symbol <<= 1, offset &= ~matchBit),
-            (symbol = (symbol << 1) | 1, offset &= matchBit));
-      } while (symbol < 0x100);
+      // A match at rep1..rep3, which moves to the front.
+      uint32_t dist;
+      if (!DecodeBit(rc, probs + IsRepG1 + state)) {
+        dist = rep1;
+      } else {
+        if (!DecodeBit(rc, probs + IsRepG2 + state)) {
+          dist = rep2;
+        } else {
+          dist = rep3;
+          rep3 = rep2;
+        }
+        rep2 = rep1;
+      }
+      rep1 = rep0;
+      rep0 = dist;
+      len = DecodeLength(rc, probs + RepLenCoder, posState);
+      state = state < 7 ? 8 : 11;
     }
-    if (in > inEnd) goto input_short;
-    dict[pos++] = (uint8_t)symbol;
-    state = NextAfterLiteral[state];
-    continue;
-  }
+    len += 2;
+    if (rc.In > inEnd) goto input_short;
+    if (rep0 >= (wrapped ? dictSize : pos)) goto done;
+    // The copy stops at the limit; the rest waits for the piece to be written.
+    uint32_t n = len < limit - pos ? len : limit - pos;
+    pending = len - n;
+    pos = CopyMatch(dict, dictSize, pos, rep0, n);
   }
 
 input_short:
@@ -361,7 +371,7 @@ done:
   // What came before a fault still goes out; past the size nothing is pending.
   if (result == DecodeResult::BadData || result == DecodeResult::ArchiveEnded)
     if (!atSize && !Flush(dict + flushed, pos - flushed)) result = DecodeResult::OutputRefused;
-  if (in <= inEnd) CompressedLeft += inEnd - in;
+  if (rc.In <= inEnd) CompressedLeft += inEnd - rc.In;
   ReleaseMemory(block);
   Input = nullptr;
   return result;
