@@ -1,7 +1,7 @@
 // lzma_fuzzer.cpp -- libFuzzer target: LzmaDecode on arbitrary bytes, checked against liblzma's raw LZMA1 decoder.
 //
 // An input is the member's uncompressed size (4 bytes, little-endian, kept
-// below 4 MiB) followed by the member's data: the 9-byte method-14 header and
+// below 1 MiB) followed by the member's data: the 9-byte method-14 header and
 // the raw stream. Whatever it holds, LzmaDecode must end, never read past the
 // member (guard bytes follow it in the archive), stay inside its buffers (the
 // sanitizers watch), write pieces of at most LzmaPieceSize bytes with the CRC
@@ -34,7 +34,7 @@ void Fail(const char *what) {
   abort();
 }
 
-enum : size_t { GuardBytes = 64, MaxOutput = 1 << 22 };
+enum : size_t { GuardBytes = 64, MaxOutput = 1 << 20 };
 
 // liblzma's decoding of the member data: its output and how it ended (STREAM_END
 // for a whole stream, DATA_ERROR for a damaged one, BUF_ERROR for one that
