@@ -9,12 +9,12 @@
 #include <lzma.h>
 #include <stdio.h>
 #include <stdlib.h>
-#include <time.h>
 #include <zlib.h>
 
 #include <string>
 #include <vector>
 
+#include "bench_support.h"
 #include "core_host.h"
 #include "lzmadec.h"
 
@@ -22,23 +22,6 @@ namespace {
 
 using Bytes = std::vector<uint8_t>;
 const uint32_t Dictionary = 8 << 20;  // preset 6's
-
-double Now() {
-  timespec ts;
-  clock_gettime(CLOCK_MONOTONIC, &ts);
-  return (double)ts.tv_sec + ts.tv_nsec * 1e-9;
-}
-
-Bytes ReadAll(const char *path) {
-  Bytes data;
-  FILE *f = fopen(path, "rb");
-  if (!f) return data;
-  uint8_t buffer[1 << 16];
-  size_t n;
-  while ((n = fread(buffer, 1, sizeof buffer, f)) > 0) data.insert(data.end(), buffer, buffer + n);
-  fclose(f);
-  return data;
-}
 
 lzma_options_lzma Options(uint64_t size) {
   lzma_options_lzma o;
@@ -90,14 +73,6 @@ uint32_t RunLiblzma(const Bytes &member, uint64_t size) {
   return ret == LZMA_STREAM_END ? (uint32_t)crc : 0;
 }
 
-template <typename F>
-double Best(double best, F f) {
-  double start = Now();
-  f();
-  double t = Now() - start;
-  return t < best ? t : best;
-}
-
 }  // namespace
 
 int main(int argc, char **argv) {
@@ -107,6 +82,10 @@ int main(int argc, char **argv) {
   }
   int rounds = argc > 2 ? atoi(argv[2]) : 3;
   Bytes data = ReadAll(argv[1]);
+  if (data.empty()) {
+    fprintf(stderr, "%s: no data\n", argv[1]);
+    return 2;
+  }
   std::string cached = std::string(argv[1]) + ".lzma";
   Host.KeepOutput = false;
   uint32_t expected = (uint32_t)crc32(0, data.data(), (uInt)data.size());
