@@ -7,11 +7,11 @@
 // sanitizers watch), write pieces of at most LzmaPieceSize bytes with the CRC
 // over exactly those bytes, and agree with liblzma, given the same size and
 // told that an end marker may follow it: the same output bytes, Done exactly
-// when liblzma ends the stream, and then the same count of input bytes used.
-// Both decoders check a symbol only once it is whole, so a damaged or cut
-// stream yields the same output from both; they differ only in the name of
-// the failure (liblzma waits for input the member lacks, which here is BadData
-// or ArchiveEnded). liblzma refuses lc + lp above 4, which the format allows
+// when liblzma ends the stream, the same count of input bytes used then and
+// (with the exceptions below) on a damaged stream. Both decoders check a symbol
+// only once it is whole, so a damaged or cut stream yields the same output from
+// both; they differ in the name of the failure (liblzma waits for input the
+// member lacks, which here is BadData or ArchiveEnded). liblzma refuses lc + lp above 4, which the format allows
 // and this decoder takes: such inputs are only checked for the rules above.
 // The input's size picks the archive's behaviour: short reads, an archive that
 // ends inside the member, traditional encryption.
@@ -118,5 +118,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
   if (reference != Host.Output) Fail("output differs from liblzma's");
   if ((ret == LZMA_STREAM_END) != (result == DecodeResult::Done)) Fail("liblzma and LzmaDecode disagree on the end");
   if (result == DecodeResult::Done && used != referenceUsed) Fail("input used differs from liblzma's");
+  // A damaged stream stops at the same byte too, but for faults noticed at
+  // another point of the same step: a header this side refuses (liblzma is not
+  // asked), a range coder whose first byte is not 0 (read whole here, refused
+  // at that byte there), a symbol past the size (decoded whole here, refused
+  // at its first bit there).
+  if (ret == LZMA_DATA_ERROR && referenceUsed > 9 && Host.Output.size() < uncompressed && used != referenceUsed)
+    Fail("a damaged stream stops elsewhere than liblzma's");
   return 0;
 }

@@ -329,6 +329,10 @@ DecodeResult LzmaDecode(uint64_t uncompressedSize) {
       rep1 = rep0;
       rep0 = dist;
       state = state < 7 ? 7 : 10;
+    } else if (!pos && !wrapped) {
+      // A rep match before any output: refused at its first bit, as liblzma does.
+      if (rc.In > inEnd) goto input_short;
+      goto done;
     } else if (!DecodeBit(rc, probs + IsRepG0 + state)) {
       if (!DecodeBit(rc, probs + IsRep0Long + state * 16 + posState)) {
         len = 0xFFFFFFFF;  // a single byte at rep0: 1 once the 2 below is added
