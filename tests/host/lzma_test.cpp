@@ -11,6 +11,16 @@
 #include "lzmadec.h"
 #include "test_support.h"
 
+// AddressSanitizer reserves its address space up front and ends the process on
+// a failed malloc: the dictionary test needs the system's own allocator.
+#if defined(__SANITIZE_ADDRESS__)
+#define UNDER_ASAN
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer)
+#define UNDER_ASAN
+#endif
+#endif
+
 namespace {
 
 // A method-14 member: the header declaring this dictionary, then liblzma's raw
@@ -95,6 +105,9 @@ TEST(Lzma, ResultsOfWholeCutDamagedAndRefusedMembers) {
 // member declaring a 4 GB dictionary must still decode, and a 1 GB member
 // declaring 1 GB gets NoMemory instead of ending the process.
 TEST(Lzma, DictionaryIsNoLargerThanTheMemberAndAFailedOneIsReported) {
+#ifdef UNDER_ASAN
+  GTEST_SKIP() << "not under AddressSanitizer";
+#endif
   const Bytes data = SampleData(DataKind::Binary, 4096);
   const Bytes small = LzmaMember(data, true, 0xFFFFFFFFu), large = LzmaMember(data, true, 1u << 30);
   rlimit saved;
@@ -107,14 +120,12 @@ TEST(Lzma, DictionaryIsNoLargerThanTheMemberAndAFailedOneIsReported) {
   capped.rlim_cur = (rlim_t)pages * (rlim_t)sysconf(_SC_PAGESIZE) + (256u << 20);
   ASSERT_EQ(setrlimit(RLIMIT_AS, &capped), 0);
   HostLzmaDecode(small.data(), small.size(), (int64_t)small.size(), data.size());
-  DecodeResult smallResult = Host.Result;
-  size_t smallOutput = Host.Output.size();
+  const DecodeResult smallResult = Host.Result;
+  const bool smallWhole = Host.Output == data;
   HostLzmaDecode(large.data(), large.size(), (int64_t)large.size(), 1u << 30);
-  DecodeResult largeResult = Host.Result;
   setrlimit(RLIMIT_AS, &saved);
-  EXPECT_EQ(smallResult, DecodeResult::Done);
-  EXPECT_EQ(smallOutput, data.size());
-  EXPECT_EQ(largeResult, DecodeResult::NoMemory);
+  EXPECT_TRUE(smallResult == DecodeResult::Done && smallWhole);
+  EXPECT_EQ(Host.Result, DecodeResult::NoMemory);
   EXPECT_TRUE(Host.Output.empty());
 }
 
