@@ -10,35 +10,15 @@
 #include <libdeflate.h>
 #include <stdio.h>
 #include <stdlib.h>
-#include <time.h>
 #include <zlib.h>
 
 #include <vector>
 
+#include "bench_support.h"
 #include "core_host.h"
 #include "crc32.h"
 
 namespace {
-
-double Now() {
-  timespec ts;
-  clock_gettime(CLOCK_MONOTONIC, &ts);
-  return (double)ts.tv_sec + ts.tv_nsec * 1e-9;
-}
-
-std::vector<uint8_t> ReadAll(const char *path) {
-  FILE *f = fopen(path, "rb");
-  if (!f) {
-    perror(path);
-    exit(2);
-  }
-  std::vector<uint8_t> data;
-  uint8_t buffer[1 << 16];
-  size_t n;
-  while ((n = fread(buffer, 1, sizeof buffer, f)) > 0) data.insert(data.end(), buffer, buffer + n);
-  fclose(f);
-  return data;
-}
 
 std::vector<uint8_t> Deflate(const std::vector<uint8_t> &data) {
   z_stream z{};
@@ -85,15 +65,6 @@ uint32_t RunLibdeflate(const std::vector<uint8_t> &stream, std::vector<uint8_t> 
   return libdeflate_crc32(0, out.data(), actual);
 }
 
-// The smaller of best and the seconds one call of f takes.
-template <typename F>
-double Best(double best, F f) {
-  double start = Now();
-  f();
-  double t = Now() - start;
-  return t < best ? t : best;
-}
-
 // Keeps a result alive so that the compiler cannot drop the work behind it.
 volatile uint32_t Sunk;
 void Sink(uint32_t v) { Sunk = v; }
@@ -107,6 +78,10 @@ int main(int argc, char **argv) {
   }
   int rounds = argc > 2 ? atoi(argv[2]) : 5;
   std::vector<uint8_t> data = ReadAll(argv[1]);
+  if (data.empty()) {
+    fprintf(stderr, "%s: no data\n", argv[1]);
+    return 2;
+  }
   std::vector<uint8_t> stream = Deflate(data);
   std::vector<uint8_t> out(data.size());
   Host.KeepOutput = false;

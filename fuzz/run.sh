@@ -3,10 +3,11 @@
 # from its seed corpus for a bounded time, by default 45 seconds each (20 for the
 # resource fuzzer, whose inputs are few and small):
 #   inflate_fuzzer  the inflate decoder against zlib's raw inflate
+#   lzma_fuzzer     the LZMA decoder against liblzma's raw LZMA1 decoder
 #   reader_fuzzer   the file-format reader on arbitrary bytes behind a stub image
 #   resource_fuzzer a stub image's headers and resources read, rewritten, read back
 # Crashing inputs land in build/fuzz/ (crash-*): copy each into the target's
-# regression folder (fuzz/regressions, fuzz/reader-regressions,
+# regression folder (fuzz/regressions, fuzz/lzma-regressions, fuzz/reader-regressions,
 # fuzz/resource-regressions), which the host tests replay.
 #   FUZZ_SECONDS=3600 fuzz/run.sh        fuzz each target for an hour
 #   FUZZ_TARGETS=reader_fuzzer fuzz/run.sh   only that target
@@ -20,6 +21,8 @@ flags=(-std=c++17 -g -O1 -fsanitize=fuzzer,address,undefined -fno-sanitize-recov
 reader=(src/sfxmake/{cli,config,coreglue,files,platform,sfxfile,utf8,ziparchive}.cpp)
 clang++ "${flags[@]}" -Itests/host src/core/*.cpp tests/host/core_host.cpp tests/host/test_support.cpp \
   fuzz/inflate_fuzzer.cpp -lz -o "$out/inflate_fuzzer"
+clang++ "${flags[@]}" -Itests/host src/core/*.cpp tests/host/core_host.cpp tests/host/test_support.cpp \
+  fuzz/lzma_fuzzer.cpp -lz -llzma -o "$out/lzma_fuzzer"
 clang++ "${flags[@]}" -Isrc/sfxmake src/core/*.cpp "${reader[@]}" fuzz/reader_fuzzer.cpp -o "$out/reader_fuzzer"
 clang++ "${flags[@]}" -Isrc/sfxmake src/core/*.cpp "${reader[@]}" src/sfxmake/{publisher,resources}.cpp \
   fuzz/resource_fuzzer.cpp -o "$out/resource_fuzzer"
@@ -39,9 +42,10 @@ fuzz() {
   echo "fuzz: $1"
   "$out/$1" "${args[@]}" "${limit[@]}" "$out/$1-corpus" "${seeds[@]}"
 }
-for target in ${FUZZ_TARGETS:-inflate_fuzzer reader_fuzzer resource_fuzzer}; do
+for target in ${FUZZ_TARGETS:-inflate_fuzzer lzma_fuzzer reader_fuzzer resource_fuzzer}; do
   case $target in
     inflate_fuzzer) fuzz inflate_fuzzer fuzz/corpus fuzz/regressions 45 ;;
+    lzma_fuzzer) fuzz lzma_fuzzer fuzz/lzma-corpus fuzz/lzma-regressions 45 ;;
     reader_fuzzer) fuzz reader_fuzzer fuzz/reader-corpus fuzz/reader-regressions 45 ;;
     resource_fuzzer) fuzz resource_fuzzer fuzz/resource-corpus fuzz/resource-regressions 20 ;;
     *) echo "fuzz: no target $target" >&2; exit 2 ;;

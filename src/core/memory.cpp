@@ -3,8 +3,10 @@
 
 #include "sfxcore.h"
 
+void *TryAllocateMemory(size_t size) { return malloc(size ? size : 1); }
+
 void *AllocateMemory(size_t size) {
-  void *block = malloc(size ? size : 1);
+  void *block = TryAllocateMemory(size);
   if (!block) OutOfMemory();
   return block;
 }

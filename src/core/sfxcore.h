@@ -35,6 +35,7 @@ enum class DecodeResult : uint8_t {
   BadData,        // the stream breaks its format; what came before was written
   ArchiveEnded,   // ReadArchive gave out before the member's compressed size was read
   OutputRefused,  // WriteOutput refused; nothing more was written
+  NoMemory,       // the member's dictionary is more than the system would give; nothing was written
 };
 
 // Ends the process after a failed allocation; never returns.
@@ -42,6 +43,9 @@ enum class DecodeResult : uint8_t {
 
 // Heap blocks for the core: never null (OutOfMemory ends the process instead).
 void *AllocateMemory(size_t size);
+// The same for blocks whose size the archive decides (a member's dictionary):
+// null when the system cannot give it, for the caller to report.
+void *TryAllocateMemory(size_t size);
 void ReleaseMemory(void *block);
 
 // Little-endian field access for on-disk records; never cast bytes to structs.

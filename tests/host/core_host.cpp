@@ -7,6 +7,7 @@
 
 #include "crc32.h"
 #include "inflate.h"
+#include "lzmadec.h"
 #include "sfxcore.h"
 
 HostIo Host;
@@ -54,12 +55,24 @@ void HostBuildTables() {
   tablesBuilt = true;
 }
 
-uint32_t HostInflate(const uint8_t *data, size_t size, int64_t compressedLeft, bool encrypted) {
+// Sets up the member's state for a decoder; its caller runs it and finishes the CRC.
+static void StartMember(const uint8_t *data, size_t size, int64_t compressedLeft, bool encrypted) {
   HostBuildTables();
   HostReset(data, size);
   CompressedLeft = compressedLeft;
   EntryCrc = 0xFFFFFFFFu;
   EntryEncrypted = encrypted;
+}
+
+uint32_t HostInflate(const uint8_t *data, size_t size, int64_t compressedLeft, bool encrypted) {
+  StartMember(data, size, compressedLeft, encrypted);
   Host.Result = Inflate();
+  return EntryCrc ^ 0xFFFFFFFFu;
+}
+
+uint32_t HostLzmaDecode(const uint8_t *data, size_t size, int64_t compressedLeft, uint64_t uncompressedSize,
+                        bool encrypted) {
+  StartMember(data, size, compressedLeft, encrypted);
+  Host.Result = LzmaDecode(uncompressedSize);
   return EntryCrc ^ 0xFFFFFFFFu;
 }

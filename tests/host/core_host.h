@@ -20,7 +20,7 @@ struct HostIo {
   std::vector<uint32_t> Pieces;        // the count of every WriteOutput call
   uint64_t OutputBytes = 0;            // total bytes written
   uint32_t RefusePiece = 0;            // WriteOutput refuses its call number RefusePiece (1-based; 0: none)
-  DecodeResult Result = DecodeResult::Done;  // what the last HostInflate returned
+  DecodeResult Result = DecodeResult::Done;  // what the last HostInflate or HostLzmaDecode returned
 };
 
 extern HostIo Host;
@@ -39,4 +39,7 @@ uint32_t HostInflate(const uint8_t *data, size_t size, int64_t compressedLeft, b
 inline uint32_t HostInflate(const std::vector<uint8_t> &data) {
   return HostInflate(data.data(), data.size(), (int64_t)data.size());
 }
+// The same for an LZMA member (method 14) of uncompressedSize bytes.
+uint32_t HostLzmaDecode(const uint8_t *data, size_t size, int64_t compressedLeft, uint64_t uncompressedSize,
+                        bool encrypted = false);
 #endif

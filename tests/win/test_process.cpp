@@ -35,8 +35,9 @@ DWORD WINAPI CloseBoxes(void *thread) {
 }  // namespace
 
 // The core's allocator, as memory.cpp has it, but with a switch to fail.
+void *TryAllocateMemory(size_t size) { return FailAllocations ? nullptr : malloc(size ? size : 1); }
 void *AllocateMemory(size_t size) {
-  void *block = FailAllocations ? nullptr : malloc(size ? size : 1);
+  void *block = TryAllocateMemory(size);
   if (!block) OutOfMemory();
   return block;
 }
