@@ -1,5 +1,6 @@
 """Paths as long as Windows takes them, used whole or refused, never shortened:
-target folders around and past MAX_PATH (a file replaced there and one new),
+target folders around and past MAX_PATH (a file replaced there and one new), the
+program started from a folder deeper than that,
 a Unicode Path name longer than any stored name, and a member whose path holds
 a "." component."""
 import os
@@ -42,6 +43,16 @@ class LongPaths(ExtractCase):
         # Nothing anywhere else: no file in a shortened folder, no temporary file left.
         self.assertEqual(sfxtest.read_tree(root), {os.path.relpath(t, root) + "/" + name: data
                                                   for t in targets[:-1] for name, data in FILES.items()})
+
+    def test_started_from_a_folder_deeper_than_520_characters(self):
+        # Its own path cut short, the program would look for itself elsewhere.
+        deep = long_folder(self.path("deep"), 600)
+        os.makedirs(deep)
+        exe = os.path.join(deep, "t.exe")
+        os.replace(self.sfx(self.zip_python(self.tree(FILES))), exe)
+        # Started by wine itself: the driver cannot start a program that deep.
+        self.assertEqual(sfxtest.run_wine(["./t.exe", "/s"], cwd=deep, timeout=120)[0], 0)
+        self.assertEqual(sfxtest.read_tree(self.target), FILES)
 
     def test_unicode_path_name_longer_than_a_stored_one(self):
         # 530 characters each, alike up to the last few.
