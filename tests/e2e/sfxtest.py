@@ -232,7 +232,10 @@ def lzma_archive(folder):
     }
     archive = os.path.join(folder, "lzma.zip")
     for n, (args, files) in enumerate(parts.items()):
-        zip_7z(write_tree(os.path.join(folder, f"lzma-src{n}"), files), archive, *args)
+        source = write_tree(os.path.join(folder, f"lzma-src{n}"), files)
+        for name in files:  # whole seconds in 7z's exact times: some file systems keep no fraction
+            os.utime(os.path.join(source, name), (1600000001, 1600000001))
+        zip_7z(source, archive, *args)
     appended = {"python/readme.txt": b"appended by zipfile\n" * 500, "python/t.txt": b"t",
                 "python/mixed.bin": rng.randbytes(5000) + bytes(20000)}
     with zipfile.ZipFile(archive, "a", zipfile.ZIP_LZMA) as z:
