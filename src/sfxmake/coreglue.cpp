@@ -9,8 +9,8 @@
 
 #include "crc32.h"
 #include "crypt.h"
+#include "decode.h"
 #include "inflate.h"
-#include "member.h"
 #include "sfxcore.h"
 #include "zipformat.h"
 
@@ -66,7 +66,7 @@ bool WriteOutput(const uint8_t *data, uint32_t count) {
 
 MemberResult DecodeMember(const SfxFile &s, const ZipMember &m, const std::string &password, std::FILE *out) {
   PrepareCore();
-  if (m.Method() != MethodStored && m.Method() != MethodDeflated) return MemberResult::UnknownMethod;
+  if (!MethodDecodable(m.Method())) return MemberResult::UnknownMethod;
   SetArchiveCursor(s.Data, MemberDataOffset(s.Data, s.Directory, m));
   Host.Out = out;
   Host.Written = 0;
@@ -82,7 +82,8 @@ MemberResult DecodeMember(const SfxFile &s, const ZipMember &m, const std::strin
     CompressedLeft -= CryptHeaderSize;
   }
   EntryCrc = 0xFFFFFFFFu;
-  DecodeResult r = m.Method() == MethodDeflated ? Inflate() : CopyStored();
+  DecodeResult r = DecodeMemberData(m.Method(), m.UncompressedSize);
+  if (r == DecodeResult::NoMemory) return MemberResult::NoMemory;
   if (r == DecodeResult::OutputRefused) return MemberResult::WriteFailed;
   if (r == DecodeResult::ArchiveEnded) return MemberResult::ArchiveEnded;
   if (~EntryCrc != m.Crc()) return MemberResult::CrcMismatch;
@@ -93,6 +94,7 @@ MemberResult DecodeMember(const SfxFile &s, const ZipMember &m, const std::strin
 const char *DescribeResult(MemberResult r) {
   static const char *const texts[] = {"OK", "CRC-32 mismatch", "size differs from the directory",
                                       "the archive ends inside the member", "encrypted, give --password",
-                                      "wrong password", "unknown compression method", "cannot write the output"};
+                                      "wrong password", "unknown compression method", "cannot write the output",
+                                      "its LZMA dictionary needs more memory than the system gives"};
   return texts[(int)r];
 }

@@ -34,7 +34,12 @@ std::string DosStamp(uint16_t date, uint16_t time, char separator = ' ') {
 
 const char *MemberMethod(const ZipMember &m) {
   if (m.IsFolder) return "folder";
-  return m.Method() == MethodStored ? "stored" : m.Method() == MethodDeflated ? "deflate" : "other";
+  switch (m.Method()) {
+    case MethodStored: return "stored";
+    case MethodDeflated: return "deflate";
+    case MethodLzma: return "lzma";
+  }
+  return "other";
 }
 
 // A label and the blanks that line up what follows it (one at least).

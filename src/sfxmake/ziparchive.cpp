@@ -5,6 +5,7 @@
 #include <algorithm>
 
 #include "coreglue.h"
+#include "decode.h"
 #include "errors.h"
 #include "platform.h"
 #include "utf8.h"
@@ -143,9 +144,9 @@ void CheckArchiveForStub(const Bytes &file, const ZipDirectory &dir, const std::
   for (const ZipMember &m : dir.Members) {
     if (m.IsFolder) continue;
     std::string name = m.ShownName();
-    if (m.Method() != MethodStored && m.Method() != MethodDeflated)
+    if (!MethodDecodable(m.Method()))
       throw InputError(what + ": member " + name + " uses compression method " + std::to_string(m.Method()) +
-                       "; the stub unpacks only stored and deflated members");
+                       "; the stub unpacks only stored, deflated and LZMA members");
     if ((m.Flags() & FlagStrongEncryption) || (m.Encrypted() && m.CompressedSize < CryptHeaderSize))
       throw InputError(what + ": member " + name + " uses an encryption the stub does not know");
     MemberDataOffset(file, dir, m);

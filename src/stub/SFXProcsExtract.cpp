@@ -13,8 +13,7 @@
 #include "SFXVars.h"
 #include "SFXWide.h"
 #include "crypt.h"
-#include "inflate.h"
-#include "member.h"
+#include "decode.h"
 
 enum : int { MaxPasswordTries = 3, MaxTemporaryTries = 100 };
 enum : DWORD { ProgressMs = 50 };  // the longest a run goes without a look at its messages, between members
@@ -169,7 +168,7 @@ bool ExtractEntry(HWND owner, const SfxString &path, const MemberInfo &entry, bo
     FatalError(SubstituteText(STR_ERROR_READING, ModulePath));
 
   uint16_t method = Field16(CurrentEntry, EntryMethod);
-  if (method != MethodStored && method != MethodDeflated) {
+  if (!MethodDecodable(method)) {
     ShowErrorBox(owner, STR_UNKNOWN_METHOD);
     return false;
   }
@@ -193,13 +192,17 @@ bool ExtractEntry(HWND owner, const SfxString &path, const MemberInfo &entry, bo
 
   if (!CreateOutput(owner, path)) return false;
 
-  // A stored member cut short by the end of the archive is fatal; a deflated one
-  // stops where its data does, and its CRC-32 tells. A refused write is fatal.
-  DecodeResult decoded = method == MethodStored ? CopyStored() : Inflate();
+  // A stored member cut short by the end of the archive is fatal; a compressed
+  // one stops where its data does, and its CRC-32 tells. A refused write is
+  // fatal. An LZMA dictionary the system cannot give fails this member alone,
+  // like damage: a later member may need less.
+  DecodeResult decoded = DecodeMemberData(method, CurrentEntry.UncompressedSize);
   if (decoded == DecodeResult::OutputRefused) FatalError(SubstituteText(STR_CANNOT_WRITE, OutputName));
   if (decoded == DecodeResult::ArchiveEnded && method == MethodStored) FatalError(STR_CORRUPT);
   SetMemberTime(OutputHandle, CurrentEntry);
-  bool result = Field32(CurrentEntry, EntryCrc32) == ~EntryCrc || OutputFailed(owner, STR_CRC_ERROR);
+  const char *failure = decoded == DecodeResult::NoMemory ? STR_NO_MEMORY_FOR
+                        : Field32(CurrentEntry, EntryCrc32) != ~EntryCrc ? STR_CRC_ERROR : nullptr;
+  bool result = !failure || OutputFailed(owner, failure);
 
   // A fatal read or write above never gets here: the finalisation closes the
   // file then, and removes a temporary one.

@@ -23,6 +23,7 @@
 #define STR_ENTER_PASSWORD "Enter password:"
 #define STR_CHOOSE_FOLDER "Choose the target folder"
 #define STR_OUT_OF_MEMORY "Out of memory."
+#define STR_NO_MEMORY_FOR "Not enough memory to unzip %s"
 #define STR_SWITCHES                                                            \
   "This self-extracting program takes these switches:\r\n\r\n"                \
   "/s\tunzip silently: no questions, no dialog, no messages\r\n"             \

@@ -30,6 +30,8 @@ import functools
 import inspect
 import json
 import os
+import random
+import resource
 import shutil
 import struct
 import subprocess
@@ -211,6 +213,79 @@ def zip_members(path, members, compression=zipfile.ZIP_DEFLATED, comment=b""):
             z.writestr(member, content)
         z.comment = comment
     return path
+
+
+def lzma_archive(folder):
+    """An archive with LZMA members (method 14) from each writer that makes them,
+    in folder: 7z with the end marker (a text of a few MB, a random block and a
+    tiny file that 7z stores instead, an empty file), 7z without the marker, and
+    Python's zipfile (ZIP_LZMA, with the marker, a 1-byte member too) appended
+    behind them. Returns (archive, {name: bytes})."""
+    rng = random.Random(22)
+    words = [bytes(rng.choices(b"abcdefghijklmnopqrstuvwxyz", k=rng.randint(2, 9))) for _ in range(3000)]
+    parts = {
+        ("-mm=LZMA",): {"marker/big.txt": b" ".join(rng.choices(words, k=500000)),
+                        "marker/random.bin": rng.randbytes(70000), "marker/one.txt": b"1", "marker/empty.txt": b""},
+        ("-mm=LZMA", "-meos=off"): {"no-marker/table.bin": b"".join(struct.pack("<IHH", i, i * 7 & 0xFFFF, i % 97)
+                                                                     for i in range(40000)),
+                                    "no-marker/notes.txt": b"no end marker\n" * 1000},
+    }
+    archive = os.path.join(folder, "lzma.zip")
+    for n, (args, files) in enumerate(parts.items()):
+        source = write_tree(os.path.join(folder, f"lzma-src{n}"), files)
+        for name in files:  # whole seconds in 7z's exact times: some file systems keep no fraction
+            os.utime(os.path.join(source, name), (1600000001, 1600000001))
+        zip_7z(source, archive, *args)
+    appended = {"python/readme.txt": b"appended by zipfile\n" * 500, "python/t.txt": b"t",
+                "python/mixed.bin": rng.randbytes(5000) + bytes(20000)}
+    with zipfile.ZipFile(archive, "a", zipfile.ZIP_LZMA) as z:
+        for name, data in appended.items():
+            z.writestr(name, data)
+    # What the archive is meant to hold: LZMA with and without the marker (flag bit 1), and stored members.
+    kinds = {(i.compress_type, bool(i.flag_bits & 2)) for i in zipfile.ZipFile(archive).infolist()}
+    assert {(zipfile.ZIP_LZMA, True), (zipfile.ZIP_LZMA, False)} <= kinds and 0 in {k for k, _ in kinds}, kinds
+    files = {name: data for part in parts.values() for name, data in part.items()}
+    return archive, {**files, **appended}
+
+
+def member_data_at(path, name):
+    """(offset, size) of member name's data in the archive at path, behind its local header."""
+    with zipfile.ZipFile(path) as z:
+        info = z.getinfo(name)
+    with open(path, "rb") as f:
+        f.seek(info.header_offset + 26)
+        skip = sum(struct.unpack("<HH", f.read(4)))
+    return info.header_offset + 30 + skip, info.compress_size
+
+
+def damage_member(path, name):
+    """Flips one bit in the middle of member name's data."""
+    at, size = member_data_at(path, name)
+    data = bytearray(Path(path).read_bytes())
+    data[at + size // 2] ^= 0x10
+    Path(path).write_bytes(data)
+
+
+def demand_dictionary(path, name, size=0xF0000000):
+    """Makes the LZMA member name of the archive at path declare a dictionary of
+    4 GiB and size uncompressed bytes (local and central header), so that
+    unpacking it asks for size bytes of memory at once."""
+    at, _ = member_data_at(path, name)
+    data = bytearray(Path(path).read_bytes())
+    struct.pack_into("<I", data, at + 5, 0xFFFFFFFF)  # behind version, properties size and lc/lp/pb
+    with zipfile.ZipFile(path) as z:
+        info = z.getinfo(name)
+    struct.pack_into("<I", data, info.header_offset + 22, size)
+    for record in central_records(data):
+        if data[record + 46:record + 46 + len(name)] == name.encode():
+            struct.pack_into("<I", data, record + 24, size)
+    Path(path).write_bytes(data)
+
+
+def address_space(limit):
+    """A preexec_fn that caps the child's address space at limit bytes: a
+    large allocation then fails at once, whatever the machine's memory."""
+    return lambda: resource.setrlimit(resource.RLIMIT_AS, (limit, limit))
 
 
 def stored_member(name, data, method=0, flags=0, dos=(2022, 3, 4, 5, 6, 8), crc=None):
@@ -439,13 +514,13 @@ def windows_program(name, source, *flags, bits=64):
     return exe
 
 
-def run_wine(args, cwd=None, timeout=180):
+def run_wine(args, cwd=None, timeout=180, memory=None):
     """Runs a Windows program under wine; returns (exit code, stdout, stderr) as text.
     Output goes through files: a pipe could be held open by a process the program
-    started."""
+    started. memory: a cap on the address space of wine and what it starts (address_space)."""
     with tempfile.TemporaryFile() as out, tempfile.TemporaryFile() as err:
         code = subprocess.run([WINE, *args], stdout=out, stderr=err, stdin=subprocess.DEVNULL, cwd=cwd,
-                              timeout=timeout).returncode
+                              timeout=timeout, preexec_fn=memory and address_space(memory)).returncode
         out.seek(0)
         err.seek(0)
         return code, out.read().decode("utf-8", "replace"), err.read().decode("utf-8", "replace")
@@ -489,14 +564,15 @@ class DriverRun:
                 + "\nstderr:\n" + self.stderr)
 
 
-def drive(script, cwd=None, timeout=180):
-    """Runs a driver script (text; indentation is removed) and returns a DriverRun."""
+def drive(script, cwd=None, timeout=180, memory=None):
+    """Runs a driver script (text; indentation is removed) and returns a DriverRun;
+    memory as run_wine takes it."""
     script = textwrap.dedent(script).strip() + "\n"
     with tempfile.NamedTemporaryFile("w", suffix=".txt", dir=cwd, delete=False, encoding="utf-8") as f:
         f.write(script)
         path = f.name
     try:
-        code, out, err = run_wine([DRIVER, windows_path(path)], cwd=cwd, timeout=timeout)
+        code, out, err = run_wine([DRIVER, windows_path(path)], cwd=cwd, timeout=timeout, memory=memory)
     finally:
         os.unlink(path)
     return driver_run(code, out, err, script)
@@ -635,11 +711,12 @@ class ScratchCase(unittest.TestCase):
         config.setdefault("stub", self.stub)
         return build_sfx(archive, self.path(name), extra=options, **config)
 
-    def sfxmake(self, *args, expect=0, env=None):
+    def sfxmake(self, *args, expect=0, env=None, memory=None):
         """Runs the Linux sfxmake in the scratch folder; checks its exit code unless
-        expect is None. Output stays bytes: names come in more than one encoding."""
+        expect is None. Output stays bytes: names come in more than one encoding.
+        memory: a cap on its address space (address_space)."""
         done = subprocess.run([SFXMAKE, *args], capture_output=True, cwd=self.dir,
-                              env=dict(os.environ, **(env or {})))
+                              env=dict(os.environ, **(env or {})), preexec_fn=memory and address_space(memory))
         if expect is not None:
             why = f"sfxmake {' '.join(args)}\n{done.stderr.decode(errors='replace')}"
             self.assertEqual(done.returncode, expect, why)
@@ -692,10 +769,10 @@ class SfxCase(ScratchCase):
             self.fail(problem)
         super().setUp()
 
-    def drive(self, script, timeout=180, check=True):
+    def drive(self, script, timeout=180, check=True, memory=None):
         """Runs a driver script in the scratch folder; a failing driver fails the
-        test unless check is False."""
-        run = drive(script, cwd=self.dir, timeout=timeout)
+        test unless check is False. memory: see run_wine."""
+        run = drive(script, cwd=self.dir, timeout=timeout, memory=memory)
         if check:
             self.assertDriverOk(run)
         return run

@@ -4,7 +4,7 @@ the icon group loaded by the system, read by a small Windows program built
 here); a program signed with osslsigncode and a throw-away certificate that
 still tests, verifies and unpacks (the signature sits behind the archive, where
 the stub ignores it); and sfxmake.exe itself under wine producing programs that
-the Linux sfxmake accepts."""
+the Linux sfxmake accepts, and wrapping and testing LZMA members."""
 import os
 import subprocess
 import unittest
@@ -121,6 +121,14 @@ class SfxmakeUnderWine(sfxtest.SfxCase):
                                "-o", windows_path(self.path("bad.exe")), windows_path(source))
         self.assertEqual(code, 2)
         self.assertFalse(os.path.exists(self.path("bad.exe")))
+
+    def test_windows_build_wraps_and_tests_lzma_members(self):
+        archive, files = sfxtest.lzma_archive(self.dir)
+        exe = self.path("lzma.exe")
+        for args in (["build", "-q", "-o", windows_path(exe), windows_path(archive)], ["test", "-q", windows_path(exe)]):
+            code, out, err = self.wine(sfxtest.SFXMAKE_EXE, *args)
+            self.assertEqual(code, 0, err)
+        self.assertIn(f"{len(files)} members tested, 0 failed", out)
 
     def test_windows_extract_replaces_only_with_a_sound_member(self):
         exe = self.path("pw.exe")

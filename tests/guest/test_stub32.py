@@ -2,7 +2,7 @@
 what a user meets -- a file it cannot read, the start question, a tree of a
 few hundred files in automatic mode, the overwrite prompt, a wrong password,
 the program run afterwards, hostile names, the switches of unattended runs,
-target folders past MAX_PATH, and the dialog with its file list."""
+target folders past MAX_PATH, LZMA members, and the dialog with its file list."""
 import os
 import unittest
 
@@ -12,6 +12,7 @@ from sfxtest import DONE, q, unzip_script
 # Modules, not their classes: unittest would run every test class found here.
 import test_dialog
 import test_extract_faults
+import test_extract_lzma
 import test_extract_outcome
 import test_extract_overwrite
 import test_extract_paths
@@ -35,6 +36,8 @@ class Stub32(GuestCase, test_dialog.LayoutCase):
         test_switches.Switches.test_the_whole_line_is_read_before_anything_is_done
     switch_lines = slice(4, None)  # from /x on: one box, the silent lines, the escaped closing quote
     test_long_target_folders = test_extract_paths.LongPaths.test_long_target_folders
+    test_members_of_every_writer_in_automatic_mode = \
+        test_extract_lzma.LzmaMembers.test_members_of_every_writer_in_automatic_mode
 
     def test_tree_stored_deflated_and_encrypted_in_automatic_mode(self):
         # One archive of three zip runs: every third file stored, every third

@@ -1,0 +1,17 @@
+// decode.cpp -- the dispatch from a member's compression method to its decoder.
+#include "decode.h"
+
+#include "inflate.h"
+#include "lzmadec.h"
+#include "member.h"
+#include "zipformat.h"
+
+bool MethodDecodable(uint16_t method) {
+  return method == MethodStored || method == MethodDeflated || method == MethodLzma;
+}
+
+DecodeResult DecodeMemberData(uint16_t method, uint64_t uncompressedSize) {
+  if (method == MethodStored) return CopyStored();
+  if (method == MethodLzma) return LzmaDecode(uncompressedSize);
+  return Inflate();
+}

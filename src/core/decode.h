@@ -1,0 +1,16 @@
+// decode.h -- a member's data decoded by its compression method: the one
+// dispatch the stub and sfxmake share, so that both read the same methods.
+#ifndef SFXKIT_CORE_DECODE_H
+#define SFXKIT_CORE_DECODE_H
+#include "sfxcore.h"
+
+// Whether DecodeMemberData has a decoder for the method: stored, deflated, LZMA.
+bool MethodDecodable(uint16_t method);
+
+// Decodes the current member, standing at its data (behind any encryption
+// header), with its method's decoder: CopyStored, Inflate or LzmaDecode, whose
+// contracts and results hold unchanged. uncompressedSize is the directory's
+// size: an LZMA stream may end without a marker, and it bounds LZMA's dictionary.
+// The method must be one MethodDecodable accepts.
+DecodeResult DecodeMemberData(uint16_t method, uint64_t uncompressedSize);
+#endif
