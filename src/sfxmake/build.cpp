@@ -7,6 +7,7 @@
 #include <iostream>
 
 #include "cli.h"
+#include "compressor.h"
 #include "config.h"
 #include "errors.h"
 #include "files.h"
@@ -97,7 +98,7 @@ const char InputUsage[] =
 std::vector<OptionSpec> BuildOptions() {
   std::vector<OptionSpec> specs = {{"output", 'o', true}, {"quiet", 'q', false}, {"help", 'h', false}};
   for (const char *name : {"stub", "title", "folder", "run", "question", "question-style", "overwrite", "options",
-                           "password", "password-file", "icon", "product-name", "product-version", "file-version",
+                           "password", "password-file", "method", "icon", "product-name", "product-version", "file-version",
                            "company", "description", "copyright"})
     specs.push_back({name, 0, true});
   for (const char *flag : {"adjust-offsets", "reproducible", "fixed-encryption-header", "elevate"})
@@ -150,11 +151,12 @@ PublisherOptions PublisherFromArgs(const ParsedArgs &a) {
 
 FolderArchiveOptions FolderOptionsFromArgs(const ParsedArgs &a) {
   FolderArchiveOptions o;
+  o.Method = a.Has("method") ? ParseMethod(a.Get("method"))
+                             : LzmaEncoderAvailable() ? (uint16_t)MethodLzma : (uint16_t)MethodDeflated;
   o.Password = PasswordFromArgs(a);
   o.Reproducible = a.Has("reproducible");
   o.FixedEncryptionHeader = a.Has("fixed-encryption-header");
   o.Quiet = a.Has("quiet");
-  o.Output = a.Get("output");
   if (o.FixedEncryptionHeader && (o.Password.empty() || !o.Reproducible))
     throw InputError("--fixed-encryption-header goes only with --reproducible and a password");
   const char *epoch = std::getenv("SOURCE_DATE_EPOCH");
@@ -193,21 +195,44 @@ Bytes LoadStub(const std::string &choice) {
   return stub;
 }
 
-// Appends the archive to `program`, the stub and the block so far. A folder's
-// archive is written in place: an archive of gigabytes is then held once.
-void AppendArchive(const ParsedArgs &a, const std::string &input, Bytes &program) {
+// The archive to carry: a folder's files, to be written member by member, or a
+// ZIP archive, carried as it is. Settled before the output is created, so that
+// a refusal writes nothing (and the output, should it lie in the folder, is left out).
+struct ArchiveInput {
+  bool Folder = false;                 // a folder: Files; else a ZIP archive: Archive
+  std::vector<SourceFile> Files;       // the folder's files
+  FolderArchiveOptions Options;        // how they are written
+  Bytes Archive;                       // the ZIP archive, offsets adjusted when asked
+};
+
+ArchiveInput ReadInput(const ParsedArgs &a, const std::string &input, uint64_t archiveStart) {
+  ArchiveInput in;
   std::error_code ec;
   if (std::filesystem::is_directory(PathFromUtf8(input), ec)) {
     if (a.Has("adjust-offsets")) throw InputError("--adjust-offsets is for ZIP inputs; a folder's offsets are adjusted anyway");
-    WriteFolderArchive(input, FolderOptionsFromArgs(a), program);
-    return;
+    in.Folder = true;
+    in.Options = FolderOptionsFromArgs(a);
+    in.Files = CollectFiles(input, a.Get("output"));
+    return in;
   }
   if (a.Has("password") || a.Has("password-file") || a.Has("fixed-encryption-header"))
     throw InputError("--password encrypts a folder input; a ZIP archive is carried with its own encryption");
-  Bytes archive = ReadWholeFile(input);
-  ZipDirectory dir = ReadZipDirectory(archive, 0, input);
-  if (a.Has("adjust-offsets")) AdjustOffsets(archive, dir, program.size());
-  program.insert(program.end(), archive.begin(), archive.end());
+  if (a.Has("method")) throw InputError("--method is for folder inputs; a ZIP archive keeps its members as they are");
+  in.Archive = ReadWholeFile(input);
+  ZipDirectory dir = ReadZipDirectory(in.Archive, 0, input);
+  if (a.Has("adjust-offsets")) AdjustOffsets(in.Archive, dir, archiveStart);
+  return in;
+}
+
+// Reads the finished program back as the stub will: this also catches a stray
+// end-record signature that would make the stub take a wrong directory. The file
+// is looked at through a mapping: only the records read cost memory.
+void CheckWrittenArchive(OutputFile &out, uint64_t archiveStart, const std::string &input, const std::string &output) {
+  MappedFile map;
+  if (!map.Map(out.Settled(), out.Position())) throw InputError("cannot read back " + output + ": " + SystemErrorText());
+  ByteView program(map.Data(), map.Size());
+  ZipDirectory dir = ReadZipDirectory(program, archiveStart, input);
+  CheckArchiveForStub(program, dir, input);
 }
 
 }  // namespace
@@ -221,7 +246,7 @@ int BuildCommand(const Args &args) {
   if (a.Operands.size() != 1) throw InputError("build takes exactly one INPUT, a ZIP archive or a folder (see --help)");
   if (!a.Has("output")) throw InputError("build needs -o OUT.exe");
 
-  // Everything is assembled and checked before the output is created, so a refusal writes nothing.
+  // Everything that can be checked before the output is created is: a refusal writes nothing.
   Bytes program = EncodeConfig(ConfigFromArgs(a));
   // The resources go in first: they change the image's length, and the block
   // must start where the finished image ends.
@@ -231,17 +256,16 @@ int BuildCommand(const Args &args) {
   program.insert(program.begin(), stub.begin(), stub.end());
   uint64_t archiveStart = program.size();
   const std::string &input = a.Operands[0];
-  AppendArchive(a, input, program);
-  // Read back as the stub will: this also catches a stray end-record signature
-  // that would make the stub take a wrong directory.
-  ZipDirectory dir = ReadZipDirectory(program, archiveStart, input);
-  CheckArchiveForStub(program, dir, input);
-  // The checksum covers the whole file, as Windows computes it; a signing tool
-  // later computes it again over the signed file.
-  StampPeChecksum(program);
+  ArchiveInput in = ReadInput(a, input, archiveStart);
 
   OutputFile out(a.Get("output"));
   out.Write(program);
+  if (in.Folder) WriteFolderArchive(in.Files, in.Options, out);
+  else out.Write(in.Archive);
+  CheckWrittenArchive(out, archiveStart, input, a.Get("output"));
+  // The checksum covers the whole file, as Windows computes it; a signing tool
+  // later computes it again over the signed file.
+  StampPeChecksum(out, program);
   out.Commit();
   return ExitOk;
 }

@@ -340,16 +340,24 @@ Bytes ReplaceResources(const Bytes &image, const Resources &resources) {
   return out;
 }
 
-void StampPeChecksum(Bytes &f) {
+void StampPeChecksum(OutputFile &file, const Bytes &head) {
   ImageLayout layout;
-  if (!ReadImageLayout(f.data(), f.size(), &layout)) return;
+  if (!ReadImageLayout(head.data(), head.size(), &layout)) return;
   uint64_t field = (uint64_t)layout.FileHeader + PeFileHeaderSize + PeOptionalChecksum;
-  uint64_t sum = 0;
-  auto byteAt = [&](uint64_t i) -> uint32_t { return i - field < 4 ? 0 : f[i]; };
-  for (uint64_t i = 0; i < f.size(); i += 2) {
-    sum += byteAt(i) | (i + 1 < f.size() ? byteAt(i + 1) << 8 : 0);
-    sum = (sum & 0xFFFF) + (sum >> 16);
+  uint64_t size = file.Position(), sum = 0;
+  Bytes piece((size_t)1 << 20);  // of even length: every piece starts on a 16-bit word
+  for (uint64_t at = 0; at < size; at += piece.size()) {
+    size_t n = (size_t)std::min<uint64_t>(piece.size(), size - at);
+    file.ReadAt(at, piece.data(), n);
+    if (n & 1) piece[n++] = 0;
+    for (uint64_t i = std::max(field, at); i < field + 4 && i < at + n; i++) piece[i - at] = 0;
+    for (size_t i = 0; i < n; i += 2) {
+      sum += piece[i] | (uint32_t)piece[i + 1] << 8;
+      sum = (sum & 0xFFFF) + (sum >> 16);
+    }
   }
   sum = (sum & 0xFFFF) + (sum >> 16);
-  PutLE32(&f[field], (uint32_t)sum + (uint32_t)f.size());
+  uint8_t stamp[4];
+  PutLE32(stamp, (uint32_t)sum + (uint32_t)size);
+  file.WriteAt(field, stamp, sizeof stamp);
 }

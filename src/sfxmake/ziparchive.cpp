@@ -12,7 +12,7 @@
 namespace {
 // The core's reads at a position, over the file in memory.
 bool ReadFileAt(void *context, uint64_t at, uint8_t *bytes, uint32_t count) {
-  const Bytes &file = *(const Bytes *)context;
+  const ByteView &file = *(const ByteView *)context;
   if (at > file.size() || file.size() - at < count) return false;
   std::copy(file.begin() + at, file.begin() + at + count, bytes);
   return true;
@@ -57,7 +57,7 @@ const char *RefusalText(NameRefusal refusal) {
   return refusal == NameIsDevice ? "its name is reserved for a device" : "its name leads outside the target folder";
 }
 
-ZipDirectory ReadZipDirectory(const Bytes &file, uint64_t start, const std::string &what) {
+ZipDirectory ReadZipDirectory(ByteView file, uint64_t start, const std::string &what) {
   PrepareCore();
   ZipDirectory dir;
   uint32_t window = EndRecordWindowSize(file.size(), start);
@@ -67,7 +67,7 @@ ZipDirectory ReadZipDirectory(const Bytes &file, uint64_t start, const std::stri
   EndRecord end;
   DecodeEndRecord(&file[dir.EndAt], &end);
   uint64_t directoryEnd;
-  if (!ReadZip64EndRecord(ReadFileAt, const_cast<Bytes *>(&file), dir.EndAt, start, &end, &directoryEnd))
+  if (!ReadZip64EndRecord(ReadFileAt, const_cast<ByteView *>(&file), dir.EndAt, start, &end, &directoryEnd))
     throw InputError(what + ": the ZIP64 end of central directory record is missing or damaged");
   dir.Zip64 = directoryEnd != dir.EndAt;
   dir.Zip64EndAt = dir.Zip64 ? directoryEnd : 0;
@@ -116,7 +116,7 @@ ZipDirectory ReadZipDirectory(const Bytes &file, uint64_t start, const std::stri
   return dir;
 }
 
-uint64_t MemberDataOffset(const Bytes &file, const ZipDirectory &dir, const ZipMember &m) {
+uint64_t MemberDataOffset(ByteView file, const ZipDirectory &dir, const ZipMember &m) {
   uint64_t at = dir.Base + m.LocalHeaderOffset;
   uint32_t skip;
   if (m.LocalHeaderOffset > file.size() || at > file.size() || file.size() - at < LocalHeaderSize ||
@@ -134,7 +134,7 @@ void CheckSomethingToUnpack(const ZipDirectory &dir, const std::string &what) {
     throw InputError(what + " holds only folders; the stub would have nothing to unpack");
 }
 
-void CheckArchiveForStub(const Bytes &file, const ZipDirectory &dir, const std::string &what) {
+void CheckArchiveForStub(ByteView file, const ZipDirectory &dir, const std::string &what) {
   CheckSomethingToUnpack(dir, what);
   std::string refused;
   for (const ZipMember &m : dir.Members)
@@ -143,9 +143,9 @@ void CheckArchiveForStub(const Bytes &file, const ZipDirectory &dir, const std::
   for (const ZipMember &m : dir.Members) {
     if (m.IsFolder) continue;
     std::string name = m.ShownName();
-    if (m.Method() != MethodStored && m.Method() != MethodDeflated)
+    if (m.Method() != MethodStored && m.Method() != MethodDeflated && m.Method() != MethodLzma)
       throw InputError(what + ": member " + name + " uses compression method " + std::to_string(m.Method()) +
-                       "; the stub unpacks only stored and deflated members");
+                       "; the stub unpacks only stored, deflated and LZMA members");
     if ((m.Flags() & FlagStrongEncryption) || (m.Encrypted() && m.CompressedSize < CryptHeaderSize))
       throw InputError(what + ": member " + name + " uses an encryption the stub does not know");
     MemberDataOffset(file, dir, m);
