@@ -1,6 +1,7 @@
 // build.cpp -- `sfxmake build`: stub + configuration block + archive in one file; the
 // stubs sfxmake carries inside itself, and how a stub file is recognised as ours.
 #include <algorithm>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
@@ -75,6 +76,8 @@ const char InputUsage[] =
     "The archive:\n"
     "      --adjust-offsets     for a ZIP input: rewrite its offsets to count from the start\n"
     "                           of OUT (a folder input always gets such offsets)\n"
+    "      --method M           how a folder input's files are compressed: lzma, deflate or store\n"
+    "                           (default: %s); a file is stored whenever that is smaller\n"
     "      --password TEXT      encrypt a folder input with the traditional ZIP password scheme\n"
     "      --password-file FILE the password is the first line of FILE\n"
     "      --reproducible       same inputs, same bytes: times in UTC, clamped to\n"
@@ -86,8 +89,10 @@ const char InputUsage[] =
     "  -q, --quiet              no progress, no warnings\n"
     "  -h, --help               this text\n"
     "\n"
-    "Members are deflated unless storing them is smaller; files of 4 GiB or more are\n"
-    "stored as they are. Names use '/'; a name beyond ASCII is stored in UTF-8. ZIP64\n"
+    "LZMA makes the smallest program; the stub, 7-Zip, Python's zipfile and WinZip\n"
+    "open such an archive, some other ZIP tools do not: where every ZIP tool must open\n"
+    "the program, choose --method deflate.%s Files of 4 GiB or more are stored as\n"
+    "they are. Names use '/'; a name beyond ASCII is stored in UTF-8. ZIP64\n"
     "records are written only when the archive needs them (a file or the archive\n"
     "reaching 4 GiB, more than 65535 files). Refused, with nothing written: texts over\n"
     "255 bytes, names that are absolute or contain '..', names that are not UTF-8 or\n"
@@ -114,7 +119,11 @@ void PrintBuildHelp() {
     flag.resize(21, ' ');
     std::cout << "      " << flag << o.Help << "\n";
   }
-  std::cout << "      --options N          raw option bits, added to the flags above\n" << PublisherUsage << InputUsage;
+  std::cout << "      --options N          raw option bits, added to the flags above\n" << PublisherUsage;
+  // This build's default, and why it may not be LZMA.
+  bool lzma = LzmaEncoderAvailable();
+  std::printf(InputUsage, lzma ? "lzma" : "deflate; this sfxmake has no LZMA encoder",
+              lzma ? "" : "\nThe Linux sfxmake writes LZMA members; this one refuses --method lzma.");
 }
 
 // The texts go in as UTF-8. Plain ASCII reads the same in every code page; any

@@ -130,7 +130,7 @@ std::unique_ptr<Compressor> MakeCompressor(uint16_t method, uint64_t size) {
 #ifdef SFXMAKE_LZMA
   if (method == MethodLzma) return std::make_unique<LzmaCompressor>(size);
 #endif
-  (void)size;
+  (void)method, (void)size;  // without liblzma, ParseMethod lets only deflate through
   return std::make_unique<DeflateCompressor>();
 }
 

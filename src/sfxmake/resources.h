@@ -52,10 +52,12 @@ Resources ReadResources(const Bytes &file, const std::string &what);
 // resources, data directories pointing there, a signature).
 Bytes ReplaceResources(const Bytes &image, const Resources &resources);
 
-// Windows' checksum of the whole file written to `file` (the header's own
-// checksum field counted as zero), written into the header, so that the file
-// checks out as the loader and the signing tools compute it. `head` is the
-// file's start, the image's headers at least. The file is read back in pieces.
+// Windows' checksum of the whole file (the header's own checksum field counted as
+// zero), written into the header, so that the file checks out as the loader and
+// the signing tools compute it.
+void StampPeChecksum(Bytes &file);
+// The same for the file written to `file` so far, read back in pieces; `head`
+// is the file's start, the image's headers at least.
 void StampPeChecksum(OutputFile &file, const Bytes &head);
 
 #endif
