@@ -1,6 +1,7 @@
 // build.cpp -- `sfxmake build`: stub + configuration block + archive in one file; the
 // stubs sfxmake carries inside itself, and how a stub file is recognised as ours.
 #include <algorithm>
+#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -205,13 +206,15 @@ Bytes LoadStub(const std::string &choice) {
 }
 
 // The archive to carry: a folder's files, to be written member by member, or a
-// ZIP archive, carried as it is. Settled before the output is created, so that
-// a refusal writes nothing (and the output, should it lie in the folder, is left out).
+// ZIP archive, to be copied as it is. Settled before the output is created, so
+// that a refusal writes nothing (and the output, should it lie in the folder, is
+// left out).
 struct ArchiveInput {
-  bool Folder = false;                 // a folder: Files; else a ZIP archive: Archive
-  std::vector<SourceFile> Files;       // the folder's files
-  FolderArchiveOptions Options;        // how they are written
-  Bytes Archive;                       // the ZIP archive, offsets adjusted when asked
+  bool Folder = false;                // a folder: Files; else a ZIP archive at Path
+  std::vector<SourceFile> Files;      // the folder's files
+  FolderArchiveOptions Options;       // how they are written
+  std::string Path;                   // the ZIP archive
+  std::vector<OffsetPatch> Patches;   // its offsets, adjusted as asked, to be written over the copy
 };
 
 ArchiveInput ReadInput(const ParsedArgs &a, const std::string &input, uint64_t archiveStart) {
@@ -227,10 +230,37 @@ ArchiveInput ReadInput(const ParsedArgs &a, const std::string &input, uint64_t a
   if (a.Has("password") || a.Has("password-file") || a.Has("fixed-encryption-header"))
     throw InputError("--password encrypts a folder input; a ZIP archive is carried with its own encryption");
   if (a.Has("method")) throw InputError("--method is for folder inputs; a ZIP archive keeps its members as they are");
-  in.Archive = ReadWholeFile(input);
-  ZipDirectory dir = ReadZipDirectory(in.Archive, 0, input);
-  if (a.Has("adjust-offsets")) AdjustOffsets(in.Archive, dir, archiveStart);
+  // Its directory is read through a mapping: only the records cost memory.
+  std::FILE *file = OpenFile(input, "rb");
+  if (!file) throw InputError("cannot open " + input + ": " + std::strerror(errno));
+  uintmax_t size = std::filesystem::file_size(PathFromUtf8(input), ec);
+  MappedFile map;
+  bool mapped = !ec && size && map.Map(file, size);
+  std::fclose(file);
+  if (!ec && size && !mapped) throw InputError("cannot read " + input + ": " + SystemErrorText());
+  ByteView archive(map.Data(), map.Size());
+  ZipDirectory dir = ReadZipDirectory(archive, 0, input);
+  if (a.Has("adjust-offsets")) in.Patches = AdjustOffsets(archive, dir, archiveStart);
+  in.Path = input;
   return in;
+}
+
+// Copies the ZIP archive of `in` to `out` in pieces, its offsets adjusted.
+void CopyArchive(const ArchiveInput &in, OutputFile &out) {
+  uint64_t start = out.Position();
+  std::FILE *file = OpenFile(in.Path, "rb");
+  if (!file) throw InputError("cannot open " + in.Path + ": " + std::strerror(errno));
+  Bytes piece((size_t)1 << 20);
+  size_t n;
+  while ((n = std::fread(piece.data(), 1, piece.size(), file)) > 0) out.Write(piece.data(), n);
+  bool failed = std::ferror(file) != 0;
+  std::fclose(file);
+  if (failed) throw InputError("cannot read " + in.Path);
+  for (const OffsetPatch &p : in.Patches) {
+    uint8_t field[8];
+    PutLE64(field, p.Value);
+    out.WriteAt(start + p.At, field, p.Width);
+  }
 }
 
 // Reads the finished program back as the stub will: this also catches a stray
@@ -270,7 +300,7 @@ int BuildCommand(const Args &args) {
   OutputFile out(a.Get("output"));
   out.Write(program);
   if (in.Folder) WriteFolderArchive(in.Files, in.Options, out);
-  else out.Write(in.Archive);
+  else CopyArchive(in, out);
   CheckWrittenArchive(out, archiveStart, input, a.Get("output"));
   // The checksum covers the whole file, as Windows computes it; a signing tool
   // later computes it again over the signed file.

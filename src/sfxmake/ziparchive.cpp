@@ -152,7 +152,8 @@ void CheckArchiveForStub(ByteView file, const ZipDirectory &dir, const std::stri
   }
 }
 
-void AdjustOffsets(Bytes &archive, const ZipDirectory &dir, uint64_t add) {
+std::vector<OffsetPatch> AdjustOffsets(ByteView archive, const ZipDirectory &dir, uint64_t add) {
+  std::vector<OffsetPatch> patches;
   // A 32-bit field that would reach the marker needs a ZIP64 field the archive
   // lacks; one that holds the marker already leaves its value to the ZIP64 field.
   auto shift32 = [&](uint64_t at, bool zip64Holds) {
@@ -161,9 +162,9 @@ void AdjustOffsets(Bytes &archive, const ZipDirectory &dir, uint64_t add) {
     uint64_t moved = value + add;
     if (moved >= Zip64Marker && !zip64Holds)
       throw InputError("adjusted offsets would reach 4 GiB, and the archive has no ZIP64 field to hold them");
-    PutLE32(&archive[at], moved >= Zip64Marker ? (uint32_t)Zip64Marker : (uint32_t)moved);
+    patches.push_back({at, std::min<uint64_t>(moved, Zip64Marker), 4});
   };
-  auto shift64 = [&](uint64_t at) { PutLE64(&archive[at], GetLE64(&archive[at]) + add); };
+  auto shift64 = [&](uint64_t at) { patches.push_back({at, GetLE64(&archive[at]) + add, 8}); };
   for (const ZipMember &m : dir.Members) {
     if (m.LocalOffsetWide) shift64(m.LocalOffsetAt);
     else shift32(m.LocalOffsetAt, false);
@@ -173,4 +174,5 @@ void AdjustOffsets(Bytes &archive, const ZipDirectory &dir, uint64_t add) {
     shift64(dir.Zip64EndAt + Zip64EndDirectoryOffset);
     shift64(dir.EndAt - Zip64LocatorSize + Zip64LocatorEndOffset);
   }
+  return patches;
 }

@@ -65,9 +65,17 @@ void CheckSomethingToUnpack(const ZipDirectory &dir, const std::string &what);
 // stored and deflate, and local headers that are not where the directory says.
 void CheckArchiveForStub(ByteView file, const ZipDirectory &dir, const std::string &what);
 
-// Adds `add` to every recorded offset (local headers, central directory, ZIP64
-// end record) of the archive in `archive`, whose directory is `dir`. InputError
-// when a 32-bit offset would reach 4 GiB and the archive has no ZIP64 field for it.
-void AdjustOffsets(Bytes &archive, const ZipDirectory &dir, uint64_t add);
+// One recorded offset changed: the `Width` bytes (4 or 8) at `At` become `Value`.
+struct OffsetPatch {
+  uint64_t At;     // where the field lies in the archive
+  uint64_t Value;  // what it is to hold
+  uint8_t Width;   // its bytes
+};
+
+// What adds `add` to every recorded offset (local headers, central directory,
+// ZIP64 end record) of the archive in `archive`, whose directory is `dir`.
+// InputError when a 32-bit offset would reach 4 GiB and the archive has no
+// ZIP64 field for it.
+std::vector<OffsetPatch> AdjustOffsets(ByteView archive, const ZipDirectory &dir, uint64_t add);
 
 #endif

@@ -199,6 +199,10 @@ std::FILE *OpenSource(const SourceFile &f) {
   return in;
 }
 
+[[noreturn]] void UnreadableSource(const SourceFile &f) {
+  throw InputError("cannot read " + f.Path + " (did it change while the archive was built?)");
+}
+
 // Reads the whole file in pieces, handing each to `piece` (which may change it
 // and returns false to stop early). InputError when the file cannot be read or
 // does not hold the size it was listed with: a file that changes while the
@@ -215,8 +219,7 @@ void ReadInPieces(const SourceFile &f, Bytes &buffer, Piece piece) {
   }
   bool failed = std::ferror(in) != 0;
   std::fclose(in);
-  if (failed || (more && total != f.Size))
-    throw InputError("cannot read " + f.Path + " (did it change while the archive was built?)");
+  if (failed || (more && total != f.Size)) UnreadableSource(f);
 }
 
 uint32_t FileCrc32(const SourceFile &f, Bytes &buffer) {
@@ -353,7 +356,7 @@ void WriteFolderArchive(const std::vector<SourceFile> &files, const FolderArchiv
       method = d.Method;
       wide = NeedsWideSizes(f.Size, d.Complete ? d.Stored : f.Size + overhead);
     }
-    if (cipher && d.Crc != crc) throw InputError("cannot read " + f.Path + " (did it change while the archive was built?)");
+    if (cipher && d.Crc != crc) UnreadableSource(f);  // changed between the two readings
 
     // The central record's ZIP64 field holds only what its 32-bit fields cannot.
     std::vector<uint64_t> wideValues;
