@@ -238,7 +238,7 @@ enum : uint16_t {
   FlagUtf8Name = 0x0800,
   MethodStored = 0,
   MethodDeflated = 8,
-  MethodLzma = 14,
+  MethodLzma = 14,               // a 9-byte header, then a raw LZMA stream (lzmadec.h)
 };
 
 // The central directory file header's fixed part (46 bytes), kept verbatim.

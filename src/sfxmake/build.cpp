@@ -104,9 +104,10 @@ const char InputUsage[] =
 std::vector<OptionSpec> BuildOptions() {
   std::vector<OptionSpec> specs = {{"output", 'o', true}, {"quiet", 'q', false}, {"help", 'h', false}};
   for (const char *name : {"stub", "title", "folder", "run", "question", "question-style", "overwrite", "options",
-                           "password", "password-file", "method", "icon", "product-name", "product-version", "file-version",
+                           "password", "password-file", "icon", "product-name", "product-version", "file-version",
                            "company", "description", "copyright"})
     specs.push_back({name, 0, true});
+  specs.push_back({"method", 0, true});
   for (const char *flag : {"adjust-offsets", "reproducible", "fixed-encryption-header", "elevate"})
     specs.push_back({flag, 0, false});
   for (const OptionBit &o : OptionBits()) specs.push_back({o.Flag, 0, false});
@@ -167,6 +168,7 @@ FolderArchiveOptions FolderOptionsFromArgs(const ParsedArgs &a) {
   o.Reproducible = a.Has("reproducible");
   o.FixedEncryptionHeader = a.Has("fixed-encryption-header");
   o.Quiet = a.Has("quiet");
+  o.Output = a.Get("output");
   if (o.FixedEncryptionHeader && (o.Password.empty() || !o.Reproducible))
     throw InputError("--fixed-encryption-header goes only with --reproducible and a password");
   const char *epoch = std::getenv("SOURCE_DATE_EPOCH");
@@ -224,7 +226,7 @@ ArchiveInput ReadInput(const ParsedArgs &a, const std::string &input, uint64_t a
     if (a.Has("adjust-offsets")) throw InputError("--adjust-offsets is for ZIP inputs; a folder's offsets are adjusted anyway");
     in.Folder = true;
     in.Options = FolderOptionsFromArgs(a);
-    in.Files = CollectFiles(input, a.Get("output"));
+    in.Files = CollectFiles(input, in.Options.Output);
     return in;
   }
   if (a.Has("password") || a.Has("password-file") || a.Has("fixed-encryption-header"))

@@ -82,12 +82,14 @@ void TransferAt(std::FILE *file, uint64_t at, uint64_t resume, Transfer transfer
 
 void OutputFile::WriteAt(uint64_t at, const void *data, size_t count) {
   std::FILE *file = staged_.Stream();
-  TransferAt(file, at, written_ - zeros_, [&] { return std::fwrite(data, 1, count, file) == count; }, "cannot write " + path_);
+  TransferAt(file, at, written_ - zeros_, [&] { return std::fwrite(data, 1, count, file) == count; },
+             "cannot write " + path_);
 }
 
 void OutputFile::ReadAt(uint64_t at, void *data, size_t count) {
   std::FILE *file = staged_.Stream();
-  TransferAt(file, at, written_ - zeros_, [&] { return std::fread(data, 1, count, file) == count; }, "cannot read back " + path_);
+  TransferAt(file, at, written_ - zeros_, [&] { return std::fread(data, 1, count, file) == count; },
+             "cannot read back " + path_);
 }
 
 std::FILE *OutputFile::Settled() {

@@ -192,7 +192,8 @@ bool StagedFile::CreateTemporary() {
   std::string temp;
   if (!TemporaryName(&temp)) return false;
   HANDLE h =
-      CreateFileW(Join(folder_.path_, temp).c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
+      CreateFileW(Join(folder_.path_, temp).c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, CREATE_NEW,
+                  FILE_ATTRIBUTE_NORMAL, nullptr);
   if (h == INVALID_HANDLE_VALUE) return false;
   temp_ = temp;
   int fd = _open_osfhandle((intptr_t)h, _O_RDWR | _O_BINARY);

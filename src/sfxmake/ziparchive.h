@@ -61,8 +61,8 @@ const char *RefusalText(NameRefusal refusal);
 void CheckSomethingToUnpack(const ZipDirectory &dir, const std::string &what);
 
 // Refuses (InputError) what the stub cannot unpack safely: an empty archive,
-// names the stub refuses (every one listed with its reason), methods other than
-// stored and deflate, and local headers that are not where the directory says.
+// names the stub refuses (every one listed with its reason), methods it has no
+// decoder for, and local headers that are not where the directory says.
 void CheckArchiveForStub(ByteView file, const ZipDirectory &dir, const std::string &what);
 
 // One recorded offset changed: the `Width` bytes (4 or 8) at `At` become `Value`.

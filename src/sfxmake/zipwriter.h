@@ -18,6 +18,7 @@ struct FolderArchiveOptions {
   bool Reproducible = false;       // times in UTC, clamped to SourceDateEpoch when given
   std::optional<int64_t> SourceDateEpoch;  // given only with Reproducible
   bool Quiet = false;
+  std::string Output;              // the program being built: left out should it lie in the folder
 };
 
 // A file to archive.
@@ -29,16 +30,16 @@ struct SourceFile {
 
 // The files below `folder` in byte order of their names, leaving out `skip`
 // (the output being built, which may lie inside it). InputError for a folder
-// without files, a name that is not UTF-8 or one that Windows cannot create
-// (every one listed).
+// without files or names that Windows cannot create (every one listed).
 std::vector<SourceFile> CollectFiles(const std::string &folder, const std::string &skip);
 
-// Writes the archive of `files` to `out`, members in their order, each compressed with options.Method when that makes it
-// smaller, else stored. Recorded offsets count from the start of `out` (the
+// Writes the archive of `files` to `out`, members in their order, each
+// compressed with options.Method when that makes it smaller, else stored. Recorded offsets count from the start of `out` (the
 // finished program, which is then an ordinary ZIP file too); ZIP64 fields and
 // records are written only where a size, offset or count needs them. Files are
 // read in pieces: the memory taken does not grow with their size.
-// InputError for a file that cannot be read or changes while it is read.
+// InputError for a name that is not UTF-8, a file that cannot be read or that
+// changes while it is read.
 void WriteFolderArchive(const std::vector<SourceFile> &files, const FolderArchiveOptions &options, OutputFile &out);
 
 #endif
