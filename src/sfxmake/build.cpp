@@ -75,10 +75,10 @@ const char PublisherUsage[] =
 const char InputUsage[] =
     "\n"
     "The archive:\n"
-    "      --adjust-offsets     for a ZIP input: rewrite its offsets to count from the start\n"
-    "                           of OUT (a folder input always gets such offsets)\n"
     "      --method M           how a folder input's files are compressed: lzma, deflate or store\n"
     "                           (default: %s); a file is stored whenever that is smaller\n"
+    "      --adjust-offsets     for a ZIP input: rewrite its offsets to count from the start\n"
+    "                           of OUT (a folder input always gets such offsets)\n"
     "      --password TEXT      encrypt a folder input with the traditional ZIP password scheme\n"
     "      --password-file FILE the password is the first line of FILE\n"
     "      --reproducible       same inputs, same bytes: times in UTC, clamped to\n"
