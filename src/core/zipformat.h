@@ -232,6 +232,7 @@ bool ReadZip64EndRecord(ReadAtRoutine readAt, void *context, uint64_t endAt, uin
 // General purpose flags and methods.
 enum : uint16_t {
   FlagEncrypted = 0x0001,
+  FlagLzmaEndMarker = 0x0002,    // an LZMA member's stream ends with the end marker
   FlagDataDescriptor = 0x0008,   // sizes and CRC follow the data
   FlagStrongEncryption = 0x0040,
   FlagUtf8Name = 0x0800,

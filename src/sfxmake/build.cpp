@@ -1,12 +1,15 @@
 // build.cpp -- `sfxmake build`: stub + configuration block + archive in one file; the
 // stubs sfxmake carries inside itself, and how a stub file is recognised as ours.
 #include <algorithm>
+#include <cerrno>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <iostream>
 
 #include "cli.h"
+#include "compressor.h"
 #include "config.h"
 #include "errors.h"
 #include "files.h"
@@ -72,6 +75,8 @@ const char PublisherUsage[] =
 const char InputUsage[] =
     "\n"
     "The archive:\n"
+    "      --method M           how a folder input's files are compressed: lzma, deflate or store\n"
+    "                           (default: %s); a file is stored whenever that is smaller\n"
     "      --adjust-offsets     for a ZIP input: rewrite its offsets to count from the start\n"
     "                           of OUT (a folder input always gets such offsets)\n"
     "      --password TEXT      encrypt a folder input with the traditional ZIP password scheme\n"
@@ -85,8 +90,10 @@ const char InputUsage[] =
     "  -q, --quiet              no progress, no warnings\n"
     "  -h, --help               this text\n"
     "\n"
-    "Members are deflated unless storing them is smaller; files of 4 GiB or more are\n"
-    "stored as they are. Names use '/'; a name beyond ASCII is stored in UTF-8. ZIP64\n"
+    "LZMA makes the smallest program; the stub, 7-Zip, Python's zipfile and WinZip\n"
+    "open such an archive, some other ZIP tools do not: where every ZIP tool must open\n"
+    "the program, choose --method deflate.%s Files of 4 GiB or more are stored as\n"
+    "they are. Names use '/'; a name beyond ASCII is stored in UTF-8. ZIP64\n"
     "records are written only when the archive needs them (a file or the archive\n"
     "reaching 4 GiB, more than 65535 files). Refused, with nothing written: texts over\n"
     "255 bytes, names that are absolute or contain '..', names that are not UTF-8 or\n"
@@ -100,6 +107,7 @@ std::vector<OptionSpec> BuildOptions() {
                            "password", "password-file", "icon", "product-name", "product-version", "file-version",
                            "company", "description", "copyright"})
     specs.push_back({name, 0, true});
+  specs.push_back({"method", 0, true});
   for (const char *flag : {"adjust-offsets", "reproducible", "fixed-encryption-header", "elevate"})
     specs.push_back({flag, 0, false});
   for (const OptionBit &o : OptionBits()) specs.push_back({o.Flag, 0, false});
@@ -113,7 +121,11 @@ void PrintBuildHelp() {
     flag.resize(21, ' ');
     std::cout << "      " << flag << o.Help << "\n";
   }
-  std::cout << "      --options N          raw option bits, added to the flags above\n" << PublisherUsage << InputUsage;
+  std::cout << "      --options N          raw option bits, added to the flags above\n" << PublisherUsage;
+  // This build's default, and why it may not be LZMA.
+  bool lzma = LzmaEncoderAvailable();
+  std::printf(InputUsage, lzma ? "lzma" : "deflate; this sfxmake has no LZMA encoder",
+              lzma ? "" : "\nThe Linux sfxmake writes LZMA members; this one refuses --method lzma.");
 }
 
 // The texts go in as UTF-8. Plain ASCII reads the same in every code page; any
@@ -150,6 +162,8 @@ PublisherOptions PublisherFromArgs(const ParsedArgs &a) {
 
 FolderArchiveOptions FolderOptionsFromArgs(const ParsedArgs &a) {
   FolderArchiveOptions o;
+  o.Method = a.Has("method") ? ParseMethod(a.Get("method"))
+                             : LzmaEncoderAvailable() ? (uint16_t)MethodLzma : (uint16_t)MethodDeflated;
   o.Password = PasswordFromArgs(a);
   o.Reproducible = a.Has("reproducible");
   o.FixedEncryptionHeader = a.Has("fixed-encryption-header");
@@ -193,21 +207,73 @@ Bytes LoadStub(const std::string &choice) {
   return stub;
 }
 
-// Appends the archive to `program`, the stub and the block so far. A folder's
-// archive is written in place: an archive of gigabytes is then held once.
-void AppendArchive(const ParsedArgs &a, const std::string &input, Bytes &program) {
+// The archive to carry: a folder's files, to be written member by member, or a
+// ZIP archive, to be copied as it is. Settled before the output is created, so
+// that a refusal writes nothing (and the output, should it lie in the folder, is
+// left out).
+struct ArchiveInput {
+  bool Folder = false;                // a folder: Files; else a ZIP archive at Path
+  std::vector<SourceFile> Files;      // the folder's files
+  FolderArchiveOptions Options;       // how they are written
+  std::string Path;                   // the ZIP archive
+  std::vector<OffsetPatch> Patches;   // its offsets, adjusted as asked, to be written over the copy
+};
+
+ArchiveInput ReadInput(const ParsedArgs &a, const std::string &input, uint64_t archiveStart) {
+  ArchiveInput in;
   std::error_code ec;
   if (std::filesystem::is_directory(PathFromUtf8(input), ec)) {
     if (a.Has("adjust-offsets")) throw InputError("--adjust-offsets is for ZIP inputs; a folder's offsets are adjusted anyway");
-    WriteFolderArchive(input, FolderOptionsFromArgs(a), program);
-    return;
+    in.Folder = true;
+    in.Options = FolderOptionsFromArgs(a);
+    in.Files = CollectFiles(input, in.Options.Output);
+    return in;
   }
   if (a.Has("password") || a.Has("password-file") || a.Has("fixed-encryption-header"))
     throw InputError("--password encrypts a folder input; a ZIP archive is carried with its own encryption");
-  Bytes archive = ReadWholeFile(input);
+  if (a.Has("method")) throw InputError("--method is for folder inputs; a ZIP archive keeps its members as they are");
+  // Its directory is read through a mapping: only the records cost memory.
+  std::FILE *file = OpenFile(input, "rb");
+  if (!file) throw InputError("cannot open " + input + ": " + std::strerror(errno));
+  uintmax_t size = std::filesystem::file_size(PathFromUtf8(input), ec);
+  MappedFile map;
+  bool mapped = !ec && size && map.Map(file, size);
+  std::fclose(file);
+  if (!ec && size && !mapped) throw InputError("cannot read " + input + ": " + SystemErrorText());
+  ByteView archive(map.Data(), map.Size());
   ZipDirectory dir = ReadZipDirectory(archive, 0, input);
-  if (a.Has("adjust-offsets")) AdjustOffsets(archive, dir, program.size());
-  program.insert(program.end(), archive.begin(), archive.end());
+  if (a.Has("adjust-offsets")) in.Patches = AdjustOffsets(archive, dir, archiveStart);
+  in.Path = input;
+  return in;
+}
+
+// Copies the ZIP archive of `in` to `out` in pieces, its offsets adjusted.
+void CopyArchive(const ArchiveInput &in, OutputFile &out) {
+  uint64_t start = out.Position();
+  std::FILE *file = OpenFile(in.Path, "rb");
+  if (!file) throw InputError("cannot open " + in.Path + ": " + std::strerror(errno));
+  Bytes piece((size_t)1 << 20);
+  size_t n;
+  while ((n = std::fread(piece.data(), 1, piece.size(), file)) > 0) out.Write(piece.data(), n);
+  bool failed = std::ferror(file) != 0;
+  std::fclose(file);
+  if (failed) throw InputError("cannot read " + in.Path);
+  for (const OffsetPatch &p : in.Patches) {
+    uint8_t field[8];
+    PutLE64(field, p.Value);
+    out.WriteAt(start + p.At, field, p.Width);
+  }
+}
+
+// Reads the finished program back as the stub will: this also catches a stray
+// end-record signature that would make the stub take a wrong directory. The file
+// is looked at through a mapping: only the records read cost memory.
+void CheckWrittenArchive(OutputFile &out, uint64_t archiveStart, const std::string &input, const std::string &output) {
+  MappedFile map;
+  if (!map.Map(out.Settled(), out.Position())) throw InputError("cannot read back " + output + ": " + SystemErrorText());
+  ByteView program(map.Data(), map.Size());
+  ZipDirectory dir = ReadZipDirectory(program, archiveStart, input);
+  CheckArchiveForStub(program, dir, input);
 }
 
 }  // namespace
@@ -221,7 +287,7 @@ int BuildCommand(const Args &args) {
   if (a.Operands.size() != 1) throw InputError("build takes exactly one INPUT, a ZIP archive or a folder (see --help)");
   if (!a.Has("output")) throw InputError("build needs -o OUT.exe");
 
-  // Everything is assembled and checked before the output is created, so a refusal writes nothing.
+  // Everything that can be checked before the output is created is: a refusal writes nothing.
   Bytes program = EncodeConfig(ConfigFromArgs(a));
   // The resources go in first: they change the image's length, and the block
   // must start where the finished image ends.
@@ -231,17 +297,16 @@ int BuildCommand(const Args &args) {
   program.insert(program.begin(), stub.begin(), stub.end());
   uint64_t archiveStart = program.size();
   const std::string &input = a.Operands[0];
-  AppendArchive(a, input, program);
-  // Read back as the stub will: this also catches a stray end-record signature
-  // that would make the stub take a wrong directory.
-  ZipDirectory dir = ReadZipDirectory(program, archiveStart, input);
-  CheckArchiveForStub(program, dir, input);
-  // The checksum covers the whole file, as Windows computes it; a signing tool
-  // later computes it again over the signed file.
-  StampPeChecksum(program);
+  ArchiveInput in = ReadInput(a, input, archiveStart);
 
   OutputFile out(a.Get("output"));
   out.Write(program);
+  if (in.Folder) WriteFolderArchive(in.Files, in.Options, out);
+  else CopyArchive(in, out);
+  CheckWrittenArchive(out, archiveStart, input, a.Get("output"));
+  // The checksum covers the whole file, as Windows computes it; a signing tool
+  // later computes it again over the signed file.
+  StampPeChecksum(out, program);
   out.Commit();
   return ExitOk;
 }

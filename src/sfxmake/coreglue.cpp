@@ -37,7 +37,7 @@ void PrepareCore() {
   }
 }
 
-void SetArchiveCursor(const Bytes &file, uint64_t at) {
+void SetArchiveCursor(ByteView file, uint64_t at) {
   at = std::min<uint64_t>(at, file.size());
   Host.Next = file.data() + at;
   Host.Left = file.size() - at;

@@ -19,7 +19,7 @@ void PrepareCore();
 
 // Points the core's ReadArchive at `file` from offset `at` on; `file` must
 // outlive the reads.
-void SetArchiveCursor(const Bytes &file, uint64_t at);
+void SetArchiveCursor(ByteView file, uint64_t at);
 
 // Decodes member `m` of `s` as the stub would (decrypting with `password`),
 // writing the output to `out` when it is not null. Checks the CRC-32 and the size.

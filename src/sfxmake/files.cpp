@@ -52,7 +52,8 @@ void OutputFile::Write(const void *data, size_t count) {
   for (size_t at = 0; at < count;) {
     size_t n = std::min<size_t>(Block, count - at);
     const uint8_t *piece = bytes + at;
-    if (n == Block && piece[0] == 0 && std::memcmp(piece, piece + 1, n - 1) == 0) {
+    // Passing over is only for new ground: a rewritten stretch may hold old bytes.
+    if (n == Block && written_ >= extent_ && piece[0] == 0 && std::memcmp(piece, piece + 1, n - 1) == 0) {
       zeros_ += n;
     } else {
       if (zeros_ && !SeekForward(file, zeros_)) throw InputError("cannot write " + path_ + ": " + std::strerror(errno));
@@ -61,17 +62,51 @@ void OutputFile::Write(const void *data, size_t count) {
     }
     at += n;
     written_ += n;
+    extent_ = std::max(extent_, written_);
   }
 }
 
-void OutputFile::Commit() {
+void OutputFile::Rewind(uint64_t at) {
+  if (!SeekTo(staged_.Stream(), at)) throw InputError("cannot write " + path_ + ": " + std::strerror(errno));
+  written_ = at;
+  zeros_ = 0;
+}
+
+namespace {
+// Reads or writes at `at`, then returns to `resume`, where the next Write goes.
+template <class Transfer>
+void TransferAt(std::FILE *file, uint64_t at, uint64_t resume, Transfer transfer, const std::string &what) {
+  if (!SeekTo(file, at) || !transfer() || !SeekTo(file, resume)) throw InputError(what + ": " + std::strerror(errno));
+}
+}  // namespace
+
+void OutputFile::WriteAt(uint64_t at, const void *data, size_t count) {
+  std::FILE *file = staged_.Stream();
+  TransferAt(file, at, written_ - zeros_, [&] { return std::fwrite(data, 1, count, file) == count; },
+             "cannot write " + path_);
+}
+
+void OutputFile::ReadAt(uint64_t at, void *data, size_t count) {
+  std::FILE *file = staged_.Stream();
+  TransferAt(file, at, written_ - zeros_, [&] { return std::fread(data, 1, count, file) == count; },
+             "cannot read back " + path_);
+}
+
+std::FILE *OutputFile::Settled() {
+  std::FILE *file = staged_.Stream();
   // Zeros at the very end: the last one is written, which gives the file its length.
   if (zeros_) {
     uint8_t zero = 0;
-    std::FILE *file = staged_.Stream();
     if (!SeekForward(file, zeros_ - 1) || std::fwrite(&zero, 1, 1, file) != 1)
       throw InputError("cannot write " + path_ + ": " + std::strerror(errno));
     zeros_ = 0;
   }
+  if (std::fflush(file) != 0) throw InputError("cannot write " + path_ + ": " + std::strerror(errno));
+  return file;
+}
+
+void OutputFile::Commit() {
+  if (written_ < extent_) throw std::logic_error("an output was rewritten shorter than it was; old bytes would remain");
+  Settled();
   staged_.Commit(nullptr);
 }

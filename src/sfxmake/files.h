@@ -31,6 +31,22 @@ struct BlockAllocator {
 
 using Bytes = std::vector<uint8_t, BlockAllocator<uint8_t>>;
 
+// Bytes to read, wherever they are held: a Bytes, or a file mapped into memory.
+class ByteView {
+ public:
+  ByteView(const Bytes &bytes) : data_(bytes.data()), size_(bytes.size()) {}  // NOLINT: a Bytes is a view
+  ByteView(const uint8_t *data, size_t size) : data_(data), size_(size) {}
+  const uint8_t *data() const { return data_; }
+  size_t size() const { return size_; }
+  const uint8_t *begin() const { return data_; }
+  const uint8_t *end() const { return data_ + size_; }
+  const uint8_t &operator[](size_t at) const { return data_[at]; }
+
+ private:
+  const uint8_t *data_;  // the first byte
+  size_t size_;          // how many there are
+};
+
 // The whole file; InputError when it cannot be read.
 Bytes ReadWholeFile(const std::string &path);
 // The same, no more than its first `limit` bytes.
@@ -52,6 +68,17 @@ class OutputFile {
   void Write(const void *data, size_t count);
   void Write(const Bytes &data) { Write(data.data(), data.size()); }
   uint64_t Position() const { return written_; }
+  // Goes back to `at` to write from there again; what follows must reach at
+  // least as far as the file did before (Commit refuses a file with old bytes
+  // left behind its end).
+  void Rewind(uint64_t at);
+  // Overwrites `count` bytes at `at`, written before; the position stays.
+  void WriteAt(uint64_t at, const void *data, size_t count);
+  // Reads `count` bytes at `at`, written before.
+  void ReadAt(uint64_t at, void *data, size_t count);
+  // The file with every byte written so far in it, zeros at the end included:
+  // for reading it back through a mapping.
+  std::FILE *Settled();
   void Commit();
 
  private:
@@ -60,6 +87,7 @@ class OutputFile {
   StagedFile staged_;     // where the bytes go until Commit
   uint64_t written_ = 0;  // bytes written so far, zeros passed over included
   uint64_t zeros_ = 0;    // zeros passed over and not yet followed by a write
+  uint64_t extent_ = 0;   // the furthest written_ has been: behind it the file holds nothing
 };
 
 #endif

@@ -192,11 +192,12 @@ bool StagedFile::CreateTemporary() {
   std::string temp;
   if (!TemporaryName(&temp)) return false;
   HANDLE h =
-      CreateFileW(Join(folder_.path_, temp).c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
+      CreateFileW(Join(folder_.path_, temp).c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, CREATE_NEW,
+                  FILE_ATTRIBUTE_NORMAL, nullptr);
   if (h == INVALID_HANDLE_VALUE) return false;
   temp_ = temp;
-  int fd = _open_osfhandle((intptr_t)h, _O_WRONLY | _O_BINARY);
-  file_ = fd < 0 ? nullptr : _fdopen(fd, "wb");
+  int fd = _open_osfhandle((intptr_t)h, _O_RDWR | _O_BINARY);
+  file_ = fd < 0 ? nullptr : _fdopen(fd, "w+b");
   if (file_) return true;
   if (fd < 0) CloseHandle(h);
   else _close(fd);
@@ -215,6 +216,20 @@ void StagedFile::RemoveTemporary() {
 }
 
 bool SeekForward(std::FILE *file, uint64_t count) { return _fseeki64(file, (int64_t)count, SEEK_CUR) == 0; }
+bool SeekTo(std::FILE *file, uint64_t at) { return _fseeki64(file, (int64_t)at, SEEK_SET) == 0; }
+
+bool MappedFile::Map(std::FILE *file, uint64_t size) {
+  HANDLE h = (HANDLE)_get_osfhandle(_fileno(file));
+  mapping_ = CreateFileMappingW(h, nullptr, PAGE_READONLY, (DWORD)(size >> 32), (DWORD)size, nullptr);
+  view_ = mapping_ ? MapViewOfFile(mapping_, FILE_MAP_READ, 0, 0, (SIZE_T)size) : nullptr;
+  size_ = view_ ? (size_t)size : 0;
+  return view_ != nullptr;
+}
+
+MappedFile::~MappedFile() {
+  if (view_) UnmapViewOfFile(view_);
+  if (mapping_) CloseHandle(mapping_);
+}
 
 void *AllocateBlock(size_t size) { return ::operator new(size); }
 void ReleaseBlock(void *block, size_t) { ::operator delete(block); }
@@ -283,6 +298,18 @@ const uint16_t Cp1252High[32] = {
 std::vector<std::string> Utf8Arguments(int argc, char **argv) { return {argv, argv + argc}; }
 
 bool SeekForward(std::FILE *file, uint64_t count) { return fseeko(file, (off_t)count, SEEK_CUR) == 0; }
+bool SeekTo(std::FILE *file, uint64_t at) { return fseeko(file, (off_t)at, SEEK_SET) == 0; }
+
+bool MappedFile::Map(std::FILE *file, uint64_t size) {
+  void *view = mmap(nullptr, (size_t)size, PROT_READ, MAP_SHARED, fileno(file), 0);
+  view_ = view == MAP_FAILED ? nullptr : view;
+  size_ = view_ ? (size_t)size : 0;
+  return view_ != nullptr;
+}
+
+MappedFile::~MappedFile() {
+  if (view_) munmap(view_, size_);
+}
 
 enum : size_t { SystemBlockSize = (size_t)64 << 20 };
 
@@ -379,10 +406,10 @@ EntryKind Folder::Kind(const std::string &name) const {
 bool StagedFile::CreateTemporary() {
   std::string temp;
   if (!TemporaryName(&temp)) return false;
-  int fd = openat(folder_.fd_, temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
+  int fd = openat(folder_.fd_, temp.c_str(), O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
   if (fd < 0) return false;
   temp_ = temp;
-  file_ = fdopen(fd, "wb");
+  file_ = fdopen(fd, "w+b");
   if (file_) return true;
   int error = errno;
   close(fd);

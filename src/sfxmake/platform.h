@@ -22,6 +22,31 @@ std::FILE *OpenFile(const std::string &utf8Path, const char *mode);
 // there later leaves zeros between); false when the system refuses.
 bool SeekForward(std::FILE *file, uint64_t count);
 
+// Moves the file's position to `at`; false when the system refuses.
+bool SeekTo(std::FILE *file, uint64_t at);
+
+// The first `size` bytes of an open file (opened for reading too), mapped
+// read-only: a page is read when it is first touched, so looking at a few
+// records of a file of gigabytes costs a few pages.
+class MappedFile {
+ public:
+  MappedFile() = default;
+  ~MappedFile();
+  MappedFile(const MappedFile &) = delete;
+  MappedFile &operator=(const MappedFile &) = delete;
+  // False when the system refuses (SystemErrorText says why); `size` must not be 0.
+  bool Map(std::FILE *file, uint64_t size);
+  const uint8_t *Data() const { return (const uint8_t *)view_; }
+  size_t Size() const { return size_; }
+
+ private:
+  void *view_ = nullptr;  // the mapped bytes; null when nothing is mapped
+  size_t size_ = 0;       // how many
+#ifdef _WIN32
+  void *mapping_ = nullptr;  // the file mapping object behind view_
+#endif
+};
+
 // Fills the buffer from the operating system's random source; false when it fails.
 bool RandomBytes(uint8_t *buffer, size_t count);
 

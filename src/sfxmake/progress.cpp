@@ -15,7 +15,19 @@ Progress::~Progress() {
 
 void Progress::Step(uint64_t bytes) {
   ++doneMembers_;
+  doneBytes_ += bytes - memberBytes_;
+  memberBytes_ = 0;
+  Draw();
+}
+
+// A big member moves the line on while it is worked through; Step settles its count.
+void Progress::Advance(uint64_t bytes) {
+  memberBytes_ += bytes;
   doneBytes_ += bytes;
+  Draw();
+}
+
+void Progress::Draw() {
   if (!enabled_) return;
   auto now = std::chrono::steady_clock::now();
   // Nothing for quick work; then a few redraws a second at most.

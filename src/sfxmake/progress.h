@@ -12,13 +12,16 @@ class Progress {
   Progress(const std::string &verb, uint64_t members, uint64_t bytes, bool quiet);
   ~Progress();  // clears the line it drew
   void Step(uint64_t bytes);  // one more member done, of this many bytes
+  void Advance(uint64_t bytes);  // this many more bytes of the member at hand done
 
  private:
   std::string verb_;                                // "building", "testing"
   uint64_t members_, bytes_;                        // totals
   uint64_t doneMembers_ = 0, doneBytes_ = 0;        // so far
+  uint64_t memberBytes_ = 0;                        // of doneBytes_, those of the member at hand
   bool enabled_;                                    // terminal and not quiet
   bool drawn_ = false;                              // a line is on the screen
+  void Draw();                                      // redraws, at most a few times a second
   std::chrono::steady_clock::time_point start_, last_;  // when work began, last redraw
 };
 

@@ -340,16 +340,47 @@ Bytes ReplaceResources(const Bytes &image, const Resources &resources) {
   return out;
 }
 
-void StampPeChecksum(Bytes &f) {
-  ImageLayout layout;
-  if (!ReadImageLayout(f.data(), f.size(), &layout)) return;
-  uint64_t field = (uint64_t)layout.FileHeader + PeFileHeaderSize + PeOptionalChecksum;
+namespace {
+// Windows' checksum of a file of `size` bytes with the checksum field at
+// `field`, its bytes read in pieces by read(at, buffer, count).
+template <class Read>
+uint32_t PeChecksum(uint64_t size, uint64_t field, Read read) {
   uint64_t sum = 0;
-  auto byteAt = [&](uint64_t i) -> uint32_t { return i - field < 4 ? 0 : f[i]; };
-  for (uint64_t i = 0; i < f.size(); i += 2) {
-    sum += byteAt(i) | (i + 1 < f.size() ? byteAt(i + 1) << 8 : 0);
-    sum = (sum & 0xFFFF) + (sum >> 16);
+  Bytes piece((size_t)std::min<uint64_t>(size + 1, (size_t)1 << 20) & ~(size_t)1);  // even: pieces start on a word
+  for (uint64_t at = 0; at < size; at += piece.size()) {
+    size_t n = (size_t)std::min<uint64_t>(piece.size(), size - at);
+    read(at, piece.data(), n);
+    if (n & 1) piece[n++] = 0;
+    for (uint64_t i = std::max(field, at); i < field + 4 && i < at + n; i++) piece[i - at] = 0;
+    for (size_t i = 0; i < n; i += 2) {
+      sum += piece[i] | (uint32_t)piece[i + 1] << 8;
+      sum = (sum & 0xFFFF) + (sum >> 16);
+    }
   }
   sum = (sum & 0xFFFF) + (sum >> 16);
-  PutLE32(&f[field], (uint32_t)sum + (uint32_t)f.size());
+  return (uint32_t)sum + (uint32_t)size;
+}
+
+// Where the image at the start of `head` keeps its checksum; false for no image.
+bool ChecksumField(const Bytes &head, uint64_t *field) {
+  ImageLayout layout;
+  if (!ReadImageLayout(head.data(), head.size(), &layout)) return false;
+  *field = (uint64_t)layout.FileHeader + PeFileHeaderSize + PeOptionalChecksum;
+  return true;
+}
+}  // namespace
+
+void StampPeChecksum(Bytes &f) {
+  uint64_t field;
+  if (!ChecksumField(f, &field)) return;
+  uint32_t sum = PeChecksum(f.size(), field, [&](uint64_t at, uint8_t *to, size_t n) { std::copy_n(&f[at], n, to); });
+  PutLE32(&f[field], sum);
+}
+
+void StampPeChecksum(OutputFile &file, const Bytes &head) {
+  uint64_t field;
+  if (!ChecksumField(head, &field)) return;
+  uint8_t stamp[4];
+  PutLE32(stamp, PeChecksum(file.Position(), field, [&](uint64_t at, uint8_t *to, size_t n) { file.ReadAt(at, to, n); }));
+  file.WriteAt(field, stamp, sizeof stamp);
 }

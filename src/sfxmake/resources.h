@@ -56,5 +56,8 @@ Bytes ReplaceResources(const Bytes &image, const Resources &resources);
 // zero), written into the header, so that the file checks out as the loader and
 // the signing tools compute it.
 void StampPeChecksum(Bytes &file);
+// The same for the file written to `file` so far, read back in pieces; `head`
+// is the file's start, the image's headers at least.
+void StampPeChecksum(OutputFile &file, const Bytes &head);
 
 #endif

@@ -13,7 +13,7 @@
 namespace {
 // The core's reads at a position, over the file in memory.
 bool ReadFileAt(void *context, uint64_t at, uint8_t *bytes, uint32_t count) {
-  const Bytes &file = *(const Bytes *)context;
+  const ByteView &file = *(const ByteView *)context;
   if (at > file.size() || file.size() - at < count) return false;
   std::copy(file.begin() + at, file.begin() + at + count, bytes);
   return true;
@@ -58,7 +58,7 @@ const char *RefusalText(NameRefusal refusal) {
   return refusal == NameIsDevice ? "its name is reserved for a device" : "its name leads outside the target folder";
 }
 
-ZipDirectory ReadZipDirectory(const Bytes &file, uint64_t start, const std::string &what) {
+ZipDirectory ReadZipDirectory(ByteView file, uint64_t start, const std::string &what) {
   PrepareCore();
   ZipDirectory dir;
   uint32_t window = EndRecordWindowSize(file.size(), start);
@@ -68,7 +68,7 @@ ZipDirectory ReadZipDirectory(const Bytes &file, uint64_t start, const std::stri
   EndRecord end;
   DecodeEndRecord(&file[dir.EndAt], &end);
   uint64_t directoryEnd;
-  if (!ReadZip64EndRecord(ReadFileAt, const_cast<Bytes *>(&file), dir.EndAt, start, &end, &directoryEnd))
+  if (!ReadZip64EndRecord(ReadFileAt, const_cast<ByteView *>(&file), dir.EndAt, start, &end, &directoryEnd))
     throw InputError(what + ": the ZIP64 end of central directory record is missing or damaged");
   dir.Zip64 = directoryEnd != dir.EndAt;
   dir.Zip64EndAt = dir.Zip64 ? directoryEnd : 0;
@@ -117,7 +117,7 @@ ZipDirectory ReadZipDirectory(const Bytes &file, uint64_t start, const std::stri
   return dir;
 }
 
-uint64_t MemberDataOffset(const Bytes &file, const ZipDirectory &dir, const ZipMember &m) {
+uint64_t MemberDataOffset(ByteView file, const ZipDirectory &dir, const ZipMember &m) {
   uint64_t at = dir.Base + m.LocalHeaderOffset;
   uint32_t skip;
   if (m.LocalHeaderOffset > file.size() || at > file.size() || file.size() - at < LocalHeaderSize ||
@@ -135,7 +135,7 @@ void CheckSomethingToUnpack(const ZipDirectory &dir, const std::string &what) {
     throw InputError(what + " holds only folders; the stub would have nothing to unpack");
 }
 
-void CheckArchiveForStub(const Bytes &file, const ZipDirectory &dir, const std::string &what) {
+void CheckArchiveForStub(ByteView file, const ZipDirectory &dir, const std::string &what) {
   CheckSomethingToUnpack(dir, what);
   std::string refused;
   for (const ZipMember &m : dir.Members)
@@ -153,7 +153,8 @@ void CheckArchiveForStub(const Bytes &file, const ZipDirectory &dir, const std::
   }
 }
 
-void AdjustOffsets(Bytes &archive, const ZipDirectory &dir, uint64_t add) {
+std::vector<OffsetPatch> AdjustOffsets(ByteView archive, const ZipDirectory &dir, uint64_t add) {
+  std::vector<OffsetPatch> patches;
   // A 32-bit field that would reach the marker needs a ZIP64 field the archive
   // lacks; one that holds the marker already leaves its value to the ZIP64 field.
   auto shift32 = [&](uint64_t at, bool zip64Holds) {
@@ -162,9 +163,9 @@ void AdjustOffsets(Bytes &archive, const ZipDirectory &dir, uint64_t add) {
     uint64_t moved = value + add;
     if (moved >= Zip64Marker && !zip64Holds)
       throw InputError("adjusted offsets would reach 4 GiB, and the archive has no ZIP64 field to hold them");
-    PutLE32(&archive[at], moved >= Zip64Marker ? (uint32_t)Zip64Marker : (uint32_t)moved);
+    patches.push_back({at, std::min<uint64_t>(moved, Zip64Marker), 4});
   };
-  auto shift64 = [&](uint64_t at) { PutLE64(&archive[at], GetLE64(&archive[at]) + add); };
+  auto shift64 = [&](uint64_t at) { patches.push_back({at, GetLE64(&archive[at]) + add, 8}); };
   for (const ZipMember &m : dir.Members) {
     if (m.LocalOffsetWide) shift64(m.LocalOffsetAt);
     else shift32(m.LocalOffsetAt, false);
@@ -174,4 +175,5 @@ void AdjustOffsets(Bytes &archive, const ZipDirectory &dir, uint64_t add) {
     shift64(dir.Zip64EndAt + Zip64EndDirectoryOffset);
     shift64(dir.EndAt - Zip64LocatorSize + Zip64LocatorEndOffset);
   }
+  return patches;
 }

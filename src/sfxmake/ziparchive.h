@@ -46,11 +46,11 @@ struct ZipDirectory {
 // end record begins, every record checked by the stub's rules.
 // `what` names the input in messages. InputError when there is no archive or a
 // record is damaged.
-ZipDirectory ReadZipDirectory(const Bytes &file, uint64_t start, const std::string &what);
+ZipDirectory ReadZipDirectory(ByteView file, uint64_t start, const std::string &what);
 
 // Offset of a member's data behind its local header; InputError when the local
 // header is missing or runs past the file.
-uint64_t MemberDataOffset(const Bytes &file, const ZipDirectory &dir, const ZipMember &m);
+uint64_t MemberDataOffset(ByteView file, const ZipDirectory &dir, const ZipMember &m);
 
 // What the stub says of a refused name, for messages.
 const char *RefusalText(NameRefusal refusal);
@@ -63,11 +63,19 @@ void CheckSomethingToUnpack(const ZipDirectory &dir, const std::string &what);
 // Refuses (InputError) what the stub cannot unpack safely: an empty archive,
 // names the stub refuses (every one listed with its reason), methods it has no
 // decoder for, and local headers that are not where the directory says.
-void CheckArchiveForStub(const Bytes &file, const ZipDirectory &dir, const std::string &what);
+void CheckArchiveForStub(ByteView file, const ZipDirectory &dir, const std::string &what);
 
-// Adds `add` to every recorded offset (local headers, central directory, ZIP64
-// end record) of the archive in `archive`, whose directory is `dir`. InputError
-// when a 32-bit offset would reach 4 GiB and the archive has no ZIP64 field for it.
-void AdjustOffsets(Bytes &archive, const ZipDirectory &dir, uint64_t add);
+// One recorded offset changed: the `Width` bytes (4 or 8) at `At` become `Value`.
+struct OffsetPatch {
+  uint64_t At;     // where the field lies in the archive
+  uint64_t Value;  // what it is to hold
+  uint8_t Width;   // its bytes
+};
+
+// What adds `add` to every recorded offset (local headers, central directory,
+// ZIP64 end record) of the archive in `archive`, whose directory is `dir`.
+// InputError when a 32-bit offset would reach 4 GiB and the archive has no
+// ZIP64 field for it.
+std::vector<OffsetPatch> AdjustOffsets(ByteView archive, const ZipDirectory &dir, uint64_t add);
 
 #endif

@@ -8,7 +8,9 @@
 #include <cstring>
 #include <ctime>
 #include <filesystem>
+#include <memory>
 
+#include "compressor.h"
 #include "coreglue.h"
 #include "crypt.h"
 #include "errors.h"
@@ -25,26 +27,22 @@ namespace {
 // Host "Windows NTFS", version 6.3 (UTF-8 names): the stub keeps such names byte
 // for byte unless they are flagged as UTF-8.
 const uint16_t VersionMadeBy = (10 << 8) | 63;
-const uint16_t VersionStored = 10, VersionDeflated = 20, VersionZip64 = 45;
+const uint16_t VersionStored = 10, VersionDeflated = 20, VersionZip64 = 45, VersionLzma = 63;
 const uint32_t ArchiveAttribute = 0x20;
 
 // Files of this size or more are stored as they are: their sizes need ZIP64
-// anyway, deflating gigabytes at level 9 takes minutes, and storing lets their
-// bytes be read straight into the archive, which is then held once.
+// anyway, and compressing gigabytes at the strongest settings takes the better
+// part of an hour.
 const uint64_t StoredFileSize = Zip64Marker;
-static_assert(StoredFileSize - 1 <= UINT32_MAX, "what is deflated fits zlib's 32-bit counts (uInt, and uLong on Windows)");
+
+// Files are read, and compressed output is written, in pieces of this size.
+enum : size_t { ReadPieceSize = 1 << 20 };
 
 // The extended timestamp (0x5455) with the modification time alone: flag 1 and
 // the time as signed 32-bit Unix seconds, the same in local and central headers.
 enum : uint32_t { TimestampFieldSize = 4 + 5 };
 // The ZIP64 field at its largest: three 8-byte values behind its header.
 enum : uint32_t { Zip64FieldMaxSize = 4 + 3 * 8 };
-
-struct SourceFile {
-  std::string Path;   // on this system, UTF-8
-  std::string Name;   // relative, '/' separators, UTF-8
-  uint64_t Size;
-};
 
 // Why Windows cannot create a file of this relative name ('/' between its
 // parts), or null when it can: a backslash would be read there as a separator,
@@ -60,8 +58,8 @@ const char *UncreatableOnWindows(const std::string &name) {
   return nullptr;
 }
 
-// The files below `folder`, leaving out `skip` (the output being built, which
-// may lie inside it). InputError for names Windows cannot create, every one listed.
+}  // namespace
+
 std::vector<SourceFile> CollectFiles(const std::string &folder, const std::string &skip) {
   std::error_code ec;
   fs::path root = PathFromUtf8(folder);
@@ -82,6 +80,8 @@ std::vector<SourceFile> CollectFiles(const std::string &folder, const std::strin
   return files;
 }
 
+namespace {
+
 // MS-DOS date and time; the format spans 1980 to 2107, times outside are clamped.
 void DosDateTime(int64_t seconds, bool utc, uint16_t *date, uint16_t *time) {
   std::tm tm{};
@@ -95,30 +95,6 @@ void DosDateTime(int64_t seconds, bool utc, uint16_t *date, uint16_t *time) {
     *date = (uint16_t)(((tm.tm_year - 80) << 9) | ((tm.tm_mon + 1) << 5) | tm.tm_mday);
     *time = (uint16_t)((tm.tm_hour << 11) | (tm.tm_min << 5) | (tm.tm_sec / 2));
   }
-}
-
-// The data deflated when that makes it smaller; empty when it does not (the
-// member is then stored). The output gets no more room than the data itself:
-// no bound is computed, which in zlib's 32-bit uLong (Windows) would wrap for
-// files near 4 GiB, and a stream that outgrows the room is not worth finishing.
-// Data of StoredFileSize or more (a file that grew while it was read) is stored:
-// zlib counts its buffers in 32 bits. Nothing deflates to less than nothing.
-Bytes DeflateSmaller(const Bytes &data) {
-  if (data.empty() || data.size() >= StoredFileSize) return Bytes();
-  z_stream z{};
-  if (deflateInit2(&z, 9, Z_DEFLATED, -15, 8, Z_DEFAULT_STRATEGY) != Z_OK) throw InputError("zlib: out of memory");
-  Bytes out(data.size());
-  z.next_in = const_cast<uint8_t *>(data.data());
-  z.avail_in = (uInt)data.size();
-  z.next_out = out.data();
-  z.avail_out = (uInt)out.size();
-  int rc = deflate(&z, Z_FINISH);
-  size_t packed = out.size() - z.avail_out;
-  deflateEnd(&z);
-  if (rc != Z_OK && rc != Z_BUF_ERROR && rc != Z_STREAM_END) throw InputError("zlib: deflate failed");
-  if (rc != Z_STREAM_END || packed >= data.size()) return Bytes();
-  out.resize(packed);
-  return out;
 }
 
 // The 12 bytes in front of encrypted data: 11 unpredictable bytes, then the CRC's
@@ -181,141 +157,236 @@ void AppendZip64Field(Bytes &out, const std::vector<uint64_t> &values) {
 // A 32-bit field's content: the value, or the marker that sends the reader to the ZIP64 field.
 uint32_t Field32Or64(uint64_t value) { return value >= Zip64Marker ? (uint32_t)Zip64Marker : (uint32_t)value; }
 
-// Reads the file's `size` bytes straight onto the end of `out`; InputError when it has fewer.
-void AppendFileContents(Bytes &out, const SourceFile &f, uint64_t size) {
+// The encryption of one member's data, applied to each piece as it is written:
+// what goes before the data, the pieces encrypted in place, what goes after.
+class MemberCipher {
+ public:
+  virtual ~MemberCipher() = default;
+  virtual uint32_t Overhead() const = 0;              // bytes it adds before and after the data
+  virtual void Start(OutputFile &out) = 0;            // writes what precedes the data
+  virtual void Update(uint8_t *piece, size_t n) = 0;  // encrypts the next piece of data in place
+  virtual void Finish(OutputFile &out) = 0;           // writes what follows the data
+};
+
+// The traditional ZIP encryption: the 12-byte header, then one key stream over it
+// and the data. The header's last byte is the CRC's top byte (no data descriptor
+// is written), so the CRC must be known before the first byte is written.
+class TraditionalCipher : public MemberCipher {
+ public:
+  TraditionalCipher(const std::string &password, const std::string &name, uint32_t crc, bool fixed)
+      : password_(password), name_(name), crc_(crc), fixed_(fixed) {}
+  uint32_t Overhead() const override { return CryptHeaderSize; }
+  void Start(OutputFile &out) override {
+    uint8_t header[CryptHeaderSize];
+    EncryptionHeader(header, name_, crc_, fixed_);
+    InitKeys(password_.data(), (uint32_t)password_.size());
+    Update(header, sizeof header);
+    out.Write(header, sizeof header);
+  }
+  void Update(uint8_t *piece, size_t n) override { EncryptBuffer(piece, (uint32_t)n); }
+  void Finish(OutputFile &) override {}
+
+ private:
+  const std::string &password_, &name_;  // ANSI password; the member's name, which seeds a fixed header
+  uint32_t crc_;                         // of the member's data
+  bool fixed_;                           // header derived from name and CRC, not random
+};
+
+// Opens a source file for reading; InputError when it cannot be.
+std::FILE *OpenSource(const SourceFile &f) {
   std::FILE *in = OpenFile(f.Path, "rb");
   if (!in) throw InputError("cannot open " + f.Path);
-  size_t at = out.size();
-  out.resize(at + size);
-  size_t got = std::fread(out.data() + at, 1, size, in);
-  std::fclose(in);
-  if (got != size) throw InputError("cannot read " + f.Path + " (did it change while the archive was built?)");
+  return in;
 }
 
-// zlib and the core take counts of 32 bits: long buffers go to `work` in pieces.
-template <class Work>
-void InPieces(uint8_t *data, uint64_t size, Work work) {
-  for (uint64_t at = 0; at < size;) {
-    uint32_t n = (uint32_t)std::min<uint64_t>(size - at, 1u << 30);
-    work(data + at, n);
-    at += n;
+[[noreturn]] void UnreadableSource(const SourceFile &f) {
+  throw InputError("cannot read " + f.Path + " (did it change while the archive was built?)");
+}
+
+// Reads the whole file in pieces, handing each to `piece` (which may change it
+// and returns false to stop early). InputError when the file cannot be read or
+// does not hold the size it was listed with: a file that changes while the
+// archive is built would leave headers that do not fit its data.
+template <class Piece>
+void ReadInPieces(const SourceFile &f, Bytes &buffer, Piece piece) {
+  std::FILE *in = OpenSource(f);
+  uint64_t total = 0;
+  size_t n;
+  bool more = true;
+  while (more && (n = std::fread(buffer.data(), 1, buffer.size(), in)) > 0) {
+    total += n;
+    more = piece(buffer.data(), n);
   }
+  bool failed = std::ferror(in) != 0;
+  std::fclose(in);
+  if (failed || (more && total != f.Size)) UnreadableSource(f);
 }
 
-uint32_t Crc32Of(uint8_t *data, uint64_t size) {
+uint32_t FileCrc32(const SourceFile &f, Bytes &buffer) {
   uLong crc = crc32(0, nullptr, 0);
-  InPieces(data, size, [&crc](uint8_t *piece, uint32_t n) { crc = crc32(crc, piece, n); });
+  ReadInPieces(f, buffer, [&](uint8_t *piece, size_t n) {
+    crc = crc32(crc, piece, (uInt)n);
+    return true;
+  });
   return (uint32_t)crc;
+}
+
+// What is known of a member before its data: the same for every try at writing it.
+struct MemberStart {
+  const SourceFile *File;
+  int64_t Mtime;        // Unix seconds, clamped
+  uint16_t Date, Time;  // MS-DOS
+  uint16_t Flags;       // UTF-8 name, encrypted
+  uint64_t Offset;      // of its local header in the output
+};
+
+// What a try at writing a member's data came to.
+struct MemberData {
+  uint16_t Method;  // what it holds; MethodStored when compressing did not make it smaller
+  uint32_t Crc;     // of the file's bytes
+  uint64_t Stored;  // bytes behind the local header, encryption included
+  bool Complete;    // false: compressing was given up as it did not make the data smaller
+};
+
+bool NeedsWideSizes(uint64_t size, uint64_t stored) { return size >= Zip64Marker || stored >= Zip64Marker; }
+
+// The local header of a member: its fixed part, name and extra field. A local
+// header carries both sizes in its ZIP64 field when either needs it.
+Bytes LocalHeader(const MemberStart &m, const MemberData &d, bool wide) {
+  const SourceFile &f = *m.File;
+  bool zip64 = wide || m.Offset >= Zip64Marker;
+  uint16_t needed = d.Method == MethodLzma ? VersionLzma
+                    : zip64 ? VersionZip64
+                    : (d.Method == MethodDeflated || m.Flags & FlagEncrypted) ? VersionDeflated : VersionStored;
+  Bytes extra;
+  if (wide) AppendZip64Field(extra, {f.Size, d.Stored});
+  if (m.Mtime >= INT32_MIN && m.Mtime <= INT32_MAX) AppendTimestampField(extra, m.Mtime);
+  Bytes header;
+  uint8_t *local = AppendRecord(header, LocalHeaderSignature, LocalHeaderSize);
+  PutLE16(local + LocalHeaderVersion, needed);
+  PutLE16(local + LocalHeaderFlags, (uint16_t)(m.Flags | (d.Method == MethodLzma ? FlagLzmaEndMarker : 0)));
+  PutLE16(local + LocalHeaderMethod, d.Method);
+  PutLE16(local + LocalHeaderDosTime, m.Time);
+  PutLE16(local + LocalHeaderDosDate, m.Date);
+  PutLE32(local + LocalHeaderCrc32, d.Crc);
+  PutLE32(local + LocalHeaderCompressed, wide ? (uint32_t)Zip64Marker : (uint32_t)d.Stored);
+  PutLE32(local + LocalHeaderUncompressed, wide ? (uint32_t)Zip64Marker : (uint32_t)f.Size);
+  PutLE16(local + LocalNameLength, (uint16_t)f.Name.size());
+  PutLE16(local + LocalExtraLength, (uint16_t)extra.size());
+  Append(header, f.Name.data(), f.Name.size());
+  Append(header, extra.data(), extra.size());
+  return header;
+}
+
+// One try at writing a member at out's position: the local header (its CRC and
+// sizes filled in once the data is written), then the data, stored or
+// compressed with `method`, each piece encrypted by `cipher` when there is
+// one. Compressing is given up as soon as its output reaches the file's size,
+// having written less than the file's size. `progress`, when given, moves on
+// with the bytes read.
+MemberData WriteMember(OutputFile &out, const MemberStart &m, uint16_t method, bool wide, MemberCipher *cipher,
+                       Bytes &buffer, Progress *progress) {
+  const SourceFile &f = *m.File;
+  uint32_t overhead = cipher ? cipher->Overhead() : 0;
+  MemberData d = {method, 0, overhead, true};
+  out.Write(LocalHeader(m, d, wide));
+  if (cipher) cipher->Start(out);
+  uLong crc = crc32(0, nullptr, 0);
+  auto write = [&](uint8_t *piece, size_t n) {
+    if (cipher) cipher->Update(piece, n);
+    out.Write(piece, n);
+    d.Stored += n;
+  };
+  std::unique_ptr<Compressor> compressor;
+  if (method != MethodStored) compressor = MakeCompressor(method, f.Size);
+  PieceSink compressed = [&](uint8_t *piece, size_t n) {
+    if (d.Stored - overhead + n >= f.Size) d.Complete = false;
+    if (d.Complete) write(piece, n);
+  };
+  ReadInPieces(f, buffer, [&](uint8_t *piece, size_t n) {
+    crc = crc32(crc, piece, (uInt)n);
+    if (progress) progress->Advance(n);
+    if (compressor) compressor->Feed(piece, n, compressed);
+    else write(piece, n);
+    return d.Complete;
+  });
+  if (compressor && d.Complete) compressor->Finish(compressed);
+  if (!d.Complete) {
+    d.Method = MethodStored;
+    return d;
+  }
+  if (cipher) cipher->Finish(out);
+  d.Crc = (uint32_t)crc;
+  Bytes header = LocalHeader(m, d, wide);
+  out.WriteAt(m.Offset, header.data(), header.size());
+  return d;
 }
 }  // namespace
 
-void WriteFolderArchive(const std::string &folder, const FolderArchiveOptions &o, Bytes &out) {
+void WriteFolderArchive(const std::vector<SourceFile> &files, const FolderArchiveOptions &o, OutputFile &out) {
   PrepareCore();  // the encryption keys are driven by the core's CRC table
-  std::vector<SourceFile> files = CollectFiles(folder, o.Output);
-  uint64_t total = 0, room = out.size() + EndRecordSize + Zip64EndSize + Zip64LocatorSize;
-  for (const SourceFile &f : files) {
-    total += f.Size;
-    room += f.Size + 2 * (f.Name.size() + TimestampFieldSize + Zip64FieldMaxSize) + LocalHeaderSize + EntrySize +
-            CryptHeaderSize;
-  }
-  // The archive never takes more than the files stored: held in one block
-  // from the start, gigabytes are never copied to a larger one.
-  out.reserve(room);
+  uint64_t total = 0;
+  for (const SourceFile &f : files) total += f.Size;
   Progress progress("building", files.size(), total, o.Quiet);
-  Bytes central;
+  Bytes central, buffer(ReadPieceSize);
   for (const SourceFile &f : files) {
-    int64_t mtime = 0;
-    FileModTime(f.Path, &mtime);
-    if (o.SourceDateEpoch) mtime = std::min(mtime, *o.SourceDateEpoch);
-    uint16_t date, time;
-    DosDateTime(mtime, o.Reproducible, &date, &time);
-    uint16_t flags = NeedsUtf8Flag(f.Name) ? (uint16_t)FlagUtf8Name : (uint16_t)0;
-    if (!o.Password.empty()) flags |= FlagEncrypted;
-    uint64_t headerSize = o.Password.empty() ? 0u : (uint32_t)CryptHeaderSize;
-
-    // Small enough files are read whole and deflated when that makes them smaller.
-    bool direct = f.Size >= StoredFileSize;
-    Bytes data, packed;
-    uint64_t size = f.Size;
-    uint16_t method = MethodStored;
-    uint32_t crc = 0;  // of a file read straight into the archive: once it is there
-    if (!direct) {
-      data = ReadWholeFile(f.Path);
-      size = data.size();
-      crc = Crc32Of(data.data(), data.size());
-      packed = DeflateSmaller(data);
-      if (!packed.empty()) method = MethodDeflated;
-      else packed.swap(data);
+    MemberStart m{&f, 0, 0, 0, 0, out.Position()};
+    FileModTime(f.Path, &m.Mtime);
+    if (o.SourceDateEpoch) m.Mtime = std::min(m.Mtime, *o.SourceDateEpoch);
+    DosDateTime(m.Mtime, o.Reproducible, &m.Date, &m.Time);
+    m.Flags = NeedsUtf8Flag(f.Name) ? (uint16_t)FlagUtf8Name : (uint16_t)0;
+    std::unique_ptr<MemberCipher> cipher;
+    uint32_t crc = 0;
+    if (!o.Password.empty()) {
+      m.Flags |= FlagEncrypted;
+      crc = FileCrc32(f, buffer);  // a first reading: the header in front of the data needs it
+      cipher = std::make_unique<TraditionalCipher>(o.Password, f.Name, crc, o.FixedEncryptionHeader);
     }
-    uint64_t stored = headerSize + (direct ? size : packed.size());
-    uint64_t offset = out.size();
-    // A local header carries both sizes in its ZIP64 field when either needs it.
-    bool wideSizes = size >= Zip64Marker || stored >= Zip64Marker;
-    uint16_t needed = wideSizes || offset >= Zip64Marker ? VersionZip64
-                      : (method == MethodDeflated || flags & FlagEncrypted) ? VersionDeflated : VersionStored;
-    bool exactTime = mtime >= INT32_MIN && mtime <= INT32_MAX;
-
-    Bytes extra;
-    if (wideSizes) AppendZip64Field(extra, {size, stored});
-    if (exactTime) AppendTimestampField(extra, mtime);
-    uint8_t *local = AppendRecord(out, LocalHeaderSignature, LocalHeaderSize);
-    PutLE16(local + LocalHeaderVersion, needed);
-    PutLE16(local + LocalHeaderFlags, flags);
-    PutLE16(local + LocalHeaderMethod, method);
-    PutLE16(local + LocalHeaderDosTime, time);
-    PutLE16(local + LocalHeaderDosDate, date);
-    PutLE32(local + LocalHeaderCompressed, wideSizes ? (uint32_t)Zip64Marker : (uint32_t)stored);
-    PutLE32(local + LocalHeaderUncompressed, wideSizes ? (uint32_t)Zip64Marker : (uint32_t)size);
-    PutLE16(local + LocalNameLength, (uint16_t)f.Name.size());
-    PutLE16(local + LocalExtraLength, (uint16_t)extra.size());
-    Append(out, f.Name.data(), f.Name.size());
-    Append(out, extra.data(), extra.size());
-    uint64_t dataAt = out.size();
-    out.resize(dataAt + headerSize);
-    if (direct) {
-      AppendFileContents(out, f, size);
-      crc = Crc32Of(&out[dataAt + headerSize], size);
-    } else {
-      Append(out, packed.data(), packed.size());
+    // Compressed when that makes the file smaller; then the sizes are only
+    // known at the end, and a header that turns out to need other fields (or a
+    // member that turns out stored) is written again from its start.
+    uint16_t method = f.Size && f.Size < StoredFileSize ? o.Method : (uint16_t)MethodStored;
+    uint64_t overhead = cipher ? cipher->Overhead() : 0;
+    bool wide = method == MethodStored ? NeedsWideSizes(f.Size, f.Size + overhead) : NeedsWideSizes(f.Size, 0);
+    MemberData d;
+    for (Progress *shown = &progress;; shown = nullptr) {
+      d = WriteMember(out, m, method, wide, cipher.get(), buffer, shown);
+      if (d.Complete && NeedsWideSizes(f.Size, d.Stored) == wide) break;
+      out.Rewind(m.Offset);
+      method = d.Method;
+      wide = NeedsWideSizes(f.Size, d.Complete ? d.Stored : f.Size + overhead);
     }
-    PutLE32(&out[offset + LocalHeaderCrc32], crc);
-    if (headerSize) {
-      EncryptionHeader(&out[dataAt], f.Name, crc, o.FixedEncryptionHeader);
-      InitKeys(o.Password.data(), (uint32_t)o.Password.size());
-      InPieces(&out[dataAt], stored, EncryptBuffer);
-    }
+    if (cipher && d.Crc != crc) UnreadableSource(f);  // changed between the two readings
 
     // The central record's ZIP64 field holds only what its 32-bit fields cannot.
-    std::vector<uint64_t> wide;
-    if (size >= Zip64Marker) wide.push_back(size);
-    if (stored >= Zip64Marker) wide.push_back(stored);
-    if (offset >= Zip64Marker) wide.push_back(offset);
-    extra.clear();
-    AppendZip64Field(extra, wide);
-    if (exactTime) AppendTimestampField(extra, mtime);
+    std::vector<uint64_t> wideValues;
+    if (f.Size >= Zip64Marker) wideValues.push_back(f.Size);
+    if (d.Stored >= Zip64Marker) wideValues.push_back(d.Stored);
+    if (m.Offset >= Zip64Marker) wideValues.push_back(m.Offset);
+    Bytes extra;
+    AppendZip64Field(extra, wideValues);
+    if (m.Mtime >= INT32_MIN && m.Mtime <= INT32_MAX) AppendTimestampField(extra, m.Mtime);
+    Bytes local = LocalHeader(m, d, wide);
     uint8_t *c = AppendRecord(central, CentralHeaderSignature, EntrySize);
     PutLE16(c + EntryVersionMadeBy, VersionMadeBy);
-    std::copy(&out[offset + LocalHeaderVersion], &out[offset + LocalNameLength + 2], c + EntryVersionNeeded);
-    PutLE32(c + EntryCrc32, crc);
-    PutLE32(c + EntryCompressedSize, Field32Or64(stored));
-    PutLE32(c + EntryUncompressedSize, Field32Or64(size));
+    std::copy(&local[LocalHeaderVersion], &local[LocalNameLength + 2], c + EntryVersionNeeded);
+    PutLE32(c + EntryCompressedSize, Field32Or64(d.Stored));
+    PutLE32(c + EntryUncompressedSize, Field32Or64(f.Size));
     PutLE16(c + EntryExtraLength, (uint16_t)extra.size());
     PutLE32(c + EntryExternalAttributes, ArchiveAttribute);
-    PutLE32(c + EntryLocalHeaderOffset, Field32Or64(offset));
+    PutLE32(c + EntryLocalHeaderOffset, Field32Or64(m.Offset));
     Append(central, f.Name.data(), f.Name.size());
     Append(central, extra.data(), extra.size());
     progress.Step(f.Size);
   }
-  uint64_t directoryAt = out.size();
-  Append(out, central.data(), central.size());
+  uint64_t directoryAt = out.Position();
   uint64_t directorySize = central.size();
-  Bytes().swap(central);
   uint64_t entries = files.size();
   // The ZIP64 records only when a count, size or offset does not fit (a count
   // of 0xFFFF would read as the marker).
   if (entries >= 0xFFFF || directorySize >= Zip64Marker || directoryAt >= Zip64Marker) {
-    uint64_t zip64At = out.size();
-    uint8_t *z = AppendRecord(out, Zip64EndSignature, Zip64EndSize);
+    uint64_t zip64At = directoryAt + central.size();
+    uint8_t *z = AppendRecord(central, Zip64EndSignature, Zip64EndSize);
     PutLE64(z + Zip64EndLength, Zip64EndSize - Zip64EndLeadSize);
     PutLE16(z + Zip64EndVersionMadeBy, VersionMadeBy);
     PutLE16(z + Zip64EndVersionNeeded, VersionZip64);
@@ -323,14 +394,15 @@ void WriteFolderArchive(const std::string &folder, const FolderArchiveOptions &o
     PutLE64(z + Zip64EndTotalEntries, entries);
     PutLE64(z + Zip64EndDirectorySize, directorySize);
     PutLE64(z + Zip64EndDirectoryOffset, directoryAt);
-    uint8_t *locator = AppendRecord(out, Zip64LocatorSignature, Zip64LocatorSize);
+    uint8_t *locator = AppendRecord(central, Zip64LocatorSignature, Zip64LocatorSize);
     PutLE64(locator + Zip64LocatorEndOffset, zip64At);
     PutLE32(locator + Zip64LocatorDisks, 1);
   }
-  uint8_t *end = AppendRecord(out, EndRecordSignature, EndRecordSize);
+  uint8_t *end = AppendRecord(central, EndRecordSignature, EndRecordSize);
   uint16_t shortEntries = entries >= 0xFFFF ? (uint16_t)0xFFFF : (uint16_t)entries;
   PutLE16(end + EndDiskEntries, shortEntries);
   PutLE16(end + EndTotalEntries, shortEntries);
   PutLE32(end + EndDirectorySize, Field32Or64(directorySize));
   PutLE32(end + EndDirectoryOffset, Field32Or64(directoryAt));
+  out.Write(central);
 }

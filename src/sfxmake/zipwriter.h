@@ -1,16 +1,18 @@
-// zipwriter.h -- writes a folder as a ZIP archive the stub can unpack: deflate or
-// stored, DOS and exact times, UTF-8 names, '/' separators, ZIP64 when needed,
-// optional traditional encryption.
+// zipwriter.h -- writes a folder as a ZIP archive the stub can unpack: LZMA,
+// deflate or stored, DOS and exact times, UTF-8 names, '/' separators, ZIP64
+// when needed, optional traditional encryption; file by file, in pieces.
 #ifndef SFXKIT_SFXMAKE_ZIPWRITER_H
 #define SFXKIT_SFXMAKE_ZIPWRITER_H
 
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "files.h"
 
 struct FolderArchiveOptions {
+  uint16_t Method = 0;             // MethodLzma, MethodDeflated or MethodStored
   std::string Password;            // ANSI bytes; empty: no encryption
   bool FixedEncryptionHeader = false;  // header bytes derived from the member instead of random
   bool Reproducible = false;       // times in UTC, clamped to SourceDateEpoch when given
@@ -19,12 +21,25 @@ struct FolderArchiveOptions {
   std::string Output;              // the program being built: left out should it lie in the folder
 };
 
-// Appends the archive of every file below `folder` to `out`, members in byte
-// order of their names. Recorded offsets count from the start of `out` (the
+// A file to archive.
+struct SourceFile {
+  std::string Path;   // on this system, UTF-8
+  std::string Name;   // relative, '/' separators, UTF-8
+  uint64_t Size;      // as listed; a file that has another size when read is refused
+};
+
+// The files below `folder` in byte order of their names, leaving out `skip`
+// (the output being built, which may lie inside it). InputError for a folder
+// without files or names that Windows cannot create (every one listed).
+std::vector<SourceFile> CollectFiles(const std::string &folder, const std::string &skip);
+
+// Writes the archive of `files` to `out`, members in their order, each
+// compressed with options.Method when that makes it smaller, else stored. Recorded offsets count from the start of `out` (the
 // finished program, which is then an ordinary ZIP file too); ZIP64 fields and
-// records are written only where a size, offset or count needs them.
-// InputError for a folder without files, a name that is not UTF-8 or one that
-// Windows cannot create.
-void WriteFolderArchive(const std::string &folder, const FolderArchiveOptions &options, Bytes &out);
+// records are written only where a size, offset or count needs them. Files are
+// read in pieces: the memory taken does not grow with their size.
+// InputError for a name that is not UTF-8, a file that cannot be read or that
+// changes while it is read.
+void WriteFolderArchive(const std::vector<SourceFile> &files, const FolderArchiveOptions &options, OutputFile &out);
 
 #endif

@@ -121,6 +121,12 @@ class SfxmakeUnderWine(sfxtest.SfxCase):
                                "-o", windows_path(self.path("bad.exe")), windows_path(source))
         self.assertEqual(code, 2)
         self.assertFalse(os.path.exists(self.path("bad.exe")))
+        # It has no LZMA encoder: it says so and names what it has.
+        code, _, err = self.wine(sfxtest.SFXMAKE_EXE, "build", "--method", "lzma",
+                                 "-o", windows_path(self.path("bad.exe")), windows_path(source))
+        self.assertEqual(code, 2)
+        self.assertIn("no LZMA encoder; build with --method deflate or --method store", err)
+        self.assertFalse(os.path.exists(self.path("bad.exe")))
 
     def test_windows_build_wraps_and_tests_lzma_members(self):
         archive, files = sfxtest.lzma_archive(self.dir)

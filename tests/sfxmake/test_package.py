@@ -30,7 +30,7 @@ class Packages(SfxmakeCase):
         fields = subprocess.run(["dpkg-deb", "-f", deb, "Package", "Depends"], check=True, capture_output=True,
                                 text=True).stdout
         self.assertIn("Package: sfxmake", fields)
-        for library in ("libc6", "libstdc++6", "zlib1g"):
+        for library in ("libc6", "libstdc++6", "zlib1g", "liblzma5"):
             self.assertIn(library, fields)
 
         root = self.path("root")

@@ -114,7 +114,7 @@ class PublisherResources(SfxmakeCase):
 
     def test_info_shows_the_resources_as_text_and_json(self):
         exe, _ = self.build(*publisher_args(self.icon), "--elevate", "--title", "Demo",
-                            "--folder", "C:\\Demo", "--auto")
+                            "--folder", "C:\\Demo", "--auto", "--method", "deflate")
         text = self.sfxmake("info", exe).stdout.decode()
         for line in ("icon:           3 images: 16x16 4-bit, 32x32 32-bit, 256x256 32-bit PNG",
                      "version:        file 2.1.0.7, product 2.1.0.0",

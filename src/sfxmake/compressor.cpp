@@ -1,0 +1,145 @@
+// compressor.cpp -- the builder's member compressors, deflate (zlib) and LZMA
+// (liblzma), fed in pieces.
+#include "compressor.h"
+
+#include <zlib.h>
+
+#include <algorithm>
+#include <vector>
+
+#include "errors.h"
+#include "zipformat.h"
+
+#ifdef SFXMAKE_LZMA
+#include <lzma.h>
+#endif
+
+namespace {
+
+// Compressed bytes are handed on in pieces of this size (the last one shorter).
+enum : size_t { PieceSize = 1 << 18 };
+
+// Gathers a library's output into pieces of PieceSize bytes: the library
+// writes into Free()/Room(), Filled() hands a full piece (or, at the end, what
+// there is) to the sink.
+class PieceBuffer {
+ public:
+  PieceBuffer() : out_(PieceSize) {}
+  uint8_t *Free() { return out_.data() + used_; }
+  size_t Room() const { return out_.size() - used_; }
+  // `room` is what the library left free; `flush` hands on a partial piece too.
+  void Filled(size_t room, const PieceSink &sink, bool flush) {
+    used_ = out_.size() - room;
+    if (used_ == out_.size() || (flush && used_)) {
+      sink(out_.data(), used_);
+      used_ = 0;
+    }
+  }
+
+ private:
+  std::vector<uint8_t> out_;  // the piece being filled
+  size_t used_ = 0;           // bytes of out_ filled
+};
+
+class DeflateCompressor : public Compressor {
+ public:
+  DeflateCompressor() {
+    if (deflateInit2(&z_, 9, Z_DEFLATED, -15, 8, Z_DEFAULT_STRATEGY) != Z_OK) throw InputError("zlib: out of memory");
+  }
+  ~DeflateCompressor() override { deflateEnd(&z_); }
+  void Feed(const uint8_t *data, size_t count, const PieceSink &sink) override { Run(data, count, Z_NO_FLUSH, sink); }
+  void Finish(const PieceSink &sink) override { Run(nullptr, 0, Z_FINISH, sink); }
+
+ private:
+  void Run(const uint8_t *data, size_t count, int flush, const PieceSink &sink) {
+    z_.next_in = const_cast<uint8_t *>(data);
+    z_.avail_in = (uInt)count;  // pieces are far below 4 GiB
+    for (;;) {
+      z_.next_out = out_.Free();
+      z_.avail_out = (uInt)out_.Room();
+      int rc = deflate(&z_, flush);
+      if (rc != Z_OK && rc != Z_BUF_ERROR && rc != Z_STREAM_END) throw InputError("zlib: deflate failed");
+      out_.Filled(z_.avail_out, sink, rc == Z_STREAM_END);
+      if (rc == Z_STREAM_END || (flush == Z_NO_FLUSH && z_.avail_in == 0 && z_.avail_out != 0)) return;
+    }
+  }
+  z_stream z_{};     // zlib's state
+  PieceBuffer out_;  // compressed bytes not yet handed on
+};
+
+#ifdef SFXMAKE_LZMA
+enum : uint32_t { LzmaMinDictionary = 4096 };
+
+class LzmaCompressor : public Compressor {
+ public:
+  explicit LzmaCompressor(uint64_t size) {
+    lzma_options_lzma options;
+    // Extreme mode at level 9 packs programs and libraries smallest; the 64 MiB
+    // dictionary of level 9 is cut down to the member, which saves a small
+    // member's reader memory and changes nothing else.
+    if (lzma_lzma_preset(&options, 9 | LZMA_PRESET_EXTREME)) throw InputError("liblzma: no such preset");
+    options.dict_size = (uint32_t)std::max<uint64_t>(LzmaMinDictionary, std::min<uint64_t>(options.dict_size, size));
+    // The end marker costs a few bytes a member and is what 7-Zip and Python's
+    // zipfile write: a reader that has no size at hand stops on it too.
+    const lzma_filter filters[] = {{LZMA_FILTER_LZMA1, &options}, {LZMA_VLI_UNKNOWN, nullptr}};
+    uint8_t header[4 + 5] = {LZMA_VERSION_MAJOR, LZMA_VERSION_MINOR, 5, 0};
+    if (lzma_properties_encode(filters, header + 4) != LZMA_OK || lzma_raw_encoder(&stream_, filters) != LZMA_OK)
+      throw InputError("liblzma: cannot start the LZMA encoder (out of memory?)");
+    header_.assign(header, header + sizeof header);
+  }
+  ~LzmaCompressor() override { lzma_end(&stream_); }
+  void Feed(const uint8_t *data, size_t count, const PieceSink &sink) override { Run(data, count, LZMA_RUN, sink); }
+  void Finish(const PieceSink &sink) override { Run(nullptr, 0, LZMA_FINISH, sink); }
+
+ private:
+  void Run(const uint8_t *data, size_t count, lzma_action action, const PieceSink &sink) {
+    if (!header_.empty()) {
+      std::copy(header_.begin(), header_.end(), out_.Free());
+      out_.Filled(out_.Room() - header_.size(), sink, false);
+      header_.clear();
+    }
+    stream_.next_in = data;
+    stream_.avail_in = count;
+    for (;;) {
+      stream_.next_out = out_.Free();
+      stream_.avail_out = out_.Room();
+      lzma_ret rc = lzma_code(&stream_, action);
+      if (rc != LZMA_OK && rc != LZMA_STREAM_END)
+        throw InputError(rc == LZMA_MEM_ERROR ? "liblzma: out of memory" : "liblzma: the LZMA encoder failed");
+      out_.Filled(stream_.avail_out, sink, rc == LZMA_STREAM_END);
+      if (rc == LZMA_STREAM_END || (action == LZMA_RUN && stream_.avail_in == 0 && stream_.avail_out != 0)) return;
+    }
+  }
+  lzma_stream stream_ = LZMA_STREAM_INIT;  // liblzma's state
+  std::vector<uint8_t> header_;            // the member's LZMA header, until the first piece takes it
+  PieceBuffer out_;                        // compressed bytes not yet handed on
+};
+#endif
+
+}  // namespace
+
+bool LzmaEncoderAvailable() {
+#ifdef SFXMAKE_LZMA
+  return true;
+#else
+  return false;
+#endif
+}
+
+std::unique_ptr<Compressor> MakeCompressor(uint16_t method, uint64_t size) {
+#ifdef SFXMAKE_LZMA
+  if (method == MethodLzma) return std::make_unique<LzmaCompressor>(size);
+#endif
+  (void)method, (void)size;  // without liblzma, ParseMethod lets only deflate through
+  return std::make_unique<DeflateCompressor>();
+}
+
+uint16_t ParseMethod(const std::string &name) {
+  if (name == "store") return MethodStored;
+  if (name == "deflate") return MethodDeflated;
+  if (name != "lzma") throw InputError("--method takes store, deflate or lzma, not '" + name + "'");
+  if (!LzmaEncoderAvailable())
+    throw InputError("this sfxmake has no LZMA encoder; build with --method deflate or --method store, "
+                     "or use the Linux sfxmake for --method lzma");
+  return MethodLzma;
+}

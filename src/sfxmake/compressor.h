@@ -1,0 +1,40 @@
+// compressor.h -- the builder's member compressors, deflate (zlib) and LZMA
+// (liblzma), fed a file in pieces and handing compressed pieces on as they fill,
+// so that a member of any size costs the same memory.
+#ifndef SFXKIT_SFXMAKE_COMPRESSOR_H
+#define SFXKIT_SFXMAKE_COMPRESSOR_H
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+
+// Takes each compressed piece, in order; a piece is valid, and may be changed
+// in place (encrypted), only during the call.
+using PieceSink = std::function<void(uint8_t *data, size_t count)>;
+
+class Compressor {
+ public:
+  virtual ~Compressor() = default;
+  // Compresses the next `count` bytes of the member.
+  virtual void Feed(const uint8_t *data, size_t count, const PieceSink &sink) = 0;
+  // Ends the stream: whatever is still held goes to `sink`.
+  virtual void Finish(const PieceSink &sink) = 0;
+};
+
+// The compressor of ZIP method `method` (MethodDeflated or MethodLzma) for a
+// member of `size` bytes. Deflate is raw deflate at zlib's level 9. LZMA is the
+// member's 9-byte header (LZMA version, properties size 5, the properties) and a
+// raw LZMA stream at liblzma's strongest preset, ended by the end marker (flag
+// FlagLzmaEndMarker), its dictionary no larger than the member (4 KiB at least).
+// InputError when the library refuses (out of memory).
+std::unique_ptr<Compressor> MakeCompressor(uint16_t method, uint64_t size);
+
+// Whether this build can write LZMA members (the Windows build has no liblzma).
+bool LzmaEncoderAvailable();
+
+// The method a --method value names (store, deflate, lzma); InputError for any
+// other, and for lzma where this build has no encoder.
+uint16_t ParseMethod(const std::string &name);
+
+#endif
