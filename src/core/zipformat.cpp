@@ -342,6 +342,8 @@ static uint64_t ExtraFieldModifiedTime(const uint8_t *extra, uint32_t length) {
 bool DescribeMember(const DirectoryRecord &record, MemberInfo *info) {
   memcpy(info->Bytes, record.Entry.Bytes, EntrySize);
   info->ModifiedUtc = ExtraFieldModifiedTime(record.Extra, record.ExtraLength);
+  info->Aes = Field16(record.Entry, EntryMethod) == MethodAes ? ExtraFieldAes(record.Extra, record.ExtraLength)
+                                                              : AesInfo{0, 0, 0};
   uint64_t *values[Zip64ValueCount] = {&info->UncompressedSize, &info->CompressedSize, &info->LocalHeaderOffset};
   const uint32_t fields[Zip64ValueCount] = {EntryUncompressedSize, EntryCompressedSize, EntryLocalHeaderOffset};
   bool saturated[Zip64ValueCount];
@@ -357,6 +359,30 @@ bool DescribeMember(const DirectoryRecord &record, MemberInfo *info) {
   for (uint32_t v = 0; v < Zip64ValueCount; v++)
     if (places[v] >= 0) *values[v] = GetLE64(record.Extra + places[v]);
   return whole;
+}
+
+AesInfo ExtraFieldAes(const uint8_t *extra, uint32_t length) {
+  AesInfo aes = {0, 0, 0};
+  for (uint32_t at = 0; at + 4 <= length;) {
+    uint16_t id = GetLE16(extra + at), size = GetLE16(extra + at + 2);
+    const uint8_t *data = extra + at + 4;
+    at += 4 + size;
+    if (at > length) break;
+    // Version (2 bytes), vendor "AE", strength (1 byte), method (2 bytes).
+    if (id != AesFieldId || size < AesFieldSize || data[2] != 'A' || data[3] != 'E') continue;
+    uint16_t version = GetLE16(data);
+    if (version < 1 || version > 2 || data[4] < 1 || data[4] > 3) continue;
+    aes.Version = (uint8_t)version;
+    aes.Strength = data[4];
+    aes.Method = GetLE16(data + 5);
+    break;
+  }
+  return aes;
+}
+
+uint16_t DataMethod(const MemberInfo &member) {
+  uint16_t method = Field16(member, EntryMethod);
+  return method == MethodAes && member.Aes.Version ? member.Aes.Method : method;
 }
 
 bool FindZip64Values(const uint8_t *extra, uint32_t length, const bool saturated[Zip64ValueCount],
