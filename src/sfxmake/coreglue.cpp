@@ -8,7 +8,7 @@
 #include <cstring>
 
 #include "crc32.h"
-#include "crypt.h"
+#include "decrypt.h"
 #include "inflate.h"
 #include "member.h"
 #include "sfxcore.h"
@@ -66,26 +66,30 @@ bool WriteOutput(const uint8_t *data, uint32_t count) {
 
 MemberResult DecodeMember(const SfxFile &s, const ZipMember &m, const std::string &password, std::FILE *out) {
   PrepareCore();
-  if (m.Method() != MethodStored && m.Method() != MethodDeflated) return MemberResult::UnknownMethod;
+  if (DataMethod(m) != MethodStored && DataMethod(m) != MethodDeflated) return MemberResult::UnknownMethod;
   SetArchiveCursor(s.Data, MemberDataOffset(s.Data, s.Directory, m));
   Host.Out = out;
   Host.Written = 0;
   Host.Limit = m.UncompressedSize;
   CompressedLeft = m.CompressedSize;
-  EntryEncrypted = m.Encrypted();
+  SelectProtection(m);
   if (EntryEncrypted) {
     if (password.empty()) return MemberResult::NeedsPassword;
-    uint8_t header[2 * CryptHeaderSize];
-    if (ReadArchive(header + CryptHeaderSize, CryptHeaderSize) != CryptHeaderSize) return MemberResult::ArchiveEnded;
-    if (!CheckPassword(header, CryptHeaderSize, m.Flags(), m.Crc(), m.DosTime(), password.data(), (uint32_t)password.size()))
-      return MemberResult::WrongPassword;
-    CompressedLeft -= CryptHeaderSize;
+    uint8_t header[2 * MaxProtectionHeader];
+    uint32_t size = ProtectionHeaderSize(m);
+    if (ReadArchive(header + MaxProtectionHeader, size) != size) return MemberResult::ArchiveEnded;
+    PasswordCheck check = CheckMemberPassword(m, header, password.data(), (uint32_t)password.size());
+    if (check == PasswordCheck::NoCipher) return MemberResult::UnknownMethod;
+    if (check == PasswordCheck::Refused) return MemberResult::WrongPassword;
+    CompressedLeft -= ProtectionOverhead(m);
   }
   EntryCrc = 0xFFFFFFFFu;
-  DecodeResult r = m.Method() == MethodDeflated ? Inflate() : CopyStored();
+  DecodeResult r = DataMethod(m) == MethodDeflated ? Inflate() : CopyStored();
   if (r == DecodeResult::OutputRefused) return MemberResult::WriteFailed;
   if (r == DecodeResult::ArchiveEnded) return MemberResult::ArchiveEnded;
-  if (~EntryCrc != m.Crc()) return MemberResult::CrcMismatch;
+  DataVerdict verdict = JudgeMemberData(m);
+  if (verdict == DataVerdict::CodeMismatch) return MemberResult::CodeMismatch;
+  if (verdict == DataVerdict::CrcMismatch) return MemberResult::CrcMismatch;
   if (Host.Written != m.UncompressedSize) return MemberResult::SizeMismatch;
   return MemberResult::Ok;
 }
@@ -93,6 +97,7 @@ MemberResult DecodeMember(const SfxFile &s, const ZipMember &m, const std::strin
 const char *DescribeResult(MemberResult r) {
   static const char *const texts[] = {"OK", "CRC-32 mismatch", "size differs from the directory",
                                       "the archive ends inside the member", "encrypted, give --password",
-                                      "wrong password", "unknown compression method", "cannot write the output"};
+                                      "wrong password", "unknown compression method", "cannot write the output",
+                                      "authentication code mismatch"};
   return texts[(int)r];
 }

@@ -10,7 +10,8 @@
 #include "sfxfile.h"
 
 // In the order of DescribeResult's texts.
-enum class MemberResult { Ok, CrcMismatch, SizeMismatch, ArchiveEnded, NeedsPassword, WrongPassword, UnknownMethod, WriteFailed };
+enum class MemberResult { Ok, CrcMismatch, SizeMismatch, ArchiveEnded, NeedsPassword, WrongPassword, UnknownMethod, WriteFailed,
+                          CodeMismatch };
 
 // Builds the core's tables (CRC-32, fixed Huffman) and completes the ZIP
 // signatures; once, before any core routine.

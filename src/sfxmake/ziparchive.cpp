@@ -5,6 +5,7 @@
 #include <algorithm>
 
 #include "coreglue.h"
+#include "decrypt.h"
 #include "errors.h"
 #include "platform.h"
 #include "utf8.h"
@@ -143,10 +144,10 @@ void CheckArchiveForStub(const Bytes &file, const ZipDirectory &dir, const std::
   for (const ZipMember &m : dir.Members) {
     if (m.IsFolder) continue;
     std::string name = m.ShownName();
-    if (m.Method() != MethodStored && m.Method() != MethodDeflated)
-      throw InputError(what + ": member " + name + " uses compression method " + std::to_string(m.Method()) +
+    if (DataMethod(m) != MethodStored && DataMethod(m) != MethodDeflated)
+      throw InputError(what + ": member " + name + " uses compression method " + std::to_string(DataMethod(m)) +
                        "; the stub unpacks only stored and deflated members");
-    if ((m.Flags() & FlagStrongEncryption) || (m.Encrypted() && m.CompressedSize < CryptHeaderSize))
+    if ((m.Flags() & FlagStrongEncryption) || m.CompressedSize < ProtectionOverhead(m))
       throw InputError(what + ": member " + name + " uses an encryption the stub does not know");
     MemberDataOffset(file, dir, m);
   }
