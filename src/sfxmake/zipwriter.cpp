@@ -9,8 +9,10 @@
 #include <ctime>
 #include <filesystem>
 
+#include "aeswriter.h"
 #include "coreglue.h"
 #include "crypt.h"
+#include "decrypt.h"
 #include "errors.h"
 #include "platform.h"
 #include "progress.h"
@@ -25,7 +27,7 @@ namespace {
 // Host "Windows NTFS", version 6.3 (UTF-8 names): the stub keeps such names byte
 // for byte unless they are flagged as UTF-8.
 const uint16_t VersionMadeBy = (10 << 8) | 63;
-const uint16_t VersionStored = 10, VersionDeflated = 20, VersionZip64 = 45;
+const uint16_t VersionStored = 10, VersionDeflated = 20, VersionZip64 = 45, VersionAes = 51;
 const uint32_t ArchiveAttribute = 0x20;
 
 // Files of this size or more are stored as they are: their sizes need ZIP64
@@ -121,18 +123,24 @@ Bytes DeflateSmaller(const Bytes &data) {
   return out;
 }
 
-// The 12 bytes in front of encrypted data: 11 unpredictable bytes, then the CRC's
-// top byte, which lets the stub tell a wrong password from a right one.
-void EncryptionHeader(uint8_t *header, const std::string &name, uint32_t crc, bool fixed) {
+// Bytes nobody can predict in front of encrypted data, from the system's random
+// source, or, for builds that must come out identical, derived from the member.
+void UnpredictableBytes(uint8_t *bytes, uint32_t count, const std::string &name, uint32_t crc, bool fixed) {
   if (fixed) {
     uint32_t seed = (uint32_t)crc32(crc, (const Bytef *)name.data(), (uInt)name.size());
-    for (uint32_t i = 0; i < CryptHeaderSize - 1; ++i) {
+    for (uint32_t i = 0; i < count; ++i) {
       seed = seed * 1103515245u + 12345u;
-      header[i] = (uint8_t)(seed >> 16);
+      bytes[i] = (uint8_t)(seed >> 16);
     }
-  } else if (!RandomBytes(header, CryptHeaderSize - 1)) {
+  } else if (!RandomBytes(bytes, count)) {
     throw InputError("the system's random source failed; cannot make encryption headers");
   }
+}
+
+// The 12 bytes in front of traditionally encrypted data: 11 unpredictable bytes,
+// then the CRC's top byte, which lets the stub tell a wrong password from a right one.
+void EncryptionHeader(uint8_t *header, const std::string &name, uint32_t crc, bool fixed) {
+  UnpredictableBytes(header, CryptHeaderSize - 1, name, crc, fixed);
   header[CryptHeaderSize - 1] = (uint8_t)(crc >> 24);
 }
 
@@ -216,7 +224,7 @@ void WriteFolderArchive(const std::string &folder, const FolderArchiveOptions &o
   for (const SourceFile &f : files) {
     total += f.Size;
     room += f.Size + 2 * (f.Name.size() + TimestampFieldSize + Zip64FieldMaxSize) + LocalHeaderSize + EntrySize +
-            CryptHeaderSize;
+            MaxProtectionHeader + AesCodeSize + 4 + AesFieldSize;
   }
   // The archive never takes more than the files stored: held in one block
   // from the start, gigabytes are never copied to a larger one.
@@ -231,7 +239,10 @@ void WriteFolderArchive(const std::string &folder, const FolderArchiveOptions &o
     DosDateTime(mtime, o.Reproducible, &date, &time);
     uint16_t flags = NeedsUtf8Flag(f.Name) ? (uint16_t)FlagUtf8Name : (uint16_t)0;
     if (!o.Password.empty()) flags |= FlagEncrypted;
-    uint64_t headerSize = o.Password.empty() ? 0u : (uint32_t)CryptHeaderSize;
+    std::optional<AesMemberWriter> aes;
+    if (!o.Password.empty() && o.AesStrength) aes.emplace(o.AesStrength, o.Password);
+    uint64_t headerSize = o.Password.empty() ? 0u : aes ? aes->HeaderSize() : (uint32_t)CryptHeaderSize;
+    uint64_t trailerSize = aes ? aes->TrailerSize : 0u;
 
     // Small enough files are read whole and deflated when that makes them smaller.
     bool direct = f.Size >= StoredFileSize;
@@ -247,21 +258,22 @@ void WriteFolderArchive(const std::string &folder, const FolderArchiveOptions &o
       if (!packed.empty()) method = MethodDeflated;
       else packed.swap(data);
     }
-    uint64_t stored = headerSize + (direct ? size : packed.size());
+    uint64_t stored = headerSize + (direct ? size : packed.size()) + trailerSize;
     uint64_t offset = out.size();
     // A local header carries both sizes in its ZIP64 field when either needs it.
     bool wideSizes = size >= Zip64Marker || stored >= Zip64Marker;
-    uint16_t needed = wideSizes || offset >= Zip64Marker ? VersionZip64
+    uint16_t needed = aes ? VersionAes : wideSizes || offset >= Zip64Marker ? VersionZip64
                       : (method == MethodDeflated || flags & FlagEncrypted) ? VersionDeflated : VersionStored;
     bool exactTime = mtime >= INT32_MIN && mtime <= INT32_MAX;
 
     Bytes extra;
     if (wideSizes) AppendZip64Field(extra, {size, stored});
     if (exactTime) AppendTimestampField(extra, mtime);
+    if (aes) AppendAesField(extra, o.AesStrength, method);
     uint8_t *local = AppendRecord(out, LocalHeaderSignature, LocalHeaderSize);
     PutLE16(local + LocalHeaderVersion, needed);
     PutLE16(local + LocalHeaderFlags, flags);
-    PutLE16(local + LocalHeaderMethod, method);
+    PutLE16(local + LocalHeaderMethod, aes ? (uint16_t)MethodAes : method);
     PutLE16(local + LocalHeaderDosTime, time);
     PutLE16(local + LocalHeaderDosDate, date);
     PutLE32(local + LocalHeaderCompressed, wideSizes ? (uint32_t)Zip64Marker : (uint32_t)stored);
@@ -278,8 +290,17 @@ void WriteFolderArchive(const std::string &folder, const FolderArchiveOptions &o
     } else {
       Append(out, packed.data(), packed.size());
     }
+    if (aes) {
+      UnpredictableBytes(&out[dataAt], AesSaltSize(o.AesStrength), f.Name, crc, o.FixedEncryptionHeader);
+      aes->Start(&out[dataAt]);
+      InPieces(&out[dataAt + headerSize], stored - headerSize - trailerSize,
+               [&aes](uint8_t *piece, uint32_t n) { aes->Update(piece, n); });
+      out.resize(out.size() + trailerSize);
+      aes->Finish(&out[out.size() - trailerSize]);
+      crc = 0;  // the authentication code checks the data instead
+    }
     PutLE32(&out[offset + LocalHeaderCrc32], crc);
-    if (headerSize) {
+    if (headerSize && !aes) {
       EncryptionHeader(&out[dataAt], f.Name, crc, o.FixedEncryptionHeader);
       InitKeys(o.Password.data(), (uint32_t)o.Password.size());
       InPieces(&out[dataAt], stored, EncryptBuffer);
@@ -293,6 +314,7 @@ void WriteFolderArchive(const std::string &folder, const FolderArchiveOptions &o
     extra.clear();
     AppendZip64Field(extra, wide);
     if (exactTime) AppendTimestampField(extra, mtime);
+    if (aes) AppendAesField(extra, o.AesStrength, method);
     uint8_t *c = AppendRecord(central, CentralHeaderSignature, EntrySize);
     PutLE16(c + EntryVersionMadeBy, VersionMadeBy);
     std::copy(&out[offset + LocalHeaderVersion], &out[offset + LocalNameLength + 2], c + EntryVersionNeeded);
