@@ -1,0 +1,52 @@
+#!/usr/bin/env bash
+# The 64-bit stub under wine unpacking the benchmark tree (bench/tree.sh) from
+# a program whose members are AES-256 encrypted against one whose members are
+# not: both built by the current sfxmake from the same folder, so that the
+# deflated data is the same and only the encryption differs.
+#   bench/aes.sh [rounds]      (best of `rounds`, default 3, the two interleaved)
+# Shares build/bench/wine (the tree, the wine prefix) with bench/wine.sh.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+rounds=${1:-3}
+out=build/bench/wine
+[ -x dist/sfxmake ] && [ -f dist/sfxstub64.exe ] || scripts/build >/dev/null
+mkdir -p "$out"
+. bench/tree.sh
+if [ ! -d "$out/aes-src" ]; then
+  mkdir -p "$out/aes-src.part" && unzip -q "$out/tree.zip" -d "$out/aes-src.part" && mv "$out/aes-src.part" "$out/aes-src"
+fi
+
+unset SFX_WINE_SESSION  # a session of the caller's is not reused: this one has its own prefix
+export WINEPREFIX=$PWD/$out/prefix
+. tests/wine-env.sh
+# No window manager in the private X server: unmanaged windows spare wine's wait for one (see bench/wine.sh).
+"$SFX_WINE" reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /t REG_SZ /d N /f >/dev/null 2>&1
+sfx() { dist/sfxmake build -q --stub dist/sfxstub64.exe --auto --overwrite overwrite --no-done-message "$@"; }
+sfx -o "$out/plain.exe" "$out/aes-src"
+sfx -o "$out/aes.exe" --password bench-pass "$out/aes-src"
+win() { echo "Z:$(readlink -f "$1" | tr / '\\')"; }
+ms() { echo $(($(date +%s%N) / 1000000)); }
+
+unpack() {  # program: wall time in ms of one unpack into an empty folder
+  local start end
+  rm -rf "$out/aes-out" && mkdir -p "$out/aes-out" && sync
+  start=$(ms)
+  "$SFX_WINE" "$1" /p bench-pass /d "$(win "$out")\\aes-out" >/dev/null 2>&1 || { echo "bench: $1 failed" >&2; exit 1; }
+  end=$(ms)
+  diff -r -q "$out/aes-src" "$out/aes-out" >/dev/null || { echo "bench: $1 unpacked another tree" >&2; exit 1; }
+  echo $((end - start))
+}
+best() { printf '%s\n' "$@" | sort -n | head -1; }
+
+aes=() plain=()
+for ((round = 0; round < rounds; round++)); do
+  plain+=("$(unpack "$out/plain.exe")")
+  aes+=("$(unpack "$out/aes.exe")")
+done
+rm -rf "$out/aes-out"
+a=$(best "${aes[@]}") p=$(best "${plain[@]}")
+echo "unpacked: $(find "$out/aes-src" -type f | wc -l) files, $(du -sm "$out/aes-src" | cut -f1) MB; best of $rounds interleaved rounds; $(nproc) cores, $(wine --version 2>/dev/null)"
+printf '%-44s %10s %10s %8s  %s\n' figure aes-256 plain ratio target
+awk -v a="$a" -v p="$p" 'BEGIN {
+  printf "%-44s %10.2f %10.2f %7.2fx  <= 1.3x\n", "unpack s, automatic mode, AES-256 vs none", a / 1000, p / 1000, a / p
+}'
