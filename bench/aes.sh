@@ -27,23 +27,25 @@ sfx -o "$out/aes.exe" --password bench-pass "$out/aes-src"
 win() { echo "Z:$(readlink -f "$1" | tr / '\\')"; }
 ms() { echo $(($(date +%s%N) / 1000000)); }
 
-unpack() {  # program: wall time in ms of one unpack into an empty folder
-  local start end
-  rm -rf "$out/aes-out" && mkdir -p "$out/aes-out" && sync
+unpack() {  # program, folder: wall time in ms of one unpack into the empty folder
+  local start end rc=0
+  rm -rf "$2" && mkdir -p "$2" && sync
   start=$(ms)
-  "$SFX_WINE" "$1" /p bench-pass /d "$(win "$out")\\aes-out" >/dev/null 2>&1 || { echo "bench: $1 failed" >&2; exit 1; }
+  "$SFX_WINE" "$1" /p bench-pass /d "$(win "$2")" >/dev/null 2>&1 || rc=$?
   end=$(ms)
-  diff -r -q "$out/aes-src" "$out/aes-out" >/dev/null || { echo "bench: $1 unpacked another tree" >&2; exit 1; }
+  [ $rc = 0 ] || { echo "bench: $1 failed with exit code $rc" >&2; exit 1; }
   echo $((end - start))
 }
 best() { printf '%s\n' "$@" | sort -n | head -1; }
 
 aes=() plain=()
 for ((round = 0; round < rounds; round++)); do
-  plain+=("$(unpack "$out/plain.exe")")
-  aes+=("$(unpack "$out/aes.exe")")
+  plain+=("$(unpack "$out/plain.exe" "$out/plain-out")")
+  aes+=("$(unpack "$out/aes.exe" "$out/aes-out")")
 done
-rm -rf "$out/aes-out"
+# Against each other, not the source: names differing only in case share one file on Windows.
+diff -r -q "$out/plain-out" "$out/aes-out" >/dev/null || { echo "bench: the two programs unpacked different trees" >&2; exit 1; }
+rm -rf "$out/plain-out" "$out/aes-out"
 a=$(best "${aes[@]}") p=$(best "${plain[@]}")
 echo "unpacked: $(find "$out/aes-src" -type f | wc -l) files, $(du -sm "$out/aes-src" | cut -f1) MB; best of $rounds interleaved rounds; $(nproc) cores, $(wine --version 2>/dev/null)"
 printf '%-44s %10s %10s %8s  %s\n' figure aes-256 plain ratio target
