@@ -2,35 +2,27 @@
 // keystream and the HMAC, on the host's primitives.
 #include "aes.h"
 
-// Key material: the AES key, the HMAC key (as long), then the verifier. The
-// handles are opened on it only when `verifier` is null or matches.
-static AesOpening DeriveAndOpen(AesStream *stream, uint8_t strength, const uint8_t *salt, const char *password,
-                                uint32_t length, uint8_t *verifier, bool compare) {
+// Key material: the AES key, the HMAC key (as long), then the verifier.
+PasswordCheck OpenAesStream(AesStream *stream, uint8_t strength, uint8_t *header, const char *password, uint32_t length,
+                         bool create) {
   uint8_t keys[2 * AesMaxKeySize + AesVerifierSize];
   uint32_t keySize = AesKeySize(strength);
+  uint8_t *verifier = header + AesSaltSize(strength);
   CloseAesHandles(&stream->Handles);  // a stream opened for a member that was never decoded
-  if (length == 0) return AesOpening::Refused;
-  if (!DeriveAesKeys((const uint8_t *)password, length, salt, AesSaltSize(strength), keys, 2 * keySize + AesVerifierSize))
-    return AesOpening::NoCipher;
+  if (length == 0) return PasswordCheck::Refused;
+  if (!DeriveAesKeys((const uint8_t *)password, length, header, AesSaltSize(strength), keys, 2 * keySize + AesVerifierSize))
+    return PasswordCheck::NoCipher;
   const uint8_t *derived = keys + 2 * keySize;
-  if (compare && (derived[0] != verifier[0] || derived[1] != verifier[1])) return AesOpening::Refused;
-  verifier[0] = derived[0];
-  verifier[1] = derived[1];
-  if (!OpenAesHandles(&stream->Handles, keys, keys + keySize, keySize)) return AesOpening::NoCipher;
+  if (create) {
+    verifier[0] = derived[0];
+    verifier[1] = derived[1];
+  } else if (derived[0] != verifier[0] || derived[1] != verifier[1]) {
+    return PasswordCheck::Refused;
+  }
+  if (!OpenAesHandles(&stream->Handles, keys, keys + keySize, keySize)) return PasswordCheck::NoCipher;
   stream->Counter = 1;
   stream->Used = AesBatchSize;
-  return AesOpening::Opened;
-}
-
-AesOpening OpenAesStream(AesStream *stream, uint8_t strength, const uint8_t *header, const char *password,
-                         uint32_t length) {
-  uint8_t verifier[AesVerifierSize] = {header[AesSaltSize(strength)], header[AesSaltSize(strength) + 1]};
-  return DeriveAndOpen(stream, strength, header, password, length, verifier, true);
-}
-
-bool CreateAesStream(AesStream *stream, uint8_t strength, uint8_t *header, const char *password, uint32_t length) {
-  return DeriveAndOpen(stream, strength, header, password, length, header + AesSaltSize(strength), false) ==
-         AesOpening::Opened;
+  return PasswordCheck::Accepted;
 }
 
 // The keystream is the encryption of counter blocks 1, 2, 3...: the number

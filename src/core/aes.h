@@ -55,19 +55,17 @@ struct AesStream {
   uint8_t Keystream[AesBatchSize];  // encrypted counter blocks
 };
 
-// How a password fared against a member's salt and verifier.
-enum class AesOpening : uint8_t {
-  Opened,       // the verifier matched: the stream stands at the data's first byte
-  Refused,      // the verifier did not match, or the password is empty
-  NoCipher,     // the system could not derive the keys or open the cipher
+// How a password fared against a member's protection header.
+enum class PasswordCheck : uint8_t {
+  Accepted,    // the keys stand at the member's first data byte
+  Refused,     // a wrong or empty password
+  NoCipher,    // the system gives no AES: the member cannot be read
 };
 // Derives the keys for strength 1, 2 or 3 (AES-128, -192, -256) from the
 // password and `header` (the salt, then the verifier) and opens the stream.
-AesOpening OpenAesStream(AesStream *stream, uint8_t strength, const uint8_t *header, const char *password,
-                         uint32_t length);
-// Makes the salt's verifier: derives the keys as OpenAesStream does and writes
-// the two verifier bytes behind the salt in `header`; opens the stream.
-bool CreateAesStream(AesStream *stream, uint8_t strength, uint8_t *header, const char *password, uint32_t length);
+// Reading, the verifier must match; creating, it is written behind the salt.
+PasswordCheck OpenAesStream(AesStream *stream, uint8_t strength, uint8_t *header, const char *password, uint32_t length,
+                         bool create);
 // In place: decryption feeds the HMAC before, encryption after the keystream.
 void DecryptAes(AesStream *stream, uint8_t *data, uint32_t size);
 void EncryptAes(AesStream *stream, uint8_t *data, uint32_t size);

@@ -23,10 +23,7 @@ uint32_t ProtectionOverhead(const MemberInfo &member) {
 
 PasswordCheck CheckMemberPassword(const MemberInfo &member, uint8_t *header, const char *password, uint32_t length) {
   if (member.Aes.Version) {
-    AesOpening opened = OpenAesStream(&MemberAes, member.Aes.Strength, header + MaxProtectionHeader, password, length);
-    return opened == AesOpening::Opened ? PasswordCheck::Accepted
-           : opened == AesOpening::Refused ? PasswordCheck::Refused
-                                           : PasswordCheck::NoCipher;
+    return OpenAesStream(&MemberAes, member.Aes.Strength, header + MaxProtectionHeader, password, length, false);
   }
   uint8_t *buffer = header + MaxProtectionHeader - CryptHeaderSize;
   return CheckPassword(buffer, CryptHeaderSize, Field16(member, EntryFlags), Field32(member, EntryCrc32),
@@ -41,27 +38,16 @@ void DecryptData(uint8_t *data, uint32_t size) {
   else DecryptBuffer(data, size);
 }
 
-// Reads up to `size` bytes across short reads; fewer only where the archive ends.
-static uint32_t ReadUpTo(uint8_t *to, uint32_t size) {
-  uint32_t got = 0, step = 1;
-  while (got < size && step) got += step = ReadArchive(to + got, size - got);
-  return got;
-}
-
-// A decoder may stop before the member's last byte (a deflate stream that ends
-// early): the code covers every byte, so the rest is read for it, not decoded.
+// The code covers every byte of the data: a member whose decoder stopped
+// before its last byte (a deflate stream that ends early) cannot be vouched for.
 DataVerdict JudgeMemberData(const MemberInfo &member) {
   bool crcMatches = Field32(member, EntryCrc32) == ~EntryCrc;
   if (!EntryAes) return crcMatches ? DataVerdict::Sound : DataVerdict::CrcMismatch;
-  uint8_t rest[256], code[AesCodeSize], stored[AesCodeSize];
-  while (CompressedLeft > 0) {
-    uint32_t n = CompressedLeft < (int64_t)sizeof rest ? (uint32_t)CompressedLeft : (uint32_t)sizeof rest;
-    if (ReadUpTo(rest, n) < n) break;
-    UpdateAesMac(&MemberAes.Handles, rest, n);
-    CompressedLeft -= n;
-  }
+  uint8_t code[AesCodeSize], stored[AesCodeSize];
   FinishAes(&MemberAes, code);
-  bool codeMatches = CompressedLeft <= 0 && ReadUpTo(stored, AesCodeSize) == AesCodeSize;
+  uint32_t got = 0, step = 1;
+  while (got < AesCodeSize && step) got += step = ReadArchive(stored + got, AesCodeSize - got);
+  bool codeMatches = CompressedLeft == 0 && got == AesCodeSize;
   for (uint32_t i = 0; i < AesCodeSize; i++) codeMatches = codeMatches && code[i] == stored[i];
   if (!codeMatches) return DataVerdict::CodeMismatch;
   return member.Aes.Version == 1 && !crcMatches ? DataVerdict::CrcMismatch : DataVerdict::Sound;

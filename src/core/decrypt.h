@@ -23,11 +23,6 @@ uint32_t ProtectionHeaderSize(const MemberInfo &member);
 // AES the authentication code behind the data.
 uint32_t ProtectionOverhead(const MemberInfo &member);
 
-enum class PasswordCheck : uint8_t {
-  Accepted,    // the keys stand at the member's first data byte
-  Refused,     // a wrong or empty password
-  NoCipher,    // the system gives no AES: the member cannot be read
-};
 // header: 2 * MaxProtectionHeader bytes, the ProtectionHeaderSize bytes as read
 // from MaxProtectionHeader on (never changed); the first half is room for the
 // traditional check's decrypted copy.
@@ -38,9 +33,9 @@ PasswordCheck CheckMemberPassword(const MemberInfo &member, uint8_t *header, con
 void DecryptData(uint8_t *data, uint32_t size);
 
 enum class DataVerdict : uint8_t { Sound, CrcMismatch, CodeMismatch };
-// The verdict on a member once decoded, EntryCrc complete: for AES the rest of
-// the data that the decoder left unread and then the authentication code are
-// read (the archive stands behind what was read), and an AE-2 member's CRC
-// field, which holds 0, is not compared.
+// The verdict on a member once decoded, EntryCrc complete: for AES the
+// authentication code behind the data is read and compared (the decoder must
+// have read the data to its end), and an AE-2 member's CRC field, which holds
+// 0, is not compared.
 DataVerdict JudgeMemberData(const MemberInfo &member);
 #endif

@@ -12,7 +12,8 @@ AesMemberWriter::AesMemberWriter(uint8_t strength, const std::string &password)
 AesMemberWriter::~AesMemberWriter() { CloseAesHandles(&Stream->Handles); }
 
 void AesMemberWriter::Start(uint8_t *header) {
-  if (!CreateAesStream(Stream.get(), Strength, header, Password.data(), (uint32_t)Password.size()))
+  if (OpenAesStream(Stream.get(), Strength, header, Password.data(), (uint32_t)Password.size(), true) !=
+      PasswordCheck::Accepted)
     throw InputError("the system's AES failed; cannot encrypt");
 }
 
