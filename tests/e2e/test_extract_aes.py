@@ -53,7 +53,7 @@ class AesMembers(ExtractCase):
         sfxtest.zip_infozip(self.tree({"zc.txt": b"zipcrypto" * 99}, name="z"), archive, "-P", "mixed")
         sfxtest.zip_infozip(self.tree({"plain.txt": b"plain"}, name="p"), archive)
         exe = self.sfx(archive, overwrite="overwrite")
-        run = self.unzip(exe, answer("mixed") + DONE_BOX)
+        run = yield sfxtest.unzip_script(exe, answer("mixed") + DONE_BOX)
         self.assertEqual(run.result("wait-msgbox")["text"], sfxtest.DONE)
         self.assertEqual(sfxtest.read_tree(self.target),
                          {"aes.txt": b"aes" * 999, "zc.txt": b"zipcrypto" * 99, "plain.txt": b"plain"})

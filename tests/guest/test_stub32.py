@@ -1,7 +1,7 @@
 """The shipped 32-bit stub, run as 32-bit code in the qemu guest: one boot for
 what a user meets -- a file it cannot read, the start question, a tree of a
 few hundred files in automatic mode, the overwrite prompt, a wrong password,
-the program run afterwards, hostile names, the switches of unattended runs,
+the program run afterwards, AES members among others, hostile names, the switches of unattended runs,
 target folders past MAX_PATH, and the dialog with its file list."""
 import os
 import unittest
@@ -11,6 +11,7 @@ import sfxtest
 from sfxtest import DONE, q, unzip_script
 # Modules, not their classes: unittest would run every test class found here.
 import test_dialog
+import test_extract_aes
 import test_extract_faults
 import test_extract_outcome
 import test_extract_overwrite
@@ -35,6 +36,7 @@ class Stub32(GuestCase, test_dialog.LayoutCase):
         test_switches.Switches.test_the_whole_line_is_read_before_anything_is_done
     switch_lines = slice(4, None)  # from /x on: one box, the silent lines, the escaped closing quote
     test_long_target_folders = test_extract_paths.LongPaths.test_long_target_folders
+    test_mixed_archive_asks_once = test_extract_aes.AesMembers.test_mixed_archive_asks_once
 
     def test_tree_stored_deflated_and_encrypted_in_automatic_mode(self):
         # One archive of three zip runs: every third file stored, every third
