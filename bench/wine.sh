@@ -21,24 +21,7 @@ driver=build/win64/tests/driver/uidriver.exe
 [ -x dist/sfxmake ] && [ -f dist/sfxmake.exe ] && [ -f dist/sfxstub64.exe ] && [ -f "$driver" ] || scripts/build >/dev/null
 mkdir -p "$out"
 
-# Whole files from the lines "size path" on stdin, in order, up to a budget in
-# bytes; files over 16 MB are passed over.
-pick() {
-  awk -v budget="$1" '$1 <= 16000000 && total < budget { print substr($0, index($0, " ") + 1); total += $1 }'
-}
-listing() { find "$@" -type f -readable -printf '%s %p\n' 2>/dev/null | LC_ALL=C sort -k2; }
-
-if [ ! -s "$out/tree.zip" ]; then
-  rm -rf "$out/tree" && mkdir -p "$out/tree"
-  {
-    listing /usr/share/doc /usr/share/perl /usr/share/zoneinfo /usr/share/i18n | pick 60000000
-    listing /usr/share/locale | pick 40000000
-    listing /usr/lib/x86_64-linux-gnu | pick 140000000
-  } >"$out/files.txt"
-  tar -cf - -T "$out/files.txt" 2>/dev/null | tar -xf - -C "$out/tree"
-  (cd "$out/tree" && zip -q -r -X -D ../tree.zip .)
-  rm -rf "$out/tree"
-fi
+. bench/tree.sh
 if [ ! -s "$out/many.zip" ] || [ ! -s "$out/big.zip" ]; then
   python3 - "$out" <<'EOF'
 import sys, zipfile

@@ -4,7 +4,7 @@
 #include <string.h>
 
 #include "crc32.h"
-#include "crypt.h"
+#include "decrypt.h"
 #include "sfxcore.h"
 
 // Lengths of literal/length codes 257..285, then 286 and 287, which RFC 1951
@@ -63,7 +63,7 @@ static int ReadInputByte() {
     return -1;
   }
   CompressedLeft -= got;
-  if (EntryEncrypted) DecryptBuffer(InputBuffer, got);
+  DecryptData(InputBuffer, got);
   return InputBuffer[InputPos++];
 }
 

@@ -18,7 +18,7 @@ extern HuffmanEntry *FixedDistanceTable;
 void BuildFixedTables();
 
 // Decodes the current member: reads at most CompressedLeft bytes through ReadArchive
-// (decrypting them when EntryEncrypted), writes every output byte through WriteOutput
+// (decrypting them through DecryptData), writes every output byte through WriteOutput
 // in pieces of 32768 bytes and one final shorter piece, each folded into EntryCrc.
 // A stream that breaks RFC 1951 stops at the first fault: what was decoded before it
 // is written, nothing after (BadData, or ArchiveEnded when the archive gave out

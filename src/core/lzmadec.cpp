@@ -4,7 +4,7 @@
 #include <string.h>
 
 #include "crc32.h"
-#include "crypt.h"
+#include "decrypt.h"
 #include "sfxcore.h"
 
 namespace {
@@ -55,7 +55,7 @@ uint32_t ReadMember(uint8_t *to, uint32_t count) {
       InputEnded = true;
       break;
     }
-    if (EntryEncrypted) DecryptBuffer(to + total, got);
+    DecryptData(to + total, got);
     CompressedLeft -= got;
     total += got;
   }

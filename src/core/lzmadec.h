@@ -8,7 +8,7 @@ enum {
 };
 
 // Decodes the current member, which holds uncompressedSize bytes: reads at most
-// CompressedLeft bytes through ReadArchive (decrypting them when EntryEncrypted),
+// CompressedLeft bytes through ReadArchive (decrypting them through DecryptData),
 // writes the output through WriteOutput in pieces of at most LzmaPieceSize bytes,
 // each folded into EntryCrc.
 // The member starts with the LZMA version (2 bytes, not checked), the size of the

@@ -3,7 +3,7 @@
 #include "member.h"
 
 #include "crc32.h"
-#include "crypt.h"
+#include "decrypt.h"
 
 int64_t CompressedLeft = 0;
 uint32_t EntryCrc = 0;
@@ -26,7 +26,7 @@ DecodeResult CopyStored() {
       break;
     }
     CompressedLeft -= n;
-    if (EntryEncrypted) DecryptBuffer(buffer, n);
+    DecryptData(buffer, n);
     if (!WriteOutput(buffer, n)) result = DecodeResult::OutputRefused;
     else UpdateCrcBuffer(buffer, (int32_t)n, EntryCrc);
   }

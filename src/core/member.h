@@ -7,7 +7,7 @@
 enum : uint32_t { StoredBlockSize = 32768 };  // member data moves in blocks of this size
 
 // Copies CompressedLeft bytes from ReadArchive to WriteOutput in blocks of
-// StoredBlockSize, decrypting them when EntryEncrypted and folding each into
+// StoredBlockSize, decrypting them through DecryptData and folding each into
 // EntryCrc. ArchiveEnded when the archive cannot fill a block (that block is not
 // written); OutputRefused when WriteOutput refuses one.
 DecodeResult CopyStored();

@@ -13,11 +13,11 @@
 #include <stdint.h>
 
 // State of the member being extracted (defined in member.cpp).
-extern int64_t CompressedLeft;   // compressed bytes of the member not yet read, without the
-                                 // 12-byte encryption header; wide enough for every 32-bit size
+extern int64_t CompressedLeft;   // compressed bytes of the member not yet read, without what its
+                                 // encryption adds (decrypt.h); wide enough for every 32-bit size
 extern uint32_t EntryCrc;        // CRC-32 register: set to 0xFFFFFFFF per member, complemented at the end
 extern uint32_t CryptKeys[3];    // traditional-encryption keys 0, 1 and 2
-extern bool EntryEncrypted;      // bit 0 of the Flags of CurrentEntry: decrypt member data as it is read
+extern bool EntryEncrypted;      // decrypt member data as it is read (decrypt.h says with which scheme)
 
 // Reads up to count bytes of the archive at its current position. Returns the
 // number read, 0 at the end of the file or when the read fails. Short reads are

@@ -342,6 +342,8 @@ static uint64_t ExtraFieldModifiedTime(const uint8_t *extra, uint32_t length) {
 bool DescribeMember(const DirectoryRecord &record, MemberInfo *info) {
   memcpy(info->Bytes, record.Entry.Bytes, EntrySize);
   info->ModifiedUtc = ExtraFieldModifiedTime(record.Extra, record.ExtraLength);
+  info->Aes = Field16(record.Entry, EntryMethod) == MethodAes ? ExtraFieldAes(record.Extra, record.ExtraLength)
+                                                              : AesInfo{0, 0, 0};
   uint64_t *values[Zip64ValueCount] = {&info->UncompressedSize, &info->CompressedSize, &info->LocalHeaderOffset};
   const uint32_t fields[Zip64ValueCount] = {EntryUncompressedSize, EntryCompressedSize, EntryLocalHeaderOffset};
   bool saturated[Zip64ValueCount];
@@ -359,19 +361,46 @@ bool DescribeMember(const DirectoryRecord &record, MemberInfo *info) {
   return whole;
 }
 
+// The data of the first field of this id in an extra field, and its size; null
+// when there is none whole.
+static const uint8_t *FindExtraField(const uint8_t *extra, uint32_t length, uint16_t id, uint32_t *size) {
+  for (uint32_t at = 0; at + 4 <= length;) {
+    uint32_t fieldSize = GetLE16(extra + at + 2);
+    if (at + 4 + fieldSize > length) break;
+    if (GetLE16(extra + at) == id) {
+      *size = fieldSize;
+      return extra + at + 4;
+    }
+    at += 4 + fieldSize;
+  }
+  return nullptr;
+}
+
+// Version (2 bytes), vendor "AE", strength (1 byte), method (2 bytes).
+AesInfo ExtraFieldAes(const uint8_t *extra, uint32_t length) {
+  uint32_t size;
+  const uint8_t *data = FindExtraField(extra, length, AesFieldId, &size);
+  AesInfo aes = {0, 0, 0};
+  if (!data || size < AesFieldSize || data[2] != 'A' || data[3] != 'E' || GetLE16(data) - 1u > 1u ||
+      data[4] - 1u > 2u)
+    return aes;
+  aes.Version = data[0];
+  aes.Strength = data[4];
+  aes.Method = GetLE16(data + 5);
+  return aes;
+}
+
+uint16_t DataMethod(const MemberInfo &member) {
+  uint16_t method = Field16(member, EntryMethod);
+  return method == MethodAes && member.Aes.Version ? member.Aes.Method : method;
+}
+
 bool FindZip64Values(const uint8_t *extra, uint32_t length, const bool saturated[Zip64ValueCount],
                      int32_t places[Zip64ValueCount]) {
-  uint32_t next = 0, end = 0;  // the ZIP64 field's data; empty while there is none
-  for (uint32_t at = 0; at + 4 <= length;) {
-    uint16_t id = GetLE16(extra + at), size = GetLE16(extra + at + 2);
-    if (at + 4 + size > length) break;
-    if (id == Zip64FieldId) {
-      next = at + 4;
-      end = next + size;
-      break;
-    }
-    at += 4 + size;
-  }
+  uint32_t size = 0, next = 0;  // the ZIP64 field's data; empty while there is none
+  const uint8_t *field = FindExtraField(extra, length, Zip64FieldId, &size);
+  if (field) next = (uint32_t)(field - extra);
+  uint32_t end = next + size;
   for (uint32_t v = 0; v < Zip64ValueCount; v++) places[v] = -1;
   // Only the values whose fields hold the marker are there, packed in order.
   for (uint32_t v = 0; v < Zip64ValueCount; v++) {

@@ -283,6 +283,21 @@ struct DirectoryRecord {
   uint64_t Offset;               // of the record, counted from where the reader started
 };
 
+// A member encrypted with AES is recorded with the method MethodAes and the AES
+// field (0x9901): its version (1: the CRC-32 is checked as well; 2: the CRC
+// field holds 0 and the authentication code alone decides), the vendor "AE",
+// the key strength (1, 2, 3: AES-128, -192, -256) and the real compression
+// method. Its data starts with the salt and the password verifier and ends with
+// the authentication code (aes.h).
+enum : uint16_t { MethodAes = 99, AesFieldId = 0x9901 };
+enum : uint32_t { AesFieldSize = 7 };
+struct AesInfo {
+  uint8_t Version;               // 1 or 2; 0: no field of a known version and strength
+  uint8_t Strength;              // 1..3
+  uint16_t Method;               // the method the data is compressed with
+};
+AesInfo ExtraFieldAes(const uint8_t *extra, uint32_t length);
+
 // What a reader keeps of a member: the fixed part of its central record and
 // what the record's extra field adds to it.
 struct MemberInfo : ArchiveEntry {
@@ -290,7 +305,11 @@ struct MemberInfo : ArchiveEntry {
   uint64_t CompressedSize;       // the sizes and the offset at full width: from the fixed part,
   uint64_t UncompressedSize;     // or from the ZIP64 field where the fixed part holds 0xFFFFFFFF
   uint64_t LocalHeaderOffset;
+  AesInfo Aes;                   // an AES member's field; Version 0 for every other member
 };
+// The method that decodes a member's data: its own, an AES member's real one
+// (MethodAes itself, which no decoder knows, when its field is missing).
+uint16_t DataMethod(const MemberInfo &member);
 // Takes the member's information from a record as read. False when a field of
 // the fixed part holds 0xFFFFFFFF and the extra field has no ZIP64 value for it
 // (the field then keeps 0xFFFFFFFF): a damaged record.

@@ -79,8 +79,11 @@ const char InputUsage[] =
     "                           (default: %s); a file is stored whenever that is smaller\n"
     "      --adjust-offsets     for a ZIP input: rewrite its offsets to count from the start\n"
     "                           of OUT (a folder input always gets such offsets)\n"
-    "      --password TEXT      encrypt a folder input with the traditional ZIP password scheme\n"
+    "      --password TEXT      encrypt a folder input with this password\n"
     "      --password-file FILE the password is the first line of FILE\n"
+    "      --encryption E       aes256 (the default), aes128, or zipcrypto: the traditional\n"
+    "                           scheme, for tools that know nothing else; it falls to a\n"
+    "                           known-plaintext attack\n"
     "      --reproducible       same inputs, same bytes: times in UTC, clamped to\n"
     "                           SOURCE_DATE_EPOCH when it is set\n"
     "      --fixed-encryption-header\n"
@@ -104,7 +107,7 @@ const char InputUsage[] =
 std::vector<OptionSpec> BuildOptions() {
   std::vector<OptionSpec> specs = {{"output", 'o', true}, {"quiet", 'q', false}, {"help", 'h', false}};
   for (const char *name : {"stub", "title", "folder", "run", "question", "question-style", "overwrite", "options",
-                           "password", "password-file", "icon", "product-name", "product-version", "file-version",
+                           "password", "password-file", "encryption", "icon", "product-name", "product-version", "file-version",
                            "company", "description", "copyright"})
     specs.push_back({name, 0, true});
   specs.push_back({"method", 0, true});
@@ -167,6 +170,13 @@ FolderArchiveOptions FolderOptionsFromArgs(const ParsedArgs &a) {
   o.Password = PasswordFromArgs(a);
   o.Reproducible = a.Has("reproducible");
   o.FixedEncryptionHeader = a.Has("fixed-encryption-header");
+  if (a.Has("encryption")) {
+    std::string e = a.Get("encryption");
+    if (e != "aes256" && e != "aes128" && e != "zipcrypto")
+      throw InputError("--encryption takes aes256, aes128 or zipcrypto, not '" + e + "'");
+    if (o.Password.empty()) throw InputError("--encryption goes only with a password");
+    o.AesStrength = e == "aes256" ? 3 : e == "aes128" ? 1 : 0;
+  }
   o.Quiet = a.Has("quiet");
   o.Output = a.Get("output");
   if (o.FixedEncryptionHeader && (o.Password.empty() || !o.Reproducible))
@@ -229,7 +239,7 @@ ArchiveInput ReadInput(const ParsedArgs &a, const std::string &input, uint64_t a
     in.Files = CollectFiles(input, in.Options.Output);
     return in;
   }
-  if (a.Has("password") || a.Has("password-file") || a.Has("fixed-encryption-header"))
+  if (a.Has("password") || a.Has("password-file") || a.Has("fixed-encryption-header") || a.Has("encryption"))
     throw InputError("--password encrypts a folder input; a ZIP archive is carried with its own encryption");
   if (a.Has("method")) throw InputError("--method is for folder inputs; a ZIP archive keeps its members as they are");
   // Its directory is read through a mapping: only the records cost memory.

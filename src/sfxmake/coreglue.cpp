@@ -8,8 +8,8 @@
 #include <cstring>
 
 #include "crc32.h"
-#include "crypt.h"
 #include "decode.h"
+#include "decrypt.h"
 #include "inflate.h"
 #include "sfxcore.h"
 #include "zipformat.h"
@@ -66,27 +66,31 @@ bool WriteOutput(const uint8_t *data, uint32_t count) {
 
 MemberResult DecodeMember(const SfxFile &s, const ZipMember &m, const std::string &password, std::FILE *out) {
   PrepareCore();
-  if (!MethodDecodable(m.Method())) return MemberResult::UnknownMethod;
+  if (!MethodDecodable(DataMethod(m))) return MemberResult::UnknownMethod;
   SetArchiveCursor(s.Data, MemberDataOffset(s.Data, s.Directory, m));
   Host.Out = out;
   Host.Written = 0;
   Host.Limit = m.UncompressedSize;
   CompressedLeft = m.CompressedSize;
-  EntryEncrypted = m.Encrypted();
+  SelectProtection(m);
   if (EntryEncrypted) {
     if (password.empty()) return MemberResult::NeedsPassword;
-    uint8_t header[2 * CryptHeaderSize];
-    if (ReadArchive(header + CryptHeaderSize, CryptHeaderSize) != CryptHeaderSize) return MemberResult::ArchiveEnded;
-    if (!CheckPassword(header, CryptHeaderSize, m.Flags(), m.Crc(), m.DosTime(), password.data(), (uint32_t)password.size()))
-      return MemberResult::WrongPassword;
-    CompressedLeft -= CryptHeaderSize;
+    uint8_t header[2 * MaxProtectionHeader];
+    uint32_t size = ProtectionHeaderSize(m);
+    if (ReadArchive(header + MaxProtectionHeader, size) != size) return MemberResult::ArchiveEnded;
+    PasswordCheck check = CheckMemberPassword(m, header, password.data(), (uint32_t)password.size());
+    if (check == PasswordCheck::NoCipher) return MemberResult::UnknownMethod;
+    if (check == PasswordCheck::Refused) return MemberResult::WrongPassword;
+    CompressedLeft -= ProtectionOverhead(m);
   }
   EntryCrc = 0xFFFFFFFFu;
-  DecodeResult r = DecodeMemberData(m.Method(), m.UncompressedSize);
+  DecodeResult r = DecodeMemberData(DataMethod(m), m.UncompressedSize);
   if (r == DecodeResult::NoMemory) return MemberResult::NoMemory;
   if (r == DecodeResult::OutputRefused) return MemberResult::WriteFailed;
   if (r == DecodeResult::ArchiveEnded) return MemberResult::ArchiveEnded;
-  if (~EntryCrc != m.Crc()) return MemberResult::CrcMismatch;
+  DataVerdict verdict = JudgeMemberData(m);
+  if (verdict == DataVerdict::CodeMismatch) return MemberResult::CodeMismatch;
+  if (verdict == DataVerdict::CrcMismatch) return MemberResult::CrcMismatch;
   if (Host.Written != m.UncompressedSize) return MemberResult::SizeMismatch;
   return MemberResult::Ok;
 }
@@ -95,6 +99,7 @@ const char *DescribeResult(MemberResult r) {
   static const char *const texts[] = {"OK", "CRC-32 mismatch", "size differs from the directory",
                                       "the archive ends inside the member", "encrypted, give --password",
                                       "wrong password", "unknown compression method", "cannot write the output",
-                                      "its LZMA dictionary needs more memory than the system gives"};
+                                      "its LZMA dictionary needs more memory than the system gives",
+                                      "authentication code mismatch"};
   return texts[(int)r];
 }

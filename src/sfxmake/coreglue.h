@@ -11,7 +11,7 @@
 
 // In the order of DescribeResult's texts.
 enum class MemberResult { Ok, CrcMismatch, SizeMismatch, ArchiveEnded, NeedsPassword, WrongPassword, UnknownMethod, WriteFailed,
-                          NoMemory };
+                          NoMemory, CodeMismatch };
 
 // Builds the core's tables (CRC-32, fixed Huffman) and completes the ZIP
 // signatures; once, before any core routine.

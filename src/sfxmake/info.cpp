@@ -34,12 +34,19 @@ std::string DosStamp(uint16_t date, uint16_t time, char separator = ' ') {
 
 const char *MemberMethod(const ZipMember &m) {
   if (m.IsFolder) return "folder";
-  switch (m.Method()) {
+  switch (DataMethod(m)) {
     case MethodStored: return "stored";
     case MethodDeflated: return "deflate";
     case MethodLzma: return "lzma";
   }
   return "other";
+}
+
+// How a member's data is protected: by none, the traditional scheme or AES of a strength.
+const char *MemberProtection(const ZipMember &m) {
+  static const char *const aes[] = {"AES-128", "AES-192", "AES-256"};
+  if (m.Aes.Version) return aes[m.Aes.Strength - 1];
+  return m.Encrypted() ? "ZipCrypto" : "none";
 }
 
 // A label and the blanks that line up what follows it (one at least).
@@ -101,6 +108,7 @@ void PrintJson(const SfxFile &s, const PublisherInfo &p) {
     o << (i ? ",\n" : "\n") << "    {\"name\": " << Quote(m.DisplayName(), true) << ", \"size\": " << m.UncompressedSize
       << ", \"packed\": " << m.CompressedSize << ", \"method\": " << Quote(MemberMethod(m), true)
       << ", \"encrypted\": " << (m.Encrypted() ? "true" : "false")
+      << ", \"protection\": " << Quote(MemberProtection(m), true)
       << ", \"date\": " << Quote(DosStamp(m.DosDate(), m.DosTime(), 'T'), true) << "}";
   }
   o << (s.Directory.Members.empty() ? "]\n}\n" : "\n  ]\n}\n");
@@ -143,9 +151,9 @@ int InfoCommand(const Args &args) {
   for (const auto &text : p.Strings)  // 19: the longest key, FileDescription, and a blank
     std::cout << Label("  " + text.first + ":", 19) << Quote(text.second, false) << "\n";
   std::cout << "members:        " << s.Directory.Members.size() << (s.Directory.Zip64 ? " (ZIP64)" : "") << "\n\n";
-  std::printf("%10s %10s  %-7s  %-9s  %-19s  %s\n", "size", "packed", "method", "encrypted", "date", "name");
+  std::printf("%10s %10s  %-7s  %-10s  %-19s  %s\n", "size", "packed", "method", "protection", "date", "name");
   for (const ZipMember &m : s.Directory.Members)
-    std::printf("%10" PRIu64 " %10" PRIu64 "  %-7s  %-9s  %s  %s\n", m.UncompressedSize, m.CompressedSize, MemberMethod(m),
-                m.Encrypted() ? "yes" : "no", DosStamp(m.DosDate(), m.DosTime()).c_str(), m.ShownName().c_str());
+    std::printf("%10" PRIu64 " %10" PRIu64 "  %-7s  %-10s  %s  %s\n", m.UncompressedSize, m.CompressedSize, MemberMethod(m),
+                MemberProtection(m), DosStamp(m.DosDate(), m.DosTime()).c_str(), m.ShownName().c_str());
   return ExitOk;
 }

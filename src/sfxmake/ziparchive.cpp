@@ -6,6 +6,7 @@
 
 #include "coreglue.h"
 #include "decode.h"
+#include "decrypt.h"
 #include "errors.h"
 #include "platform.h"
 #include "utf8.h"
@@ -144,10 +145,10 @@ void CheckArchiveForStub(ByteView file, const ZipDirectory &dir, const std::stri
   for (const ZipMember &m : dir.Members) {
     if (m.IsFolder) continue;
     std::string name = m.ShownName();
-    if (!MethodDecodable(m.Method()))
-      throw InputError(what + ": member " + name + " uses compression method " + std::to_string(m.Method()) +
+    if (!MethodDecodable(DataMethod(m)))
+      throw InputError(what + ": member " + name + " uses compression method " + std::to_string(DataMethod(m)) +
                        "; the stub unpacks only stored, deflated and LZMA members");
-    if ((m.Flags() & FlagStrongEncryption) || (m.Encrypted() && m.CompressedSize < CryptHeaderSize))
+    if ((m.Flags() & FlagStrongEncryption) || m.CompressedSize < ProtectionOverhead(m))
       throw InputError(what + ": member " + name + " uses an encryption the stub does not know");
     MemberDataOffset(file, dir, m);
   }

@@ -10,9 +10,11 @@
 #include <filesystem>
 #include <memory>
 
+#include "aeswriter.h"
 #include "compressor.h"
 #include "coreglue.h"
 #include "crypt.h"
+#include "decrypt.h"
 #include "errors.h"
 #include "platform.h"
 #include "progress.h"
@@ -27,7 +29,7 @@ namespace {
 // Host "Windows NTFS", version 6.3 (UTF-8 names): the stub keeps such names byte
 // for byte unless they are flagged as UTF-8.
 const uint16_t VersionMadeBy = (10 << 8) | 63;
-const uint16_t VersionStored = 10, VersionDeflated = 20, VersionZip64 = 45, VersionLzma = 63;
+const uint16_t VersionStored = 10, VersionDeflated = 20, VersionZip64 = 45, VersionAes = 51, VersionLzma = 63;
 const uint32_t ArchiveAttribute = 0x20;
 
 // Files of this size or more are stored as they are: their sizes need ZIP64
@@ -97,18 +99,24 @@ void DosDateTime(int64_t seconds, bool utc, uint16_t *date, uint16_t *time) {
   }
 }
 
-// The 12 bytes in front of encrypted data: 11 unpredictable bytes, then the CRC's
-// top byte, which lets the stub tell a wrong password from a right one.
-void EncryptionHeader(uint8_t *header, const std::string &name, uint32_t crc, bool fixed) {
+// Bytes nobody can predict in front of encrypted data, from the system's random
+// source, or, for builds that must come out identical, derived from the member.
+void UnpredictableBytes(uint8_t *bytes, uint32_t count, const std::string &name, uint32_t crc, bool fixed) {
   if (fixed) {
     uint32_t seed = (uint32_t)crc32(crc, (const Bytef *)name.data(), (uInt)name.size());
-    for (uint32_t i = 0; i < CryptHeaderSize - 1; ++i) {
+    for (uint32_t i = 0; i < count; ++i) {
       seed = seed * 1103515245u + 12345u;
-      header[i] = (uint8_t)(seed >> 16);
+      bytes[i] = (uint8_t)(seed >> 16);
     }
-  } else if (!RandomBytes(header, CryptHeaderSize - 1)) {
+  } else if (!RandomBytes(bytes, count)) {
     throw InputError("the system's random source failed; cannot make encryption headers");
   }
+}
+
+// The 12 bytes in front of traditionally encrypted data: 11 unpredictable bytes,
+// then the CRC's top byte, which lets the stub tell a wrong password from a right one.
+void EncryptionHeader(uint8_t *header, const std::string &name, uint32_t crc, bool fixed) {
+  UnpredictableBytes(header, CryptHeaderSize - 1, name, crc, fixed);
   header[CryptHeaderSize - 1] = (uint8_t)(crc >> 24);
 }
 
@@ -192,6 +200,34 @@ class TraditionalCipher : public MemberCipher {
   bool fixed_;                           // header derived from name and CRC, not random
 };
 
+// AES as members carry it (AE-2): the salt and password verifier in front of the
+// data, the authentication code behind it.
+class AesCipher : public MemberCipher {
+ public:
+  AesCipher(uint8_t strength, const std::string &password, const std::string &name, uint32_t crc, bool fixed)
+      : aes_(strength, password), strength_(strength), name_(name), crc_(crc), fixed_(fixed) {}
+  uint32_t Overhead() const override { return aes_.HeaderSize() + AesMemberWriter::TrailerSize; }
+  void Start(OutputFile &out) override {
+    uint8_t header[MaxProtectionHeader];
+    UnpredictableBytes(header, AesSaltSize(strength_), name_, crc_, fixed_);
+    aes_.Start(header);
+    out.Write(header, aes_.HeaderSize());
+  }
+  void Update(uint8_t *piece, size_t n) override { aes_.Update(piece, (uint32_t)n); }
+  void Finish(OutputFile &out) override {
+    uint8_t code[AesMemberWriter::TrailerSize];
+    aes_.Finish(code);
+    out.Write(code, sizeof code);
+  }
+
+ private:
+  AesMemberWriter aes_;
+  uint8_t strength_;
+  const std::string &name_;  // the member's name, which seeds a fixed salt
+  uint32_t crc_;             // of the member's data, known only for a fixed salt
+  bool fixed_;               // salt derived from name and CRC, not random
+};
+
 // Opens a source file for reading; InputError when it cannot be.
 std::FILE *OpenSource(const SourceFile &f) {
   std::FILE *in = OpenFile(f.Path, "rb");
@@ -238,6 +274,7 @@ struct MemberStart {
   uint16_t Date, Time;  // MS-DOS
   uint16_t Flags;       // UTF-8 name, encrypted
   uint64_t Offset;      // of its local header in the output
+  uint8_t AesStrength;  // 1..3 for AES-128..-256; 0: not AES-encrypted
 };
 
 // What a try at writing a member's data came to.
@@ -256,19 +293,21 @@ Bytes LocalHeader(const MemberStart &m, const MemberData &d, bool wide) {
   const SourceFile &f = *m.File;
   bool zip64 = wide || m.Offset >= Zip64Marker;
   uint16_t needed = d.Method == MethodLzma ? VersionLzma
+                    : m.AesStrength ? VersionAes
                     : zip64 ? VersionZip64
                     : (d.Method == MethodDeflated || m.Flags & FlagEncrypted) ? VersionDeflated : VersionStored;
   Bytes extra;
   if (wide) AppendZip64Field(extra, {f.Size, d.Stored});
   if (m.Mtime >= INT32_MIN && m.Mtime <= INT32_MAX) AppendTimestampField(extra, m.Mtime);
+  if (m.AesStrength) AppendAesField(extra, m.AesStrength, d.Method);
   Bytes header;
   uint8_t *local = AppendRecord(header, LocalHeaderSignature, LocalHeaderSize);
   PutLE16(local + LocalHeaderVersion, needed);
   PutLE16(local + LocalHeaderFlags, (uint16_t)(m.Flags | (d.Method == MethodLzma ? FlagLzmaEndMarker : 0)));
-  PutLE16(local + LocalHeaderMethod, d.Method);
+  PutLE16(local + LocalHeaderMethod, m.AesStrength ? (uint16_t)MethodAes : d.Method);
   PutLE16(local + LocalHeaderDosTime, m.Time);
   PutLE16(local + LocalHeaderDosDate, m.Date);
-  PutLE32(local + LocalHeaderCrc32, d.Crc);
+  PutLE32(local + LocalHeaderCrc32, m.AesStrength ? 0 : d.Crc);  // AES: the authentication code checks the data
   PutLE32(local + LocalHeaderCompressed, wide ? (uint32_t)Zip64Marker : (uint32_t)d.Stored);
   PutLE32(local + LocalHeaderUncompressed, wide ? (uint32_t)Zip64Marker : (uint32_t)f.Size);
   PutLE16(local + LocalNameLength, (uint16_t)f.Name.size());
@@ -330,17 +369,25 @@ void WriteFolderArchive(const std::vector<SourceFile> &files, const FolderArchiv
   Progress progress("building", files.size(), total, o.Quiet);
   Bytes central, buffer(ReadPieceSize);
   for (const SourceFile &f : files) {
-    MemberStart m{&f, 0, 0, 0, 0, out.Position()};
+    MemberStart m{&f, 0, 0, 0, 0, out.Position(), 0};
     FileModTime(f.Path, &m.Mtime);
     if (o.SourceDateEpoch) m.Mtime = std::min(m.Mtime, *o.SourceDateEpoch);
     DosDateTime(m.Mtime, o.Reproducible, &m.Date, &m.Time);
     m.Flags = NeedsUtf8Flag(f.Name) ? (uint16_t)FlagUtf8Name : (uint16_t)0;
     std::unique_ptr<MemberCipher> cipher;
     uint32_t crc = 0;
+    // A first reading for the CRC where the header in front of the data needs it:
+    // the traditional header always, an AES salt derived from the data.
+    bool crcFirst = !o.Password.empty() && (!o.AesStrength || o.FixedEncryptionHeader);
     if (!o.Password.empty()) {
       m.Flags |= FlagEncrypted;
-      crc = FileCrc32(f, buffer);  // a first reading: the header in front of the data needs it
-      cipher = std::make_unique<TraditionalCipher>(o.Password, f.Name, crc, o.FixedEncryptionHeader);
+      if (crcFirst) crc = FileCrc32(f, buffer);
+      if (o.AesStrength) {
+        m.AesStrength = o.AesStrength;
+        cipher = std::make_unique<AesCipher>(o.AesStrength, o.Password, f.Name, crc, o.FixedEncryptionHeader);
+      } else {
+        cipher = std::make_unique<TraditionalCipher>(o.Password, f.Name, crc, o.FixedEncryptionHeader);
+      }
     }
     // Compressed when that makes the file smaller; then the sizes are only
     // known at the end, and a header that turns out to need other fields (or a
@@ -356,7 +403,7 @@ void WriteFolderArchive(const std::vector<SourceFile> &files, const FolderArchiv
       method = d.Method;
       wide = NeedsWideSizes(f.Size, d.Complete ? d.Stored : f.Size + overhead);
     }
-    if (cipher && d.Crc != crc) UnreadableSource(f);  // changed between the two readings
+    if (crcFirst && d.Crc != crc) UnreadableSource(f);  // changed between the two readings
 
     // The central record's ZIP64 field holds only what its 32-bit fields cannot.
     std::vector<uint64_t> wideValues;
@@ -366,6 +413,7 @@ void WriteFolderArchive(const std::vector<SourceFile> &files, const FolderArchiv
     Bytes extra;
     AppendZip64Field(extra, wideValues);
     if (m.Mtime >= INT32_MIN && m.Mtime <= INT32_MAX) AppendTimestampField(extra, m.Mtime);
+    if (m.AesStrength) AppendAesField(extra, m.AesStrength, d.Method);
     Bytes local = LocalHeader(m, d, wide);
     uint8_t *c = AppendRecord(central, CentralHeaderSignature, EntrySize);
     PutLE16(c + EntryVersionMadeBy, VersionMadeBy);

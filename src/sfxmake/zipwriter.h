@@ -1,6 +1,6 @@
 // zipwriter.h -- writes a folder as a ZIP archive the stub can unpack: LZMA,
 // deflate or stored, DOS and exact times, UTF-8 names, '/' separators, ZIP64
-// when needed, optional traditional encryption; file by file, in pieces.
+// when needed, optional AES or traditional encryption; file by file, in pieces.
 #ifndef SFXKIT_SFXMAKE_ZIPWRITER_H
 #define SFXKIT_SFXMAKE_ZIPWRITER_H
 
@@ -15,6 +15,7 @@ struct FolderArchiveOptions {
   uint16_t Method = 0;             // MethodLzma, MethodDeflated or MethodStored
   std::string Password;            // ANSI bytes; empty: no encryption
   bool FixedEncryptionHeader = false;  // header bytes derived from the member instead of random
+  uint8_t AesStrength = 3;         // AES-128, -192, -256 as 1, 2, 3; 0: the traditional scheme
   bool Reproducible = false;       // times in UTC, clamped to SourceDateEpoch when given
   std::optional<int64_t> SourceDateEpoch;  // given only with Reproducible
   bool Quiet = false;

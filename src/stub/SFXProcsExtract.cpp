@@ -12,8 +12,8 @@
 #include "SFXStrings.h"
 #include "SFXVars.h"
 #include "SFXWide.h"
-#include "crypt.h"
 #include "decode.h"
+#include "decrypt.h"
 
 enum : int { MaxPasswordTries = 3, MaxTemporaryTries = 100 };
 enum : DWORD { ProgressMs = 50 };  // the longest a run goes without a look at its messages, between members
@@ -74,6 +74,12 @@ static void SetMemberTime(HANDLE handle, const MemberInfo &member) {
 // Shows the message about OutputName in an error box; false, the member's result then.
 static bool OutputFailed(HWND owner, const char *message) {
   ShowErrorBox(owner, SubstituteText(message, OutputName));
+  return false;
+}
+
+// A member no decoder here can read (nor, for AES, the system's cipher); false.
+static bool UnknownMethod(HWND owner) {
+  ShowErrorBox(owner, STR_UNKNOWN_METHOD);
   return false;
 }
 
@@ -143,35 +149,29 @@ static bool ReplaceOriginal() {
 }
 
 // Settles the password of an encrypted member standing at its encryption header:
-// the remembered one first, then up to three prompts. True when one passed; the
-// keys then stand at the member's first data byte.
-static bool SettlePassword(HWND owner) {
-  uint8_t header[2 * CryptHeaderSize];  // 0..11 decrypted by each try, 12..23 as read
-  ReadArchiveExact(header + CryptHeaderSize, CryptHeaderSize);
-  uint16_t flags = Field16(CurrentEntry, EntryFlags);
-  uint32_t crc = Field32(CurrentEntry, EntryCrc32);
-  uint16_t dosTime = Field16(CurrentEntry, EntryDosTime);
-  if (CheckPassword(header, CryptHeaderSize, flags, crc, dosTime, Password.Text(), Password.Length())) return true;
-  for (int attempt = 0; attempt < MaxPasswordTries && !Silent; attempt++) {
-    if (DialogBoxParamW(GetModuleHandleW(nullptr), L"PASSWD", owner, PasswordDialogProc, 0) != IDOK) return false;
-    if (CheckPassword(header, CryptHeaderSize, flags, crc, dosTime, Password.Text(), Password.Length())) return true;
-    Beep(0, 0);
+// the remembered one first, then up to three prompts. Accepted when one passed;
+// the keys then stand at the member's first data byte.
+static PasswordCheck SettlePassword(HWND owner) {
+  uint8_t header[2 * MaxProtectionHeader];  // the first half for each try, the second as read
+  ReadArchiveExact(header + MaxProtectionHeader, ProtectionHeaderSize(CurrentEntry));
+  PasswordCheck check = CheckMemberPassword(CurrentEntry, header, Password.Text(), Password.Length());
+  for (int attempt = 0; check == PasswordCheck::Refused && attempt < MaxPasswordTries && !Silent; attempt++) {
+    if (DialogBoxParamW(GetModuleHandleW(nullptr), L"PASSWD", owner, PasswordDialogProc, 0) != IDOK) break;
+    check = CheckMemberPassword(CurrentEntry, header, Password.Text(), Password.Length());
+    if (check == PasswordCheck::Refused) Beep(0, 0);
   }
-  return false;
+  return check;
 }
 
 bool ExtractEntry(HWND owner, const SfxString &path, const MemberInfo &entry, bool &passwordFailed) {
   passwordFailed = false;
   CurrentEntry = entry;
-  EntryEncrypted = (Field16(CurrentEntry, EntryFlags) & 1) != 0;
+  SelectProtection(CurrentEntry);
   if (memcmp(CurrentEntry.Bytes + EntrySignature, CentralHeaderSignature, 4) != 0)
     FatalError(SubstituteText(STR_ERROR_READING, ModulePath));
 
-  uint16_t method = Field16(CurrentEntry, EntryMethod);
-  if (!MethodDecodable(method)) {
-    ShowErrorBox(owner, STR_UNKNOWN_METHOD);
-    return false;
-  }
+  uint16_t method = DataMethod(CurrentEntry);
+  if (!MethodDecodable(method)) return UnknownMethod(owner);
 
   uint8_t local[LocalHeaderSize];
   uint32_t skip;
@@ -182,8 +182,10 @@ bool ExtractEntry(HWND owner, const SfxString &path, const MemberInfo &entry, bo
 
   CompressedLeft = (int64_t)CurrentEntry.CompressedSize;  // from the ZIP64 field where the record holds 0xFFFFFFFF
   if (EntryEncrypted) {
-    CompressedLeft -= CryptHeaderSize;
-    passwordFailed = !SettlePassword(owner);
+    CompressedLeft -= ProtectionOverhead(CurrentEntry);
+    PasswordCheck check = SettlePassword(owner);
+    if (check == PasswordCheck::NoCipher) return UnknownMethod(owner);
+    passwordFailed = check == PasswordCheck::Refused;
     if (passwordFailed) return false;
   }
 
@@ -200,8 +202,10 @@ bool ExtractEntry(HWND owner, const SfxString &path, const MemberInfo &entry, bo
   if (decoded == DecodeResult::OutputRefused) FatalError(SubstituteText(STR_CANNOT_WRITE, OutputName));
   if (decoded == DecodeResult::ArchiveEnded && method == MethodStored) FatalError(STR_CORRUPT);
   SetMemberTime(OutputHandle, CurrentEntry);
-  const char *failure = decoded == DecodeResult::NoMemory ? STR_NO_MEMORY_FOR
-                        : Field32(CurrentEntry, EntryCrc32) != ~EntryCrc ? STR_CRC_ERROR : nullptr;
+  // A wrong authentication code is damage like a wrong CRC-32, and reported alike.
+  const char *failure = decoded == DecodeResult::NoMemory                          ? STR_NO_MEMORY_FOR
+                        : JudgeMemberData(CurrentEntry) != DataVerdict::Sound ? STR_CRC_ERROR
+                                                                               : nullptr;
   bool result = !failure || OutputFailed(owner, failure);
 
   // A fatal read or write above never gets here: the finalisation closes the

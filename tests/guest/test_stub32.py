@@ -1,8 +1,9 @@
 """The shipped 32-bit stub, run as 32-bit code in the qemu guest: one boot for
 what a user meets -- a file it cannot read, the start question, a tree of a
 few hundred files in automatic mode, the overwrite prompt, a wrong password,
-the program run afterwards, hostile names, the switches of unattended runs,
-target folders past MAX_PATH, LZMA members, and the dialog with its file list."""
+the program run afterwards, AES members among others, hostile names, the switches
+of unattended runs, target folders past MAX_PATH, LZMA members, and the dialog
+with its file list."""
 import os
 import unittest
 
@@ -11,6 +12,7 @@ import sfxtest
 from sfxtest import DONE, q, unzip_script
 # Modules, not their classes: unittest would run every test class found here.
 import test_dialog
+import test_extract_aes
 import test_extract_faults
 import test_extract_lzma
 import test_extract_outcome
@@ -38,6 +40,7 @@ class Stub32(GuestCase, test_dialog.LayoutCase):
     test_long_target_folders = test_extract_paths.LongPaths.test_long_target_folders
     test_members_of_every_writer_in_automatic_mode = \
         test_extract_lzma.LzmaMembers.test_members_of_every_writer_in_automatic_mode
+    test_mixed_archive_asks_once = test_extract_aes.AesMembers.test_mixed_archive_asks_once
 
     def test_tree_stored_deflated_and_encrypted_in_automatic_mode(self):
         # One archive of three zip runs: every third file stored, every third

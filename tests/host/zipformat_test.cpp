@@ -416,6 +416,30 @@ TEST(Zip64Field, SaturatedFieldsTakeTheirValuesInOrder) {
   EXPECT_EQ(places[Zip64LocalHeaderOffset], -1);
 }
 
+// The strength sizes the salt the readers take in front of the data: only a
+// field of a known version and strength, whole, makes a member AES.
+TEST(AesField, OnlyAWholeFieldOfKnownVersionAndStrengthCounts) {
+  struct Case {
+    Bytes extra;
+    uint8_t version, strength;
+    uint16_t method;
+  } cases[] = {
+      {{0x01, 0x99, 7, 0, 2, 0, 'A', 'E', 3, 8, 0}, 2, 3, 8},
+      {{0x55, 0x54, 1, 0, 0, 0x01, 0x99, 7, 0, 1, 0, 'A', 'E', 1, 0, 0}, 1, 1, 0},  // behind another field
+      {{0x01, 0x99, 7, 0, 3, 0, 'A', 'E', 3, 8, 0}, 0, 0, 0},                        // version 3
+      {{0x01, 0x99, 7, 0, 2, 0, 'A', 'E', 4, 8, 0}, 0, 0, 0},                        // strength 4
+      {{0x01, 0x99, 7, 0, 2, 0, 'A', 'E', 0, 8, 0}, 0, 0, 0},                        // strength 0
+      {{0x01, 0x99, 7, 0, 2, 0, 'A', 'X', 3, 8, 0}, 0, 0, 0},                        // another vendor
+      {{0x01, 0x99, 6, 0, 2, 0, 'A', 'E', 3, 8}, 0, 0, 0},                           // too short a field
+      {{0x01, 0x99, 7, 0, 2, 0, 'A', 'E', 3, 8}, 0, 0, 0},                           // cut off by the end
+  };
+  for (const Case &c : cases) {
+    AesInfo aes = ExtraFieldAes(c.extra.data(), (uint32_t)c.extra.size());
+    EXPECT_EQ(std::make_tuple(aes.Version, aes.Strength, aes.Method), std::make_tuple(c.version, c.strength, c.method))
+        << testing::PrintToString(c.extra);
+  }
+}
+
 TEST(ConfigBlock, HeaderAndTrailerRoundTripAndAnswers) {
   ConfigHeader h = {40, 0x024C, ModeAsk, 3, 4, 5, 6, 0x24}, back;
   uint8_t bytes[CfgHeaderSize], trailer[CfgTrailerSize];

@@ -32,7 +32,7 @@ class Roundtrip(SfxmakeCase):
                 self.assertIn(line, info)
             for name in SAMPLE:
                 self.assertRegex(info, r"\s%s\n" % name.replace(".", r"\."))
-            self.assertRegex(info, r"76800\s+\d+\s+deflate\s+no\s+\d{4}-\d\d-\d\d \d\d:\d\d:\d\d  bin/tool.dat")
+            self.assertRegex(info, r"76800\s+\d+\s+deflate\s+none\s+\d{4}-\d\d-\d\d \d\d:\d\d:\d\d  bin/tool.dat")
             test = self.sfxmake("test", exe).stdout
             self.assertIn(b"4 members tested, 0 failed", test)
             self.check_extracts(exe, SAMPLE)
@@ -66,21 +66,43 @@ class Roundtrip(SfxmakeCase):
 
     def test_password_round_trip(self):
         folder = self.tree(SAMPLE)
-        exe = self.path("secret.exe")
-        self.sfxmake("build", "-o", exe, "--method", "deflate", "--password", "Geheim!", folder)  # Info-ZIP checks it below
-        info = self.sfxmake("info", exe).stdout.decode()
-        self.assertEqual(info.count(" yes "), len(SAMPLE))
-        self.assertIn(b"encrypted, give --password", self.sfxmake("test", exe, expect=1).stdout)
-        self.assertIn(b"wrong password", self.sfxmake("test", "--password", "geheim!", exe, expect=1).stdout)
-        self.sfxmake("test", "--password", "Geheim!", exe)
         Path(self.path("pw.txt")).write_bytes(b"Geheim!\r\n")
-        self.check_extracts(exe, SAMPLE, "--password-file", self.path("pw.txt"))
-        # Other tools agree on the encryption and the check byte.
-        subprocess.run(["unzip", "-tq", "-P", "Geheim!", exe], check=True, capture_output=True)
-        # Fresh random header bytes each time: two builds differ.
-        again = self.path("again.exe")
-        self.sfxmake("build", "-o", again, "--password", "Geheim!", folder)
-        self.assertNotEqual(Path(exe).read_bytes(), Path(again).read_bytes())
+        # (--encryption, what info shows, how another tool tests the archive with a password)
+        cases = [((), "AES-256", ["7z", "t", "-tzip", "-p{}"]), (("--encryption", "aes128"), "AES-128", ["7z", "t", "-tzip", "-p{}"]),
+                 (("--encryption", "zipcrypto"), "ZipCrypto", ["unzip", "-tq", "-P", "{}"])]
+        for encryption, shown, other_tool in cases:
+            with self.subTest(shown):
+                exe = self.path(f"secret-{shown}.exe")
+                # deflated: Info-ZIP, which tests the traditional scheme, reads no LZMA
+                self.sfxmake("build", "-o", exe, "--method", "deflate", "--password", "Geheim!", *encryption, folder)
+                info = self.sfxmake("info", exe).stdout.decode()
+                self.assertEqual(info.count(f" {shown} "), len(SAMPLE))
+                self.assertIn(b"encrypted, give --password", self.sfxmake("test", exe, expect=1).stdout)
+                self.assertIn(b"wrong password", self.sfxmake("test", "--password", "geheim!", exe, expect=1).stdout)
+                self.sfxmake("test", "--password", "Geheim!", exe)
+                self.check_extracts(exe, SAMPLE, "--password-file", self.path("pw.txt"))
+                # Other tools agree on the encryption and the password check.
+                for password, ok in (("Geheim!", True), ("geheim!", False)):
+                    command = [arg.format(password) for arg in other_tool] + [exe]
+                    self.assertEqual(subprocess.run(command, capture_output=True).returncode == 0, ok, command)
+                # Fresh random salts or header bytes each time: two builds differ.
+                again = self.path("again.exe")
+                self.sfxmake("build", "-o", again, "--password", "Geheim!", *encryption, folder)
+                self.assertNotEqual(Path(exe).read_bytes(), Path(again).read_bytes())
+
+    def test_7z_aes_archives_test_and_extract(self):
+        tree = self.tree(dict(SAMPLE, **{"big.bin": os.urandom(3 << 20)}), "src")
+        for method in ("-mem=AES256", "-mem=AES128"):
+            for level in ("-mx0", "-mx5"):
+                with self.subTest(method=method, level=level):
+                    archive = self.path(f"7z{method}{level}.zip")
+                    subprocess.run(["7z", "a", "-tzip", "-bd", "-pSieben", method, level, archive, "."], cwd=tree,
+                                   check=True, stdout=subprocess.DEVNULL)
+                    exe = self.path(f"7z{method}{level}.exe")
+                    self.sfxmake("build", "-o", exe, archive)
+                    self.assertIn(b"wrong password", self.sfxmake("test", "--password", "sieben", exe, expect=1).stdout)
+                    self.check_extracts(exe, dict(SAMPLE, **{"big.bin": Path(tree, "big.bin").read_bytes()}),
+                                        "--password", "Sieben")
 
     def test_encrypted_zip_input_keeps_its_encryption(self):
         tree = self.tree(SAMPLE, "src")

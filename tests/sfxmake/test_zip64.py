@@ -156,7 +156,7 @@ class Zip64Folders(SfxmakeCase):
             self.assertGreater(after.header_offset, 0xFFFFFFFF)
             self.assertEqual(z.read(after), b"behind the big one")
         info = self.sfxmake("info", exe).stdout.decode()
-        self.assertRegex(info, r"%d\s+%d\s+stored\s+no\s+\S+ \S+  huge.bin" % (size, size))
+        self.assertRegex(info, r"%d\s+%d\s+stored\s+none\s+\S+ \S+  huge.bin" % (size, size))
         self.assertIn(b"2 members tested, 0 failed", self.sfxmake("test", "-q", exe).stdout)
 
 
