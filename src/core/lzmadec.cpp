@@ -222,9 +222,10 @@ DecodeResult LzmaDecode(uint64_t uncompressedSize) {
   // Distances never reach beyond the output, so a dictionary larger than the
   // member buys nothing. Declared sizes round up to 16 bytes, as other decoders
   // allocate them: a distance they take is taken here too. The buffer is then a
-  // multiple of 16, or never wraps, so window positions give the position bits.
+  // multiple of 16, so window positions give the position bits even where it
+  // wraps (a buffer of just the member's size wraps as its end marker comes).
   uint64_t window = ((uint64_t)GetLE32(header + 5) + 15) & ~(uint64_t)15;
-  if (window > uncompressedSize) window = uncompressedSize;
+  if (window > uncompressedSize) window = (uncompressedSize + 15) & ~(uint64_t)15;
   if (window < MinDictionary) window = MinDictionary;
   const uint32_t probCount = Literal + (0x300u << (lc + lp));
   uint64_t bytes = probCount * 2ull + InputSize + InputSlack + window;

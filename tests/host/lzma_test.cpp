@@ -52,6 +52,10 @@ TEST(Lzma, ResultsOfWholeCutDamagedAndRefusedMembers) {
   const Bytes data = SampleData(DataKind::Text, 600000);
   const Bytes marked = LzmaMember(data, true), plain = LzmaMember(data, false);
   const size_t half = plain.size() / 2;
+  // A buffer of just the member's size fills as the marker comes: 70,001 bytes
+  // put the marker's position bits past the wrap.
+  const size_t odd = 70001;
+  const Bytes oddMarked = LzmaMember(Bytes(data.begin(), data.begin() + odd), true, 1 << 20);
   struct Case {
     const char *name;
     Bytes member;
@@ -65,6 +69,8 @@ TEST(Lzma, ResultsOfWholeCutDamagedAndRefusedMembers) {
   enum : size_t { SomePrefix = SIZE_MAX, Unchecked = SIZE_MAX - 1 };  // damage may change bytes before the fault
   const Case cases[] = {
       {"end marker", marked, marked.size(), marked.size(), data.size(), 0, DecodeResult::Done, data.size()},
+      {"end marker as a member-sized buffer wraps", oddMarked, oddMarked.size(), oddMarked.size(), odd, 0,
+       DecodeResult::Done, odd},
       {"no end marker", plain, plain.size(), plain.size(), data.size(), 0, DecodeResult::Done, data.size()},
       {"archive ends inside", plain, plain.size(), half, data.size(), 0, DecodeResult::ArchiveEnded, SomePrefix},
       {"member cut short", plain, half, half, data.size(), 0, DecodeResult::BadData, SomePrefix},

@@ -22,7 +22,7 @@ class Methods(SfxmakeCase):
         folder = self.tree(FILES)
         # options, the method of text.txt (the others are stored), the password
         cases = [((), LZMA, None), (("--method", "lzma"), LZMA, None), (("--method", "deflate"), DEFLATED, None),
-                 (("--method", "store"), STORED, None), (("--method", "lzma", "--password", "pw"), LZMA, b"pw")]
+                 (("--method", "store"), STORED, None), (("--method", "lzma", "--password", "pw", "--encryption", "zipcrypto"), LZMA, b"pw")]
         for options, method, password in cases:
             with self.subTest(options=options):
                 exe = self.path("m.exe")
@@ -38,6 +38,12 @@ class Methods(SfxmakeCase):
                     self.assertEqual({name: z.read(name) for name in FILES}, FILES)
                 test = subprocess.run(["7z", "t", "-p" + (password or b"").decode(), exe], capture_output=True)
                 self.assertEqual(test.returncode, 0, test.stdout)
+        # AES over LZMA members, which zipfile cannot read: 7z and the core's own reader.
+        exe = self.path("aes.exe")
+        self.sfxmake("build", "-q", "-o", exe, "--password", "pw", folder)
+        test = subprocess.run(["7z", "t", "-ppw", exe], capture_output=True)
+        self.assertEqual(test.returncode, 0, test.stdout)
+        self.check_extracts(exe, FILES, "--password", "pw")
 
     def test_method_refused_for_a_zip_input_and_unknown_names(self):
         archive = sfxtest.zip_members(self.path("in.zip"), {"a.txt": b"a"})
