@@ -13,31 +13,38 @@ enum : DWORD { RemoveRetryMs = 500 };
 
 // Full paths: the current folder may change before the end (Close makes the
 // target folder current), and a relative path would then name something else.
-// A name with a zero byte in it is noted up to that byte, as the system took it.
+// Noted as the system takes them, in UTF-16 with a zero after each, so that
+// the end hands them over as they are; a name with a zero in it is noted up
+// to that zero, as the system took it.
 void NoteCreated(const SfxString &path) {
-  CreatedPaths.Append(ExpandFullPath(path));
-  CreatedPaths.Append("", 1);
+  WideText full(SystemPath(ExpandFullPath(path)));
+  CreatedPaths.Append((const char *)full.Data(), ((uint32_t)lstrlenW(full) + 1) * sizeof(WCHAR));
 }
 
-// One walk over the noted paths, newest first. Gone already is as good as removed.
+// One walk over the noted paths, newest first; false when something that should
+// have gone is still there. Gone already is as good as removed; a folder that
+// holds anything is meant to stay; one still in use (a program that has just
+// ended may hold it as its working folder a moment longer) is not.
 static bool RemovePass(bool files) {
   bool removed = true;
-  const char *paths = CreatedPaths.Text();
-  for (uint32_t end = CreatedPaths.Length(); end > 0;) {
+  const WCHAR *paths = (const WCHAR *)CreatedPaths.Text();
+  for (uint32_t end = CreatedPaths.Length() / sizeof(WCHAR); end > 0;) {
     uint32_t start = end - 1;
     while (start > 0 && paths[start - 1]) start--;
-    WideText path(SystemPath(paths + start));
+    const WCHAR *path = paths + start;
     DWORD attributes = GetFileAttributesW(path);
-    if (attributes != INVALID_FILE_ATTRIBUTES) {
-      if (attributes & FILE_ATTRIBUTE_DIRECTORY) RemoveDirectoryW(path);  // stays while it holds anything
-      else if (files && !DeleteFileW(path)) removed = false;
-    }
+    if (attributes != INVALID_FILE_ATTRIBUTES &&
+        !((attributes & FILE_ATTRIBUTE_DIRECTORY) ? RemoveDirectoryW(path) || GetLastError() == ERROR_DIR_NOT_EMPTY
+                                                   : !files || DeleteFileW(path)))
+      removed = false;
     end = start;
   }
   return removed;
 }
 
 bool RemoveCreated(bool files) {
+  // Close makes the target folder current: the stub would hold it itself.
+  SetCurrentDirectoryW(L"\\");
   for (int attempt = 1; !RemovePass(files); attempt++) {
     if (attempt == RemoveTries) return false;
     MsgWaitForMultipleObjects(0, nullptr, FALSE, RemoveRetryMs, 0);  // a pause: no input wakes it

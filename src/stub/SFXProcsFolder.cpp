@@ -35,7 +35,8 @@ SfxString ResolveTargetFolder(const SfxString &text, uint32_t folderLength) {
 
 // A new folder of its own in the user's temporary folder, "_zip" and a random
 // number the system's random source draws. An existing one is never taken:
-// whoever made it may have put files in it, so another name is drawn. Made at
+// whoever made it may have put files in it, so another name is drawn (as it is
+// after any failure: a few tries cost nothing where none can succeed). Made at
 // once, so that nobody can take the name first, and noted as the stub's own
 // (NoteCreated): the end removes it again when it stayed empty. Empty when none
 // could be made.
@@ -46,11 +47,12 @@ SfxString MakeTempFolder() {
     uint64_t number;
     if (!RtlGenRandom(&number, sizeof number)) break;
     SfxString folder = prefix + DecimalText(number);
-    if (CreateDirectoryW(WideText(SystemPath(folder)), nullptr)) {
+    // Not in the long form: a temporary folder is a short path (one past
+    // MAX_PATH gives no folder, and an empty folder box).
+    if (CreateDirectoryW(WideText(folder), nullptr)) {
       NoteCreated(folder);
       return folder;
     }
-    if (GetLastError() != ERROR_ALREADY_EXISTS) break;
   }
   return SfxString();
 }

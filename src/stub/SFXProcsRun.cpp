@@ -9,7 +9,8 @@
 #include "SFXVars.h"
 #include "SFXWide.h"
 
-// While the stub waits for a whole job, it looks at the job this often.
+// While the stub waits for a job, it looks at it this often; without one, the
+// program's end wakes it.
 enum : DWORD { JobPollMs = 100 };
 
 // The command splits at its first blank into program and parameters; further
@@ -42,10 +43,8 @@ static bool JobBusy(HANDLE job) {
 // Waits for the program, and with a job for every process in it, letting the
 // window's messages through as they come; its exit code becomes the stub's.
 static void WaitForProgram(HANDLE process, HANDLE job) {
-  for (;;) {
-    bool ended = MsgWaitForMultipleObjects(1, &process, FALSE, 0, 0) == WAIT_OBJECT_0;
-    if (ended && !JobBusy(job)) break;
-    MsgWaitForMultipleObjects(ended ? 0 : 1, &process, FALSE, job ? (DWORD)JobPollMs : INFINITE, QS_ALLINPUT);
+  while (MsgWaitForMultipleObjects(1, &process, FALSE, 0, 0) != WAIT_OBJECT_0 || JobBusy(job)) {
+    MsgWaitForMultipleObjects(job ? 0 : 1, &process, FALSE, JobPollMs, QS_ALLINPUT);
     PumpMessages();
   }
   DWORD code = ExitDone;
@@ -61,7 +60,6 @@ static void WaitForProgram(HANDLE process, HANDLE job) {
 // that does not nest them) counts no process of the job, and waits for the
 // program alone.
 bool RunAfterUnzip() {
-  if (SfxSettings.RunLength == 0) return true;
   bool wait = (SfxSettings.Options & OptWaitForRun) != 0;
   HANDLE job = nullptr;
   if (wait && (SfxSettings.Options & OptWaitForAll) && (job = CreateJobObjectW(nullptr, nullptr)) != nullptr)
@@ -89,8 +87,7 @@ bool RunAfterUnzip() {
     if (wait) WaitForProgram(info.hProcess, job);
     CloseHandle(info.hProcess);
   }
-  if (job) CloseHandle(job);
-  return started;
+  return started;  // a job stays open: the stub is in it until it ends
 }
 
 SfxString RunText(const SfxString &templateText) {

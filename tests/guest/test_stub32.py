@@ -1,7 +1,7 @@
 """The shipped 32-bit stub, run as 32-bit code in the qemu guest: one boot for
 what a user meets -- a file it cannot read, the start question, a tree of a
 few hundred files in automatic mode, the overwrite prompt, a wrong password,
-the program run afterwards, hostile names, the switches of unattended runs,
+the program run afterwards, the clean-up after a program waited for, hostile names, the switches of unattended runs,
 target folders past MAX_PATH, and the dialog with its file list."""
 import os
 import unittest
@@ -16,6 +16,7 @@ import test_extract_outcome
 import test_extract_overwrite
 import test_extract_paths
 import test_foundation
+import test_launcher
 import test_startup
 import test_switches
 from test_extract_tree import sample_tree
@@ -35,6 +36,8 @@ class Stub32(GuestCase, test_dialog.LayoutCase):
         test_switches.Switches.test_the_whole_line_is_read_before_anything_is_done
     switch_lines = slice(4, None)  # from /x on: one box, the silent lines, the escaped closing quote
     test_long_target_folders = test_extract_paths.LongPaths.test_long_target_folders
+    test_clean_up_keeps_what_was_there_and_reports_a_locked_file = \
+        test_launcher.Launcher.test_clean_up_keeps_what_was_there_and_reports_a_locked_file
 
     def test_tree_stored_deflated_and_encrypted_in_automatic_mode(self):
         # One archive of three zip runs: every third file stored, every third
