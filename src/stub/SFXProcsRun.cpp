@@ -58,12 +58,18 @@ static void WaitForProgram(HANDLE process, HANDLE job) {
 // whatever kind of file the shell opens and however quickly the program hands
 // over and ends. A stub that cannot join (it already runs in a job, on a system
 // that does not nest them) counts no process of the job, and waits for the
-// program alone.
+// program alone. A process that asks to leave the job (CREATE_BREAKAWAY_FROM_JOB)
+// may: refused, it would not start at all.
 bool RunAfterUnzip() {
   bool wait = (SfxSettings.Options & OptWaitForRun) != 0;
   HANDLE job = nullptr;
-  if (wait && (SfxSettings.Options & OptWaitForAll) && (job = CreateJobObjectW(nullptr, nullptr)) != nullptr)
+  if (wait && (SfxSettings.Options & OptWaitForAll) && (job = CreateJobObjectW(nullptr, nullptr)) != nullptr) {
+    // Written as DWORDs for the reason JobBusy gives.
+    DWORD limits[sizeof(JOBOBJECT_BASIC_LIMIT_INFORMATION) / sizeof(DWORD)] = {};
+    limits[offsetof(JOBOBJECT_BASIC_LIMIT_INFORMATION, LimitFlags) / sizeof(DWORD)] = JOB_OBJECT_LIMIT_BREAKAWAY_OK;
+    SetInformationJobObject(job, JobObjectBasicLimitInformation, limits, sizeof limits);
     AssignProcessToJobObject(job, (HANDLE)-1);  // the current process
+  }
 
   // The passed arguments start with the blank that separates them.
   WideText program(RunCommandPart(1)), parameters(RunCommandPart(2) + FromWide(PassedArguments)),
