@@ -84,19 +84,20 @@ def unix_path(path):
     return os.path.join(root, rest)
 
 
-class Launcher(ExtractCase):
-    def setup_archive(self, files=None):
-        """An archive of the setup program (for the bits of the stub) as setup.exe, and files."""
-        setup = sfxtest.windows_program("setup", SETUP_SOURCE, bits=32 if self.stub == sfxtest.STUB32 else 64)
-        return self.zip_infozip(self.tree({"setup.exe": Path(setup).read_bytes(), **(files or {})}))
+def archive_with_setup(case, files=None):
+    """An archive of the setup program, built for the bits of case's stub, as setup.exe, and files."""
+    setup = sfxtest.windows_program("setup", SETUP_SOURCE, bits=32 if case.stub == sfxtest.STUB32 else 64)
+    return case.zip_infozip(case.tree({"setup.exe": Path(setup).read_bytes(), **(files or {})}))
 
+
+class Launcher(ExtractCase):
     def marker(self, name):
         """The setup program's command line and working folder from its marker, or None."""
         path = self.path(name)
         return Path(path).read_text(encoding="cp1252").split("\n") if os.path.exists(path) else None
 
     def test_exit_code_passes_through_and_the_temporary_folder_goes(self):
-        exe = self.sfx(self.setup_archive({"data/readme.txt": b"read me"}), "--wait", folder="$TEMP",
+        exe = self.sfx(archive_with_setup(self, {"data/readme.txt": b"read me"}), "--wait", folder="$TEMP",
                        run="setup.exe exit 7")
         marker = self.path("ran.txt")
         run = self.start(exe, options=f'args="/s -- {windows_path(marker)} two  words"')
@@ -108,7 +109,7 @@ class Launcher(ExtractCase):
         self.assertFalse(os.path.exists(unix_path(folder)), f"{folder} is still there")
 
     def test_wait_all_waits_for_what_the_program_starts_with_the_dialog_hidden(self):
-        exe = self.sfx(self.setup_archive(), "--wait-all", folder="$TEMP", run="setup.exe spawn",
+        exe = self.sfx(archive_with_setup(self), "--wait-all", folder="$TEMP", run="setup.exe spawn",
                        options=sfxtest.OPT_AUTO_UNZIP)
         run = self.drive(f"""
             start {q(exe)} args={q("-- " + windows_path(self.path("child.txt")))}
@@ -123,7 +124,7 @@ class Launcher(ExtractCase):
         # A scenario of tests/guest as well.
         own = {"own.txt": b"mine", "sub/own.txt": b"mine too", "data.txt": b"old"}
         self.existing(own)
-        archive = self.setup_archive({"data.txt": b"new", "sub/new.txt": b"n", "new/deep/x.txt": b"x",
+        archive = archive_with_setup(self, {"data.txt": b"new", "sub/new.txt": b"n", "new/deep/x.txt": b"x",
                                       "locked.txt": b"held"})
         exe = self.sfx(archive, "--cleanup", overwrite="overwrite",
                        run=f"setup.exe lock locked.txt {windows_path(self.path('holder.exe'))}")
