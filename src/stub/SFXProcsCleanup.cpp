@@ -43,7 +43,8 @@ static bool RemovePass(bool files) {
 }
 
 bool RemoveCreated(bool files) {
-  // Close makes the target folder current: the stub would hold it itself.
+  // Close and the folder browser make a folder current, which the stub would
+  // then hold itself.
   SetCurrentDirectoryW(L"\\");
   for (int attempt = 1; !RemovePass(files); attempt++) {
     if (attempt == RemoveTries) return false;
