@@ -120,6 +120,13 @@ class Launcher(ExtractCase):
         self.assertEqual(self.exit_code(run), 3)
         self.assertIsNotNone(self.marker("child.txt"), "the stub ended before the program's child")
 
+    def test_a_program_that_cannot_start_keeps_the_stubs_own_exit_code(self):
+        exe = self.sfx(self.zip_infozip(self.tree({"a.txt": b"a"})), "--wait", run="missing.exe",
+                       options=sfxtest.OPT_NO_DONE_MESSAGE)
+        run = self.unzip(exe, "wait-msgbox\npress OK")
+        self.assertEqual(run.result("wait-msgbox")["text"], "Cannot run missing.exe ")
+        self.assertEqual(self.exit_code(run), 3)
+
     def test_clean_up_keeps_what_was_there_and_reports_a_locked_file(self):
         # A scenario of tests/guest as well.
         own = {"own.txt": b"mine", "sub/own.txt": b"mine too", "data.txt": b"old"}
