@@ -110,6 +110,9 @@ enum : uint16_t {
   OptNoShowFiles = 0x0080,
   OptAllowCancel = 0x0200,
   OptUtf8Texts = 0x0400,   // the four texts are UTF-8, not the ANSI code page
+  OptWaitForRun = 0x0800,  // wait for the program run after unzip; its exit code becomes the stub's
+  OptWaitForAll = 0x1000,  // with OptWaitForRun: wait for the processes that program starts as well
+  OptCleanUp = 0x2000,     // at the end, remove the files and folders the stub created (never older ones)
 };
 
 // OverwriteMode values; the main dialog's radio button of a mode is IdOverwrite + mode.

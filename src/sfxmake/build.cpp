@@ -41,7 +41,8 @@ const char BuildUsage[] =
     "      --title TEXT         caption of its messages (default \"Unzip to disk\")\n"
     "      --folder TEXT        default target folder; empty: the folder the program starts in.\n"
     "                           Plain paths may hold %VARIABLES%. Forms starting with '$':\n"
-    "                             $TEMP      a new folder _zipNNNN in the user's temporary folder\n"
+    "                             $TEMP      a new private folder, named at random, in the\n"
+    "                                        user's temporary folder\n"
     "                             $WINDIR    the Windows folder\n"
     "                             $SYSDIR    the system folder\n"
     "                                        (for these three only \"$T\", \"$W\", \"$S\" count,\n"
@@ -50,7 +51,8 @@ const char BuildUsage[] =
     "                                        a folder read from the registry, Suffix appended;\n"
     "                                        roots $HLM ($LOCAL), $HCU ($CURUSER), $HU ($USERS)\n"
     "      --run TEXT           program and parameters started in the target folder after a\n"
-    "                           complete unpack, e.g. \"setup.exe /quiet\"\n"
+    "                           complete unpack, e.g. \"setup.exe /quiet\"; what follows \"--\"\n"
+    "                           on the finished program's command line is appended to them\n"
     "      --question TEXT      asked before anything else; No, Cancel or Abort ends quietly\n"
     "      --question-style S   buttons and icon of the question (default yes-no,question):\n"
     "                             buttons ok, ok-cancel, abort-retry-ignore, yes-no-cancel, yes-no, retry-cancel;\n"
@@ -148,6 +150,12 @@ SfxConfig ConfigFromArgs(const ParsedArgs &a) {
     RequireUtf8(*text, option);
     if (std::any_of(text->begin(), text->end(), [](char ch) { return (uint8_t)ch >= 0x80; })) options |= OptUtf8Texts;
   }
+  // Waiting for the whole tree and cleaning up both wait for the program first
+  // (cleaning up under a running program would pull its files away). What was
+  // unpacked into a private $TEMP folder is nobody's to keep once it has run.
+  if (options & (OptWaitForAll | OptCleanUp)) options |= OptWaitForRun;
+  if ((options & OptWaitForRun) && c.Run.empty()) throw InputError("--wait, --wait-all and --cleanup need --run");
+  if ((options & OptWaitForRun) && c.Folder.compare(0, 2, "$T") == 0) options |= OptCleanUp;
   c.Options = (uint16_t)options;
   return c;
 }

@@ -57,6 +57,9 @@ const std::vector<OptionBit> &OptionBits() {
       {OptNoShowFiles, "no-show-files", "with --hide-file-list: remove the 'Show files' button too"},
       {OptAllowCancel, "allow-cancel", "keep Close enabled while unzipping so the user can cancel"},
       {OptUtf8Texts, "utf8-texts", "the texts are UTF-8 (set by itself when a text is not plain ASCII)"},
+      {OptWaitForRun, "wait", "wait for --run's program and end with its exit code"},
+      {OptWaitForAll, "wait-all", "--wait, and wait for the processes the program starts too"},
+      {OptCleanUp, "cleanup", "--wait, then remove what was unpacked (implied by --folder $TEMP with --wait)"},
   };
   return bits;
 }

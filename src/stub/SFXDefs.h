@@ -33,12 +33,14 @@ enum : unsigned {
   ShortPathBytes = 240,      // a path this long (UTF-8) still fits every call that stops at MAX_PATH
 };
 
-// The process's exit codes; the README and the switches box list them too.
+// The stub's own exit codes; the README and the switches box list them too. With
+// OptWaitForRun the program's exit code takes the place of ExitDone.
 enum ExitCode : unsigned {
   ExitDone = 0,         // all selected members unpacked, or the user closed the dialog or declined the question
   ExitFatal = 1,        // FatalError: own file unreadable or damaged, a write failed, no dialog, no target folder
   ExitIncomplete = 2,   // an automatic or silent run left members behind, or a wrong switch
   ExitRunFailed = 3,    // everything unpacked, but the program to run afterwards could not be started
+  ExitLeftBehind = 4,   // the program waited for ended with 0, but the clean-up left files it could not remove
 };
 
 #endif

@@ -51,11 +51,17 @@ void UnzipCommand(HWND dialog) {
     if (!HasOption(OptAutoUnzip) && !HasOption(OptNoDoneMessage))
       ShowMessageBox(dialog, STR_ALL_UNZIPPED, SfxSettings.Title.Text(), MB_OK);
     bool runUnticked = HasOption(OptRunCheckBox) && IsDlgButtonChecked(dialog, IdRunCheck) != BST_CHECKED;
-    if (!runUnticked && !SfxSettings.RunCommand.Empty() && RunAfterUnzip() <= 32) {
-      ShowErrorBox(dialog, RunText(STR_CANNOT_RUN));
-      // The work is not done: a script that started an automatic or silent run
-      // must not read success. Where a person clicked Unzip, the box told them.
-      if (HasOption(OptAutoUnzip)) RunOutcome = ExitRunFailed;
+    if (!runUnticked && !SfxSettings.RunCommand.Empty()) {
+      // While the stub waits, the program has the screen: the dialog, whose
+      // work is done, is out of sight and out of the user's reach.
+      if (HasOption(OptWaitForRun)) ShowWindow(dialog, SW_HIDE);
+      if (!RunAfterUnzip()) {
+        ShowErrorBox(dialog, RunText(STR_CANNOT_RUN));
+        // The work is not done: a script that started an automatic or silent
+        // run, or waits for the program's exit code, must not read success.
+        // Where a person clicked Unzip, the box told them.
+        if (HasOption(OptAutoUnzip | OptWaitForRun)) RunOutcome = ExitRunFailed;
+      }
     }
     EndDialog(dialog, IDOK);
   } else {

@@ -7,6 +7,7 @@
 
 #include "SFXDefs.h"
 #include "SFXDialogs.h"
+#include "SFXProcsCleanup.h"
 #include "SFXProcsConfig.h"
 #include "SFXProcsExtract.h"
 #include "SFXProcsFile.h"
@@ -70,6 +71,9 @@ void RunStub() {
 
 void EndProcess(UINT exitCode) {
   FinalizeProcs();
+  // Once every file of ours is closed. A file left behind is told by the exit
+  // code when the program's own code says nothing went wrong.
+  if (!RemoveCreated((SfxSettings.Options & OptCleanUp) != 0) && exitCode == ExitDone) exitCode = ExitLeftBehind;
   if (ComInitialized) CoUninitialize();
   ComInitialized = false;
   SfxSettings.Title.Release();
@@ -82,5 +86,6 @@ void EndProcess(UINT exitCode) {
   TargetFile.Release();
   TemporaryFile.Release();
   SwitchFolder.Release();
+  CreatedPaths.Release();
   ExitProcess(exitCode);
 }

@@ -5,6 +5,7 @@
 #include <string.h>
 
 #include "SFXDefs.h"
+#include "SFXProcsCleanup.h"
 #include "SFXFileList.h"
 #include "SFXProcsFile.h"
 #include "SFXProcsPath.h"
@@ -16,7 +17,7 @@
 #include "decrypt.h"
 
 enum : int { MaxPasswordTries = 3, MaxTemporaryTries = 100 };
-enum : DWORD { ProgressMs = 50 };  // the longest a run goes without a look at its messages, between members
+enum : DWORD { ProgressMs = 50 };  // the longest a run goes without a look at its messages
 
 bool CloseFileHandle(HANDLE &handle) {
   bool closed = true;
@@ -39,8 +40,7 @@ void FinalizeProcs() {
   DiscardTemporaryFile();
 }
 
-// Dispatches every waiting window message; never waits.
-static void PumpMessages() {
+void PumpMessages() {
   MSG message;
   while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) {
     TranslateMessage(&message);
@@ -118,7 +118,11 @@ static HANDLE CreateTemporaryFile(const SfxString &path) {
 static bool CreateOutput(HWND owner, const SfxString &path) {
   OutputName = path;
   OutputHandle = OpenForWriting(path, CREATE_NEW);
-  if (OutputHandle == INVALID_HANDLE_VALUE) {
+  if (OutputHandle != INVALID_HANDLE_VALUE) {
+    // Only a clean-up needs the files: the end otherwise removes no file, and
+    // looking at each of them there would only take time.
+    if (SfxSettings.Options & OptCleanUp) NoteCreated(path);
+  } else {
     DWORD attributes = GetFileAttributesW(WideText(SystemPath(path)));  // INVALID_FILE_ATTRIBUTES has the hidden bit too
     HANDLE original = OpenForWriting(path, OPEN_EXISTING);
     bool replaceable = original != INVALID_HANDLE_VALUE && !(attributes & (FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM));
@@ -145,6 +149,17 @@ static bool ReplaceOriginal() {
       MoveFileExW(WideText(replacement), WideText(original), MOVEFILE_REPLACE_EXISTING))
     return true;
   if (!PathExists(OutputName)) TemporaryFile = SfxString();
+  return false;
+}
+
+// The output refused the member's data: a failed write, which is fatal, or the
+// user's cancel, which ends the member without a trace: its partial file goes
+// (the temporary one, when it was to replace an original, which stays as it was).
+static bool OutputStopped() {
+  if (!CancelRequested) FatalError(SubstituteText(STR_CANNOT_WRITE, OutputName));
+  CloseFileHandle(OutputHandle);
+  if (TemporaryFile.Empty()) TemporaryFile = OutputName;
+  DiscardTemporaryFile();
   return false;
 }
 
@@ -196,10 +211,10 @@ bool ExtractEntry(HWND owner, const SfxString &path, const MemberInfo &entry, bo
 
   // A stored member cut short by the end of the archive is fatal; a compressed
   // one stops where its data does, and its CRC-32 tells. A refused write is
-  // fatal. An LZMA dictionary the system cannot give fails this member alone,
-  // like damage: a later member may need less.
+  // fatal unless the user cancelled. An LZMA dictionary the system cannot give
+  // fails this member alone, like damage: a later member may need less.
   DecodeResult decoded = DecodeMemberData(method, CurrentEntry.UncompressedSize);
-  if (decoded == DecodeResult::OutputRefused) FatalError(SubstituteText(STR_CANNOT_WRITE, OutputName));
+  if (decoded == DecodeResult::OutputRefused) return OutputStopped();
   if (decoded == DecodeResult::ArchiveEnded && method == MethodStored) FatalError(STR_CORRUPT);
   SetMemberTime(OutputHandle, CurrentEntry);
   // A wrong authentication code is damage like a wrong CRC-32, and reported alike.
@@ -236,24 +251,35 @@ static bool MayOverwrite(HWND dialog) {
   return DialogBoxParamW(GetModuleHandleW(nullptr), L"FILEEXIST", dialog, FileExistDialogProc, 0) != IDCANCEL;
 }
 
+// Done for every row and every piece of output, drawing the bar and asking for
+// messages would take longer than unpacking small members: every ProgressMs does.
+bool AdvanceProgress(uint32_t work) {
+  ProgressDone += work;
+  DWORD now = GetTickCount();
+  if (now - ProgressShown >= ProgressMs) {
+    ProgressShown = now;
+    SendDlgItemMessageA(MainWindow, IdProgress, PBM_SETPOS, (WPARAM)(ProgressDone >> ProgressShift), 0);
+    PumpMessages();
+  }
+  return !CancelRequested;
+}
+
 bool RunExtraction(HWND dialog) {
   HWND list = GetDlgItem(dialog, IdFileList);
-  HWND progress = GetDlgItem(dialog, IdProgress);
   int count = (int)SendMessageA(list, LVM_GETITEMCOUNT, 0, 0);
-  SendMessageA(progress, PBM_SETRANGE, 0, MAKELPARAM(0, count));
-  SendMessageA(progress, PBM_SETPOS, 0, 0);
-  // The bar moves, and the window answers, every ProgressMs and at the last row:
-  // done for every row, drawing the bar and asking for messages took longer than
-  // unpacking a small member.
-  DWORD shown = GetTickCount() - ProgressMs;
+  // The bar counts every row's bytes and one for the row itself, so that empty
+  // members move it too, scaled down to the 31 bits of its range. The rows
+  // stand in EntryList's order.
+  uint64_t total = 0;
+  for (uint32_t i = 0; i < EntryList.Count; i++) total += EntryList.Items[i].UncompressedSize + 1;
+  for (ProgressShift = 0; total >> ProgressShift > 0x7FFFFFFF;) ProgressShift++;
+  SendDlgItemMessageA(dialog, IdProgress, PBM_SETRANGE32, 0, (LPARAM)(total >> ProgressShift));
+  ProgressShown = GetTickCount() - ProgressMs;
+  uint64_t passed = 0;  // the work of the rows before this one
   for (int row = 0; row < count; row++) {
-    DWORD now = GetTickCount();
-    if (now - shown >= ProgressMs || row + 1 == count) {
-      shown = now;
-      PumpMessages();
-      SendMessageA(progress, PBM_SETPOS, (WPARAM)(row + 1), 0);
-    }
-    if (CancelRequested) break;
+    ProgressDone = passed;
+    passed += EntryList.Items[row].UncompressedSize + 1;
+    if (!AdvanceProgress(1)) break;
     if (SendMessageA(list, LVM_GETITEMSTATE, (WPARAM)row, LVIS_SELECTED) != LVIS_SELECTED) continue;
 
     MemberInfo entry;

@@ -20,12 +20,22 @@ void FinalizeProcs();
 // encrypted and no correct password was obtained: the caller then ends the run.
 // A damaged archive or a failed write ends the process (FatalError).
 // A file that exists already is replaced only by a member whose CRC-32 matched:
-// on any failure it stays as it was.
+// on any failure it stays as it was. A cancel confirmed while the member is
+// written ends it (false), its partial file removed. A new file is noted for
+// the clean-up (NoteCreated).
 bool ExtractEntry(HWND owner, const SfxString &path, const MemberInfo &entry, bool &passwordFailed);
 // Stamps the file's last-write time; dosDateTime holds the DOS date in its high
 // and the DOS time in its low 16 bits, read as local time on that date. Failures
 // are ignored.
 void SetFileDateTime(HANDLE handle, uint32_t dosDateTime);
+
+// Dispatches every waiting window message; never waits.
+void PumpMessages();
+// Counts work more of the run (ProgressDone: bytes written, one for each row).
+// Every 50 ms or so it moves the progress bar and lets the waiting messages
+// through, so that the window answers however long one member takes. False
+// once the user has confirmed cancelling: the output then refuses (WriteOutput).
+bool AdvanceProgress(uint32_t work);
 
 // Extracts every selected row of the main dialog's file list into TargetFolder,
 // applying OverwriteMode and moving the progress bar. True when no row is left

@@ -4,6 +4,7 @@
 
 #include "SFXDefs.h"
 #include "SFXMain.h"
+#include "SFXProcsExtract.h"
 #include "SFXStrings.h"
 #include "SFXVars.h"
 #include "SFXWide.h"
@@ -31,8 +32,10 @@ void ReadArchiveExact(void *buffer, uint32_t count) {
   if (ReadArchive(buffer, count) != count) FatalError(STR_CORRUPT);
 }
 
-// The core's output path: the member's output file. A short write refuses.
+// The core's output path: the member's output file. A short write refuses, and
+// so does a cancel the user confirmed while the member is being written.
 bool WriteOutput(const uint8_t *data, uint32_t count) {
+  if (!AdvanceProgress(count)) return false;
   DWORD written = 0;  // only the count decides: a failed call leaves it at 0
   WriteFile(OutputHandle, data, count, &written, nullptr);
   return written == count;

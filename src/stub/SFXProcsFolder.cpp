@@ -6,8 +6,10 @@
 #include "SFXProcsFolder.h"
 
 #include <windows.h>
+#include <ntsecapi.h>
 
 #include "SFXDefs.h"
+#include "SFXProcsCleanup.h"
 #include "SFXProcsPath.h"
 #include "SFXWide.h"
 
@@ -21,7 +23,7 @@ SfxString ResolveTargetFolder(const SfxString &text, uint32_t folderLength) {
   SfxString folder = text;
   if (!folder.Empty() && folder[0] == '$') {  // a one-byte text reads its terminator as [1]
     switch (folder[1]) {
-      case 'T': folder = MakeTempFolderName(); break;
+      case 'T': folder = MakeTempFolder(); break;
       case 'W': folder = GetSystemFolder(false); break;
       case 'S': folder = GetSystemFolder(true); break;
       default: folder = ReadRegistryFolder(folder); break;
@@ -31,15 +33,28 @@ SfxString ResolveTargetFolder(const SfxString &text, uint32_t folderLength) {
   return ExpandFullPath(ExpandEnvironment(folder));
 }
 
-// The first _zipNNNN name in the temporary folder that names nothing yet; the
-// folder itself is created only when the first member is written.
-SfxString MakeTempFolderName() {
+// A new folder of its own in the user's temporary folder, "_zip" and a random
+// number the system's random source draws. An existing one is never taken:
+// whoever made it may have put files in it, so another name is drawn (as it is
+// after any failure: a few tries cost nothing where none can succeed). Made at
+// once, so that nobody can take the name first, and noted as the stub's own
+// (NoteCreated): the end removes it again when it stayed empty. Empty when none
+// could be made.
+SfxString MakeTempFolder() {
+  enum : int { MaxTempFolderTries = 16 };
   SfxString prefix = AddBackslash(ExpandEnvironment("%temp%")) + "_zip";
-  for (uint32_t n = 10000; n <= 19999; n++) {
-    SfxString candidate = prefix + DecimalText(n).Mid(1);  // "0000" to "9999"
-    if (!PathExists(candidate)) return candidate;
+  for (int attempt = 0; attempt < MaxTempFolderTries; attempt++) {
+    uint64_t number;
+    if (!RtlGenRandom(&number, sizeof number)) break;
+    SfxString folder = prefix + DecimalText(number);
+    // Not in the long form: a temporary folder is a short path (one past
+    // MAX_PATH gives no folder, and an empty folder box).
+    if (CreateDirectoryW(WideText(folder), nullptr)) {
+      NoteCreated(folder);
+      return folder;
+    }
   }
-  return prefix;
+  return SfxString();
 }
 
 SfxString GetSystemFolder(bool systemDirectory) {

@@ -7,7 +7,7 @@
 #include "SFXString.h"
 
 SfxString ResolveTargetFolder(const SfxString &text, uint32_t folderLength);
-SfxString MakeTempFolderName();
+SfxString MakeTempFolder();
 SfxString GetSystemFolder(bool systemDirectory);
 SfxString ReadRegistryFolder(const SfxString &macro);
 SfxString ExpandEnvironment(const SfxString &text);

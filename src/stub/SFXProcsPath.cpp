@@ -4,6 +4,7 @@
 #include <windows.h>
 
 #include "SFXDefs.h"
+#include "SFXProcsCleanup.h"
 #include "SFXProcsFolder.h"
 #include "SFXWide.h"
 
@@ -53,14 +54,17 @@ bool PathExists(const SfxString &path) {
 // Recursion ends at an existing folder or where the folder part no longer
 // shrinks (a drive such as C:); nothing created is removed after a failure. A
 // folder that exists once CreateDirectory returns counts as made: "C:\Out/"
-// names the folder its parent step has just created.
+// names the folder its parent step has just created. Every folder made here is
+// noted for the clean-up.
 bool ForceFolders(const SfxString &folder) {
   SfxString path = StripBackslashes(folder);
   if (path.Empty() || FolderExists(path)) return true;
   SfxString parent = ExtractFolder(path);
   if (parent.Equals(path)) return true;
   if (!ForceFolders(parent)) return false;
-  return CreateDirectoryW(WideText(SystemPath(path)), nullptr) || FolderExists(path);
+  if (!CreateDirectoryW(WideText(SystemPath(path)), nullptr)) return FolderExists(path);
+  NoteCreated(path);
+  return true;
 }
 
 SfxString AddBackslash(const SfxString &path) {

@@ -15,7 +15,8 @@ SfxString ExtractFolder(const SfxString &path);
 SfxString ExtractName(const SfxString &path);
 bool FolderExists(const SfxString &path);
 bool PathExists(const SfxString &path);
-// Creates the folder and its missing parents, outermost first; true when it exists afterwards.
+// Creates the folder and its missing parents, outermost first, noting each
+// (NoteCreated); true when it exists afterwards.
 bool ForceFolders(const SfxString &folder);
 SfxString AddBackslash(const SfxString &path);
 SfxString StripBackslashes(const SfxString &path);

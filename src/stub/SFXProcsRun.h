@@ -1,4 +1,4 @@
-// SFXProcsRun.h -- the program started after extraction and the texts that name it.
+// SFXProcsRun.h -- the program started after extraction, the wait for it, and the texts that name it.
 #ifndef SFXKIT_STUB_SFXPROCSRUN_H
 #define SFXKIT_STUB_SFXPROCSRUN_H
 
@@ -7,7 +7,12 @@
 #include "SFXString.h"
 
 SfxString RunCommandPart(int part);   // 1: program, 2: parameters
-INT_PTR RunAfterUnzip();              // ShellExecuteW's result, 0 when nothing is configured
+// Starts the configured program (RunCommand, not empty) in TargetFolder,
+// PassedArguments appended to its parameters. With OptWaitForRun it waits for
+// the program (with OptWaitForAll for every process it starts as well) while
+// the window's messages go through, and RunOutcome becomes its exit code.
+// False when it could not be started.
+bool RunAfterUnzip();
 // The template's first "%s" becomes the program's name, its second the parameters' last part.
 SfxString RunText(const SfxString &templateText);
 

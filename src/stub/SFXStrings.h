@@ -29,10 +29,12 @@
   "/s\tunzip silently: no questions, no dialog, no messages\r\n"             \
   "/d folder\tunzip into this folder\r\n"                                     \
   "/p password\tthe password of encrypted files\r\n"                          \
+  "-- ...\tfor the program run after unzip\r\n"                              \
   "/?\tthis list\r\n\r\n"                                                     \
   "Exit code: 0 done, 1 damaged program, write error or no folder,\r\n"       \
   "2 not every file unzipped or a wrong switch, 3 the program after\r\n"      \
-  "unzip did not start."
+  "unzip did not start, 4 unzipped files left behind; or that\r\n"           \
+  "program's own exit code when it is waited for."
 #define STR_HELP_TEXT                                                          \
   "This is a self-extracting zip file.\r\n\r\nClick the browse button '...' " \
   "to select or create a target folder,\r\nthen click Unzip to unzip the "    \

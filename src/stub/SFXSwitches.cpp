@@ -1,4 +1,4 @@
-// SFXSwitches.cpp -- the command line: /s, /d FOLDER, /p PASSWORD and /?.
+// SFXSwitches.cpp -- the command line: /s, /d FOLDER, /p PASSWORD, /? and -- ARGUMENTS.
 #include "SFXSwitches.h"
 
 #include <windows.h>
@@ -46,6 +46,22 @@ static WCHAR **SplitCommandLine(bool mended, int *count) {
   return CommandLineToArgvW(mendedLine, count);
 }
 
+// Whether the argument is "--", behind which the line is the program's.
+static bool EndsSwitches(const WCHAR *argument) { return argument[0] == L'-' && argument[1] == L'-' && !argument[2]; }
+
+// The text behind the first "--" that stands alone, outside quotes, on the
+// line, from the blank before it on: handed on as it was written, quotes and
+// all. Empty when there is none.
+static const WCHAR *ArgumentsToPass(const WCHAR *line) {
+  bool quoted = false;
+  for (; *line; line++) {
+    if (*line == L'"') quoted = !quoted;
+    if (!quoted && (line[0] == L' ' || line[0] == L'\t') && line[1] == L'-' && line[2] == L'-' && line[3] <= L' ')
+      return line + 3;
+  }
+  return line;
+}
+
 // Reads every argument into Silent, SwitchFolder and Password before anything is
 // acted on. A value (of /d or /p) that is missing, empty or itself a switch makes
 // the switch bad: `/d /s` names no folder, and its /s still counts. A folder with
@@ -59,6 +75,7 @@ static SwitchVerdict ReadArguments(bool mended) {
   Password.Release();
   SwitchVerdict verdict = SwitchesRun;
   for (int i = 1; i < count; i++) {
+    if (EndsSwitches(arguments[i])) break;  // the rest is the program's (ArgumentsToPass)
     WCHAR letter = SwitchLetter(arguments[i]);
     SwitchVerdict found = SwitchesRun;
     if (letter == L's') {
@@ -83,6 +100,7 @@ static SwitchVerdict ReadArguments(bool mended) {
 }
 
 void ReadSwitches() {
+  PassedArguments = ArgumentsToPass(GetCommandLineW());
   SwitchVerdict verdict = ReadArguments(false);
   if (verdict == SwitchesSplitAgain) verdict = ReadArguments(true);
   if (verdict == SwitchesRun) return;

@@ -40,6 +40,14 @@ extern bool Extracting;                // a run is under way; the dialog is re-e
 extern bool ComInitialized;            // the thread entered COM for the folder browser
 extern bool Silent;                    // /s: no question, no dialog shown, no boxes
 extern SfxString SwitchFolder;         // /d: the target folder; empty: none given
-extern ExitCode RunOutcome;            // what the main dialog's run leaves as exit code: done, incomplete, run failed
+extern ExitCode RunOutcome;            // what the main dialog's run leaves as exit code: done, incomplete, run
+                                       // failed, or the exit code of the program waited for
+extern const WCHAR *PassedArguments;   // the command line behind "--" (from the blank before it on), appended
+                                       // to the program's parameters; null or "" when there is none
+extern SfxString CreatedPaths;         // full paths of the files and folders the stub created, oldest
+                                       // first, in UTF-16 as the system takes them, each ended by a zero
+extern uint64_t ProgressDone;          // what the run has done: bytes written, and one for every row passed
+extern uint8_t ProgressShift;          // ProgressDone >> ProgressShift fits the progress bar's range
+extern DWORD ProgressShown;            // tick count when the bar last moved and messages were let through
 
 #endif

@@ -79,7 +79,9 @@
 //   wait-state ID PROP VALUE [timeout=MS]
 //                          poll until PROP (text|visible|enabled|checked|exists|count)
 //                          has VALUE (1/0 for the flags).
-//   screenshot FILE        the window as a 32-bit BMP.
+//   screenshot FILE [as-is=1]
+//                          the window as a 32-bit BMP, after it repainted
+//                          everything; as-is=1: as it has painted itself.
 //
 // Output: every command prints {"cmd": NAME, ...results}. A failed command
 // prints {"cmd": NAME, "error": MESSAGE, "windows": [...]} (what the process
@@ -598,17 +600,19 @@ void SetListSelection(HWND list, int row, bool selected) {
 // ---------------------------------------------------------------- screenshots
 
 // A window found the moment it became visible may not have painted yet: have
-// it repaint everything and wait until its thread has got through that.
-void SettlePainting(HWND window) {
+// it repaint everything (unless the picture is to show what it painted of its
+// own accord) and wait until its thread has got through that.
+void SettlePainting(HWND window, bool repaint) {
   WaitForInputIdle(Process.hProcess, 2000);
-  RedrawWindow(window, nullptr, nullptr, RDW_INVALIDATE | RDW_ERASE | RDW_FRAME | RDW_ALLCHILDREN | RDW_UPDATENOW);
+  if (repaint)
+    RedrawWindow(window, nullptr, nullptr, RDW_INVALIDATE | RDW_ERASE | RDW_FRAME | RDW_ALLCHILDREN | RDW_UPDATENOW);
   DWORD_PTR ignored = 0;
   SendMessageTimeoutW(window, WM_NULL, 0, 0, SMTO_ABORTIFHUNG, 2000, &ignored);
   Sleep(100);
 }
 
-void SaveBitmap(HWND window, const std::wstring &path) {
-  if (Process.hProcess) SettlePainting(window);
+void SaveBitmap(HWND window, const std::wstring &path, bool repaint) {
+  if (Process.hProcess) SettlePainting(window, repaint);
   RECT r = {};
   GetWindowRect(window, &r);
   int width = r.right - r.left, height = r.bottom - r.top;
@@ -914,7 +918,8 @@ const struct {
     {L"rows", RunRows},
     {L"wait-state", RunWaitState},
     {L"screenshot", [](const Command &c, Json &out) {
-       SaveBitmap(FindControl(0), Arg(c, 0, L"FILE"));
+       const std::wstring *asIs = c.Option(L"as-is");
+       SaveBitmap(FindControl(0), Arg(c, 0, L"FILE"), !asIs || *asIs == L"0");
        out.Str("file", c.args[0]);
      }},
 };

@@ -591,8 +591,9 @@ def driver_run(code, out, err, script):
     return DriverRun(code, lines, err, script)
 
 
-def bmp_to_png(bmp, png):
-    """Converts a 24- or 32-bit BMP, such as the driver's screenshot command writes, to PNG."""
+def bmp_rows(bmp):
+    """The pixel rows of a 24- or 32-bit BMP, such as the driver's screenshot
+    command writes, top row first, each as bytes of red, green, blue."""
     data = Path(bmp).read_bytes()
     offset = struct.unpack_from("<I", data, 10)[0]
     width, height, _, bits = struct.unpack_from("<iiHH", data, 18)
@@ -605,7 +606,13 @@ def bmp_to_png(bmp, png):
         for channel in range(3):  # BMP keeps blue, green, red
             rgb[channel::3] = data[src + 2 - channel:src + width * size:size]
         rows.append(bytes(rgb))
-    Path(png).write_bytes(png_bytes(width, abs(height), rows, 2))
+    return rows
+
+
+def bmp_to_png(bmp, png):
+    """Converts a BMP that bmp_rows reads to PNG."""
+    rows = bmp_rows(bmp)
+    Path(png).write_bytes(png_bytes(len(rows[0]) // 3, len(rows), rows, 2))
     return png
 
 

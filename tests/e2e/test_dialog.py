@@ -243,6 +243,23 @@ class ShowFilesTest(LayoutCase):
                          ["zeta.txt", "docs\\manual.pdf", "empty.log", "alpha.bin"])
         self.assertEqual(run.result("wait-exit")["exit_code"], 0)
 
+    def test_show_files_repaints_the_band_it_moves(self):
+        # The band below the list (group frame, Run box, buttons) as the dialog
+        # paints it of its own accord after Show files moved it down: pixel for
+        # pixel what it showed there before, but for the Show files button, gone.
+        exe = self.make_sfx(0x0041, run="setup.exe /S")
+        before, after = self.path("before.bmp"), self.path("after.bmp")
+        run = self.drive_dialog(exe, [
+            "rect 602", "rect 105", f"screenshot {q(before)}",
+            "press id=105", "wait-state 105 exists 0", f"screenshot {q(after)} as-is=1",
+            "press id=2", "wait-exit"])
+        window = run.result("wait-window")["rect"]
+        band = window["bottom"] - top(run.result("rect", 0))
+        button = run.result("rect", 1)["rect"]
+        left, right = 3 * (button["left"] - window["left"]), 3 * (button["right"] - window["left"])
+        old, new = ([row[:left] + row[right:] for row in sfxtest.bmp_rows(bmp)[-band:]] for bmp in (before, after))
+        self.assertTrue(new == old, "the band below the list was not painted where it moved")
+
 
 if __name__ == "__main__":
     unittest.main()

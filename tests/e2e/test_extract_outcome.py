@@ -2,9 +2,11 @@
 recorder program notes its command line, working directory and error mode), the Run box,
 a program that cannot start, cancelling a run, and the automatic run."""
 import os
+import struct
 import time
 import unittest
 import zipfile
+import zlib
 from pathlib import Path
 
 import sfxtest
@@ -95,6 +97,7 @@ class RunOutcome(ExtractCase):
 
 class CancelAndAutomatic(ExtractCase):
     MEMBERS = 2400  # about 3 s of unpacking under wine: several times what the driver needs to press Close
+    BIG_GIB = 16  # one member of more than ten seconds under wine
 
     def many(self):
         """Enough members that a run lasts while the driver presses Close."""
@@ -129,6 +132,45 @@ class CancelAndAutomatic(ExtractCase):
         order = [i.filename for i in zipfile.ZipFile(archive).infolist()]
         self.assertEqual(sorted(written), sorted(order[:len(written)]))
         self.assertTrue(all(written[name] == files[name] for name in written))
+
+    def big_member_archive(self):
+        """An archive of one deflated member of BIG_GIB GiB of zeros, which takes
+        many seconds to unpack, and a small one behind it. Deflate of that size
+        would take as long to make; the member's data is one MiB compressed once,
+        each MiB ending in a full flush, so that every further MiB compresses to
+        the same bytes. Its CRC-32 is never reached: the tests cancel it."""
+        deflate = zlib.compressobj(9, zlib.DEFLATED, -15)
+        mib = deflate.compress(bytes(1024 ** 2)) + deflate.flush(zlib.Z_FULL_FLUSH)
+        data = mib * (self.BIG_GIB * 1024) + deflate.flush()
+        size = self.BIG_GIB * 1024 ** 3
+        zip64 = struct.pack("<HHQQ", 1, 16, size, len(data))  # the ZIP64 field: both sizes
+        fields = struct.pack("<HHHHHIIIHH", 45, 0, 8, 0, 0x5821, 0, 0xFFFFFFFF, 0xFFFFFFFF, 7, len(zip64))
+        big = (sfxtest.LOCAL_SIGNATURE + fields + b"big.bin" + zip64 + data,
+               sfxtest.CENTRAL_SIGNATURE + struct.pack("<H", 45) + fields + bytes(14) + b"big.bin" + zip64)
+        return sfxtest.raw_archive(self.path("big.zip"), [big, sfxtest.stored_member("after.txt", b"never")])
+
+    def test_cancel_during_one_big_member(self):
+        # The window answers while one member is written (the bar moves within
+        # it, Close asks at once), and Yes ends the member there, its partial
+        # file removed, the rest never started.
+        exe = self.sfx(self.big_member_archive(), crafted=True, overwrite="overwrite",
+                       options=sfxtest.OPT_ALLOW_CANCEL)
+        run = self.unzip(exe, """
+            wait-state 801 visible 1
+            sleep 500
+            state 801
+            sleep 500
+            state 801
+            press id=2
+            wait-msgbox
+            press Yes
+        """)
+        first, second = run.result("state", 0), run.result("state", 1)
+        self.assertLess(0, first["pos"])
+        self.assertLess(first["pos"], second["pos"])
+        self.assertLess(second["pos"], second["max"])
+        self.assertEqual(run.result("wait-msgbox")["text"], "Cancel unzip?")
+        self.assertEqual(sfxtest.read_tree(self.target), {})
 
     def test_close_is_disabled_without_allow_cancel(self):
         files, archive = self.many()

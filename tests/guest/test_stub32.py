@@ -1,9 +1,9 @@
 """The shipped 32-bit stub, run as 32-bit code in the qemu guest: one boot for
 what a user meets -- a file it cannot read, the start question, a tree of a
 few hundred files in automatic mode, the overwrite prompt, a wrong password,
-the program run afterwards, AES members among others, hostile names, the switches
-of unattended runs, target folders past MAX_PATH, LZMA members, and the dialog
-with its file list."""
+the program run afterwards, the clean-up after a program waited for, AES members
+among others, hostile names, the switches of unattended runs, target folders past
+MAX_PATH, LZMA members, and the dialog with its file list."""
 import os
 import unittest
 
@@ -19,6 +19,7 @@ import test_extract_outcome
 import test_extract_overwrite
 import test_extract_paths
 import test_foundation
+import test_launcher
 import test_startup
 import test_switches
 from test_extract_tree import sample_tree
@@ -41,6 +42,8 @@ class Stub32(GuestCase, test_dialog.LayoutCase):
     test_members_of_every_writer_in_automatic_mode = \
         test_extract_lzma.LzmaMembers.test_members_of_every_writer_in_automatic_mode
     test_mixed_archive_asks_once = test_extract_aes.AesMembers.test_mixed_archive_asks_once
+    test_clean_up_keeps_what_was_there_and_reports_a_locked_file = \
+        test_launcher.Launcher.test_clean_up_keeps_what_was_there_and_reports_a_locked_file
 
     def test_tree_stored_deflated_and_encrypted_in_automatic_mode(self):
         # One archive of three zip runs: every third file stored, every third

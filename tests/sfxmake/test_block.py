@@ -1,5 +1,6 @@
 """The configuration block sfxmake writes between the stub and the archive,
 checked byte for byte against an independent reading of the layout."""
+import json
 import os
 import unittest
 from pathlib import Path
@@ -46,6 +47,18 @@ class BlockLayout(SfxmakeCase):
         self.assertEqual((b["options"], b["mode"], b["title"], b["question"]), (0, 2, b"", b""))
         b = read_block(self.build("--overwrite", "0", "--options", "0x0100", "--auto", "--question-style", "0x124"))
         self.assertEqual((b["options"], b["mode"], b["style"]), (0x0108, 0, 0x124))
+
+    def test_waiting_and_what_it_implies(self):
+        # Cleaning up and waiting for the whole tree wait for the program; a
+        # $TEMP folder is cleaned up after a wait. `info` names the bits.
+        cases = {("--wait",): (0x0800, "wait"), ("--wait-all",): (0x1800, "wait wait-all"),
+                 ("--cleanup",): (0x2800, "wait cleanup"), ("--wait", "--folder", "$TEMP"): (0x2800, "wait cleanup"),
+                 ("--folder", "$TEMP"): (0, "none")}
+        for options, (bits, names) in cases.items():
+            with self.subTest(options=options):
+                self.assertEqual(read_block(self.build("--run", "setup.exe", *options))["options"], bits)
+                info = json.loads(self.sfxmake("info", "--json", self.path("out.exe")).stdout)["config"]
+                self.assertEqual(info["option_names"], names)
 
     def test_64_bit_stub_block_starts_at_its_image_end(self):
         if not os.path.exists(STUB64):

@@ -63,6 +63,8 @@ class Refusals(SfxmakeCase):
         self.refused("for ZIP inputs", "--adjust-offsets", folder)
         self.refused("only with --reproducible", "--fixed-encryption-header", "--password", "x", folder)
         self.refused("longer than 80", "--password", "p" * 81, folder)
+        for waiting in ("--wait", "--wait-all", "--cleanup"):
+            self.refused("need --run", waiting, archive)
         run = self.sfxmake("build", archive, expect=2)
         self.assertIn(b"-o", run.stderr)
 

@@ -59,6 +59,10 @@ inline void ResetStubState() {
   if (ComInitialized) CoUninitialize();
   ComInitialized = false;
   TemporaryFile.Release();
+  PassedArguments = nullptr;
+  CreatedPaths.Release();
+  ProgressDone = 0;
+  ProgressShift = 0;
   LongestName = 0;
   InitializeModules();
   BuildCrcTable();

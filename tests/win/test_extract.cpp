@@ -49,12 +49,6 @@ TEST_F(RunCommand, SplitsProgramAndParameters) {
   EXPECT_STREQ(RunText(STR_CANNOT_RUN).Text(), "Cannot run setup.exe S");
 }
 
-TEST_F(RunCommand, NothingConfiguredStartsNothing) {
-  SfxSettings.RunCommand = "definitely-not-a-program-here.exe";
-  SfxSettings.RunLength = 0;
-  EXPECT_EQ(RunAfterUnzip(), 0);
-}
-
 // ---- files on disk ---------------------------------------------------------
 
 using FileTimes = ScratchFolder;

@@ -4,6 +4,7 @@
 #include <windows.h>
 
 #include <string>
+#include <vector>
 
 #include "SFXDefs.h"
 #include "SFXProcsFolder.h"
@@ -64,7 +65,7 @@ TEST(TargetFolder, UpperCaseTouchesOnlyAsciiLetters) {
   EXPECT_EQ(S(UpperCaseAscii("$hlm-a\xe9z\xff")), "$HLM-A\xe9Z\xff");
 }
 
-// %TEMP% points at a scratch folder so the _zip numbering is seen from its start.
+// %TEMP% points at a scratch folder, where the $T folders are looked at.
 class TempFolderName : public ScratchFolder {
  protected:
   void SetUp() override {
@@ -79,22 +80,24 @@ class TempFolderName : public ScratchFolder {
   char saved_[MAX_PATH] = "";
 };
 
-TEST_F(TempFolderName, FirstFreeNumberInsideTemp) {
-  EXPECT_EQ(Resolve("$T"), root_ + "\\_zip0000");
-  EXPECT_EQ(Resolve("$Tfoo"), root_ + "\\_zip0000");
-  EXPECT_FALSE(GetFileAttributesA((root_ + "\\_zip0000").c_str()) != INVALID_FILE_ATTRIBUTES);  // not created
-}
-
-TEST_F(TempFolderName, FilesAndFoldersBothTakeANumber) {
-  MakeFile("_zip0000");
-  EXPECT_EQ(Resolve("$T"), root_ + "\\_zip0001");
-  ASSERT_TRUE(CreateDirectoryA((root_ + "\\_zip0001").c_str(), nullptr));
-  EXPECT_EQ(Resolve("$T"), root_ + "\\_zip0002");
-}
-
-TEST_F(TempFolderName, TempWithTrailingBackslash) {
-  SetEnvironmentVariableA("TEMP", (root_ + "\\").c_str());
-  EXPECT_EQ(S(MakeTempFolderName()), root_ + "\\_zip0000");
+// Each $T is a folder of its own, made empty at once under a name no earlier
+// one had, whatever the text behind the T and however TEMP ends; a TEMP that
+// cannot take a folder gives none.
+TEST_F(TempFolderName, EveryOneIsANewEmptyFolderInsideTemp) {
+  std::vector<std::string> made;
+  for (const char *temp : {"", "\\"}) {
+    SetEnvironmentVariableA("TEMP", (root_ + temp).c_str());
+    for (const char *text : {"$T", "$Tfoo"}) made.push_back(Resolve(text));
+  }
+  for (size_t i = 0; i < made.size(); i++) {
+    const std::string &folder = made[i];
+    ASSERT_EQ(folder.rfind(root_ + "\\_zip", 0), 0u) << folder;
+    EXPECT_GT(folder.size(), root_.size() + 5 + 10) << folder;  // a number too large to guess
+    EXPECT_TRUE(RemoveDirectoryA(folder.c_str())) << folder << " was not made, or is not empty";
+    for (size_t j = 0; j < i; j++) EXPECT_NE(folder, made[j]);
+  }
+  SetEnvironmentVariableA("TEMP", Path("missing\\deeper").c_str());
+  EXPECT_EQ(Resolve("$T"), "");
 }
 
 TEST_F(TempFolderName, LowerCaseTIsARegistryMacro) { EXPECT_EQ(Resolve("$t"), ""); }
