@@ -4,46 +4,95 @@
 #include <windows.h>
 #include <bcrypt.h>
 
+#include <string.h>
+
 #include "aes.h"
 
-// The system's ready-made algorithm handles (Windows 10 and later): nothing to
-// open, keep or close. An older system refuses them, and its AES members are
-// reported as a method it cannot unpack.
-#define AesEcbAlgorithm ((BCRYPT_ALG_HANDLE)0x1B1)   // AES, ECB chaining
-#define HmacSha1Algorithm ((BCRYPT_ALG_HANDLE)0xA1)  // SHA-1 for HMAC, and PBKDF2's pseudo-random function
+// bcrypt.dll is no DLL the loader takes from the system folder by name alone:
+// imported, a copy planted in the folder the download landed in would be loaded
+// instead. It is loaded from the system folder when AES is first needed, and its
+// functions are looked up by these names, in the order of CngApi's fields.
+static const char CngNames[] =
+    "BCryptOpenAlgorithmProvider\0BCryptSetProperty\0BCryptDeriveKeyPBKDF2\0BCryptGenerateSymmetricKey\0"
+    "BCryptCreateHash\0BCryptEncrypt\0BCryptHashData\0BCryptFinishHash\0BCryptDestroyKey\0BCryptDestroyHash\0";
+static struct {
+  decltype(&BCryptOpenAlgorithmProvider) OpenAlgorithmProvider;
+  decltype(&BCryptSetProperty) SetProperty;
+  decltype(&BCryptDeriveKeyPBKDF2) DeriveKeyPBKDF2;
+  decltype(&BCryptGenerateSymmetricKey) GenerateSymmetricKey;
+  decltype(&BCryptCreateHash) CreateHash;
+  decltype(&BCryptEncrypt) Encrypt;
+  decltype(&BCryptHashData) HashData;
+  decltype(&BCryptFinishHash) FinishHash;
+  decltype(&BCryptDestroyKey) DestroyKey;
+  decltype(&BCryptDestroyHash) DestroyHash;
+} Cng;  // every field set once AlgorithmsOpen; only then is a handle ever open
+
+// The algorithm providers, opened on first use and kept for the process: AES
+// in ECB chaining (the core makes the counter blocks), and SHA-1 for HMAC, which
+// is also PBKDF2's pseudo-random function.
+static BCRYPT_ALG_HANDLE AesEcbAlgorithm, HmacSha1Algorithm;
+static bool AlgorithmsOpen;  // both are open, AES set to ECB
+
+// False when the system gives bcrypt.dll or either provider no more (a system
+// without the search flag, before Windows 8 unless updated, included): its AES
+// members are then reported as a method it cannot unpack. A failed try is tried
+// again.
+static bool OpenAlgorithms() {
+  if (AlgorithmsOpen) return true;
+  HMODULE dll = LoadLibraryExW(L"bcrypt.dll", nullptr, LOAD_LIBRARY_SEARCH_SYSTEM32);
+  if (!dll) return false;
+  FARPROC *slot = (FARPROC *)&Cng;
+  for (const char *name = CngNames; *name; name += strlen(name) + 1)
+    if (!(*slot++ = GetProcAddress(dll, name))) return false;
+  AlgorithmsOpen =
+      Cng.OpenAlgorithmProvider(&AesEcbAlgorithm, BCRYPT_AES_ALGORITHM, nullptr, 0) >= 0 &&
+      Cng.SetProperty(AesEcbAlgorithm, BCRYPT_CHAINING_MODE, (PUCHAR)BCRYPT_CHAIN_MODE_ECB,
+                      sizeof BCRYPT_CHAIN_MODE_ECB, 0) >= 0 &&
+      Cng.OpenAlgorithmProvider(&HmacSha1Algorithm, BCRYPT_SHA1_ALGORITHM, nullptr, BCRYPT_ALG_HANDLE_HMAC_FLAG) >= 0;
+  return AlgorithmsOpen;
+}
+static_assert(sizeof Cng == 10 * sizeof(FARPROC), "one field for each name of CngNames");
 
 bool DeriveAesKeys(const uint8_t *password, uint32_t length, const uint8_t *salt, uint32_t saltSize, uint8_t *keys,
                    uint32_t count) {
-  return BCryptDeriveKeyPBKDF2(HmacSha1Algorithm, (PUCHAR)password, length, (PUCHAR)salt, saltSize, AesIterations,
-                               keys, count, 0) >= 0;
+  return OpenAlgorithms() && Cng.DeriveKeyPBKDF2(HmacSha1Algorithm, (PUCHAR)password, length, (PUCHAR)salt,
+                                                   saltSize, AesIterations, keys, count, 0) >= 0;
 }
 
 // The system allocates the key and hash objects itself (null buffers).
 bool OpenAesHandles(AesHandles *handles, const uint8_t *key, const uint8_t *macKey, uint32_t keySize) {
-  if (BCryptGenerateSymmetricKey(AesEcbAlgorithm, &handles->Key, nullptr, 0, (PUCHAR)key, keySize, 0) >= 0 &&
-      BCryptCreateHash(HmacSha1Algorithm, &handles->Mac, nullptr, 0, (PUCHAR)macKey, keySize, 0) >= 0)
+  if (OpenAlgorithms() && Cng.GenerateSymmetricKey(AesEcbAlgorithm, &handles->Key, nullptr, 0, (PUCHAR)key, keySize, 0) >= 0 &&
+      Cng.CreateHash(HmacSha1Algorithm, &handles->Mac, nullptr, 0, (PUCHAR)macKey, keySize, 0) >= 0)
     return true;
   CloseAesHandles(handles);
   return false;
 }
 
-// A failed call leaves the blocks as they are: the code then refuses the member.
+// A failed call would leave counter blocks for keystream while the code, taken
+// over the encrypted bytes, still matched: the code is spoilt instead, so that
+// the member is refused.
 void EncryptAesBlocks(AesHandles *handles, uint8_t *blocks, uint32_t size) {
   ULONG done;
-  BCryptEncrypt(handles->Key, blocks, size, nullptr, nullptr, 0, blocks, size, &done, 0);
+  if (Cng.Encrypt(handles->Key, blocks, size, nullptr, nullptr, 0, blocks, size, &done, 0) < 0 && handles->Mac) {
+    Cng.DestroyHash(handles->Mac);
+    handles->Mac = nullptr;
+  }
 }
 
 void UpdateAesMac(AesHandles *handles, const uint8_t *data, uint32_t size) {
-  BCryptHashData(handles->Mac, (PUCHAR)data, size, 0);
+  Cng.HashData(handles->Mac, (PUCHAR)data, size, 0);
 }
 
+// Without a sound HMAC the code is all zeros, which no member's code is but by
+// a chance of one in 2^80.
 void FinishAesMac(AesHandles *handles, uint8_t mac[AesMacSize]) {
-  BCryptFinishHash(handles->Mac, mac, AesMacSize, 0);
+  if (!handles->Mac || Cng.FinishHash(handles->Mac, mac, AesMacSize, 0) < 0) memset(mac, 0, AesMacSize);
   CloseAesHandles(handles);
 }
 
 void CloseAesHandles(AesHandles *handles) {
-  if (handles->Key) BCryptDestroyKey(handles->Key);
-  if (handles->Mac) BCryptDestroyHash(handles->Mac);
+  if (handles->Key) Cng.DestroyKey(handles->Key);
+  if (handles->Mac) Cng.DestroyHash(handles->Mac);
   handles->Key = handles->Mac = nullptr;
 }

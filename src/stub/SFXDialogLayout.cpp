@@ -40,8 +40,8 @@ void ShowFilesCommand(HWND dialog) {
   MoveVertically(dialog, false, ListBandUnits);
   for (int id : BelowListIds) MoveVertically(GetDlgItem(dialog, id), true, ListBandUnits);
   // Moved while the dialog grew, the band below the list is not always painted
-  // anew where it lands (wine leaves it blank): the whole dialog is.
-  RedrawWindow(dialog, nullptr, nullptr, RDW_INVALIDATE | RDW_ERASE | RDW_ALLCHILDREN);
+  // anew where it lands (wine leaves it blank): the whole dialog is, at once.
+  RedrawWindow(dialog, nullptr, nullptr, RDW_INVALIDATE | RDW_ERASE | RDW_ALLCHILDREN | RDW_UPDATENOW);
   SetFocus(GetDlgItem(dialog, IdFileList));
   // Showing cannot be undone; without its button the command cannot come twice.
   DestroyWindow(GetDlgItem(dialog, IdShowFiles));
