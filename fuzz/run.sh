@@ -18,13 +18,15 @@ cd "$(dirname "$0")/.."
 out=build/fuzz
 mkdir -p "$out"
 flags=(-std=c++17 -g -O1 -fsanitize=fuzzer,address,undefined -fno-sanitize-recover=all -Isrc/core)
+# The core with the host's AES primitives (libgcrypt), as every program links it.
+core=(src/core/*.cpp src/cipher/cipher_gcrypt.cpp -lgcrypt)
 reader=(src/sfxmake/{cli,config,coreglue,files,platform,sfxfile,utf8,ziparchive}.cpp)
-clang++ "${flags[@]}" -Itests/host src/core/*.cpp tests/host/core_host.cpp tests/host/test_support.cpp \
+clang++ "${flags[@]}" -Itests/host "${core[@]}" tests/host/core_host.cpp tests/host/test_support.cpp \
   fuzz/inflate_fuzzer.cpp -lz -o "$out/inflate_fuzzer"
-clang++ "${flags[@]}" -Itests/host src/core/*.cpp tests/host/core_host.cpp tests/host/test_support.cpp \
+clang++ "${flags[@]}" -Itests/host "${core[@]}" tests/host/core_host.cpp tests/host/test_support.cpp \
   fuzz/lzma_fuzzer.cpp -lz -llzma -o "$out/lzma_fuzzer"
-clang++ "${flags[@]}" -Isrc/sfxmake src/core/*.cpp "${reader[@]}" fuzz/reader_fuzzer.cpp -o "$out/reader_fuzzer"
-clang++ "${flags[@]}" -Isrc/sfxmake src/core/*.cpp "${reader[@]}" src/sfxmake/{publisher,resources}.cpp \
+clang++ "${flags[@]}" -Isrc/sfxmake "${core[@]}" "${reader[@]}" fuzz/reader_fuzzer.cpp -o "$out/reader_fuzzer"
+clang++ "${flags[@]}" -Isrc/sfxmake "${core[@]}" "${reader[@]}" src/sfxmake/{publisher,resources}.cpp \
   fuzz/resource_fuzzer.cpp -o "$out/resource_fuzzer"
 
 jobs=${FUZZ_JOBS:-1}
