@@ -41,8 +41,15 @@ fuzz() {
   [ -d "$3" ] && seeds+=("$3")
   [ "$seconds" != 0 ] && limit=(-max_total_time="$seconds")
   mkdir -p "$out/$1-corpus"
-  echo "fuzz: $1"
-  "$out/$1" "${args[@]}" "${limit[@]}" "$out/$1-corpus" "${seeds[@]}"
+  # libFuzzer's progress lines go to a log: the suite's output keeps the final
+  # figures, or the finding with its stack when there is one.
+  echo "fuzz: $1 (log: $out/$1.log)"
+  if "$out/$1" "${args[@]}" "${limit[@]}" "$out/$1-corpus" "${seeds[@]}" >"$out/$1.log" 2>&1; then
+    grep -E '^(stat::|Done )' "$out/$1.log"
+  else
+    tail -n 80 "$out/$1.log"
+    return 1
+  fi
 }
 for target in ${FUZZ_TARGETS:-inflate_fuzzer lzma_fuzzer reader_fuzzer resource_fuzzer}; do
   case $target in

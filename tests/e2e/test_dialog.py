@@ -247,18 +247,19 @@ class ShowFilesTest(LayoutCase):
         # The band below the list (group frame, Run box, buttons) as the dialog
         # paints it of its own accord after Show files moved it down: pixel for
         # pixel what it showed there before, but for the Show files button, gone.
+        # wine hands the pixels to the X server a moment after they are painted,
+        # later still on a busy machine: one of a few shots in a row must match.
         exe = self.make_sfx(0x0041, run="setup.exe /S")
-        before, after = self.path("before.bmp"), self.path("after.bmp")
+        before, shots = self.path("before.bmp"), [self.path(f"after{i}.bmp") for i in range(4)]
         run = self.drive_dialog(exe, [
-            "rect 602", "rect 105", f"screenshot {q(before)}",
-            "press id=105", "wait-state 105 exists 0", f"screenshot {q(after)} as-is=1",
-            "press id=2", "wait-exit"])
+            "rect 602", "rect 105", f"screenshot {q(before)}", "press id=105", "wait-state 105 exists 0",
+            *(f"screenshot {q(shot)} as-is=1" for shot in shots), "press id=2", "wait-exit"])
         window = run.result("wait-window")["rect"]
         band = window["bottom"] - top(run.result("rect", 0))
         button = run.result("rect", 1)["rect"]
         left, right = 3 * (button["left"] - window["left"]), 3 * (button["right"] - window["left"])
-        old, new = ([row[:left] + row[right:] for row in sfxtest.bmp_rows(bmp)[-band:]] for bmp in (before, after))
-        self.assertTrue(new == old, "the band below the list was not painted where it moved")
+        old, *new = ([row[:left] + row[right:] for row in sfxtest.bmp_rows(bmp)[-band:]] for bmp in (before, *shots))
+        self.assertTrue(any(shot == old for shot in new), "the band below the list was not painted where it moved")
 
 
 if __name__ == "__main__":
