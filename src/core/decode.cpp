@@ -10,8 +10,15 @@ bool MethodDecodable(uint16_t method) {
   return method == MethodStored || method == MethodDeflated || method == MethodLzma;
 }
 
-DecodeResult DecodeMemberData(uint16_t method, uint64_t uncompressedSize) {
+static DecodeResult DecodeByMethod(uint16_t method, uint64_t uncompressedSize) {
   if (method == MethodStored) return CopyStored();
   if (method == MethodLzma) return LzmaDecode(uncompressedSize);
   return Inflate();
+}
+
+DecodeResult DecodeMemberData(uint16_t method, uint64_t uncompressedSize) {
+  OutputLeft = uncompressedSize;
+  OutputOverrun = false;
+  DecodeResult result = DecodeByMethod(method, uncompressedSize);
+  return result == DecodeResult::OutputRefused && OutputOverrun ? DecodeResult::TooLong : result;
 }

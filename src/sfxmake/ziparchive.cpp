@@ -114,6 +114,7 @@ ZipDirectory ReadZipDirectory(ByteView file, uint64_t start, const std::string &
     dir.Members.push_back(std::move(m));
     m = ZipMember();
   }
+  for (ZipMember &member : dir.Members) member.DataLimit = MemberSpanLimit(&reader, member.LocalHeaderOffset);
   CloseDirectoryReader(&reader);
   return dir;
 }
@@ -127,6 +128,9 @@ uint64_t MemberDataOffset(ByteView file, const ZipDirectory &dir, const ZipMembe
   uint64_t data = at + LocalHeaderSize + skip;
   if (data > file.size() || m.CompressedSize > file.size() - data)
     throw InputError("the data of " + m.ShownName() + " runs past the end of the file");
+  if (!MemberDataFits(m, skip))
+    throw InputError("the local header of " + m.ShownName() +
+                     " moves its data into the next member or the central directory (damaged archive)");
   return data;
 }
 
