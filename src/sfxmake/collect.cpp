@@ -58,9 +58,12 @@ class Walk {
     for (fs::directory_iterator it(PathFromUtf8(path), ec), end; !ec && it != end; it.increment(ec)) {
       std::string full = PathToUtf8(it->path());
       std::string name = prefix + PathToUtf8(it->path().filename());
+      // A link is asked where it leads, a folder who it is (for the links met below it);
+      // a plain name that cannot be asked stays what it is.
       ResolvedPath target;
       EntryKind own = PathKind(full);
-      EntryKind kind = ResolvePath(full, &target) ? target.Kind : EntryKind::Missing;
+      bool resolved = (own == EntryKind::Link || own == EntryKind::Folder) && ResolvePath(full, &target);
+      EntryKind kind = own != EntryKind::Link ? own : resolved ? target.Kind : EntryKind::Missing;
       // Left out by the patterns: not looked at further, links neither.
       if (kind == EntryKind::Folder ? o_.Filter.ExcludesAllBelow(name) : !o_.Filter.Keeps(name, false)) continue;
       if (own == EntryKind::Link && !FollowLink(full, name, target, kind)) continue;
