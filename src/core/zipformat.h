@@ -115,6 +115,10 @@ enum : uint16_t {
   OptCleanUp = 0x2000,     // at the end, remove the files and folders the stub created (never older ones)
 };
 
+// The caption of the stub's messages when the block gives no title (a macro, so
+// that texts of the stub and of sfxmake can be written around it).
+#define CFG_DEFAULT_TITLE "Unzip to disk"
+
 // OverwriteMode values; the main dialog's radio button of a mode is IdOverwrite + mode.
 enum : uint8_t { ModeOverwrite = 0, ModeDontOverwrite = 1, ModeAsk = 2 };
 
