@@ -94,21 +94,19 @@ class UnicodeNames(ExtractCase):
 
 class Passwords(ExtractCase):
     def test_each_form_of_a_password_on_a_japanese_windows(self):
-        # sfxmake writes an AES password in UTF-8 (ü, which code page 932 lacks);
-        # Info-ZIP zip writes the bytes it is given: UTF-8, or code page 932's as
-        # a Japanese system's tools do (refusing the UTF-8 form, tried first).
+        # sfxmake's AES password in UTF-8 (ü is not in code page 932); Info-ZIP's
+        # in the bytes it is given: UTF-8, or code page 932's (refusing UTF-8, tried first).
         self.enterContext(mock.patch.dict(os.environ, LC_ALL=CODE_PAGES["932"]))
         files, japanese = {"a.txt": b"secret " * 100}, "パスワード"
         tree = self.tree(files)
-        cases = {"sfxmake-aes": (tree, "grüße")}
-        for encoding in ("utf-8", "cp932"):
-            refuse = (japanese,) if encoding == "cp932" else ()
-            zipped = self.zip_infozip(tree, "-P", japanese.encode(encoding), name=encoding + ".zip", refuse=refuse)
-            cases[encoding] = (zipped, japanese)
-        for label, (source, password) in cases.items():
+        cases = {"aes": (tree, "grüße", ("--password", "grüße"))}
+        for encoding, refuse in (("utf-8", ()), ("cp932", (japanese,))):
+            cases[encoding] = (self.zip_infozip(tree, "-P", japanese.encode(encoding), name=encoding + ".zip",
+                                                refuse=refuse), japanese, ())
+        for label, (source, password, options) in cases.items():
             with self.subTest(label):
                 shutil.rmtree(self.target, ignore_errors=True)
-                exe = self.sfx(source, *(("--password", password) if source == tree else ()), name=label + ".exe")
+                exe = self.sfx(source, *options, name=label + ".exe")
                 self.assertEqual(self.exit_code(self.start(exe, options=f'args="/s /p {password}"')), 0)
                 self.assertEqual(sfxtest.read_tree(self.target), files)
 

@@ -142,14 +142,12 @@ class SfxmakeUnderWine(sfxtest.SfxCase):
         self.enterContext(mock.patch.dict(os.environ, SOURCE_DATE_EPOCH="946684800"))
         source = self.tree(SAMPLE)
         for encryption in ("aes256", "zipcrypto"):
-            with self.subTest(encryption):
-                args = ["build", "-q", "--method", "deflate", "--reproducible", "--fixed-encryption-header",
-                        "--password", "pw", "--encryption", encryption, "-o"]
-                linux, windows = self.path(f"l-{encryption}.exe"), self.path(f"w-{encryption}.exe")
-                self.sfxmake(*args, linux, source)
-                code, _, err = self.wine(sfxtest.SFXMAKE_EXE, *args, windows_path(windows), windows_path(source))
-                self.assertEqual(code, 0, err)
-                self.assertEqual(Path(windows).read_bytes(), Path(linux).read_bytes())
+            args = ["build", "-q", "--method", "deflate", "--reproducible", "--fixed-encryption-header",
+                    "--password", "pw", "--encryption", encryption, "-o"]
+            self.sfxmake(*args, self.path("linux.exe"), source)
+            code, _, err = self.wine(sfxtest.SFXMAKE_EXE, *args, windows_path(self.path("w.exe")), windows_path(source))
+            self.assertEqual(code, 0, err)
+            self.assertEqual(Path(self.path("w.exe")).read_bytes(), Path(self.path("linux.exe")).read_bytes(), encryption)
 
     def test_windows_extract_replaces_only_with_a_sound_member(self):
         exe = self.path("pw.exe")

@@ -54,20 +54,17 @@ class OneVerdict(SfxmakeCase):
 
 class AesVerdict(SfxmakeCase):
     def test_every_byte_of_the_code_and_the_crc_of_ae1(self):
-        data = b"judged by its code " * 300
-        exe = self.path("aes.exe")
+        data, exe = b"judged by its code " * 300, self.path("aes.exe")
         self.sfxmake("build", "-q", "-o", exe, "--password", "pw", self.tree({"a.txt": data}))
-        at, size = member_data_at(exe, "a.txt")
-        code = at + size - 10
-        cases = {f"code byte {i}": (lambda path, i=i: flip_byte(path, code + i), b"authentication code mismatch")
+        code = sum(member_data_at(exe, "a.txt")) - 10
+        cases = {f"code byte {i}": (lambda p, i=i: flip_byte(p, code + i), b"authentication code mismatch")
                  for i in range(10)}
-        cases["AE-1, its CRC"] = (lambda path: as_ae1(path, "a.txt", zlib.crc32(data)), None)
-        cases["AE-1, another CRC"] = (lambda path: as_ae1(path, "a.txt", zlib.crc32(data) ^ 4), b"CRC-32 mismatch")
+        cases["AE-1, its CRC"] = (lambda p: as_ae1(p, "a.txt", zlib.crc32(data)), None)
+        cases["AE-1, another CRC"] = (lambda p: as_ae1(p, "a.txt", zlib.crc32(data) ^ 4), b"CRC-32 mismatch")
         for label, (change, failure) in cases.items():
             with self.subTest(label):
-                copy = shutil.copy(exe, self.path(label + ".exe"))
-                change(copy)
-                run = self.sfxmake("test", "--password", "pw", copy, expect=1 if failure else 0)
+                change(shutil.copy(exe, self.path(label + ".exe")))
+                run = self.sfxmake("test", "--password", "pw", self.path(label + ".exe"), expect=1 if failure else 0)
                 self.assertIn(b"FAIL a.txt: " + failure if failure else b"1 member tested, 0 failed", run.stdout)
 
 
