@@ -74,7 +74,7 @@ PasswordCheck CheckPasswordForms(const MemberInfo &member, uint8_t *header) {
   SfxString forms[3];
   PasswordCheck check = PasswordCheck::Refused;
   for (uint32_t i = 0; i < 3 && check == PasswordCheck::Refused; i++) {
-    forms[i] = i ? ToCodePage(pages[i], Password) : Password;
+    forms[i] = ToCodePage(pages[i], Password);
     bool tried = false;
     for (uint32_t k = 0; k < i; k++) tried = tried || forms[k].Equals(forms[i]);
     if (!tried) check = CheckMemberPassword(member, header, forms[i].Text(), forms[i].Length());
