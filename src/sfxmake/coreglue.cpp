@@ -59,7 +59,8 @@ bool WriteOutput(const uint8_t *data, uint32_t count) {
   std::exit(2);
 }
 
-MemberResult DecodeMember(const SfxFile &s, const ZipMember &m, const std::string &password, std::FILE *out) {
+MemberResult DecodeMember(const SfxFile &s, const ZipMember &m, const std::vector<std::string> &passwords,
+                          std::FILE *out) {
   PrepareCore();
   if (!MethodDecodable(DataMethod(m))) return MemberResult::UnknownMethod;
   SetArchiveCursor(s.Data, MemberDataOffset(s.Data, s.Directory, m));
@@ -67,11 +68,13 @@ MemberResult DecodeMember(const SfxFile &s, const ZipMember &m, const std::strin
   CompressedLeft = m.CompressedSize;
   SelectProtection(m);
   if (EntryEncrypted) {
-    if (password.empty()) return MemberResult::NeedsPassword;
+    if (passwords.empty()) return MemberResult::NeedsPassword;
     uint8_t header[2 * MaxProtectionHeader];
     uint32_t size = ProtectionHeaderSize(m);
     if (ReadArchive(header + MaxProtectionHeader, size) != size) return MemberResult::ArchiveEnded;
-    PasswordCheck check = CheckMemberPassword(m, header, password.data(), (uint32_t)password.size());
+    PasswordCheck check = PasswordCheck::Refused;
+    for (size_t i = 0; i < passwords.size() && check == PasswordCheck::Refused; ++i)
+      check = CheckMemberPassword(m, header, passwords[i].data(), (uint32_t)passwords[i].size());
     if (check == PasswordCheck::NoCipher) return MemberResult::UnknownMethod;
     if (check == PasswordCheck::Refused) return MemberResult::WrongPassword;
     CompressedLeft -= ProtectionOverhead(m);

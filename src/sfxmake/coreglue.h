@@ -5,6 +5,7 @@
 
 #include <cstdio>
 #include <string>
+#include <vector>
 
 #include "files.h"
 #include "sfxfile.h"
@@ -21,9 +22,11 @@ void PrepareCore();
 // outlive the reads.
 void SetArchiveCursor(ByteView file, uint64_t at);
 
-// Decodes member `m` of `s` as the stub would (decrypting with `password`),
-// writing the output to `out` when it is not null. Checks the CRC-32 and the size.
-MemberResult DecodeMember(const SfxFile &s, const ZipMember &m, const std::string &password, std::FILE *out);
+// Decodes member `m` of `s` as the stub would (decrypting with the first of
+// `passwords`, the forms of one password, that its header accepts), writing the
+// output to `out` when it is not null. Checks the CRC-32 and the size.
+MemberResult DecodeMember(const SfxFile &s, const ZipMember &m, const std::vector<std::string> &passwords,
+                          std::FILE *out);
 
 const char *DescribeResult(MemberResult result);
 

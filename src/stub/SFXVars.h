@@ -31,7 +31,7 @@ extern MemberInfo CurrentEntry;
 extern SfxString TemporaryFile;        // where a member replacing an existing file is written first; empty: none
 extern HANDLE OutputHandle;            // null or INVALID_HANDLE_VALUE when no output file is open
 extern SfxString OutputName;
-extern SfxString Password;             // at most 80 characters; empty: none known
+extern SfxString Password;             // UTF-8 as typed, at most 80 UTF-16 characters; empty: none known
 extern SfxString TargetFile;           // full output path of the member the run handles
 
 extern HWND MainWindow;                // the main dialog, once it initialised
