@@ -195,7 +195,8 @@ inline MemberInfo Described(const ArchiveEntry &entry) {
 }
 
 // The fixed part of every directory record of an archive from ZipArchive
-// (without comment, offsets from its first byte), in directory order.
+// (without comment, offsets from its first byte), in directory order, each
+// with the room up to the next local header (or the directory) as its DataLimit.
 inline std::vector<MemberInfo> CentralRecords(const std::string &zip) {
   const uint8_t *end = (const uint8_t *)zip.data() + zip.size() - EndRecordSize;
   std::vector<MemberInfo> entries(GetLE16(end + EndTotalEntries));
@@ -205,6 +206,8 @@ inline std::vector<MemberInfo> CentralRecords(const std::string &zip) {
     e = Described(e);
     at += EntrySize + Field16(e, EntryNameLength) + Field16(e, EntryExtraLength) + Field16(e, EntryCommentLength);
   }
+  for (size_t i = 0; i < entries.size(); i++)
+    entries[i].DataLimit = i + 1 < entries.size() ? entries[i + 1].LocalHeaderOffset : GetLE32(end + EndDirectoryOffset);
   return entries;
 }
 
