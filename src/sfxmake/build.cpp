@@ -7,15 +7,18 @@
 #include <cstring>
 #include <filesystem>
 #include <iostream>
+#include <map>
 
 #include "cli.h"
 #include "compressor.h"
 #include "config.h"
+#include "coreglue.h"
 #include "errors.h"
 #include "files.h"
 #include "platform.h"
 #include "publisher.h"
 #include "resources.h"
+#include "sfxcore.h"
 #include "sfxfile.h"
 #include "utf8.h"
 #include "ziparchive.h"
@@ -78,7 +81,7 @@ const char InputUsage[] =
     "\n"
     "The archive:\n"
     "      --method M           how a folder input's files are compressed: lzma, deflate or store\n"
-    "                           (default: %s); a file is stored whenever that is smaller\n"
+    "                           (default: lzma); a file is stored whenever that is smaller\n"
     "      --adjust-offsets     for a ZIP input: rewrite its offsets to count from the start\n"
     "                           of OUT (a folder input always gets such offsets)\n"
     "      --password TEXT      encrypt a folder input with this password\n"
@@ -97,7 +100,7 @@ const char InputUsage[] =
     "\n"
     "LZMA makes the smallest program; the stub, 7-Zip, Python's zipfile and WinZip\n"
     "open such an archive, some other ZIP tools do not: where every ZIP tool must open\n"
-    "the program, choose --method deflate.%s Files of 4 GiB or more are stored as\n"
+    "the program, choose --method deflate. Files of 4 GiB or more are stored as\n"
     "they are. Names use '/'; a name beyond ASCII is stored in UTF-8. ZIP64\n"
     "records are written only when the archive needs them (a file or the archive\n"
     "reaching 4 GiB, more than 65535 files). Refused, with nothing written: texts over\n"
@@ -126,11 +129,7 @@ void PrintBuildHelp() {
     flag.resize(21, ' ');
     std::cout << "      " << flag << o.Help << "\n";
   }
-  std::cout << "      --options N          raw option bits, added to the flags above\n" << PublisherUsage;
-  // This build's default, and why it may not be LZMA.
-  bool lzma = LzmaEncoderAvailable();
-  std::printf(InputUsage, lzma ? "lzma" : "deflate; this sfxmake has no LZMA encoder",
-              lzma ? "" : "\nThe Linux sfxmake writes LZMA members; this one refuses --method lzma.");
+  std::cout << "      --options N          raw option bits, added to the flags above\n" << PublisherUsage << InputUsage;
 }
 
 // The texts go in as UTF-8. Plain ASCII reads the same in every code page; any
@@ -173,8 +172,7 @@ PublisherOptions PublisherFromArgs(const ParsedArgs &a) {
 
 FolderArchiveOptions FolderOptionsFromArgs(const ParsedArgs &a) {
   FolderArchiveOptions o;
-  o.Method = a.Has("method") ? ParseMethod(a.Get("method"))
-                             : LzmaEncoderAvailable() ? (uint16_t)MethodLzma : (uint16_t)MethodDeflated;
+  o.Method = a.Has("method") ? ParseMethod(a.Get("method")) : (uint16_t)MethodLzma;
   o.Password = PasswordFromArgs(a);
   o.Reproducible = a.Has("reproducible");
   o.FixedEncryptionHeader = a.Has("fixed-encryption-header");
@@ -285,13 +283,29 @@ void CopyArchive(const ArchiveInput &in, OutputFile &out) {
 
 // Reads the finished program back as the stub will: this also catches a stray
 // end-record signature that would make the stub take a wrong directory. The file
-// is looked at through a mapping: only the records read cost memory.
-void CheckWrittenArchive(OutputFile &out, uint64_t archiveStart, const std::string &input, const std::string &output) {
+// is looked at through a mapping: only the records read cost memory. Then every
+// member in `encoded` is decoded again by the core, as the stub will (with the
+// password), and its CRC-32 compared with the file's: an encoder fault never
+// ships. InternalError naming the member when one differs.
+void CheckWrittenArchive(OutputFile &out, uint64_t archiveStart, const std::string &input, const std::string &output,
+                         const std::vector<EncodedMember> &encoded, const std::string &password) {
   MappedFile map;
   if (!map.Map(out.Settled(), out.Position())) throw InputError("cannot read back " + output + ": " + SystemErrorText());
   ByteView program(map.Data(), map.Size());
   ZipDirectory dir = ReadZipDirectory(program, archiveStart, input);
   CheckArchiveForStub(program, dir, input);
+  std::map<std::string, uint32_t> crcs;
+  for (const EncodedMember &e : encoded) crcs[e.Name] = e.Crc;
+  for (const ZipMember &m : dir.Members) {
+    auto it = crcs.find(m.RawName);
+    if (it == crcs.end()) continue;
+    MemberResult r = DecodeMember(program, dir, m, password, nullptr);
+    if (r == MemberResult::NoMemory) throw InputError("no memory to decode " + m.ShownName() + " again");
+    if (r == MemberResult::Ok && ~EntryCrc != it->second) r = MemberResult::CrcMismatch;
+    if (r != MemberResult::Ok)
+      throw InternalError("the LZMA member " + m.ShownName() + " does not decode back to its file (" +
+                          DescribeResult(r) + "); nothing was written");
+  }
 }
 
 }  // namespace
@@ -319,9 +333,10 @@ int BuildCommand(const Args &args) {
 
   OutputFile out(a.Get("output"));
   out.Write(program);
-  if (in.Folder) WriteFolderArchive(in.Files, in.Options, out);
+  std::vector<EncodedMember> encoded;
+  if (in.Folder) WriteFolderArchive(in.Files, in.Options, out, &encoded);
   else CopyArchive(in, out);
-  CheckWrittenArchive(out, archiveStart, input, a.Get("output"));
+  CheckWrittenArchive(out, archiveStart, input, a.Get("output"), encoded, in.Options.Password);
   // The checksum covers the whole file, as Windows computes it; a signing tool
   // later computes it again over the signed file.
   StampPeChecksum(out, program);

@@ -22,8 +22,12 @@ void PrepareCore();
 void SetArchiveCursor(ByteView file, uint64_t at);
 
 // Decodes member `m` of `s` as the stub would (decrypting with `password`),
-// writing the output to `out` when it is not null. Checks the CRC-32 and the size.
+// writing the output to `out` when it is not null. Checks the CRC-32 and the size;
+// afterwards the core's EntryCrc holds the complement of the output's CRC-32.
 MemberResult DecodeMember(const SfxFile &s, const ZipMember &m, const std::string &password, std::FILE *out);
+// The same for a member of the archive `dir` read from `file`.
+MemberResult DecodeMember(ByteView file, const ZipDirectory &dir, const ZipMember &m, const std::string &password,
+                          std::FILE *out);
 
 const char *DescribeResult(MemberResult result);
 
