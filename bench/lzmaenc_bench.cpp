@@ -125,8 +125,8 @@ int main(int argc, char **argv) {
     ends.pop_back();  // the last member ends with the stream
     Measure(joined, OwnSettings(joined.size()), LzmaFormat::Lzma2, ends, "solid", all);
   }
-  printf("%zu files, %.1f MB; ours: the core's encoder (nice 273, depth %u); peer: liblzma %s preset 9e; one thread\n",
-         files, taken / 1e6, LzmaEncoderSettings().Depth, lzma_version_string());
+  printf("%zu files, %.1f MB; ours: the core's encoder (nice %u, depth %u); peer: liblzma %s preset 9e; one thread\n",
+         files, taken / 1e6, LzmaEncoderSettings().NiceLen, LzmaEncoderSettings().Depth, lzma_version_string());
   printf("%-28s %12s %12s %8s  %8s %8s %8s\n", "what", "ours B", "liblzma B", "size", "ours s", "peer s", "speed");
   Row("per member (LZMA1)", members);
   if (solid) Row("solid (LZMA2, member flushes)", all);

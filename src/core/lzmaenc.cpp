@@ -2,6 +2,7 @@
 // price-based parsing, and the LZMA1 / LZMA2 framing of its output.
 #include "lzmaenc.h"
 
+#include <stddef.h>
 #include <string.h>
 
 #include "lzmamatch.h"
@@ -197,23 +198,24 @@ struct LzmaEncoder {
   uint32_t LenPrices[PosStatesMax][LenSymbols], RepLenPrices[PosStatesMax][LenSymbols];
   uint32_t MatchCount, AlignCount, LenCount, RepLenCount;
 
-  OptNode Opt[NumOpts + 2];
-  LzmaMatch Matches[LzmaMaxPairs], Pending[LzmaMaxPairs];
   uint32_t PendingCount;
   bool HasPending;
-  PathSymbol Path[NumOpts];
   uint32_t PathCount, PathIndex;
-
   RangeEncoder Rc;
+  uint32_t ChunkUnpacked;
+  bool ChunkOpen, NeedStateReset, NeedProps, NeedDictReset;
+  LzmaSink Sink;
+  void *Context;
+
+  // Buffers from here on start undefined: each part is written before it is read.
+  OptNode Opt[NumOpts + 2];
+  LzmaMatch Matches[LzmaMaxPairs], Pending[LzmaMaxPairs];
+  PathSymbol Path[NumOpts];
   // LZMA1: Out is the range coder's buffer. LZMA2: Chunk holds a chunk's header
   // then its packed bytes, Raw the chunk's input while it fits an uncompressed chunk.
   uint8_t Out[OutSize];
   uint8_t Chunk[Lzma2Header + Lzma2PackedMax + 2 * MaxSymbolBytes];
   uint8_t Raw[Lzma2PackedMax];
-  uint32_t ChunkUnpacked;
-  bool ChunkOpen, NeedStateReset, NeedProps, NeedDictReset;
-  LzmaSink Sink;
-  void *Context;
 
   uint32_t Price0(uint16_t p) const { return ProbPrices[p >> 4]; }
   uint32_t Price1(uint16_t p) const { return ProbPrices[(2048 - p) >> 4]; }
@@ -862,7 +864,7 @@ LzmaEncoder *LzmaEncoderCreate(const LzmaEncoderSettings &settings, LzmaFormat f
     return nullptr;
   LzmaEncoder *e = (LzmaEncoder *)TryAllocateMemory(sizeof(LzmaEncoder));
   if (!e) return nullptr;
-  memset((void *)e, 0, sizeof *e);
+  memset((void *)e, 0, offsetof(LzmaEncoder, Opt));
   e->Set = settings;
   e->Format = format;
   e->PbMask = (1u << settings.Pb) - 1;

@@ -8,7 +8,8 @@
 namespace {
 
 enum : uint32_t {
-  Hash2Size = 1 << 16,       // indexed by the two bytes themselves
+  Hash2Bits = 10,            // small enough to stay in the first-level cache
+  Hash2Size = 1 << Hash2Bits,
   Hash3Bits = 16,
   Hash3Size = 1 << Hash3Bits,
   Slack = 16,                // readable zero bytes behind the window, for word-wise compares
@@ -16,6 +17,7 @@ enum : uint32_t {
 };
 
 inline uint32_t Load32(const uint8_t *p) { return GetLE32(p); }
+inline uint32_t Hash2(const uint8_t *p) { return ((p[0] | (uint32_t)p[1] << 8) * 0x9E3779B1u) >> (32 - Hash2Bits); }
 inline uint32_t Hash3(const uint8_t *p) { return ((Load32(p) & 0xFFFFFF) * 0x9E3779B1u) >> (32 - Hash3Bits); }
 inline uint32_t Hash4(const uint8_t *p, uint32_t bits) { return (Load32(p) * 0x9E3779B1u) >> (32 - bits); }
 
@@ -55,9 +57,11 @@ bool LzmaMatchFinder::Init(uint32_t dictSize, uint32_t niceLen, uint32_t depth, 
   buf_ = (uint8_t *)(son_ + 2ull * cyclicSize_);
   // 0 is "no position": the first position is numbered cyclicSize_, so that
   // every empty entry lies beyond the dictionary.
+  // Only the heads start empty: a tree node is written when its position is
+  // inserted (or cleared when it is passed over) before anything can reach it,
+  // and window bytes are read only once appended. Untouched pages cost nothing.
   memset(head2_, 0, 4ull * (Hash2Size + Hash3Size + (1ull << hash4Bits_)));
-  memset(son_, 0, 8ull * cyclicSize_);
-  memset(buf_, 0, bufSize_ + Slack);
+  memset(buf_ + bufSize_, 0, Slack);
   pos_ = end_ = 0;
   bufStart_ = 0;
   keepBack_ = dictSize + Slack;
@@ -80,7 +84,6 @@ size_t LzmaMatchFinder::Append(const uint8_t *data, size_t count) {
     pos_ -= drop;
     end_ -= drop;
     bufStart_ += drop;
-    memset(buf_ + end_, 0, bufSize_ + Slack - end_);
   }
   size_t n = bufSize_ - end_ < count ? bufSize_ - end_ : count;
   memcpy(buf_ + end_, data, n);
@@ -188,11 +191,11 @@ uint32_t LzmaMatchFinder::Find(LzmaMatch *out) {
   uint32_t found = 0, maxLen = 1;
   if (avail >= 2) {
     // The closest earlier position with the same two bytes, then with the same
-    // three (by hash, so checked), each taken when it is longer.
-    uint32_t v2 = cur[0] | (uint32_t)cur[1] << 8;
-    uint32_t delta2 = lpos_ - head2_[v2];
-    if (insert) head2_[v2] = lpos_;
-    if (delta2 < cyclicSize_) {
+    // three (both by hash, so checked), each taken when it is longer.
+    uint32_t h2 = Hash2(cur);
+    uint32_t delta2 = lpos_ - head2_[h2];
+    if (insert) head2_[h2] = lpos_;
+    if (delta2 < cyclicSize_ && cur[-(ptrdiff_t)delta2] == cur[0] && cur[1 - (ptrdiff_t)delta2] == cur[1]) {
       maxLen = LzmaMatchExtend(cur, cur - delta2, 2, limit);
       out[found++] = {maxLen, delta2 - 1};
     }
@@ -217,6 +220,7 @@ uint32_t LzmaMatchFinder::Find(LzmaMatch *out) {
       found += TreeSearch(cur, limit, maxLen, out + found);
     }
   }
+  if (!insert) son_[2 * cyclic_] = son_[2 * cyclic_ + 1] = 0;
   // A match as long as the comparison limit goes on as far as the data allows.
   if (found && out[found - 1].Len == nice_ && nice_ < LzmaMatchMax) {
     LzmaMatch &m = out[found - 1];
@@ -231,9 +235,11 @@ void LzmaMatchFinder::Skip(uint32_t count) {
   while (count--) {
     const uint8_t *cur = buf_ + pos_;
     if (Available() >= nice_) {
-      head2_[cur[0] | (uint32_t)cur[1] << 8] = lpos_;
+      head2_[Hash2(cur)] = lpos_;
       head3_[Hash3(cur)] = lpos_;
       TreeInsert(cur, nice_, LzmaMatchMax, nullptr);
+    } else {
+      son_[2 * cyclic_] = son_[2 * cyclic_ + 1] = 0;
     }
     Advance();
   }
