@@ -32,7 +32,9 @@
 //    written uncompressed instead, and the next LZMA chunk resets the state.
 //    FlushMember ends the current chunk, so that the output so far decodes to
 //    exactly the input so far; the stream goes on with the same dictionary and
-//    state. Raw LZMA2 carries no dictionary size: the container states it.
+//    state. Raw LZMA2 carries no dictionary size: the container states it. A
+//    container that knows where the stream ends (by its members' sizes) takes
+//    FlushMember, then LzmaEncoderFree, and no end byte.
 //
 // Deterministic: the same input and settings give the same bytes on every
 // platform and build, whatever pieces the input is fed in (for Lzma2, with

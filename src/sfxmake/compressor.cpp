@@ -174,6 +174,8 @@ class LzmaCompressor : public Compressor {
 
 }  // namespace
 
+bool LzmaEncoderAvailable() { return true; }
+
 bool OwnLzmaEncoder() {
 #ifdef SFXMAKE_LZMA
   const char *choice = std::getenv("SFXMAKE_LZMA_ENCODER");
@@ -197,5 +199,8 @@ uint16_t ParseMethod(const std::string &name) {
   if (name == "store") return MethodStored;
   if (name == "deflate") return MethodDeflated;
   if (name != "lzma") throw InputError("--method takes store, deflate or lzma, not '" + name + "'");
+  if (!LzmaEncoderAvailable())
+    throw InputError("this sfxmake has no LZMA encoder; build with --method deflate or --method store, "
+                     "or use the Linux sfxmake for --method lzma");
   return MethodLzma;
 }

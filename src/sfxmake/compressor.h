@@ -31,13 +31,17 @@ class Compressor {
 // the encoder cannot have its memory.
 std::unique_ptr<Compressor> MakeCompressor(uint16_t method, uint64_t size);
 
+// Whether this build can write LZMA members: every build has the core's encoder.
+bool LzmaEncoderAvailable();
+
 // Whether LZMA members come from the core's encoder, whose members the builder
 // decodes again before it finishes. Always on Windows; the Linux build, which
 // links liblzma, takes liblzma's raw encoder at preset 9e instead when the
 // environment has SFXMAKE_LZMA_ENCODER=liblzma (for comparisons).
 bool OwnLzmaEncoder();
 
-// The method a --method value names (store, deflate, lzma); InputError for any other.
+// The method a --method value names (store, deflate, lzma); InputError for any
+// other, and for lzma where this build has no encoder.
 uint16_t ParseMethod(const std::string &name);
 
 #endif
