@@ -745,9 +745,10 @@ void LzmaEncoder::Parse() {
       reach(cur + newLen);
       uint32_t k = 0;
       while (startLen > Matches[k].Len) k++;
+      // A distance's price is the same for every length from 5 on.
+      uint32_t dist = Matches[k].Dist, longPrice = DistPrice(dist, LenStates + 1);
       for (uint32_t l = startLen;; l++) {
-        uint32_t dist = Matches[k].Dist;
-        uint32_t total = normalPrice + LenPrices[posState][l - 2] + DistPrice(dist, l);
+        uint32_t total = normalPrice + LenPrices[posState][l - 2] + (l <= LenStates ? DistPrice(dist, l) : longPrice);
         if (total < opt[cur + l].Price) SetStep(opt[cur + l], total, cur, dist + 4, 0, StepSingle);
         if (l != Matches[k].Len) continue;
         // The match, a literal, then rep0 (the same distance).
@@ -769,6 +770,8 @@ void LzmaEncoder::Parse() {
           }
         }
         if (++k == newCount) break;
+        dist = Matches[k].Dist;
+        longPrice = DistPrice(dist, LenStates + 1);
       }
     }
   }
