@@ -4,11 +4,13 @@
 # resource fuzzer, whose inputs are few and small):
 #   inflate_fuzzer  the inflate decoder against zlib's raw inflate
 #   lzma_fuzzer     the LZMA decoder against liblzma's raw LZMA1 decoder
+#   lzmaenc_fuzzer  the LZMA encoder, its LZMA1 and LZMA2 output decoded by liblzma
+#                   and (LZMA1) by the core's decoder (20 seconds: each input is slow)
 #   reader_fuzzer   the file-format reader on arbitrary bytes behind a stub image
 #   resource_fuzzer a stub image's headers and resources read, rewritten, read back
 # Crashing inputs land in build/fuzz/ (crash-*): copy each into the target's
-# regression folder (fuzz/regressions, fuzz/lzma-regressions, fuzz/reader-regressions,
-# fuzz/resource-regressions), which the host tests replay.
+# regression folder (fuzz/regressions, fuzz/lzma-regressions, fuzz/lzmaenc-regressions,
+# fuzz/reader-regressions, fuzz/resource-regressions), which the host tests replay.
 #   FUZZ_SECONDS=3600 fuzz/run.sh        fuzz each target for an hour
 #   FUZZ_TARGETS=reader_fuzzer fuzz/run.sh   only that target
 #   FUZZ_RUNS=100000 fuzz/run.sh         stop after that many inputs (or the time, whichever first)
@@ -25,6 +27,8 @@ clang++ "${flags[@]}" -Itests/host "${core[@]}" tests/host/core_host.cpp tests/h
   fuzz/inflate_fuzzer.cpp -lz -o "$out/inflate_fuzzer"
 clang++ "${flags[@]}" -Itests/host "${core[@]}" tests/host/core_host.cpp tests/host/test_support.cpp \
   fuzz/lzma_fuzzer.cpp -lz -llzma -o "$out/lzma_fuzzer"
+clang++ "${flags[@]}" -Itests/host "${core[@]}" tests/host/core_host.cpp tests/host/lzma_support.cpp \
+  fuzz/lzmaenc_fuzzer.cpp -lz -llzma -o "$out/lzmaenc_fuzzer"
 clang++ "${flags[@]}" -Isrc/sfxmake "${core[@]}" "${reader[@]}" fuzz/reader_fuzzer.cpp -o "$out/reader_fuzzer"
 clang++ "${flags[@]}" -Isrc/sfxmake "${core[@]}" "${reader[@]}" src/sfxmake/{publisher,resources}.cpp \
   fuzz/resource_fuzzer.cpp -o "$out/resource_fuzzer"
@@ -51,10 +55,11 @@ fuzz() {
     return 1
   fi
 }
-for target in ${FUZZ_TARGETS:-inflate_fuzzer lzma_fuzzer reader_fuzzer resource_fuzzer}; do
+for target in ${FUZZ_TARGETS:-inflate_fuzzer lzma_fuzzer lzmaenc_fuzzer reader_fuzzer resource_fuzzer}; do
   case $target in
     inflate_fuzzer) fuzz inflate_fuzzer fuzz/corpus fuzz/regressions 45 ;;
     lzma_fuzzer) fuzz lzma_fuzzer fuzz/lzma-corpus fuzz/lzma-regressions 45 ;;
+    lzmaenc_fuzzer) fuzz lzmaenc_fuzzer fuzz/lzmaenc-corpus fuzz/lzmaenc-regressions 20 ;;
     reader_fuzzer) fuzz reader_fuzzer fuzz/reader-corpus fuzz/reader-regressions 45 ;;
     resource_fuzzer) fuzz resource_fuzzer fuzz/resource-corpus fuzz/resource-regressions 20 ;;
     *) echo "fuzz: no target $target" >&2; exit 2 ;;

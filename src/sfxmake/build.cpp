@@ -8,16 +8,19 @@
 #include <cstring>
 #include <filesystem>
 #include <iostream>
+#include <map>
 
 #include "cli.h"
 #include "collect.h"
 #include "compressor.h"
 #include "config.h"
+#include "coreglue.h"
 #include "errors.h"
 #include "files.h"
 #include "platform.h"
 #include "publisher.h"
 #include "resources.h"
+#include "sfxcore.h"
 #include "sfxfile.h"
 #include "summary.h"
 #include "utf8.h"
@@ -336,14 +339,32 @@ void CopyArchive(const ArchiveInput &in, OutputFile &out) {
 
 // Reads the finished program back as the stub will: this also catches a stray
 // end-record signature that would make the stub take a wrong directory. The file
-// is looked at through a mapping: only the records read cost memory. What went
+// is looked at through a mapping: only the records read cost memory. Then every
+// member in `encoded` is decoded again by the core, as the stub will (with the
+// password), and its CRC-32 compared with the file's: an encoder fault never
+// ships. InternalError naming the member when one differs. Returns what went
 // in, as the finished program's directory counts it.
-TreeCounts CheckWrittenArchive(OutputFile &out, uint64_t archiveStart, const std::string &input, const std::string &output) {
+TreeCounts CheckWrittenArchive(OutputFile &out, uint64_t archiveStart, const std::string &input, const std::string &output,
+                               const std::vector<EncodedMember> &encoded, const std::string &password) {
   MappedFile map;
   if (!map.Map(out.Settled(), out.Position())) throw InputError("cannot read back " + output + ": " + SystemErrorText());
   ByteView program(map.Data(), map.Size());
   ZipDirectory dir = ReadZipDirectory(program, archiveStart, input);
   CheckArchiveForStub(program, dir, input);
+  std::map<std::string, uint32_t> crcs;
+  for (const EncodedMember &e : encoded) crcs[e.Name] = e.Crc;
+  for (const ZipMember &m : dir.Members) {
+    auto it = crcs.find(m.RawName);
+    if (it == crcs.end()) continue;
+    std::vector<std::string> passwords;
+    if (!password.empty()) passwords.push_back(password);  // written in UTF-8, the one form needed
+    MemberResult r = DecodeMember(program, dir, m, passwords, nullptr);
+    if (r == MemberResult::NoMemory) throw InputError("no memory to decode " + m.ShownName() + " again");
+    if (r == MemberResult::Ok && ~EntryCrc != it->second) r = MemberResult::CrcMismatch;
+    if (r != MemberResult::Ok)
+      throw InternalError("the LZMA member " + m.ShownName() + " does not decode back to its file (" +
+                          DescribeResult(r) + "); nothing was written");
+  }
   return CountTree(dir);
 }
 
@@ -373,9 +394,12 @@ int BuildCommand(const Args &args) {
 
   OutputFile out(a.Get("output"));
   out.Write(program);
-  if (in.Folder) WriteFolderArchive(in.Files, in.Options, out);
+  std::vector<EncodedMember> encoded;
+  if (in.Folder) WriteFolderArchive(in.Files, in.Options, out, &encoded);
   else CopyArchive(in, out);
-  BuildSummary summary{a.Get("output"), CheckWrittenArchive(out, archiveStart, input, a.Get("output")), out.Position()};
+  BuildSummary summary{a.Get("output"),
+                       CheckWrittenArchive(out, archiveStart, input, a.Get("output"), encoded, in.Options.Password),
+                       out.Position()};
   // The checksum covers the whole file, as Windows computes it; a signing tool
   // later computes it again over the signed file.
   StampPeChecksum(out, program);

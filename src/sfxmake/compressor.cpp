@@ -1,13 +1,16 @@
 // compressor.cpp -- the builder's member compressors, deflate (zlib) and LZMA
-// (liblzma), fed in pieces.
+// (the core's encoder, or liblzma where the build has it), fed in pieces.
 #include "compressor.h"
 
 #include <zlib.h>
 
 #include <algorithm>
+#include <cstdlib>
+#include <cstring>
 #include <vector>
 
 #include "errors.h"
+#include "lzmaenc.h"
 #include "zipformat.h"
 
 #ifdef SFXMAKE_LZMA
@@ -67,9 +70,62 @@ class DeflateCompressor : public Compressor {
   PieceBuffer out_;  // compressed bytes not yet handed on
 };
 
-#ifdef SFXMAKE_LZMA
-enum : uint32_t { LzmaMinDictionary = 4096 };
+// The LZMA dictionary for a member of `size` bytes: 64 MiB (the strongest
+// preset's), cut down to the member, which saves a small member's reader memory
+// and changes nothing else; 4 KiB at least.
+uint32_t MemberDictionary(uint64_t size) {
+  return (uint32_t)std::max<uint64_t>(LzmaMinDictionary, std::min<uint64_t>(64u << 20, size));
+}
 
+// LZMA with the core's encoder at settings like liblzma's preset 9e: the same
+// bytes from every build of sfxmake.
+class OwnLzmaCompressor : public Compressor {
+ public:
+  explicit OwnLzmaCompressor(uint64_t size) {
+    settings_.DictSize = MemberDictionary(size);
+    encoder_ = LzmaEncoderCreate(settings_, LzmaFormat::Lzma1, Emit, this);
+    if (!encoder_) throw InputError("the LZMA encoder is out of memory");
+  }
+  ~OwnLzmaCompressor() override { LzmaEncoderFree(encoder_); }
+  void Feed(const uint8_t *data, size_t count, const PieceSink &sink) override {
+    Start(sink);
+    LzmaEncoderFeed(encoder_, data, count);
+  }
+  void Finish(const PieceSink &sink) override {
+    Start(sink);
+    LzmaEncoderFinish(encoder_);
+    out_.Filled(out_.Room(), sink, true);
+  }
+
+ private:
+  // The member's header goes ahead of the first piece.
+  void Start(const PieceSink &sink) {
+    sink_ = &sink;
+    if (started_) return;
+    started_ = true;
+    uint8_t header[LzmaHeaderSize];
+    LzmaWriteHeader(settings_, header);
+    Take(header, sizeof header);
+  }
+  void Take(const uint8_t *data, size_t count) {
+    while (count) {
+      size_t n = std::min(count, out_.Room());
+      std::memcpy(out_.Free(), data, n);
+      out_.Filled(out_.Room() - n, *sink_, false);
+      data += n;
+      count -= n;
+    }
+  }
+  static void Emit(void *self, uint8_t *data, size_t count) { ((OwnLzmaCompressor *)self)->Take(data, count); }
+
+  LzmaEncoderSettings settings_;
+  LzmaEncoder *encoder_ = nullptr;
+  const PieceSink *sink_ = nullptr;  // the sink of the call in progress
+  bool started_ = false;
+  PieceBuffer out_;
+};
+
+#ifdef SFXMAKE_LZMA
 class LzmaCompressor : public Compressor {
  public:
   explicit LzmaCompressor(uint64_t size) {
@@ -78,7 +134,7 @@ class LzmaCompressor : public Compressor {
     // dictionary of level 9 is cut down to the member, which saves a small
     // member's reader memory and changes nothing else.
     if (lzma_lzma_preset(&options, 9 | LZMA_PRESET_EXTREME)) throw InputError("liblzma: no such preset");
-    options.dict_size = (uint32_t)std::max<uint64_t>(LzmaMinDictionary, std::min<uint64_t>(options.dict_size, size));
+    options.dict_size = MemberDictionary(size);
     // The end marker costs a few bytes a member and is what 7-Zip and Python's
     // zipfile write: a reader that has no size at hand stops on it too.
     const lzma_filter filters[] = {{LZMA_FILTER_LZMA1, &options}, {LZMA_VLI_UNKNOWN, nullptr}};
@@ -118,19 +174,24 @@ class LzmaCompressor : public Compressor {
 
 }  // namespace
 
-bool LzmaEncoderAvailable() {
+bool LzmaEncoderAvailable() { return true; }
+
+bool OwnLzmaEncoder() {
 #ifdef SFXMAKE_LZMA
-  return true;
+  const char *choice = std::getenv("SFXMAKE_LZMA_ENCODER");
+  return !choice || std::strcmp(choice, "liblzma") != 0;
 #else
-  return false;
+  return true;
 #endif
 }
 
 std::unique_ptr<Compressor> MakeCompressor(uint16_t method, uint64_t size) {
+  if (method == MethodLzma) {
 #ifdef SFXMAKE_LZMA
-  if (method == MethodLzma) return std::make_unique<LzmaCompressor>(size);
+    if (!OwnLzmaEncoder()) return std::make_unique<LzmaCompressor>(size);
 #endif
-  (void)method, (void)size;  // without liblzma, ParseMethod lets only deflate through
+    return std::make_unique<OwnLzmaCompressor>(size);
+  }
   return std::make_unique<DeflateCompressor>();
 }
 

@@ -1,5 +1,5 @@
 // compressor.h -- the builder's member compressors, deflate (zlib) and LZMA
-// (liblzma), fed a file in pieces and handing compressed pieces on as they fill,
+// (the core's encoder), fed a file in pieces and handing compressed pieces on as they fill,
 // so that a member of any size costs the same memory.
 #ifndef SFXKIT_SFXMAKE_COMPRESSOR_H
 #define SFXKIT_SFXMAKE_COMPRESSOR_H
@@ -25,13 +25,20 @@ class Compressor {
 // The compressor of ZIP method `method` (MethodDeflated or MethodLzma) for a
 // member of `size` bytes. Deflate is raw deflate at zlib's level 9. LZMA is the
 // member's 9-byte header (LZMA version, properties size 5, the properties) and a
-// raw LZMA stream at liblzma's strongest preset, ended by the end marker (flag
-// FlagLzmaEndMarker), its dictionary no larger than the member (4 KiB at least).
-// InputError when the library refuses (out of memory).
+// raw LZMA stream ended by the end marker (flag FlagLzmaEndMarker), its
+// dictionary no larger than the member (4 KiB at least), from the core's
+// encoder at settings like liblzma's preset 9e (lzmaenc.h). InputError when
+// the encoder cannot have its memory.
 std::unique_ptr<Compressor> MakeCompressor(uint16_t method, uint64_t size);
 
-// Whether this build can write LZMA members (the Windows build has no liblzma).
+// Whether this build can write LZMA members: every build has the core's encoder.
 bool LzmaEncoderAvailable();
+
+// Whether LZMA members come from the core's encoder, whose members the builder
+// decodes again before it finishes. Always on Windows; the Linux build, which
+// links liblzma, takes liblzma's raw encoder at preset 9e instead when the
+// environment has SFXMAKE_LZMA_ENCODER=liblzma (for comparisons).
+bool OwnLzmaEncoder();
 
 // The method a --method value names (store, deflate, lzma); InputError for any
 // other, and for lzma where this build has no encoder.

@@ -61,9 +61,15 @@ bool WriteOutput(const uint8_t *data, uint32_t count) {
 
 MemberResult DecodeMember(const SfxFile &s, const ZipMember &m, const std::vector<std::string> &passwords,
                           std::FILE *out) {
+  return DecodeMember(s.Data, s.Directory, m, passwords, out);
+}
+
+MemberResult DecodeMember(ByteView file, const ZipDirectory &dir, const ZipMember &m,
+                          const std::vector<std::string> &passwords,
+                          std::FILE *out) {
   PrepareCore();
   if (!MethodDecodable(DataMethod(m))) return MemberResult::UnknownMethod;
-  SetArchiveCursor(s.Data, MemberDataOffset(s.Data, s.Directory, m));
+  SetArchiveCursor(file, MemberDataOffset(file, dir, m));
   Host.Out = out;
   CompressedLeft = m.CompressedSize;
   SelectProtection(m);

@@ -24,8 +24,13 @@ void SetArchiveCursor(ByteView file, uint64_t at);
 
 // Decodes member `m` of `s` as the stub would (decrypting with the first of
 // `passwords`, the forms of one password, that its header accepts), writing the
-// output to `out` when it is not null. Checks the CRC-32 and the size.
+// output to `out` when it is not null. Checks the CRC-32 and the size;
+// afterwards the core's EntryCrc holds the complement of the output's CRC-32.
 MemberResult DecodeMember(const SfxFile &s, const ZipMember &m, const std::vector<std::string> &passwords,
+                          std::FILE *out);
+// The same for a member of the archive `dir` read from `file`.
+MemberResult DecodeMember(ByteView file, const ZipDirectory &dir, const ZipMember &m,
+                          const std::vector<std::string> &passwords,
                           std::FILE *out);
 
 const char *DescribeResult(MemberResult result);

@@ -23,7 +23,7 @@ const char Usage[] =
     "\n"
     "'sfxmake COMMAND --help' describes a command, 'sfxmake --version' tells the\n"
     "version. Exit codes: 0 success, 1 verification failed, 2 usage or input error\n"
-    "(also when the output cannot be written).\n";
+    "(also when the output cannot be written), 3 internal error.\n";
 
 struct Command {
   const char *Name;
@@ -46,6 +46,9 @@ int Run(const Args &args) {
     if (args[0] != c.Name) continue;
     try {
       return c.Run(Args(args.begin() + 1, args.end()));
+    } catch (const InternalError &e) {
+      std::cerr << "sfxmake " << c.Name << ": internal error: " << e.what() << "\n";
+      return ExitInternal;
     } catch (const std::bad_alloc &) {
       std::cerr << "sfxmake " << c.Name << ": out of memory\n";
       return ExitUsage;

@@ -339,7 +339,8 @@ MemberData WriteMember(OutputFile &out, const MemberStart &m, uint16_t method, b
 }
 }  // namespace
 
-void WriteFolderArchive(const std::vector<SourceFile> &files, const FolderArchiveOptions &o, OutputFile &out) {
+void WriteFolderArchive(const std::vector<SourceFile> &files, const FolderArchiveOptions &o, OutputFile &out,
+                        std::vector<EncodedMember> *encoded) {
   PrepareCore();  // the encryption keys are driven by the core's CRC table
   uint64_t total = 0;
   for (const SourceFile &f : files) total += f.Size;
@@ -382,6 +383,7 @@ void WriteFolderArchive(const std::vector<SourceFile> &files, const FolderArchiv
       wide = NeedsWideSizes(f.Size, d.Complete ? d.Stored : f.Size + overhead);
     }
     if (crcFirst && d.Crc != first.Crc) UnreadableSource(f);  // changed between the two readings
+    if (encoded && d.Method == MethodLzma && OwnLzmaEncoder()) encoded->push_back({f.Name, d.Crc});
 
     // The central record's ZIP64 field holds only what its 32-bit fields cannot.
     std::vector<uint64_t> wideValues;

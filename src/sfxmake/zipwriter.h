@@ -35,7 +35,13 @@ struct SourceFile {
 // records are written only where a size, offset or count needs them. Files are
 // read in pieces: the memory taken does not grow with their size.
 // InputError for a name that is not UTF-8, a file that cannot be read or that
-// changes while it is read.
-void WriteFolderArchive(const std::vector<SourceFile> &files, const FolderArchiveOptions &options, OutputFile &out);
+// changes while it is read. Each member the core's LZMA encoder wrote is listed
+// in `encoded`, when given, for the builder to decode it again.
+struct EncodedMember {
+  std::string Name;  // as stored
+  uint32_t Crc;      // CRC-32 of the file's data
+};
+void WriteFolderArchive(const std::vector<SourceFile> &files, const FolderArchiveOptions &options, OutputFile &out,
+                        std::vector<EncodedMember> *encoded = nullptr);
 
 #endif

@@ -4,10 +4,12 @@ the icon group loaded by the system, read by a small Windows program built
 here); a program signed with osslsigncode and a throw-away certificate that
 still tests, verifies and unpacks (the signature sits behind the archive, where
 the stub ignores it); and sfxmake.exe itself under wine producing programs that
-the Linux sfxmake accepts, and wrapping and testing LZMA members."""
+the Linux sfxmake accepts, byte for byte the Linux sfxmake's with LZMA members
+(one encoder on both), and wrapping and testing LZMA members."""
 import os
 import subprocess
 import unittest
+import zipfile
 from pathlib import Path
 from unittest import mock
 
@@ -122,12 +124,35 @@ class SfxmakeUnderWine(sfxtest.SfxCase):
                                "-o", windows_path(self.path("bad.exe")), windows_path(source))
         self.assertEqual(code, 2)
         self.assertFalse(os.path.exists(self.path("bad.exe")))
-        # It has no LZMA encoder: it says so and names what it has.
-        code, _, err = self.wine(sfxtest.SFXMAKE_EXE, "build", "--method", "lzma",
-                                 "-o", windows_path(self.path("bad.exe")), windows_path(source))
-        self.assertEqual(code, 2)
-        self.assertIn("no LZMA encoder; build with --method deflate or --method store", err)
-        self.assertFalse(os.path.exists(self.path("bad.exe")))
+
+    def test_windows_lzma_build_is_the_linux_build(self):
+        # A program image, a text, a run, a random block, a byte: LZMA by default on
+        # both builders, from the same encoder, so the same bytes; read by 7-Zip,
+        # Python's zipfile and the stub (the encrypted build by 7-Zip, with the password).
+        dll = Path("/usr/lib/x86_64-linux-gnu/wine/x86_64-windows/kernel32.dll")
+        files = {"bin/kernel32.dll": dll.read_bytes()[:400000],
+                 "doc/readme.txt": b"".join(b"line %d of the readme\n" % i for i in range(3000)),
+                 "run.bin": b"\0" * 70000 + b"ab" * 5000, "noise.bin": os.urandom(5000), "one": b"x"}
+        source = self.tree(files)
+        for name, args in {"plain": [], "aes": ["--password", "pw", "--fixed-encryption-header"]}.items():
+            with self.subTest(name):
+                linux, windows = self.path(name + "-linux.exe"), self.path(name + "-windows.exe")
+                common = ["build", "-q", "--reproducible", "--stub", "64", "--auto", "--overwrite", "overwrite",
+                          "--no-done-message", "--folder", windows_path(self.path("out-" + name)), *args]
+                self.sfxmake(*common, "-o", linux, source)
+                code, _, err = self.wine(sfxtest.SFXMAKE_EXE, *common, "-o", windows_path(windows), windows_path(source))
+                self.assertEqual(code, 0, err)
+                self.assertEqual(Path(windows).read_bytes(), Path(linux).read_bytes())
+                password = ["-ppw"] if args else []
+                self.assertEqual(subprocess.run(["7z", "t", *password, windows], capture_output=True).returncode, 0)
+                with zipfile.ZipFile(windows) as z:
+                    methods = {i.filename: i.compress_type for i in z.infolist()}
+                    self.assertEqual(methods["bin/kernel32.dll"], 99 if args else zipfile.ZIP_LZMA)
+                    if args:
+                        continue
+                    self.assertEqual({n: z.read(n) for n in methods}, files)
+                self.assertEqual(self.wine(windows)[0], 0)
+                self.assertEqual(sfxtest.read_tree(self.path("out-" + name)), files)
 
     def test_windows_build_wraps_and_tests_lzma_members(self):
         archive, files = sfxtest.lzma_archive(self.dir)
