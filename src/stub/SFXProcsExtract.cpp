@@ -84,7 +84,8 @@ static bool UnknownMethod(HWND owner) {
 }
 
 static HANDLE OpenForWriting(const SfxString &path, DWORD disposition) {
-  return CreateFileW(WideText(SystemPath(path)), GENERIC_WRITE, FILE_SHARE_WRITE, nullptr, disposition,
+  // Read attributes: the clean-up notes the new file's identity through this handle.
+  return CreateFileW(WideText(SystemPath(path)), GENERIC_WRITE | FILE_READ_ATTRIBUTES, FILE_SHARE_WRITE, nullptr, disposition,
                      FILE_ATTRIBUTE_NORMAL, nullptr);
 }
 
@@ -121,7 +122,7 @@ static bool CreateOutput(HWND owner, const SfxString &path) {
   if (OutputHandle != INVALID_HANDLE_VALUE) {
     // Only a clean-up needs the files: the end otherwise removes no file, and
     // looking at each of them there would only take time.
-    if (SfxSettings.Options & OptCleanUp) NoteCreated(path);
+    if (CleanUpApplies()) NoteCreated(path, OutputHandle);
   } else {
     DWORD attributes = GetFileAttributesW(WideText(SystemPath(path)));  // INVALID_FILE_ATTRIBUTES has the hidden bit too
     HANDLE original = OpenForWriting(path, OPEN_EXISTING);
