@@ -85,8 +85,8 @@ static bool UnknownMethod(HWND owner) {
 
 static HANDLE OpenForWriting(const SfxString &path, DWORD disposition) {
   // Read attributes: the clean-up notes the new file's identity through this handle.
-  return CreateFileW(WideText(SystemPath(path)), GENERIC_WRITE | FILE_READ_ATTRIBUTES, FILE_SHARE_WRITE, nullptr, disposition,
-                     FILE_ATTRIBUTE_NORMAL, nullptr);
+  return CreateFileW(WideText(SystemPath(path)), GENERIC_WRITE | FILE_READ_ATTRIBUTES, FILE_SHARE_WRITE, nullptr,
+                     disposition, FILE_ATTRIBUTE_NORMAL, nullptr);
 }
 
 // A new file beside path under a name of our own: "~sfx", a number that differs

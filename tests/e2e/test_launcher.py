@@ -151,40 +151,40 @@ class Launcher(ExtractCase):
         self.assertFalse(os.path.exists(os.path.join(self.target, "new")))
 
     def test_clean_up_leaves_what_is_no_longer_what_it_made(self):
-        # While setup runs, what the run made is replaced under its name: a
-        # folder by a link to an outside folder holding a file of a member's
-        # name, a file by another one. Both are left, and exit code 4 tells.
-        def link_folder():
-            os.rename(os.path.join(self.target, "sub"), self.path("moved"))
-            os.symlink(self.tree({"x.txt": b"theirs"}, name="outside"), os.path.join(self.target, "sub"))
-            return os.path.join(self.target, "sub", "x.txt")
+        # While setup waits, a folder the run made becomes a link to an outside
+        # folder holding a file of a member's name, or a file it made is
+        # replaced (by one made first: wine's file index is the inode, which a
+        # new file may take over). Both are left, and exit code 4 tells.
+        def link_folder(out):
+            os.rename(os.path.join(out, "sub"), self.path("moved"))
+            os.symlink(self.tree({"x.txt": b"theirs"}, name="outside"), os.path.join(out, "sub"))
+            return os.path.join(out, "sub", "x.txt")
 
-        def replace_file():  # made before ours goes: a file index (wine's is the inode) taken anew may repeat
-            Path(self.target, "x.new").write_bytes(b"theirs")
-            return os.replace(os.path.join(self.target, "x.new"), os.path.join(self.target, "x.txt")) or \
-                os.path.join(self.target, "x.txt")
+        def replace_file(out):
+            Path(out, "x.new").write_bytes(b"theirs")
+            return os.replace(os.path.join(out, "x.new"), os.path.join(out, "x.txt")) or os.path.join(out, "x.txt")
 
+        archive = archive_with_setup(self, {"sub/x.txt": b"ours", "x.txt": b"ours"})
+        exe = self.sfx(archive, "--cleanup", run="setup.exe await ..\\ready ..\\go")  # beside the target
         for tamper in (link_folder, replace_file):
             with self.subTest(tamper.__name__):
                 shutil.rmtree(self.target, ignore_errors=True)
-                ready, go = tamper.__name__ + ".ready", tamper.__name__ + ".go"  # beside the target, setup's folder
-                archive = archive_with_setup(self, {"sub/x.txt": b"ours", "x.txt": b"ours"})
-                exe = self.sfx(archive, "--cleanup", run=f"setup.exe await ..\\{ready} ..\\{go}")
-                ready, go = self.path(ready), self.path(go)
                 survivor = []
 
                 def meddle():
                     for _ in range(600):
-                        if os.path.exists(ready):
-                            survivor.append(tamper())
+                        if os.path.exists(self.path("ready")):
+                            survivor.append(tamper(self.target))
                             break
                         time.sleep(0.1)
-                    Path(go).touch()
+                    Path(self.path("go")).touch()
 
                 meddler = threading.Thread(target=meddle)
                 meddler.start()
                 run = self.start(exe, options='args="/s"')
                 meddler.join()
+                for marker in ("ready", "go"):
+                    os.unlink(self.path(marker))
                 self.assertEqual(self.exit_code(run), 4)
                 self.assertEqual(Path(survivor[0]).read_bytes(), b"theirs")
 

@@ -110,18 +110,23 @@ TEST_F(TempFolderName, EveryOneIsANewEmptyFolderInsideTemp) {
 
 TEST_F(TempFolderName, LowerCaseTIsARegistryMacro) { EXPECT_EQ(Resolve("$t"), ""); }
 
+std::string Sddl(void *descriptor) {
+  char *text = nullptr;
+  if (descriptor)
+    ConvertSecurityDescriptorToStringSecurityDescriptorA(descriptor, SDDL_REVISION_1, DACL_SECURITY_INFORMATION, &text,
+                                                         nullptr);
+  std::string sddl(text ? text : "");
+  LocalFree(text);
+  return sddl;
+}
+
 std::string DaclOf(const std::string &path) {
   PSECURITY_DESCRIPTOR descriptor = nullptr;
-  char *text = nullptr;
   GetNamedSecurityInfoA(path.c_str(), SE_FILE_OBJECT, DACL_SECURITY_INFORMATION, nullptr, nullptr, nullptr, nullptr,
                         &descriptor);
-  if (descriptor)
-    ConvertSecurityDescriptorToStringSecurityDescriptorA(descriptor, SDDL_REVISION_1, DACL_SECURITY_INFORMATION,
-                                                         &text, nullptr);
-  std::string dacl(text ? text : "");
-  LocalFree(text);
+  std::string sddl = Sddl(descriptor);
   LocalFree(descriptor);
-  return dacl;
+  return sddl;
 }
 
 // An elevated run's private folder lets SYSTEM and the Administrators in, and
@@ -130,15 +135,8 @@ std::string DaclOf(const std::string &path) {
 // is elevated (under wine every program is; wine keeps no descriptor, and
 // shows what it derives from the access it grants the owner, group and others).
 TEST_F(TempFolderName, AnElevatedRunsFolderIsForAdministratorsAlone) {
-  for (bool elevated : {false, true}) {
-    void *descriptor = (void *)PrivateFolderSecurity(elevated);
-    char *text = nullptr;
-    if (descriptor)
-      ConvertSecurityDescriptorToStringSecurityDescriptorA(descriptor, SDDL_REVISION_1, DACL_SECURITY_INFORMATION,
-                                                           &text, nullptr);
-    EXPECT_EQ(std::string(text ? text : ""), elevated ? "D:P(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)" : "");
-    LocalFree(text);
-  }
+  EXPECT_EQ(Sddl((void *)PrivateFolderSecurity(true)), "D:P(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)");
+  EXPECT_EQ(PrivateFolderSecurity(false), nullptr);
   SECURITY_ATTRIBUTES security = {sizeof security, (void *)PrivateFolderSecurity(true), FALSE};
   ASSERT_TRUE(CreateDirectoryA(Path("protected").c_str(), &security));
   ASSERT_TRUE(CreateDirectoryA(Path("plain").c_str(), nullptr));
