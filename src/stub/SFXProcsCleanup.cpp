@@ -120,10 +120,12 @@ bool RemoveCreated() {
   // would then hold itself.
   CloseFileHandle(PrivateFolderHandle);
   SetCurrentDirectoryW(L"\\");
-  bool foreign = false;
+  // Without a clean-up only the folders made for nothing go, in one pass: the
+  // program started (and not waited for) may work in one for a long time yet.
+  bool cleanUp = CleanUpApplies(), foreign = false;
   for (int attempt = 1; !RemovePass(foreign); attempt++) {
-    if (attempt == RemoveTries) return false;
+    if (!cleanUp || attempt == RemoveTries) return !cleanUp;
     MsgWaitForMultipleObjects(0, nullptr, FALSE, RemoveRetryMs, 0);  // a pause: no input wakes it
   }
-  return !foreign;
+  return !(cleanUp && foreign);
 }

@@ -24,8 +24,9 @@ bool CleanUpApplies();
 // ones. A folder that holds anything stays: without files, the folders made for
 // nothing go (the $TEMP folder of a run that was never started). Whatever is
 // not what was noted (replaced, or turned into a link or junction) is left as
-// it is. A file that cannot be deleted (another program still has it open) is
-// tried again for a few seconds. False when anything noted is left behind.
+// it is. With a clean-up (CleanUpApplies), what cannot be deleted (another
+// program still has it open) is tried again for a few seconds, and the result
+// is false when anything noted is left behind; without one, one pass, true.
 bool RemoveCreated();
 
 #endif

@@ -197,6 +197,13 @@ class Launcher(ExtractCase):
         self.assertEqual(self.exit_code(run), 0)
         self.assertEqual(sorted(sfxtest.read_tree(self.target)), ["data/readme.txt", "setup.exe"])
 
+    def test_without_clean_up_a_program_still_in_its_folder_is_no_failure(self):
+        # Not waited for, setup works on in the folder the run made, which stays.
+        exe = self.sfx(archive_with_setup(self), run="setup.exe await ..\\ready ..\\go")
+        run = self.start(exe, options='args="/s"')
+        Path(self.path("go")).touch()
+        self.assertEqual(self.exit_code(run), 0)
+
 
 if __name__ == "__main__":
     unittest.main()
