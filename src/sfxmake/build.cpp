@@ -173,11 +173,12 @@ SfxConfig ConfigFromArgs(const ParsedArgs &a) {
     if (std::any_of(text->begin(), text->end(), [](char ch) { return (uint8_t)ch >= 0x80; })) options |= OptUtf8Texts;
   }
   // Waiting for the whole tree and cleaning up both wait for the program first
-  // (cleaning up under a running program would pull its files away). What was
-  // unpacked into a private $TEMP folder is nobody's to keep once it has run.
+  // (cleaning up under a running program would pull its files away). The
+  // clean-up of a wait in a $TEMP folder is not set here: the stub implies it
+  // only where the run really unpacked into its private folder (not where /d
+  // moved it), and the bit means a clean-up stated for any folder.
   if (options & (OptWaitForAll | OptCleanUp)) options |= OptWaitForRun;
   if ((options & OptWaitForRun) && c.Run.empty()) throw InputError("--wait, --wait-all and --cleanup need --run");
-  if ((options & OptWaitForRun) && c.Folder.compare(0, 2, "$T") == 0) options |= OptCleanUp;
   c.Options = (uint16_t)options;
   return c;
 }

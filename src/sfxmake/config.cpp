@@ -59,7 +59,7 @@ const std::vector<OptionBit> &OptionBits() {
       {OptUtf8Texts, "utf8-texts", "the texts are UTF-8 (set by itself when a text is not plain ASCII)"},
       {OptWaitForRun, "wait", "wait for --run's program and end with its exit code"},
       {OptWaitForAll, "wait-all", "--wait, and wait for the processes the program starts too"},
-      {OptCleanUp, "cleanup", "--wait, then remove what was unpacked (implied by --folder $TEMP with --wait)"},
+      {OptCleanUp, "cleanup", "--wait, then remove what was unpacked, in any folder (--wait alone: in $TEMP only)"},
   };
   return bits;
 }

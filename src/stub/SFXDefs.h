@@ -40,7 +40,8 @@ enum ExitCode : unsigned {
   ExitFatal = 1,        // FatalError: own file unreadable or damaged, a write failed, no dialog, no target folder
   ExitIncomplete = 2,   // an automatic or silent run left members behind, or a wrong switch
   ExitRunFailed = 3,    // everything unpacked, but the program to run afterwards could not be started
-  ExitLeftBehind = 4,   // the program waited for ended with 0, but the clean-up left files it could not remove
+  ExitLeftBehind = 4,   // the program waited for ended with 0, but the clean-up left files in use or no longer
+                        // the ones it made, or removed nothing: the shell handed the file to a running program
 };
 
 #endif

@@ -75,7 +75,7 @@ void EndProcess(UINT exitCode) {
   FinalizeProcs();
   // Once every file of ours is closed. A file left behind is told by the exit
   // code when the program's own code says nothing went wrong.
-  if (!RemoveCreated((SfxSettings.Options & OptCleanUp) != 0) && exitCode == ExitDone) exitCode = ExitLeftBehind;
+  if (!RemoveCreated() && exitCode == ExitDone) exitCode = ExitLeftBehind;
   if (ComInitialized) CoUninitialize();
   ComInitialized = false;
   SfxSettings.Title.Release();
@@ -89,5 +89,6 @@ void EndProcess(UINT exitCode) {
   TemporaryFile.Release();
   SwitchFolder.Release();
   CreatedPaths.Release();
+  PrivateFolder.Release();
   ExitProcess(exitCode);
 }

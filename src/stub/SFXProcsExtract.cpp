@@ -84,8 +84,9 @@ static bool UnknownMethod(HWND owner) {
 }
 
 static HANDLE OpenForWriting(const SfxString &path, DWORD disposition) {
-  return CreateFileW(WideText(SystemPath(path)), GENERIC_WRITE, FILE_SHARE_WRITE, nullptr, disposition,
-                     FILE_ATTRIBUTE_NORMAL, nullptr);
+  // Read attributes: the clean-up notes the new file's identity through this handle.
+  return CreateFileW(WideText(SystemPath(path)), GENERIC_WRITE | FILE_READ_ATTRIBUTES, FILE_SHARE_WRITE, nullptr,
+                     disposition, FILE_ATTRIBUTE_NORMAL, nullptr);
 }
 
 // A new file beside path under a name of our own: "~sfx", a number that differs
@@ -125,7 +126,7 @@ static bool CreateOutput(HWND owner, const SfxString &path, bool &isNew) {
   if (isNew) {
     // Only a clean-up needs the files: the end otherwise removes no file, and
     // looking at each of them there would only take time.
-    if (SfxSettings.Options & OptCleanUp) NoteCreated(path);
+    if (CleanUpApplies()) NoteCreated(path, OutputHandle);
   } else {
     DWORD attributes = GetFileAttributesW(WideText(SystemPath(path)));  // INVALID_FILE_ATTRIBUTES has the hidden bit too
     isNew = attributes == INVALID_FILE_ATTRIBUTES && GetLastError() == ERROR_FILE_NOT_FOUND;
@@ -231,14 +232,14 @@ bool ExtractEntry(HWND owner, const SfxString &path, const MemberInfo &entry, bo
                             ? STR_CRC_ERROR
                             : nullptr;
   bool result = !failure || OutputFailed(owner, failure);
+  // A sound member that took a free name through a temporary file is the run's
+  // own: noted while its handle is open (the rename keeps the identity).
+  if (result && isNew && !TemporaryFile.Empty() && CleanUpApplies()) NoteCreated(path, OutputHandle);
 
   // A fatal read or write above never gets here: the finalisation closes the
   // file then, and removes a temporary one.
   if (!CloseFileHandle(OutputHandle)) result = OutputFailed(owner, STR_CANNOT_CLOSE);
-  if (!TemporaryFile.Empty() && result) {
-    if (!ReplaceOriginal()) result = OutputFailed(owner, STR_CANNOT_WRITE);
-    else if (isNew && (SfxSettings.Options & OptCleanUp)) NoteCreated(path);
-  }
+  if (!TemporaryFile.Empty() && result && !ReplaceOriginal()) result = OutputFailed(owner, STR_CANNOT_WRITE);
   DiscardTemporaryFile();
   return result;
 }

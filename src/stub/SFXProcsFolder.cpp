@@ -1,4 +1,4 @@
-// SFXProcsFolder.cpp -- folder macros ($T, $W, $S, registry) and the default target folder.
+// SFXProcsFolder.cpp -- folder macros ($T, $W, $S, registry), the default target folder and the private $TEMP folder.
 //
 // Nothing here is fatal: whatever cannot be resolved, or does not fit the
 // buffers the platform is given, gives an empty folder, which the main dialog
@@ -11,6 +11,7 @@
 #include "SFXDefs.h"
 #include "SFXProcsCleanup.h"
 #include "SFXProcsPath.h"
+#include "SFXVars.h"
 #include "SFXWide.h"
 
 // The registry roots a macro may name, found by the position at which its root
@@ -18,30 +19,69 @@
 // ($H, $HL) are accepted the same way.
 static const char RegistryRootTable[] = "$CURUSER$HCU$LOCAL$HLM$USERS$HU";
 
+// The private $TEMP folder is remembered in the form the run is given, so that
+// the clean-up can tell whether the run went there (CleanUpApplies).
 SfxString ResolveTargetFolder(const SfxString &text, uint32_t folderLength) {
   if (folderLength < 2) return GetCurrentFolder();
   SfxString folder = text;
+  bool temporary = false;
   if (!folder.Empty() && folder[0] == '$') {  // a one-byte text reads its terminator as [1]
     switch (folder[1]) {
-      case 'T': folder = MakeTempFolder(); break;
+      case 'T': folder = MakeTempFolder(); temporary = true; break;
       case 'W': folder = GetSystemFolder(false); break;
       case 'S': folder = GetSystemFolder(true); break;
       default: folder = ReadRegistryFolder(folder); break;
     }
   }
   if (folder.Empty()) return folder;
-  return ExpandFullPath(ExpandEnvironment(folder));
+  folder = ExpandFullPath(ExpandEnvironment(folder));
+  if (temporary) PrivateFolder = folder;
+  return folder;
 }
+
+bool RunsElevated() {
+  HANDLE token;
+  TOKEN_ELEVATION elevation = {};
+  DWORD size;
+  if (!OpenProcessToken((HANDLE)-1, TOKEN_QUERY, &token)) return false;  // the current process
+  GetTokenInformation(token, TokenElevation, &elevation, sizeof elevation, &size);
+  CloseHandle(token);
+  return elevation.TokenIsElevated != 0;
+}
+
+// The descriptor in its self-relative form, as a constant: the system builds
+// none at run time, and the stub carries no text for it to read. Its text form
+// is D:P(A;OICI;FA;;;SY)(A;OICI;FA;;;BA).
+alignas(4) static const uint8_t ProtectedFolderDescriptor[] = {
+    1, 0, 0x04, 0x90,             // revision; control: DACL present, protected, self-relative
+    0, 0, 0, 0, 0, 0, 0, 0,       // no owner, no group (the system gives the creator's)
+    0, 0, 0, 0, 20, 0, 0, 0,      // no SACL; the DACL at 20
+    2, 0, 52, 0, 2, 0, 0, 0,      // DACL: revision 2, 52 bytes, 2 entries
+    0, 3, 20, 0,                  // allow, inherited by files and folders, 20 bytes
+    0xFF, 0x01, 0x1F, 0x00,       //   FILE_ALL_ACCESS
+    1, 1, 0, 0, 0, 0, 0, 5,       //   S-1-5-18 (SYSTEM)
+    18, 0, 0, 0,
+    0, 3, 24, 0,                  // allow, inherited by files and folders, 24 bytes
+    0xFF, 0x01, 0x1F, 0x00,       //   FILE_ALL_ACCESS
+    1, 2, 0, 0, 0, 0, 0, 5,       //   S-1-5-32-544 (Administrators)
+    32, 0, 0, 0, 0x20, 0x02, 0, 0,
+};
+static_assert(sizeof ProtectedFolderDescriptor == 72, "header 20, DACL header 8, entries 20 and 24");
+
+const void *PrivateFolderSecurity(bool elevated) { return elevated ? ProtectedFolderDescriptor : nullptr; }
 
 // A new folder of its own in the user's temporary folder, "_zip" and a random
 // number the system's random source draws. An existing one is never taken:
 // whoever made it may have put files in it, so another name is drawn (as it is
 // after any failure: a few tries cost nothing where none can succeed). Made at
-// once, so that nobody can take the name first, and noted as the stub's own
-// (NoteCreated): the end removes it again when it stayed empty. Empty when none
-// could be made.
+// once, so that nobody can take the name first, with the security an elevated
+// run needs (PrivateFolderSecurity), held open without leave to delete it
+// (PrivateFolderHandle), so that nobody can move it aside and put a folder of
+// theirs in its place, and noted as the stub's own (NoteCreated): the end
+// removes it again when it stayed empty. Empty when none could be made.
 SfxString MakeTempFolder() {
   enum : int { MaxTempFolderTries = 16 };
+  SECURITY_ATTRIBUTES security = {sizeof security, (void *)PrivateFolderSecurity(RunsElevated()), FALSE};
   SfxString prefix = AddBackslash(ExpandEnvironment("%temp%")) + "_zip";
   for (int attempt = 0; attempt < MaxTempFolderTries; attempt++) {
     uint64_t number;
@@ -49,8 +89,10 @@ SfxString MakeTempFolder() {
     SfxString folder = prefix + DecimalText(number);
     // Not in the long form: a temporary folder is a short path (one past
     // MAX_PATH gives no folder, and an empty folder box).
-    if (CreateDirectoryW(WideText(folder), nullptr)) {
-      NoteCreated(folder);
+    WideText wide(folder);
+    if (CreateDirectoryW(wide, &security)) {
+      PrivateFolderHandle = OpenItself(wide, FILE_READ_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE);
+      NoteCreated(folder, PrivateFolderHandle);
       return folder;
     }
   }

@@ -3,6 +3,7 @@
 
 #include <shellapi.h>
 
+#include "SFXProcsCleanup.h"
 #include "SFXProcsExtract.h"
 #include "SFXProcsFile.h"
 #include "SFXProcsPath.h"
@@ -88,10 +89,15 @@ bool RunAfterUnzip() {
   bool started = ShellExecuteExW(&info) != FALSE;
   SetErrorMode(errorMode);
   // No process handle: the shell handed the file to a program already running,
-  // and there is nothing of ours to wait for.
+  // and there is nothing of ours to wait for. That program may not even have
+  // opened the file yet: nothing is removed, and a clean-up that was due says
+  // so in the exit code.
   if (started && info.hProcess) {
     if (wait) WaitForProgram(info.hProcess, job);
     CloseHandle(info.hProcess);
+  } else if (started) {
+    if (CleanUpApplies()) RunOutcome = ExitLeftBehind;
+    CreatedPaths.Release();
   }
   return started;  // a job stays open: the stub is in it until it ends
 }

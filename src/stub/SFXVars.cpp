@@ -16,6 +16,8 @@ SfxString TemporaryFile;
 ExitCode RunOutcome = ExitDone;
 const WCHAR *PassedArguments = nullptr;
 SfxString CreatedPaths;
+SfxString PrivateFolder;
+HANDLE PrivateFolderHandle = nullptr;
 uint64_t ProgressDone = 0;
 uint8_t ProgressShift = 0;
 DWORD ProgressShown = 0;

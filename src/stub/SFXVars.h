@@ -45,7 +45,11 @@ extern ExitCode RunOutcome;            // what the main dialog's run leaves as e
 extern const WCHAR *PassedArguments;   // the command line behind "--" (from the blank before it on), appended
                                        // to the program's parameters; null or "" when there is none
 extern SfxString CreatedPaths;         // full paths of the files and folders the stub created, oldest
-                                       // first, in UTF-16 as the system takes them, each ended by a zero
+                                       // first, in UTF-16 as the system takes them, each ended by a zero and
+                                       // followed by its identity (SFXProcsCleanup.cpp)
+extern SfxString PrivateFolder;        // the private $TEMP folder the stub made for the run; empty: none
+extern HANDLE PrivateFolderHandle;     // held on PrivateFolder, which nobody can move meanwhile, until the
+                                       // clean-up; null or INVALID_HANDLE_VALUE when not open
 extern uint64_t ProgressDone;          // what the run has done: bytes written, and one for every row passed
 extern uint8_t ProgressShift;          // ProgressDone >> ProgressShift fits the progress bar's range
 extern DWORD ProgressShown;            // tick count when the bar last moved and messages were let through

@@ -3,6 +3,9 @@ it (and with --wait-all for what that starts), ends with its exit code, hands
 on what follows "--" on its own command line, and removes what it created and
 nothing else. A small program plays the setup program."""
 import os
+import shutil
+import threading
+import time
 import unittest
 from pathlib import Path
 
@@ -18,6 +21,8 @@ from sfxtest import MAIN_CAPTION, q, windows_path
 #   lock NAME COPY        copies itself to COPY, which opens NAME (in this
 #                         folder) for itself alone and keeps it 10 s; ends with
 #                         0 once the file is held
+#   await READY GO        writes READY, waits for GO to appear (at most 60 s),
+#                         ends with 0
 SETUP_SOURCE = r"""
 #include <windows.h>
 #include <string.h>
@@ -70,6 +75,11 @@ int main(int argc, char **argv) {
     SetEvent(OpenEventA(EVENT_MODIFY_STATE, FALSE, "sfxtest-file-held"));
     Sleep(10000);
     CloseHandle(file);
+    return 0;
+  }
+  if (argc > 3 && !strcmp(argv[1], "await")) {
+    Mark(argv[2]);
+    for (int i = 0; i < 600 && GetFileAttributesA(argv[3]) == INVALID_FILE_ATTRIBUTES; i++) Sleep(100);
     return 0;
   }
   return 99;
@@ -139,6 +149,60 @@ class Launcher(ExtractCase):
         self.assertEqual(self.exit_code(run), 4)
         self.assertEqual(sfxtest.read_tree(self.target), {**own, "data.txt": b"new", "locked.txt": b"held"})
         self.assertFalse(os.path.exists(os.path.join(self.target, "new")))
+
+    def test_clean_up_leaves_what_is_no_longer_what_it_made(self):
+        # While setup waits, a folder the run made becomes a link to an outside
+        # folder holding a file of a member's name, or a file it made is
+        # replaced (by one made first: wine's file index is the inode, which a
+        # new file may take over). Both are left, and exit code 4 tells.
+        def link_folder(out):
+            os.rename(os.path.join(out, "sub"), self.path("moved"))
+            os.symlink(self.tree({"x.txt": b"theirs"}, name="outside"), os.path.join(out, "sub"))
+            return os.path.join(out, "sub", "x.txt")
+
+        def replace_file(out):
+            Path(out, "x.new").write_bytes(b"theirs")
+            return os.replace(os.path.join(out, "x.new"), os.path.join(out, "x.txt")) or os.path.join(out, "x.txt")
+
+        archive = archive_with_setup(self, {"sub/x.txt": b"ours", "x.txt": b"ours"})
+        exe = self.sfx(archive, "--cleanup", run="setup.exe await ..\\ready ..\\go")  # beside the target
+        for tamper in (link_folder, replace_file):
+            with self.subTest(tamper.__name__):
+                shutil.rmtree(self.target, ignore_errors=True)
+                survivor = []
+
+                def meddle():
+                    for _ in range(600):
+                        if os.path.exists(self.path("ready")):
+                            survivor.append(tamper(self.target))
+                            break
+                        time.sleep(0.1)
+                    Path(self.path("go")).touch()
+
+                meddler = threading.Thread(target=meddle)
+                meddler.start()
+                run = self.start(exe, options='args="/s"')
+                meddler.join()
+                for marker in ("ready", "go"):
+                    os.unlink(self.path(marker))
+                self.assertEqual(self.exit_code(run), 4)
+                self.assertEqual(Path(survivor[0]).read_bytes(), b"theirs")
+
+    def test_implied_clean_up_only_in_the_private_folder(self):
+        # A wait in $TEMP cleans up the folder it made; /d moves the run
+        # elsewhere, where the files stay (--cleanup would remove them).
+        exe = self.sfx(archive_with_setup(self, {"data/readme.txt": b"read me"}), "--wait", folder="$TEMP",
+                       run="setup.exe exit 0")
+        run = self.start(exe, options=f'args="/s /d {windows_path(self.target)} -- {windows_path(self.path("m"))}"')
+        self.assertEqual(self.exit_code(run), 0)
+        self.assertEqual(sorted(sfxtest.read_tree(self.target)), ["data/readme.txt", "setup.exe"])
+
+    def test_without_clean_up_a_program_still_in_its_folder_is_no_failure(self):
+        # Not waited for, setup works on in the folder the run made, which stays.
+        exe = self.sfx(archive_with_setup(self), run="setup.exe await ..\\ready ..\\go")
+        run = self.start(exe, options='args="/s"')
+        Path(self.path("go")).touch()
+        self.assertEqual(self.exit_code(run), 0)
 
 
 if __name__ == "__main__":

@@ -61,6 +61,8 @@ inline void ResetStubState() {
   TemporaryFile.Release();
   PassedArguments = nullptr;
   CreatedPaths.Release();
+  PrivateFolder.Release();
+  CloseFileHandle(PrivateFolderHandle);
   ProgressDone = 0;
   ProgressShift = 0;
   LongestName = 0;

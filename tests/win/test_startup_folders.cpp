@@ -2,6 +2,8 @@
 // %variables% and full paths, against this test's own wine prefix.
 #include <gtest/gtest.h>
 #include <windows.h>
+#include <aclapi.h>
+#include <sddl.h>
 
 #include <string>
 #include <vector>
@@ -81,13 +83,19 @@ class TempFolderName : public ScratchFolder {
 };
 
 // Each $T is a folder of its own, made empty at once under a name no earlier
-// one had, whatever the text behind the T and however TEMP ends; a TEMP that
-// cannot take a folder gives none.
+// one had, whatever the text behind the T and however TEMP ends, and held
+// (wine lets a held folder move, Windows does not); a TEMP that cannot take a
+// folder gives none.
 TEST_F(TempFolderName, EveryOneIsANewEmptyFolderInsideTemp) {
   std::vector<std::string> made;
   for (const char *temp : {"", "\\"}) {
     SetEnvironmentVariableA("TEMP", (root_ + temp).c_str());
-    for (const char *text : {"$T", "$Tfoo"}) made.push_back(Resolve(text));
+    for (const char *text : {"$T", "$Tfoo"}) {
+      made.push_back(Resolve(text));
+      EXPECT_EQ(S(PrivateFolder), made.back());
+      EXPECT_NE(PrivateFolderHandle, INVALID_HANDLE_VALUE);
+      CloseFileHandle(PrivateFolderHandle);
+    }
   }
   for (size_t i = 0; i < made.size(); i++) {
     const std::string &folder = made[i];
@@ -101,6 +109,40 @@ TEST_F(TempFolderName, EveryOneIsANewEmptyFolderInsideTemp) {
 }
 
 TEST_F(TempFolderName, LowerCaseTIsARegistryMacro) { EXPECT_EQ(Resolve("$t"), ""); }
+
+std::string Sddl(void *descriptor) {
+  char *text = nullptr;
+  if (descriptor)
+    ConvertSecurityDescriptorToStringSecurityDescriptorA(descriptor, SDDL_REVISION_1, DACL_SECURITY_INFORMATION, &text,
+                                                         nullptr);
+  std::string sddl(text ? text : "");
+  LocalFree(text);
+  return sddl;
+}
+
+std::string DaclOf(const std::string &path) {
+  PSECURITY_DESCRIPTOR descriptor = nullptr;
+  GetNamedSecurityInfoA(path.c_str(), SE_FILE_OBJECT, DACL_SECURITY_INFORMATION, nullptr, nullptr, nullptr, nullptr,
+                        &descriptor);
+  std::string sddl = Sddl(descriptor);
+  LocalFree(descriptor);
+  return sddl;
+}
+
+// An elevated run's private folder lets SYSTEM and the Administrators in, and
+// what it holds after it, nobody else, and takes nothing from its parent; an
+// unelevated run's is made as any folder. $T is made so exactly when the run
+// is elevated (under wine every program is; wine keeps no descriptor, and
+// shows what it derives from the access it grants the owner, group and others).
+TEST_F(TempFolderName, AnElevatedRunsFolderIsForAdministratorsAlone) {
+  EXPECT_EQ(Sddl((void *)PrivateFolderSecurity(true)), "D:P(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)");
+  EXPECT_EQ(PrivateFolderSecurity(false), nullptr);
+  SECURITY_ATTRIBUTES security = {sizeof security, (void *)PrivateFolderSecurity(true), FALSE};
+  ASSERT_TRUE(CreateDirectoryA(Path("protected").c_str(), &security));
+  ASSERT_TRUE(CreateDirectoryA(Path("plain").c_str(), nullptr));
+  ASSERT_NE(DaclOf(Path("protected")), DaclOf(Path("plain")));
+  EXPECT_EQ(DaclOf(Resolve("$T")), DaclOf(Path(RunsElevated() ? "protected" : "plain")));
+}
 
 // Values below a key of this test's own; the wine prefix is the test's.
 class RegistryMacro : public ::testing::Test {
