@@ -70,15 +70,41 @@ class DeflateCompressor : public Compressor {
 #ifdef SFXMAKE_LZMA
 enum : uint32_t { LzmaMinDictionary = 4096 };
 
+// Extreme mode at level 9 packs programs and libraries smallest.
+lzma_options_lzma StrongestPreset() {
+  lzma_options_lzma options;
+  if (lzma_lzma_preset(&options, 9 | LZMA_PRESET_EXTREME)) throw InputError("liblzma: no such preset");
+  return options;
+}
+
+// A member's dictionary: the preset's, cut down to the member, which saves a
+// small member's reader memory and changes nothing else.
+uint32_t MemberDictionary(const lzma_options_lzma &options, uint64_t size) {
+  return (uint32_t)std::max<uint64_t>(LzmaMinDictionary, std::min<uint64_t>(options.dict_size, size));
+}
+
+// Runs liblzma over `count` bytes until it has taken them all (LZMA_RUN) or,
+// for any other action, until it says the action is complete.
+void RunLzma(lzma_stream &stream, PieceBuffer &out, const uint8_t *data, size_t count, lzma_action action,
+             const PieceSink &sink) {
+  stream.next_in = data;
+  stream.avail_in = count;
+  for (;;) {
+    stream.next_out = out.Free();
+    stream.avail_out = out.Room();
+    lzma_ret rc = lzma_code(&stream, action);
+    if (rc != LZMA_OK && rc != LZMA_STREAM_END)
+      throw InputError(rc == LZMA_MEM_ERROR ? "liblzma: out of memory" : "liblzma: the LZMA encoder failed");
+    out.Filled(stream.avail_out, sink, rc == LZMA_STREAM_END);
+    if (rc == LZMA_STREAM_END || (action == LZMA_RUN && stream.avail_in == 0 && stream.avail_out != 0)) return;
+  }
+}
+
 class LzmaCompressor : public Compressor {
  public:
   explicit LzmaCompressor(uint64_t size) {
-    lzma_options_lzma options;
-    // Extreme mode at level 9 packs programs and libraries smallest; the 64 MiB
-    // dictionary of level 9 is cut down to the member, which saves a small
-    // member's reader memory and changes nothing else.
-    if (lzma_lzma_preset(&options, 9 | LZMA_PRESET_EXTREME)) throw InputError("liblzma: no such preset");
-    options.dict_size = (uint32_t)std::max<uint64_t>(LzmaMinDictionary, std::min<uint64_t>(options.dict_size, size));
+    lzma_options_lzma options = StrongestPreset();
+    options.dict_size = MemberDictionary(options, size);
     // The end marker costs a few bytes a member and is what 7-Zip and Python's
     // zipfile write: a reader that has no size at hand stops on it too.
     const lzma_filter filters[] = {{LZMA_FILTER_LZMA1, &options}, {LZMA_VLI_UNKNOWN, nullptr}};
@@ -98,25 +124,85 @@ class LzmaCompressor : public Compressor {
       out_.Filled(out_.Room() - header_.size(), sink, false);
       header_.clear();
     }
-    stream_.next_in = data;
-    stream_.avail_in = count;
-    for (;;) {
-      stream_.next_out = out_.Free();
-      stream_.avail_out = out_.Room();
-      lzma_ret rc = lzma_code(&stream_, action);
-      if (rc != LZMA_OK && rc != LZMA_STREAM_END)
-        throw InputError(rc == LZMA_MEM_ERROR ? "liblzma: out of memory" : "liblzma: the LZMA encoder failed");
-      out_.Filled(stream_.avail_out, sink, rc == LZMA_STREAM_END);
-      if (rc == LZMA_STREAM_END || (action == LZMA_RUN && stream_.avail_in == 0 && stream_.avail_out != 0)) return;
-    }
+    RunLzma(stream_, out_, data, count, action, sink);
   }
   lzma_stream stream_ = LZMA_STREAM_INIT;  // liblzma's state
   std::vector<uint8_t> header_;            // the member's LZMA header, until the first piece takes it
   PieceBuffer out_;                        // compressed bytes not yet handed on
 };
+
+// liblzma's raw LZMA2 encoder: a sync flush ends the chunk at hand, and the
+// next chunk goes on with the dictionary and the coder's state.
+class LzmaBlockEncoder : public BlockEncoder {
+ public:
+  explicit LzmaBlockEncoder(uint64_t total) : code_(BlockDictionaryCode(total)) {
+    options_ = StrongestPreset();
+    options_.dict_size = (uint32_t)BlockDictionarySize(code_);
+    const lzma_filter filters[] = {{LZMA_FILTER_LZMA2, &options_}, {LZMA_VLI_UNKNOWN, nullptr}};
+    if (lzma_raw_encoder(&stream_, filters) != LZMA_OK)
+      throw InputError("liblzma: cannot start the LZMA2 encoder (out of memory?)");
+  }
+  ~LzmaBlockEncoder() override { lzma_end(&stream_); }
+  void Encode(const uint8_t *data, size_t count, const PieceSink &sink) override {
+    RunLzma(stream_, out_, data, count, LZMA_RUN, sink);
+  }
+  void FlushMember(const PieceSink &sink) override { RunLzma(stream_, out_, nullptr, 0, LZMA_SYNC_FLUSH, sink); }
+  void Finish() override { lzma_end(&stream_); }
+
+ protected:
+  uint8_t DictionaryCode() const override { return code_; }
+
+ private:
+  uint8_t code_;
+  lzma_options_lzma options_;
+  lzma_stream stream_ = LZMA_STREAM_INIT;
+  PieceBuffer out_;
+};
 #endif
 
 }  // namespace
+
+uint8_t BlockEncoder::MemberHead() {
+  uint8_t head = (uint8_t)(DictionaryCode() | (opened_ ? 0 : SolidOpensBlock));
+  opened_ = true;
+  return head;
+}
+
+uint64_t BlockDictionarySize(uint8_t code) { return (uint64_t)(2 | (code & 1)) << (code / 2 + 11); }
+
+uint8_t BlockDictionaryCode(uint64_t total) {
+  const uint8_t largest = 28;  // 64 MiB, liblzma's strongest preset
+  static_assert(((2 | (largest & 1)) << (largest / 2 + 11)) == 64 << 20, "code 28 is 64 MiB");
+  uint8_t code = 0;
+  while (code < largest && BlockDictionarySize(code) < total) code++;
+  return code;
+}
+
+bool BlockEncoderAvailable() { return LzmaEncoderAvailable(); }
+
+std::unique_ptr<BlockEncoder> MakeBlockEncoder(uint64_t total) {
+#ifdef SFXMAKE_LZMA
+  return std::make_unique<LzmaBlockEncoder>(total);
+#else
+  (void)total;
+  throw InputError("this sfxmake has no LZMA2 encoder for --solid");
+#endif
+}
+
+uint64_t EncoderMemory(uint16_t method, uint64_t size) {
+  (void)size;  // without liblzma only deflate is asked for
+  if (method == MethodDeflated || method == MethodStored) return 512 << 10;  // zlib's level 9: 256 KiB and buffers
+#ifdef SFXMAKE_LZMA
+  lzma_options_lzma options = StrongestPreset();
+  options.dict_size = method == MethodSolid ? (uint32_t)BlockDictionarySize(BlockDictionaryCode(size))
+                                            : MemberDictionary(options, size);
+  const lzma_filter filters[] = {{method == MethodSolid ? LZMA_FILTER_LZMA2 : LZMA_FILTER_LZMA1, &options},
+                                 {LZMA_VLI_UNKNOWN, nullptr}};
+  uint64_t memory = lzma_raw_encoder_memusage(filters);
+  if (memory != UINT64_MAX) return memory + (2 << 20);  // and the pieces read and written
+#endif
+  return 1ull << 30;
+}
 
 bool LzmaEncoderAvailable() {
 #ifdef SFXMAKE_LZMA

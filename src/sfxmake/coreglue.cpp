@@ -11,6 +11,7 @@
 #include "decode.h"
 #include "decrypt.h"
 #include "inflate.h"
+#include "lzmadec.h"
 #include "sfxcore.h"
 #include "zipformat.h"
 
@@ -23,7 +24,37 @@ struct HostState {
   std::FILE *Out = nullptr;       // output file, or null to only check
   uint64_t Written = 0;           // output bytes of the member so far
   uint64_t Limit = 0;             // the member's recorded size: output beyond it is not written
+  const ZipMember *Decoded = nullptr;  // the member DecodeMember last began decoding
 } Host;
+
+MemberResult DecodeData(const SfxFile &s, const ZipMember &m, const std::string &password, std::FILE *out) {
+  SetArchiveCursor(s.Data, MemberDataOffset(s.Data, s.Directory, m));
+  Host.Out = out;
+  Host.Written = 0;
+  Host.Limit = m.UncompressedSize;
+  CompressedLeft = m.CompressedSize;
+  SelectProtection(m);
+  if (EntryEncrypted) {
+    if (password.empty()) return MemberResult::NeedsPassword;
+    uint8_t header[2 * MaxProtectionHeader];
+    uint32_t size = ProtectionHeaderSize(m);
+    if (ReadArchive(header + MaxProtectionHeader, size) != size) return MemberResult::ArchiveEnded;
+    PasswordCheck check = CheckMemberPassword(m, header, password.data(), (uint32_t)password.size());
+    if (check == PasswordCheck::NoCipher) return MemberResult::UnknownMethod;
+    if (check == PasswordCheck::Refused) return MemberResult::WrongPassword;
+    CompressedLeft -= ProtectionOverhead(m);
+  }
+  EntryCrc = 0xFFFFFFFFu;
+  DecodeResult r = DecodeMemberData(DataMethod(m), m.UncompressedSize);
+  if (r == DecodeResult::NoMemory) return MemberResult::NoMemory;
+  if (r == DecodeResult::OutputRefused) return MemberResult::WriteFailed;
+  if (r == DecodeResult::ArchiveEnded) return MemberResult::ArchiveEnded;
+  DataVerdict verdict = JudgeMemberData(m);
+  if (verdict == DataVerdict::CodeMismatch) return MemberResult::CodeMismatch;
+  if (verdict == DataVerdict::CrcMismatch) return MemberResult::CrcMismatch;
+  if (Host.Written != m.UncompressedSize) return MemberResult::SizeMismatch;
+  return MemberResult::Ok;
+}
 
 }  // namespace
 
@@ -66,34 +97,18 @@ bool WriteOutput(const uint8_t *data, uint32_t count) {
 
 MemberResult DecodeMember(const SfxFile &s, const ZipMember &m, const std::string &password, std::FILE *out) {
   PrepareCore();
+  Host.Decoded = &m;
   if (!MethodDecodable(DataMethod(m))) return MemberResult::UnknownMethod;
-  SetArchiveCursor(s.Data, MemberDataOffset(s.Data, s.Directory, m));
-  Host.Out = out;
-  Host.Written = 0;
-  Host.Limit = m.UncompressedSize;
-  CompressedLeft = m.CompressedSize;
-  SelectProtection(m);
-  if (EntryEncrypted) {
-    if (password.empty()) return MemberResult::NeedsPassword;
-    uint8_t header[2 * MaxProtectionHeader];
-    uint32_t size = ProtectionHeaderSize(m);
-    if (ReadArchive(header + MaxProtectionHeader, size) != size) return MemberResult::ArchiveEnded;
-    PasswordCheck check = CheckMemberPassword(m, header, password.data(), (uint32_t)password.size());
-    if (check == PasswordCheck::NoCipher) return MemberResult::UnknownMethod;
-    if (check == PasswordCheck::Refused) return MemberResult::WrongPassword;
-    CompressedLeft -= ProtectionOverhead(m);
-  }
-  EntryCrc = 0xFFFFFFFFu;
-  DecodeResult r = DecodeMemberData(DataMethod(m), m.UncompressedSize);
-  if (r == DecodeResult::NoMemory) return MemberResult::NoMemory;
-  if (r == DecodeResult::OutputRefused) return MemberResult::WriteFailed;
-  if (r == DecodeResult::ArchiveEnded) return MemberResult::ArchiveEnded;
-  DataVerdict verdict = JudgeMemberData(m);
-  if (verdict == DataVerdict::CodeMismatch) return MemberResult::CodeMismatch;
-  if (verdict == DataVerdict::CrcMismatch) return MemberResult::CrcMismatch;
-  if (Host.Written != m.UncompressedSize) return MemberResult::SizeMismatch;
-  return MemberResult::Ok;
+  MemberResult r = DecodeData(s, m, password, out);
+  if (r != MemberResult::Ok && DataMethod(m) == MethodSolid) SolidMemberFailed();
+  return r;
 }
+
+void PassMember(const SfxFile &s, const ZipMember &m, const std::string &password) {
+  if (Host.Decoded != &m && DataMethod(m) == MethodSolid) DecodeMember(s, m, password, nullptr);
+}
+
+void EndDecoding() { SolidRelease(); }
 
 const char *DescribeResult(MemberResult r) {
   static const char *const texts[] = {"OK", "CRC-32 mismatch", "size differs from the directory",

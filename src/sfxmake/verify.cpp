@@ -144,6 +144,7 @@ int CheckMembers(const Args &args, bool extract) {
       if (r != MemberResult::Ok) outcome = DescribeResult(r);
     } catch (const InputError &e) {
       outcome = e.what();
+      PassMember(s, m, password);
     }
     if (!outcome.empty()) {
       ++failed;
@@ -153,6 +154,7 @@ int CheckMembers(const Args &args, bool extract) {
     }
     progress.Step(m.UncompressedSize);
   }
+  EndDecoding();
   // A failed member was tested, but not extracted.
   uint64_t done = extract ? files - failed : files;
   std::cout << done << " member" << (done == 1 ? "" : "s") << (extract ? " extracted" : " tested") << ", " << failed

@@ -292,7 +292,7 @@ bool NeedsWideSizes(uint64_t size, uint64_t stored) { return size >= Zip64Marker
 Bytes LocalHeader(const MemberStart &m, const MemberData &d, bool wide) {
   const SourceFile &f = *m.File;
   bool zip64 = wide || m.Offset >= Zip64Marker;
-  uint16_t needed = d.Method == MethodLzma ? VersionLzma
+  uint16_t needed = d.Method == MethodLzma || d.Method == MethodSolid ? VersionLzma
                     : m.AesStrength ? VersionAes
                     : zip64 ? VersionZip64
                     : (d.Method == MethodDeflated || m.Flags & FlagEncrypted) ? VersionDeflated : VersionStored;
@@ -321,10 +321,12 @@ Bytes LocalHeader(const MemberStart &m, const MemberData &d, bool wide) {
 // sizes filled in once the data is written), then the data, stored or
 // compressed with `method`, each piece encrypted by `cipher` when there is
 // one. Compressing is given up as soon as its output reaches the file's size,
-// having written less than the file's size. `progress`, when given, moves on
-// with the bytes read.
+// having written less than the file's size; a member of a solid block (method
+// MethodSolid, compressed by `block`) is never given up, as its bytes are in
+// the block's dictionary by then. `progress`, when given, moves on with the
+// bytes read.
 MemberData WriteMember(OutputFile &out, const MemberStart &m, uint16_t method, bool wide, MemberCipher *cipher,
-                       Bytes &buffer, Progress *progress) {
+                       Bytes &buffer, Progress *progress, BlockEncoder *block) {
   const SourceFile &f = *m.File;
   uint32_t overhead = cipher ? cipher->Overhead() : 0;
   MemberData d = {method, 0, overhead, true};
@@ -337,19 +339,26 @@ MemberData WriteMember(OutputFile &out, const MemberStart &m, uint16_t method, b
     d.Stored += n;
   };
   std::unique_ptr<Compressor> compressor;
-  if (method != MethodStored) compressor = MakeCompressor(method, f.Size);
+  if (method == MethodSolid) {
+    uint8_t head = block->MemberHead();
+    write(&head, 1);
+  } else if (method != MethodStored) {
+    compressor = MakeCompressor(method, f.Size);
+  }
   PieceSink compressed = [&](uint8_t *piece, size_t n) {
-    if (d.Stored - overhead + n >= f.Size) d.Complete = false;
+    if (method != MethodSolid && d.Stored - overhead + n >= f.Size) d.Complete = false;
     if (d.Complete) write(piece, n);
   };
   ReadInPieces(f, buffer, [&](uint8_t *piece, size_t n) {
     crc = crc32(crc, piece, (uInt)n);
     if (progress) progress->Advance(n);
-    if (compressor) compressor->Feed(piece, n, compressed);
+    if (method == MethodSolid) block->Encode(piece, n, compressed);
+    else if (compressor) compressor->Feed(piece, n, compressed);
     else write(piece, n);
     return d.Complete;
   });
-  if (compressor && d.Complete) compressor->Finish(compressed);
+  if (method == MethodSolid) block->FlushMember(compressed);
+  else if (compressor && d.Complete) compressor->Finish(compressed);
   if (!d.Complete) {
     d.Method = MethodStored;
     return d;
@@ -368,6 +377,12 @@ void WriteFolderArchive(const std::vector<SourceFile> &files, const FolderArchiv
   for (const SourceFile &f : files) total += f.Size;
   Progress progress("building", files.size(), total, o.Quiet);
   Bytes central, buffer(ReadPieceSize);
+  // The solid block takes every file that would be compressed; its encoder
+  // starts with the first of them.
+  auto solidMember = [&](const SourceFile &f) { return o.Solid && f.Size && f.Size < StoredFileSize; };
+  uint64_t blockTotal = 0;
+  for (const SourceFile &f : files) blockTotal += solidMember(f) ? f.Size : 0;
+  std::unique_ptr<BlockEncoder> block;
   for (const SourceFile &f : files) {
     MemberStart m{&f, 0, 0, 0, 0, out.Position(), 0};
     FileModTime(f.Path, &m.Mtime);
@@ -392,13 +407,20 @@ void WriteFolderArchive(const std::vector<SourceFile> &files, const FolderArchiv
     // Compressed when that makes the file smaller; then the sizes are only
     // known at the end, and a header that turns out to need other fields (or a
     // member that turns out stored) is written again from its start.
-    uint16_t method = f.Size && f.Size < StoredFileSize ? o.Method : (uint16_t)MethodStored;
+    uint16_t method = solidMember(f) ? (uint16_t)MethodSolid
+                      : f.Size && f.Size < StoredFileSize && !o.Solid ? o.Method : (uint16_t)MethodStored;
     uint64_t overhead = cipher ? cipher->Overhead() : 0;
-    bool wide = method == MethodStored ? NeedsWideSizes(f.Size, f.Size + overhead) : NeedsWideSizes(f.Size, 0);
+    // A solid member cannot be written twice: its sizes get ZIP64 fields when
+    // its data could reach 4 GiB, LZMA2 adding 3 bytes per 64 KiB it stores
+    // and a few per chunk.
+    bool wide = method == MethodStored  ? NeedsWideSizes(f.Size, f.Size + overhead)
+                : method == MethodSolid ? NeedsWideSizes(f.Size, f.Size + f.Size / 1024 + 4096 + overhead)
+                                        : NeedsWideSizes(f.Size, 0);
+    if (method == MethodSolid && !block) block = MakeBlockEncoder(blockTotal);
     MemberData d;
     for (Progress *shown = &progress;; shown = nullptr) {
-      d = WriteMember(out, m, method, wide, cipher.get(), buffer, shown);
-      if (d.Complete && NeedsWideSizes(f.Size, d.Stored) == wide) break;
+      d = WriteMember(out, m, method, wide, cipher.get(), buffer, shown, block.get());
+      if (d.Complete && (method == MethodSolid || NeedsWideSizes(f.Size, d.Stored) == wide)) break;
       out.Rewind(m.Offset);
       method = d.Method;
       wide = NeedsWideSizes(f.Size, d.Complete ? d.Stored : f.Size + overhead);
@@ -427,6 +449,7 @@ void WriteFolderArchive(const std::vector<SourceFile> &files, const FolderArchiv
     Append(central, extra.data(), extra.size());
     progress.Step(f.Size);
   }
+  if (block) block->Finish();
   uint64_t directoryAt = out.Position();
   uint64_t directorySize = central.size();
   uint64_t entries = files.size();

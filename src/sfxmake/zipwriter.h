@@ -13,6 +13,7 @@
 
 struct FolderArchiveOptions {
   uint16_t Method = 0;             // MethodLzma, MethodDeflated or MethodStored
+  bool Solid = false;              // the files in one solid block (MethodSolid) instead
   std::string Password;            // ANSI bytes; empty: no encryption
   bool FixedEncryptionHeader = false;  // header bytes derived from the member instead of random
   uint8_t AesStrength = 3;         // AES-128, -192, -256 as 1, 2, 3; 0: the traditional scheme
@@ -35,7 +36,9 @@ struct SourceFile {
 std::vector<SourceFile> CollectFiles(const std::string &folder, const std::string &skip);
 
 // Writes the archive of `files` to `out`, members in their order, each
-// compressed with options.Method when that makes it smaller, else stored. Recorded offsets count from the start of `out` (the
+// compressed with options.Method when that makes it smaller, else stored; with
+// options.Solid every file of 1 byte to below 4 GiB goes into one solid block,
+// the others are stored. Recorded offsets count from the start of `out` (the
 // finished program, which is then an ordinary ZIP file too); ZIP64 fields and
 // records are written only where a size, offset or count needs them. Files are
 // read in pieces: the memory taken does not grow with their size.
