@@ -113,6 +113,7 @@ std::vector<OptionSpec> BuildOptions() {
                            "company", "description", "copyright"})
     specs.push_back({name, 0, true});
   specs.push_back({"method", 0, true});
+  specs.push_back({"jobs", 'j', true});
   for (const char *flag : {"adjust-offsets", "reproducible", "fixed-encryption-header", "elevate", "solid"})
     specs.push_back({flag, 0, false});
   for (const OptionBit &o : OptionBits()) specs.push_back({o.Flag, 0, false});
@@ -191,6 +192,10 @@ FolderArchiveOptions FolderOptionsFromArgs(const ParsedArgs &a) {
   }
   o.Quiet = a.Has("quiet");
   o.Output = a.Get("output");
+  uint32_t jobs = 0;
+  if (a.Has("jobs") && (!ParseNumber(a.Get("jobs"), 1024, &jobs) || !jobs))
+    throw InputError("--jobs takes a number from 1 to 1024, not '" + a.Get("jobs") + "'");
+  o.Jobs = jobs;
   if (o.FixedEncryptionHeader && (o.Password.empty() || !o.Reproducible))
     throw InputError("--fixed-encryption-header goes only with --reproducible and a password");
   const char *epoch = std::getenv("SOURCE_DATE_EPOCH");

@@ -19,6 +19,7 @@ struct FolderArchiveOptions {
   uint8_t AesStrength = 3;         // AES-128, -192, -256 as 1, 2, 3; 0: the traditional scheme
   bool Reproducible = false;       // times in UTC, clamped to SourceDateEpoch when given
   std::optional<int64_t> SourceDateEpoch;  // given only with Reproducible
+  unsigned Jobs = 0;               // workers compressing side by side; 0: as the machine affords
   bool Quiet = false;
   std::string Output;              // the program being built: left out should it lie in the folder
 };
