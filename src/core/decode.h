@@ -12,6 +12,8 @@ bool MethodDecodable(uint16_t method);
 // header), with its method's decoder: CopyStored, Inflate, LzmaDecode or SolidDecode, whose
 // contracts and results hold unchanged. uncompressedSize is the directory's
 // size: an LZMA stream may end without a marker, and it bounds LZMA's dictionary.
-// The method must be one MethodDecodable accepts.
+// It also bounds the output (OutputLeft): data that goes on past it ends the
+// member as TooLong; data that ends short of it leaves OutputLeft above 0, which
+// JudgeMemberData finds. The method must be one MethodDecodable accepts.
 DecodeResult DecodeMemberData(uint16_t method, uint64_t uncompressedSize);
 #endif

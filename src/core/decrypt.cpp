@@ -42,13 +42,16 @@ void DecryptData(uint8_t *data, uint32_t size) {
 // before its last byte (a deflate stream that ends early) cannot be vouched for.
 DataVerdict JudgeMemberData(const MemberInfo &member) {
   bool crcMatches = Field32(member, EntryCrc32) == ~EntryCrc;
-  if (!EntryAes) return crcMatches ? DataVerdict::Sound : DataVerdict::CrcMismatch;
-  uint8_t code[AesCodeSize], stored[AesCodeSize];
-  FinishAes(&MemberAes, code);
-  uint32_t got = 0, step = 1;
-  while (got < AesCodeSize && step) got += step = ReadArchive(stored + got, AesCodeSize - got);
-  bool codeMatches = CompressedLeft == 0 && got == AesCodeSize;
-  for (uint32_t i = 0; i < AesCodeSize; i++) codeMatches = codeMatches && code[i] == stored[i];
-  if (!codeMatches) return DataVerdict::CodeMismatch;
-  return member.Aes.Version == 1 && !crcMatches ? DataVerdict::CrcMismatch : DataVerdict::Sound;
+  if (EntryAes) {
+    uint8_t code[AesCodeSize], stored[AesCodeSize];
+    FinishAes(&MemberAes, code);
+    uint32_t got = 0, step = 1;
+    while (got < AesCodeSize && step) got += step = ReadArchive(stored + got, AesCodeSize - got);
+    bool codeMatches = CompressedLeft == 0 && got == AesCodeSize;
+    for (uint32_t i = 0; i < AesCodeSize; i++) codeMatches = codeMatches && code[i] == stored[i];
+    if (!codeMatches) return DataVerdict::CodeMismatch;
+    crcMatches = crcMatches || member.Aes.Version != 1;
+  }
+  if (!crcMatches) return DataVerdict::CrcMismatch;
+  return OutputLeft == 0 ? DataVerdict::Sound : DataVerdict::SizeMismatch;
 }

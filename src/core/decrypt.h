@@ -32,10 +32,11 @@ PasswordCheck CheckMemberPassword(const MemberInfo &member, uint8_t *header, con
 // decoder): only when EntryEncrypted.
 void DecryptData(uint8_t *data, uint32_t size);
 
-enum class DataVerdict : uint8_t { Sound, CrcMismatch, CodeMismatch };
+enum class DataVerdict : uint8_t { Sound, CrcMismatch, CodeMismatch, SizeMismatch };
 // The verdict on a member once decoded, EntryCrc complete: for AES the
-// authentication code behind the data is read and compared (the decoder must
-// have read the data to its end), and an AE-2 member's CRC field, which holds
-// 0, is not compared.
+// authentication code behind the data is read and compared first (the decoder
+// must have read the data to its end), and an AE-2 member's CRC field, which
+// holds 0, is not compared; then the CRC-32; then the size, which must be the
+// declared one to the byte (OutputLeft 0).
 DataVerdict JudgeMemberData(const MemberInfo &member);
 #endif

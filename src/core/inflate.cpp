@@ -3,7 +3,6 @@
 
 #include <string.h>
 
-#include "crc32.h"
 #include "decrypt.h"
 #include "sfxcore.h"
 
@@ -158,11 +157,10 @@ static uint32_t FlushWindow(uint32_t end) {
   uint8_t *piece = Window + WindowSize;
   uint32_t count = end - WindowSize;
   if (count > WindowSize) count = WindowSize;
-  if (!WriteOutput(piece, count)) {
+  if (!EmitOutput(piece, count)) {
     OutputRefused = true;
     return 0;
   }
-  UpdateCrcBuffer(piece, (int32_t)count, EntryCrc);
   if (count < WindowSize) return end;
   memmove(Window, piece, end - WindowSize);
   WindowStart = 0;

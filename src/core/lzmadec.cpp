@@ -3,7 +3,6 @@
 
 #include <string.h>
 
-#include "crc32.h"
 #include "decrypt.h"
 #include "sfxcore.h"
 #include "zipformat.h"
@@ -80,12 +79,9 @@ const uint8_t *Refill(const uint8_t *in) {
   return Input;
 }
 
-// Writes a piece of output and folds it into EntryCrc; false when it was refused.
+// Hands a piece of output on (EmitOutput); false when it was refused.
 bool Flush(const uint8_t *piece, uint32_t n) {
-  if (!n) return true;
-  if (!WriteOutput(piece, n)) return false;
-  UpdateCrcBuffer(piece, (int32_t)n, EntryCrc);
-  return true;
+  return !n || EmitOutput(piece, n);
 }
 
 // Copies n bytes to dict[pos] from rep0 + 1 bytes back, as a byte-by-byte copy

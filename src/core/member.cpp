@@ -9,6 +9,19 @@ int64_t CompressedLeft = 0;
 uint32_t EntryCrc = 0;
 uint32_t CryptKeys[3] = {0, 0, 0};
 bool EntryEncrypted = false;
+uint64_t OutputLeft = ~(uint64_t)0;
+bool OutputOverrun = false;
+
+bool EmitOutput(const uint8_t *data, uint32_t count) {
+  if (count > OutputLeft) {
+    OutputOverrun = true;
+    return false;
+  }
+  if (!WriteOutput(data, count)) return false;
+  OutputLeft -= count;
+  UpdateCrcBuffer(data, (int32_t)count, EntryCrc);
+  return true;
+}
 
 // Whole blocks only reach the output: a block the archive cannot fill is not
 // written, since what stands behind a short read is no part of the member.
@@ -27,8 +40,7 @@ DecodeResult CopyStored() {
     }
     CompressedLeft -= n;
     DecryptData(buffer, n);
-    if (!WriteOutput(buffer, n)) result = DecodeResult::OutputRefused;
-    else UpdateCrcBuffer(buffer, (int32_t)n, EntryCrc);
+    if (!EmitOutput(buffer, n)) result = DecodeResult::OutputRefused;
   }
   ReleaseMemory(buffer);
   return result;

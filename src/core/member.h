@@ -4,6 +4,9 @@
 #define SFXKIT_CORE_MEMBER_H
 #include "sfxcore.h"
 
+// EmitOutput refused a piece for passing OutputLeft (DecodeMemberData clears it).
+extern bool OutputOverrun;
+
 enum : uint32_t { StoredBlockSize = 32768 };  // member data moves in blocks of this size
 
 // Copies CompressedLeft bytes from ReadArchive to WriteOutput in blocks of

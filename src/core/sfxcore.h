@@ -18,6 +18,8 @@ extern int64_t CompressedLeft;   // compressed bytes of the member not yet read,
 extern uint32_t EntryCrc;        // CRC-32 register: set to 0xFFFFFFFF per member, complemented at the end
 extern uint32_t CryptKeys[3];    // traditional-encryption keys 0, 1 and 2
 extern bool EntryEncrypted;      // decrypt member data as it is read (decrypt.h says with which scheme)
+extern uint64_t OutputLeft;      // output bytes the member may still produce: its declared size, set by
+                                 // DecodeMemberData; unbounded for a decoder called on its own
 
 // Reads up to count bytes of the archive at its current position. Returns the
 // number read, 0 at the end of the file or when the read fails. Short reads are
@@ -28,6 +30,13 @@ uint32_t ReadArchive(void *buffer, uint32_t count);
 // take them, or the host wants no more): the decoder then stops at once.
 bool WriteOutput(const uint8_t *data, uint32_t count);
 
+// Where every decoder hands its output: the piece goes to WriteOutput and
+// through EntryCrc, unless it would take the member past OutputLeft, the size its
+// directory record declares. Then nothing of it is written and the decoder stops
+// as at a refused write; DecodeMemberData reports that as TooLong. The sizes in
+// the directory thus bound what a member can put on the disk.
+bool EmitOutput(const uint8_t *data, uint32_t count);
+
 // How decoding a member ended. The CRC-32 of what was written still decides
 // whether a member is sound: a stream may end Done and yet be damaged.
 enum class DecodeResult : uint8_t {
@@ -36,6 +45,7 @@ enum class DecodeResult : uint8_t {
   ArchiveEnded,   // ReadArchive gave out before the member's compressed size was read
   OutputRefused,  // WriteOutput refused; nothing more was written
   NoMemory,       // the member's dictionary is more than the system would give; nothing was written
+  TooLong,        // the data goes on past the member's declared size; nothing beyond it was written
 };
 
 // Ends the process after a failed allocation; never returns.

@@ -282,6 +282,21 @@ bool SpansApart(MemberSpan *spans, size_t count, uint64_t directoryOffset) {
   return true;
 }
 
+uint64_t MemberSpanLimit(const DirectoryReader *r, uint64_t localHeaderOffset) {
+  size_t low = 0, high = r->SpanCount;  // the first span that starts behind the member
+  while (low < high) {
+    size_t middle = low + (high - low) / 2;
+    if (r->Spans[middle].Start <= localHeaderOffset) low = middle + 1;
+    else high = middle;
+  }
+  return low < r->SpanCount ? r->Spans[low].Start : r->DirectoryOffset;
+}
+
+bool MemberDataFits(const MemberInfo &m, uint32_t skip) {
+  uint64_t data = m.LocalHeaderOffset + LocalHeaderSize + skip;
+  return data >= m.LocalHeaderOffset && data <= m.DataLimit && m.CompressedSize <= m.DataLimit - data;
+}
+
 // Keeps the member's span for the check at the end, in a block that doubles as it fills.
 static void KeepSpan(DirectoryReader *r, const MemberInfo &m) {
   if (r->SpanCount == r->SpanRoom) {
@@ -344,6 +359,7 @@ bool DescribeMember(const DirectoryRecord &record, MemberInfo *info) {
   info->ModifiedUtc = ExtraFieldModifiedTime(record.Extra, record.ExtraLength);
   info->Aes = Field16(record.Entry, EntryMethod) == MethodAes ? ExtraFieldAes(record.Extra, record.ExtraLength)
                                                               : AesInfo{0, 0, 0};
+  info->DataLimit = 0;  // no room until the whole directory is known
   uint64_t *values[Zip64ValueCount] = {&info->UncompressedSize, &info->CompressedSize, &info->LocalHeaderOffset};
   const uint32_t fields[Zip64ValueCount] = {EntryUncompressedSize, EntryCompressedSize, EntryLocalHeaderOffset};
   bool saturated[Zip64ValueCount];

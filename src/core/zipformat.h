@@ -115,6 +115,10 @@ enum : uint16_t {
   OptCleanUp = 0x2000,     // at the end, remove the files and folders the stub created (never older ones)
 };
 
+// The caption of the stub's messages when the block gives no title (a macro, so
+// that texts of the stub and of sfxmake can be written around it).
+#define CFG_DEFAULT_TITLE "Unzip to disk"
+
 // OverwriteMode values; the main dialog's radio button of a mode is IdOverwrite + mode.
 enum : uint8_t { ModeOverwrite = 0, ModeDontOverwrite = 1, ModeAsk = 2 };
 
@@ -316,6 +320,8 @@ struct MemberInfo : ArchiveEntry {
   uint64_t UncompressedSize;     // or from the ZIP64 field where the fixed part holds 0xFFFFFFFF
   uint64_t LocalHeaderOffset;
   AesInfo Aes;                   // an AES member's field; Version 0 for every other member
+  uint64_t DataLimit;            // where its data must end at the latest, counted from the archive
+                                 // base: set by MemberSpanLimit once the whole directory is read
 };
 // The method that decodes a member's data: its own, an AES member's real one
 // (MethodAes itself, which no decoder knows, when its field is missing).
@@ -398,6 +404,16 @@ DirectoryStep ReadDirectoryMember(DirectoryReader *reader, DirectoryRecord *reco
 // The check behind Overlap: sorts the spans by start. False when one overlaps
 // the next or the last reaches past directoryOffset.
 bool SpansApart(MemberSpan *spans, size_t count, uint64_t directoryOffset);
+// After ReadDirectoryMember gave End, before the reader is closed: the end of
+// the room the member at localHeaderOffset has, which is the start of the next
+// member's span, or the directory. The span above counts the directory's name
+// length; the local header's own name and extra field may be longer and move
+// the data on, but never past this limit, or a long local extra field could
+// swallow the next member and two members would share one stream.
+uint64_t MemberSpanLimit(const DirectoryReader *reader, uint64_t localHeaderOffset);
+// Whether the member's data, placed behind its local header (skip: the local
+// name and extra field, LocalHeaderSkip) lies within its DataLimit.
+bool MemberDataFits(const MemberInfo &member, uint32_t skip);
 
 // ---- Local header -------------------------------------------------------------
 

@@ -2,6 +2,7 @@
 // stubs sfxmake carries inside itself, and how a stub file is recognised as ours.
 #include <algorithm>
 #include <cerrno>
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -9,6 +10,7 @@
 #include <iostream>
 
 #include "cli.h"
+#include "collect.h"
 #include "compressor.h"
 #include "config.h"
 #include "errors.h"
@@ -17,8 +19,10 @@
 #include "publisher.h"
 #include "resources.h"
 #include "sfxfile.h"
+#include "summary.h"
 #include "utf8.h"
 #include "ziparchive.h"
+#include "zipcopy.h"
 #include "zipwriter.h"
 
 // Generated at build time from the built stubs (embed-stubs.cmake).
@@ -38,7 +42,7 @@ const char BuildUsage[] =
     "      --stub 32|64|FILE    the embedded 32-bit (default) or 64-bit stub, or a stub file\n"
     "\n"
     "What the program shows and does:\n"
-    "      --title TEXT         caption of its messages (default \"Unzip to disk\")\n"
+    "      --title TEXT         caption of its messages (default \"" CFG_DEFAULT_TITLE "\")\n"
     "      --folder TEXT        default target folder; empty: the folder the program starts in.\n"
     "                           Plain paths may hold %VARIABLES%. Forms starting with '$':\n"
     "                             $TEMP      a new private folder, named at random, in the\n"
@@ -81,6 +85,18 @@ const char InputUsage[] =
     "                           (default: %s); a file is stored whenever that is smaller\n"
     "      --adjust-offsets     for a ZIP input: rewrite its offsets to count from the start\n"
     "                           of OUT (a folder input always gets such offsets)\n"
+    "      --exclude PATTERN    leave out the members PATTERN matches (repeatable); applies to\n"
+    "                           folder and ZIP inputs alike (a ZIP input keeps the rest as it is)\n"
+    "      --include PATTERN    take in only the members PATTERN matches (repeatable), and the\n"
+    "                           folders leading to them; --exclude wins. In a PATTERN, matched\n"
+    "                           against the member's path with '/': '*' and '?' stay within a\n"
+    "                           part, '**' spans parts, a trailing '/' names folders (and all\n"
+    "                           below them); without another '/' it is looked for in every\n"
+    "                           folder (*.pdb, .git/, Thumbs.db), with one it counts from the top\n"
+    "      --links MODE         links in a folder input: follow (the default; a dangling link,\n"
+    "                           or one leading back into a folder it lies in, is skipped), skip,\n"
+    "                           or refuse (any link is an input error); each link followed or\n"
+    "                           skipped is warned about, one leading outside INPUT says so\n"
     "      --password TEXT      encrypt a folder input with this password\n"
     "      --password-file FILE the password is the first line of FILE\n"
     "      --encryption E       aes256 (the default), aes128, or zipcrypto: the traditional\n"
@@ -92,7 +108,8 @@ const char InputUsage[] =
     "                           with --reproducible and --password: derive the encryption\n"
     "                           headers from the data instead of the system's random source\n"
     "                           (weakens the encryption; only for builds that must be identical)\n"
-    "  -q, --quiet              no progress, no warnings\n"
+    "      --json               end with the summary as one JSON object instead of the line\n"
+    "  -q, --quiet              no progress, no warnings, no summary line (--json still prints)\n"
     "  -h, --help               this text\n"
     "\n"
     "LZMA makes the smallest program; the stub, 7-Zip, Python's zipfile and WinZip\n"
@@ -112,9 +129,9 @@ std::vector<OptionSpec> BuildOptions() {
                            "password", "password-file", "encryption", "icon", "product-name", "product-version", "file-version",
                            "company", "description", "copyright"})
     specs.push_back({name, 0, true});
-  specs.push_back({"method", 0, true});
+  for (const char *name : {"method", "exclude", "include", "links"}) specs.push_back({name, 0, true});
   specs.push_back({"jobs", 'j', true});
-  for (const char *flag : {"adjust-offsets", "reproducible", "fixed-encryption-header", "elevate", "solid"})
+  for (const char *flag : {"adjust-offsets", "reproducible", "fixed-encryption-header", "elevate", "json", "solid"})
     specs.push_back({flag, 0, false});
   for (const OptionBit &o : OptionBits()) specs.push_back({o.Flag, 0, false});
   return specs;
@@ -235,7 +252,7 @@ Bytes LoadStub(const std::string &choice) {
 }
 
 // The archive to carry: a folder's files, to be written member by member, or a
-// ZIP archive, to be copied as it is. Settled before the output is created, so
+// ZIP archive, to be copied in pieces. Settled before the output is created, so
 // that a refusal writes nothing (and the output, should it lie in the folder, is
 // left out).
 struct ArchiveInput {
@@ -243,8 +260,19 @@ struct ArchiveInput {
   std::vector<SourceFile> Files;      // the folder's files
   FolderArchiveOptions Options;       // how they are written
   std::string Path;                   // the ZIP archive
-  std::vector<OffsetPatch> Patches;   // its offsets, adjusted as asked, to be written over the copy
+  ZipCopyPlan Copy;                   // what of it goes in, its offsets adjusted as asked
 };
+
+// --include and --exclude; InputError for an empty pattern.
+MemberFilter FilterFromArgs(const ParsedArgs &a) {
+  MemberFilter filter;
+  for (auto [option, add] : {std::pair{"include", &MemberFilter::Include}, {"exclude", &MemberFilter::Exclude}})
+    for (const std::string &pattern : a.GetAll(option)) {
+      if (pattern.empty() || pattern == "/") throw InputError(std::string("--") + option + " needs a pattern");
+      (filter.*add)(pattern);
+    }
+  return filter;
+}
 
 ArchiveInput ReadInput(const ParsedArgs &a, const std::string &input, uint64_t archiveStart) {
   ArchiveInput in;
@@ -252,17 +280,23 @@ ArchiveInput ReadInput(const ParsedArgs &a, const std::string &input, uint64_t a
   // Other ZIP tools cannot unpack solid members: the very thing --adjust-offsets is for.
   if (a.Has("solid") && a.Has("adjust-offsets"))
     throw InputError("--solid cannot go with --adjust-offsets: other ZIP tools cannot unpack solid members");
+  MemberFilter filter = FilterFromArgs(a);
   if (std::filesystem::is_directory(PathFromUtf8(input), ec)) {
     if (a.Has("adjust-offsets")) throw InputError("--adjust-offsets is for ZIP inputs; a folder's offsets are adjusted anyway");
     in.Folder = true;
     in.Options = FolderOptionsFromArgs(a);
-    in.Files = CollectFiles(input, in.Options.Output);
+    CollectOptions collect{in.Options.Output, filter, ParseLinkPolicy(a.Get("links", "follow"))};
+    FolderListing listing = CollectFiles(input, collect);
+    if (!in.Options.Quiet)
+      for (const std::string &warning : listing.Warnings) std::cerr << "sfxmake build: " << warning << "\n";
+    in.Files = std::move(listing.Files);
     return in;
   }
   if (a.Has("password") || a.Has("password-file") || a.Has("fixed-encryption-header") || a.Has("encryption"))
     throw InputError("--password encrypts a folder input; a ZIP archive is carried with its own encryption");
   if (a.Has("method") || a.Has("solid"))
     throw InputError("--method and --solid are for folder inputs; a ZIP archive keeps its members as they are");
+  if (a.Has("links")) throw InputError("--links is for folder inputs; a ZIP archive's members are carried as they are");
   // Its directory is read through a mapping: only the records cost memory.
   std::FILE *file = OpenFile(input, "rb");
   if (!file) throw InputError("cannot open " + input + ": " + std::strerror(errno));
@@ -273,23 +307,32 @@ ArchiveInput ReadInput(const ParsedArgs &a, const std::string &input, uint64_t a
   if (!ec && size && !mapped) throw InputError("cannot read " + input + ": " + SystemErrorText());
   ByteView archive(map.Data(), map.Size());
   ZipDirectory dir = ReadZipDirectory(archive, 0, input);
-  if (a.Has("adjust-offsets")) in.Patches = AdjustOffsets(archive, dir, archiveStart);
+  in.Copy = PlanZipCopy(archive, dir, filter, a.Has("adjust-offsets") ? archiveStart : 0, input);
   in.Path = input;
   return in;
 }
 
-// Copies the ZIP archive of `in` to `out` in pieces, its offsets adjusted.
+// Copies the ZIP archive of `in` to `out` as planned, in pieces.
 void CopyArchive(const ArchiveInput &in, OutputFile &out) {
   uint64_t start = out.Position();
   std::FILE *file = OpenFile(in.Path, "rb");
   if (!file) throw InputError("cannot open " + in.Path + ": " + std::strerror(errno));
   Bytes piece((size_t)1 << 20);
-  size_t n;
-  while ((n = std::fread(piece.data(), 1, piece.size(), file)) > 0) out.Write(piece.data(), n);
-  bool failed = std::ferror(file) != 0;
+  bool failed = false;
+  for (const ZipCopyPlan::Piece &p : in.Copy.Pieces) {
+    failed = failed || !SeekTo(file, p.At);
+    for (uint64_t left = p.Size; !failed && left;) {
+      size_t n = std::fread(piece.data(), 1, (size_t)std::min<uint64_t>(piece.size(), left), file);
+      failed = n == 0;
+      out.Write(piece.data(), n);
+      left -= n;
+    }
+  }
+  failed = failed || std::ferror(file) != 0;
   std::fclose(file);
   if (failed) throw InputError("cannot read " + in.Path);
-  for (const OffsetPatch &p : in.Patches) {
+  out.Write(in.Copy.Tail);
+  for (const OffsetPatch &p : in.Copy.Patches) {
     uint8_t field[8];
     PutLE64(field, p.Value);
     out.WriteAt(start + p.At, field, p.Width);
@@ -298,18 +341,21 @@ void CopyArchive(const ArchiveInput &in, OutputFile &out) {
 
 // Reads the finished program back as the stub will: this also catches a stray
 // end-record signature that would make the stub take a wrong directory. The file
-// is looked at through a mapping: only the records read cost memory.
-void CheckWrittenArchive(OutputFile &out, uint64_t archiveStart, const std::string &input, const std::string &output) {
+// is looked at through a mapping: only the records read cost memory. What went
+// in, as the finished program's directory counts it.
+TreeCounts CheckWrittenArchive(OutputFile &out, uint64_t archiveStart, const std::string &input, const std::string &output) {
   MappedFile map;
   if (!map.Map(out.Settled(), out.Position())) throw InputError("cannot read back " + output + ": " + SystemErrorText());
   ByteView program(map.Data(), map.Size());
   ZipDirectory dir = ReadZipDirectory(program, archiveStart, input);
   CheckArchiveForStub(program, dir, input);
+  return CountTree(dir);
 }
 
 }  // namespace
 
 int BuildCommand(const Args &args) {
+  auto started = std::chrono::steady_clock::now();
   ParsedArgs a = ParseArgs(args, BuildOptions());
   if (a.Has("help")) {
     PrintBuildHelp();
@@ -334,10 +380,13 @@ int BuildCommand(const Args &args) {
   out.Write(program);
   if (in.Folder) WriteFolderArchive(in.Files, in.Options, out);
   else CopyArchive(in, out);
-  CheckWrittenArchive(out, archiveStart, input, a.Get("output"));
+  BuildSummary summary{a.Get("output"), CheckWrittenArchive(out, archiveStart, input, a.Get("output")), out.Position()};
   // The checksum covers the whole file, as Windows computes it; a signing tool
   // later computes it again over the signed file.
   StampPeChecksum(out, program);
   out.Commit();
+  summary.Seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
+  if (a.Has("json")) std::cout << SummaryJson(summary) << "\n";
+  else if (!a.Has("quiet")) std::cout << SummaryLine(summary) << "\n";
   return ExitOk;
 }

@@ -34,12 +34,11 @@ ParsedArgs ParseArgs(const std::vector<std::string> &args, const std::vector<Opt
     if (!spec->TakesValue) {
       if (hasInline) throw InputError("option --" + spec->Long + " takes no value");
       parsed.Options[spec->Long] = "";
-    } else if (hasInline) {
-      parsed.Options[spec->Long] = inlineValue;
     } else {
-      if (i + 1 >= args.size()) throw InputError("option " + shown + " needs a value");
-      parsed.Options[spec->Long] = args[++i];
+      if (!hasInline && i + 1 >= args.size()) throw InputError("option " + shown + " needs a value");
+      parsed.Options[spec->Long] = hasInline ? inlineValue : args[++i];
     }
+    parsed.Repeated.insert({spec->Long, parsed.Options[spec->Long]});
   }
   return parsed;
 }

@@ -16,11 +16,18 @@ struct OptionSpec {
 // The parsed command line: options by long name (last one wins), operands in order.
 struct ParsedArgs {
   std::map<std::string, std::string> Options;  // flags map to ""
+  std::multimap<std::string, std::string> Repeated;  // every value of every option, in their order
   std::vector<std::string> Operands;
   bool Has(const std::string &name) const { return Options.count(name) != 0; }
   std::string Get(const std::string &name, const std::string &fallback = "") const {
     auto it = Options.find(name);
     return it == Options.end() ? fallback : it->second;
+  }
+  // Every value given to an option that may be repeated, in order.
+  std::vector<std::string> GetAll(const std::string &name) const {
+    std::vector<std::string> values;
+    for (auto [it, end] = Repeated.equal_range(name); it != end; ++it) values.push_back(it->second);
+    return values;
   }
 };
 

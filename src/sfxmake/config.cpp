@@ -148,14 +148,20 @@ std::string MessageStyleName(uint32_t style) {
   return name.empty() || rest ? Hex(style) : name;
 }
 
-std::string OptionNames(uint16_t options) {
-  std::string names;
+std::vector<std::string> OptionNameList(uint16_t options) {
+  std::vector<std::string> names;
   uint16_t rest = options;
   for (const OptionBit &o : OptionBits())
     if (options & o.Bit) {
-      names += (names.empty() ? "" : " ") + std::string(o.Flag);
+      names.push_back(o.Flag);
       rest &= (uint16_t)~o.Bit;
     }
-  if (rest) names += (names.empty() ? "" : " ") + Hex(rest);
-  return names.empty() ? "none" : names;
+  if (rest) names.push_back(Hex(rest));
+  return names;
+}
+
+std::string OptionNames(uint16_t options) {
+  std::string joined;
+  for (const std::string &name : OptionNameList(options)) joined += (joined.empty() ? "" : " ") + name;
+  return joined.empty() ? "none" : joined;
 }

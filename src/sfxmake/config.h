@@ -42,6 +42,9 @@ uint8_t ParseOverwriteMode(const std::string &text);
 const char *OverwriteModeName(uint8_t mode);
 uint32_t ParseMessageStyle(const std::string &text);
 std::string MessageStyleName(uint32_t style);
+// The flags of the option bits set, unknown bits as one hex number; OptionNames
+// joins them with blanks ("none" when there are none).
+std::vector<std::string> OptionNameList(uint16_t options);
 std::string OptionNames(uint16_t options);
 
 #endif

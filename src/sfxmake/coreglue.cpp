@@ -22,16 +22,13 @@ struct HostState {
   const uint8_t *Next = nullptr;  // next unread byte of the file
   uint64_t Left = 0;              // bytes of the file behind Next
   std::FILE *Out = nullptr;       // output file, or null to only check
-  uint64_t Written = 0;           // output bytes of the member so far
-  uint64_t Limit = 0;             // the member's recorded size: output beyond it is not written
   const ZipMember *Decoded = nullptr;  // the member DecodeMember last began decoding
 } Host;
 
+// Decodes member `m` of `s` as DecodeMember says, the solid block aside.
 MemberResult DecodeData(const SfxFile &s, const ZipMember &m, const std::string &password, std::FILE *out) {
   SetArchiveCursor(s.Data, MemberDataOffset(s.Data, s.Directory, m));
   Host.Out = out;
-  Host.Written = 0;
-  Host.Limit = m.UncompressedSize;
   CompressedLeft = m.CompressedSize;
   SelectProtection(m);
   if (EntryEncrypted) {
@@ -49,10 +46,13 @@ MemberResult DecodeData(const SfxFile &s, const ZipMember &m, const std::string 
   if (r == DecodeResult::NoMemory) return MemberResult::NoMemory;
   if (r == DecodeResult::OutputRefused) return MemberResult::WriteFailed;
   if (r == DecodeResult::ArchiveEnded) return MemberResult::ArchiveEnded;
-  DataVerdict verdict = JudgeMemberData(m);
-  if (verdict == DataVerdict::CodeMismatch) return MemberResult::CodeMismatch;
-  if (verdict == DataVerdict::CrcMismatch) return MemberResult::CrcMismatch;
-  if (Host.Written != m.UncompressedSize) return MemberResult::SizeMismatch;
+  if (r == DecodeResult::TooLong) return MemberResult::SizeMismatch;
+  switch (JudgeMemberData(m)) {
+    case DataVerdict::CodeMismatch: return MemberResult::CodeMismatch;
+    case DataVerdict::CrcMismatch: return MemberResult::CrcMismatch;
+    case DataVerdict::SizeMismatch: return MemberResult::SizeMismatch;
+    case DataVerdict::Sound: break;
+  }
   return MemberResult::Ok;
 }
 
@@ -82,12 +82,9 @@ uint32_t ReadArchive(void *buffer, uint32_t count) {
   return n;
 }
 
-// Output past the recorded size is counted, not written: the size check reports it.
+// Output never passes the member's recorded size: the core stops it there (EmitOutput).
 bool WriteOutput(const uint8_t *data, uint32_t count) {
-  uint64_t room = Host.Written < Host.Limit ? Host.Limit - Host.Written : 0;
-  size_t n = (size_t)std::min<uint64_t>(count, room);
-  Host.Written += count;
-  return !Host.Out || !n || std::fwrite(data, 1, n, Host.Out) == n;
+  return !Host.Out || std::fwrite(data, 1, count, Host.Out) == count;
 }
 
 [[noreturn]] void OutOfMemory() {

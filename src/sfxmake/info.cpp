@@ -11,6 +11,7 @@
 #include "platform.h"
 #include "publisher.h"
 #include "sfxfile.h"
+#include "summary.h"
 #include "utf8.h"
 
 namespace {
@@ -32,24 +33,6 @@ std::string DosStamp(uint16_t date, uint16_t time, char separator = ' ') {
   return text;
 }
 
-const char *MemberMethod(const ZipMember &m) {
-  if (m.IsFolder) return "folder";
-  switch (DataMethod(m)) {
-    case MethodStored: return "stored";
-    case MethodDeflated: return "deflate";
-    case MethodLzma: return "lzma";
-    case MethodSolid: return "lzma2-solid";
-  }
-  return "other";
-}
-
-// How a member's data is protected: by none, the traditional scheme or AES of a strength.
-const char *MemberProtection(const ZipMember &m) {
-  static const char *const aes[] = {"AES-128", "AES-192", "AES-256"};
-  if (m.Aes.Version) return aes[m.Aes.Strength - 1];
-  return m.Encrypted() ? "ZipCrypto" : "none";
-}
-
 // A label and the blanks that line up what follows it (one at least).
 std::string Label(std::string label, size_t width) {
   label.resize(std::max(label.size() + 1, width), ' ');
@@ -62,6 +45,12 @@ std::vector<std::pair<const char *, std::string>> ConfigTexts(const SfxConfig &c
   for (auto [name, text] : {std::pair{"title", &c.Title}, {"folder", &c.Folder}, {"run", &c.Run}, {"question", &c.Question}})
     texts.push_back({name, (c.Options & OptUtf8Texts) ? *text : NameToUtf8(*text, false, false)});
   return texts;
+}
+
+// The caption the stub's messages will have: the title, or the stub's default.
+std::string ShownTitle(const SfxConfig &c) {
+  std::string title = ConfigTexts(c)[0].second;
+  return title.empty() ? CFG_DEFAULT_TITLE : title;
 }
 
 std::string IconText(const std::vector<IconImage> &icon) {
@@ -84,9 +73,13 @@ void PrintJson(const SfxFile &s, const PublisherInfo &p) {
     << "  \"stub\": {\"bits\": " << (s.Image.Machine == 0x8664 ? 64 : 32) << ", \"image_end\": " << s.Image.End << "},\n"
     << "  \"config\": {";
   for (const auto &[name, text] : ConfigTexts(c)) o << "\"" << name << "\": " << Quote(text, true) << ", ";
-  o << "\"question_style\": " << Quote(MessageStyleName(c.MessageStyle), true)
+  o << "\"title_shown\": " << Quote(ShownTitle(c), true) << ", \"question_style\": " << Quote(MessageStyleName(c.MessageStyle), true)
     << ", \"overwrite\": " << Quote(OverwriteModeName(c.OverwriteMode), true) << ", \"options\": " << c.Options
-    << ", \"option_names\": " << Quote(OptionNames(c.Options), true) << "},\n"
+    << ", \"option_names\": [";
+  std::vector<std::string> names = OptionNameList(c.Options);
+  for (size_t i = 0; i < names.size(); i++) o << (i ? ", " : "") << Quote(names[i], true);
+  // The names as one text, as they were given before the list: kept for one release.
+  o << "], \"option_names_text\": " << Quote(OptionNames(c.Options), true) << "},\n"
     << "  \"resources\": {\"execution_level\": " << Quote(p.ExecutionLevel, true) << ", \"icon\": [";
   for (size_t i = 0; i < p.Icon.size(); i++)
     o << (i ? ", " : "") << "{\"width\": " << p.Icon[i].Width << ", \"height\": " << p.Icon[i].Height
@@ -102,7 +95,9 @@ void PrintJson(const SfxFile &s, const PublisherInfo &p) {
   } else {
     o << "null";
   }
-  o << "},\n  \"archive\": {\"start\": " << s.ArchiveStart << ", \"offsets_from\": " << s.Directory.Base << "},\n"
+  TreeCounts tree = CountTree(s.Directory);
+  o << "},\n  \"archive\": {\"start\": " << s.ArchiveStart << ", \"offsets_from\": " << s.Directory.Base
+    << ", \"files\": " << tree.Files << ", \"folders\": " << tree.Folders << "},\n"
     << "  \"members\": [";
   for (size_t i = 0; i < s.Directory.Members.size(); i++) {
     const ZipMember &m = s.Directory.Members[i];
@@ -137,7 +132,10 @@ int InfoCommand(const Args &args) {
   const char *bits = s.Image.Machine == 0x8664 ? "64-bit" : "32-bit";
   std::cout << "stub:           " << bits << ", image of " << s.Image.End << " bytes\n";
   for (const auto &[name, text] : ConfigTexts(c))
-    std::cout << Label(name + std::string(":"), 16) << Quote(text, false) << "\n";
+    std::cout << Label(name + std::string(":"), 16)
+              << (name == std::string("title") ? Quote(ShownTitle(c), false) + (text.empty() ? " (default)" : "")
+                                               : Quote(text, false))
+              << "\n";
   std::cout << "question-style: " << MessageStyleName(c.MessageStyle) << "\n"
             << "overwrite:      " << OverwriteModeName(c.OverwriteMode) << "\n"
             << "options:        " << OptionNames(c.Options) << " (" << options << ")\n"
@@ -151,7 +149,8 @@ int InfoCommand(const Args &args) {
             << (p.HasVersion ? "file " + p.FileVersion.Text() + ", product " + p.ProductVersion.Text() : "none") << "\n";
   for (const auto &text : p.Strings)  // 19: the longest key, FileDescription, and a blank
     std::cout << Label("  " + text.first + ":", 19) << Quote(text.second, false) << "\n";
-  std::cout << "members:        " << s.Directory.Members.size() << (s.Directory.Zip64 ? " (ZIP64)" : "") << "\n\n";
+  std::cout << "members:        " << s.Directory.Members.size() << (s.Directory.Zip64 ? " (ZIP64)" : "") << "\n"
+            << "unpacks:        " << TreeText(CountTree(s.Directory)) << "\n\n";
   std::printf("%10s %10s  %-11s  %-10s  %-19s  %s\n", "size", "packed", "method", "protection", "date", "name");
   for (const ZipMember &m : s.Directory.Members)
     std::printf("%10" PRIu64 " %10" PRIu64 "  %-11s  %-10s  %s  %s\n", m.UncompressedSize, m.CompressedSize, MemberMethod(m),

@@ -2,6 +2,7 @@
 #include "platform.h"
 
 #include <cerrno>
+#include <cstdlib>
 #include <cstring>
 #include <new>
 #include <utility>
@@ -188,6 +189,43 @@ EntryKind Folder::Kind(const std::string &name) const {
   return attributes == INVALID_FILE_ATTRIBUTES ? EntryKind::Missing : KindOfAttributes(attributes);
 }
 
+EntryKind PathKind(const std::string &utf8Path) {
+  WIN32_FIND_DATAW found;
+  HANDLE h = FindFirstFileW(PathFromUtf8(utf8Path).c_str(), &found);  // the name's own entry, with its reparse tag
+  if (h == INVALID_HANDLE_VALUE) return EntryKind::Missing;
+  FindClose(h);
+  DWORD attributes = found.dwFileAttributes;
+  bool link = (attributes & FILE_ATTRIBUTE_REPARSE_POINT) &&
+              (found.dwReserved0 == IO_REPARSE_TAG_SYMLINK || found.dwReserved0 == IO_REPARSE_TAG_MOUNT_POINT);
+  return link ? EntryKind::Link : KindOfAttributes(attributes & ~(DWORD)FILE_ATTRIBUTE_REPARSE_POINT);
+}
+
+bool ResolvePath(const std::string &utf8Path, ResolvedPath *resolved) {
+  HANDLE h = CreateFileW(PathFromUtf8(utf8Path).c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                         nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+  if (h == INVALID_HANDLE_VALUE) return false;
+  BY_HANDLE_FILE_INFORMATION info;
+  wchar_t path[32768];
+  DWORD n = GetFinalPathNameByHandleW(h, path, 32768, FILE_NAME_NORMALIZED | VOLUME_NAME_DOS);
+  bool known = GetFileInformationByHandle(h, &info) && n && n < 32768;
+  CloseHandle(h);
+  if (!known) return false;
+  std::wstring full(path, n);
+  // Without the prefix that lifts the length limit: the form users know.
+  if (full.compare(0, 8, L"\\\\?\\UNC\\") == 0) full = L"\\\\" + full.substr(8);
+  else if (full.compare(0, 4, L"\\\\?\\") == 0) full = full.substr(4);
+  resolved->Path = Narrow(full, CP_UTF8, nullptr);
+  resolved->Kind = KindOfAttributes(info.dwFileAttributes & ~(DWORD)FILE_ATTRIBUTE_REPARSE_POINT);
+  resolved->Volume = info.dwVolumeSerialNumber;
+  resolved->Index = (uint64_t)info.nFileIndexHigh << 32 | info.nFileIndexLow;
+  return true;
+}
+
+std::string LinkText(const std::string &utf8Path) {
+  ResolvedPath target;
+  return ResolvePath(utf8Path, &target) ? target.Path : "";
+}
+
 bool StagedFile::CreateTemporary() {
   std::string temp;
   if (!TemporaryName(&temp)) return false;
@@ -299,6 +337,13 @@ const uint16_t Cp1252High[32] = {
     0, 0x2018, 0x2019, 0x201C, 0x201D, 0x2022, 0x2013, 0x2014, 0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0, 0x017E, 0x0178,
 };
 
+// What a stat result's mode says the name is.
+EntryKind KindOfMode(mode_t mode) {
+  if (S_ISLNK(mode)) return EntryKind::Link;
+  if (S_ISDIR(mode)) return EntryKind::Folder;
+  return S_ISREG(mode) ? EntryKind::File : EntryKind::Other;
+}
+
 }  // namespace
 
 std::vector<std::string> Utf8Arguments(int argc, char **argv) { return {argv, argv + argc}; }
@@ -408,10 +453,27 @@ EntryKind Folder::Enter(const std::string &name, Folder *child) const {
 
 EntryKind Folder::Kind(const std::string &name) const {
   struct stat st;
-  if (fstatat(fd_, name.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0) return EntryKind::Missing;
-  if (S_ISLNK(st.st_mode)) return EntryKind::Link;
-  if (S_ISDIR(st.st_mode)) return EntryKind::Folder;
-  return S_ISREG(st.st_mode) ? EntryKind::File : EntryKind::Other;
+  return fstatat(fd_, name.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0 ? KindOfMode(st.st_mode) : EntryKind::Missing;
+}
+
+EntryKind PathKind(const std::string &utf8Path) {
+  struct stat st;
+  return lstat(utf8Path.c_str(), &st) == 0 ? KindOfMode(st.st_mode) : EntryKind::Missing;
+}
+
+bool ResolvePath(const std::string &utf8Path, ResolvedPath *resolved) {
+  struct stat st;
+  char *full = realpath(utf8Path.c_str(), nullptr);
+  bool known = full && stat(full, &st) == 0;
+  if (known) *resolved = {full, KindOfMode(st.st_mode), (uint64_t)st.st_dev, (uint64_t)st.st_ino};
+  std::free(full);
+  return known;
+}
+
+std::string LinkText(const std::string &utf8Path) {
+  char text[4096];
+  ssize_t n = readlink(utf8Path.c_str(), text, sizeof text);
+  return n < 0 ? "" : std::string(text, (size_t)n);
 }
 
 bool StagedFile::CreateTemporary() {

@@ -64,6 +64,26 @@ std::string SystemErrorText();
 // What a name in a folder is; a link is not followed. Link is any reparse point on Windows.
 enum class EntryKind { Missing, File, Folder, Link, Other };
 
+// What the name at utf8Path is, a link not followed. A link is a symbolic link,
+// or on Windows a symbolic link or junction; other reparse points (a cloud
+// file's placeholder, a deduplicated file) count as what they stand for.
+EntryKind PathKind(const std::string &utf8Path);
+
+// What a path leads to with every link on the way followed: its full path
+// (links resolved), what it is, and its identity (the same for every path that
+// reaches it, so that a walk can tell a folder it is in already).
+struct ResolvedPath {
+  std::string Path;
+  EntryKind Kind = EntryKind::Missing;  // File, Folder or Other
+  uint64_t Volume = 0, Index = 0;       // device and inode; volume serial and file index
+};
+// False when the path leads nowhere (a dangling link) or cannot be asked.
+bool ResolvePath(const std::string &utf8Path, ResolvedPath *resolved);
+
+// What a link says it leads to, for messages: its text on Linux, where it
+// leads on Windows; empty when that cannot be told.
+std::string LinkText(const std::string &utf8Path);
+
 // A folder held open while files are put into it. On Linux a descriptor that
 // the opens below it are relative to; on Windows a handle that keeps the folder
 // from being renamed or removed meanwhile, with the path that names it.

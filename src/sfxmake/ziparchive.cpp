@@ -55,6 +55,13 @@ std::string ZipMember::DisplayName() const {
 
 std::string ZipMember::ShownName() const { return Escape(DisplayName(), Escaping::Plain); }
 
+std::string ZipMember::TreePath() const {
+  std::string path = DisplayName();
+  std::replace(path.begin(), path.end(), '\\', '/');
+  while (!path.empty() && path.back() == '/') path.pop_back();
+  return path;
+}
+
 const char *RefusalText(NameRefusal refusal) {
   return refusal == NameIsDevice ? "its name is reserved for a device" : "its name leads outside the target folder";
 }
@@ -77,7 +84,7 @@ ZipDirectory ReadZipDirectory(ByteView file, uint64_t start, const std::string &
     throw InputError(what + " is a multi-part archive, which cannot be carried by a self-extracting program");
   if (end.DirectorySize > directoryEnd || end.DirectoryOffset > directoryEnd - end.DirectorySize)
     throw InputError(what + ": the central directory lies outside the file");
-  uint64_t directoryAt;
+  uint64_t &directoryAt = dir.DirectoryAt;
   if (!LocateDirectory(directoryEnd, end, &dir.Base, &directoryAt)) return dir;  // the caller refuses an empty archive by name
 
   SetArchiveCursor(file, directoryAt);
@@ -91,6 +98,8 @@ ZipDirectory ReadZipDirectory(ByteView file, uint64_t start, const std::string &
     if (step != DirectoryStep::Member) DirectoryFault(reader, step, what, i + 1);
     const ArchiveEntry &e = record.Entry;
     uint64_t centralAt = directoryAt + record.Offset;
+    m.CentralAt = centralAt;
+    m.CentralSize = EntrySize + Field16(e, EntryNameLength) + Field16(e, EntryExtraLength) + Field16(e, EntryCommentLength);
     m.LocalOffsetAt = centralAt + EntryLocalHeaderOffset;
     if (Field32(e, EntryLocalHeaderOffset) == Zip64Marker) {
       const bool saturated[Zip64ValueCount] = {Field32(e, EntryUncompressedSize) == Zip64Marker,
@@ -114,6 +123,7 @@ ZipDirectory ReadZipDirectory(ByteView file, uint64_t start, const std::string &
     dir.Members.push_back(std::move(m));
     m = ZipMember();
   }
+  for (ZipMember &member : dir.Members) member.DataLimit = MemberSpanLimit(&reader, member.LocalHeaderOffset);
   CloseDirectoryReader(&reader);
   return dir;
 }
@@ -127,6 +137,9 @@ uint64_t MemberDataOffset(ByteView file, const ZipDirectory &dir, const ZipMembe
   uint64_t data = at + LocalHeaderSize + skip;
   if (data > file.size() || m.CompressedSize > file.size() - data)
     throw InputError("the data of " + m.ShownName() + " runs past the end of the file");
+  if (!MemberDataFits(m, skip))
+    throw InputError("the local header of " + m.ShownName() +
+                     " moves its data into the next member or the central directory (damaged archive)");
   return data;
 }
 

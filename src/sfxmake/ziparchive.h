@@ -16,6 +16,8 @@
 struct ZipMember : MemberInfo {
   std::string RawName;         // name bytes as stored, up to a zero byte
   std::string UnicodePath;     // the UTF-8 name of a matching Unicode Path field, else empty
+  uint64_t CentralAt = 0;      // absolute offset of its central record
+  uint32_t CentralSize = 0;    // of that record: fixed part, name, extra field, comment
   uint64_t LocalOffsetAt = 0;  // absolute offset of the field holding LocalHeaderOffset
   bool LocalOffsetWide = false;  // that field is the ZIP64 field's 8 bytes, not the record's 4
   bool IsFolder = false;       // the stub takes it for a folder: not listed, not written
@@ -30,12 +32,16 @@ struct ZipMember : MemberInfo {
   std::string DisplayName() const;
   // The same escaped for a line of output (Escaping::Plain): what listings and messages show.
   std::string ShownName() const;
+  // The name as a path of the tree it unpacks to: '/' between the parts, none at
+  // the end. What --include and --exclude match, and what counts folders.
+  std::string TreePath() const;
 };
 
 struct ZipDirectory {
   uint64_t EndAt = 0;          // absolute offset of the end record
   uint64_t Zip64EndAt = 0;     // absolute offset of the ZIP64 end record; Zip64 only
   uint64_t Base = 0;           // what recorded offsets count from (end − directory offset − size)
+  uint64_t DirectoryAt = 0;    // absolute offset of the central directory
   bool Zip64 = false;          // the fields come from a ZIP64 end record
   std::vector<ZipMember> Members;  // in directory order, folders included
 };

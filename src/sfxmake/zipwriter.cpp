@@ -48,44 +48,6 @@ enum : uint32_t { TimestampFieldSize = 4 + 5 };
 // The ZIP64 field at its largest: three 8-byte values behind its header.
 enum : uint32_t { Zip64FieldMaxSize = 4 + 3 * 8 };
 
-// Why Windows cannot create a file of this relative name ('/' between its
-// parts), or null when it can: a backslash would be read there as a separator,
-// and the other characters, a part ending in a dot or a space, are refused or
-// changed by Windows, so the program would unpack another name or fail.
-const char *UncreatableOnWindows(const std::string &name) {
-  for (size_t at = 0; at <= name.size(); at++) {
-    char ch = at < name.size() ? name[at] : '/';
-    if ((uint8_t)ch < 0x20 || ch == 0x7F) return "a control character";
-    if (std::strchr("<>:\"|?*\\", ch)) return "one of < > : \" | ? * \\";
-    if (ch == '/' && at && (name[at - 1] == '.' || name[at - 1] == ' ')) return "a part ending in a dot or a space";
-  }
-  return nullptr;
-}
-
-}  // namespace
-
-std::vector<SourceFile> CollectFiles(const std::string &folder, const std::string &skip) {
-  std::error_code ec;
-  fs::path root = PathFromUtf8(folder);
-  if (!fs::is_directory(root, ec)) throw InputError(folder + " is neither a ZIP archive nor a folder");
-  std::vector<SourceFile> files;
-  std::string uncreatable;
-  for (fs::recursive_directory_iterator it(root, ec), end; !ec && it != end; it.increment(ec)) {
-    std::error_code ignored;
-    if (!it->is_regular_file(ec) || fs::equivalent(it->path(), PathFromUtf8(skip), ignored)) continue;
-    std::string name = PathToUtf8(it->path().lexically_relative(root).generic_string());
-    if (const char *why = UncreatableOnWindows(name)) uncreatable += "\n  " + Escape(name, Escaping::Plain) + ": " + why;
-    files.push_back({PathToUtf8(it->path()), name, (uint64_t)it->file_size(ec)});
-  }
-  if (ec) throw InputError("cannot read the folder " + folder + ": " + ec.message());
-  if (!uncreatable.empty()) throw InputError("Windows cannot create these names, which the program would unpack:" + uncreatable);
-  if (files.empty()) throw InputError(folder + " holds no files");
-  std::sort(files.begin(), files.end(), [](const SourceFile &a, const SourceFile &b) { return a.Name < b.Name; });
-  return files;
-}
-
-namespace {
-
 // MS-DOS date and time; the format spans 1980 to 2107, times outside are clamped.
 void DosDateTime(int64_t seconds, bool utc, uint16_t *date, uint16_t *time) {
   std::tm tm{};

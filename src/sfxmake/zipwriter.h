@@ -31,11 +31,6 @@ struct SourceFile {
   uint64_t Size;      // as listed; a file that has another size when read is refused
 };
 
-// The files below `folder` in byte order of their names, leaving out `skip`
-// (the output being built, which may lie inside it). InputError for a folder
-// without files or names that Windows cannot create (every one listed).
-std::vector<SourceFile> CollectFiles(const std::string &folder, const std::string &skip);
-
 // Writes the archive of `files` to `out`, members in their order, each
 // compressed with options.Method when that makes it smaller, else stored; with
 // options.Solid every file of 1 byte to below 4 GiB goes into one solid block,

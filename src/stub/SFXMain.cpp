@@ -51,8 +51,10 @@ void RunStub() {
   if (ArchiveHandle == INVALID_HANDLE_VALUE) FatalError(SubstituteText(STR_ERROR_READING, ModulePath));
 
   BuildCrcTable();
+  // The block's texts first, so that the switches' box has the publisher's title.
+  ReadSettings();
   ReadSwitches();
-  ReadConfiguration();
+  SettleSettings();
   if (!SwitchFolder.Empty()) SfxSettings.TargetFolder = ExpandFullPath(SwitchFolder);
   // A silent run is an automatic one whose dialog is never shown.
   if (Silent) SfxSettings.Options |= OptAutoUnzip;

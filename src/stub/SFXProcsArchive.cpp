@@ -81,5 +81,7 @@ void ReadArchiveDirectory() {
     if (!IsFolderName(name.Text(), name.Length())) AddFileItem(name, member);
   }
   if (step != DirectoryStep::End) FatalError(STR_CORRUPT);
+  for (uint32_t i = 0; i < EntryList.Count; i++)
+    EntryList.Items[i].DataLimit = MemberSpanLimit(&reader, EntryList.Items[i].LocalHeaderOffset);
   CloseDirectoryReader(&reader);
 }

@@ -30,10 +30,9 @@ void ReadCountedString(SfxString &text, uint32_t length) {
   text = FromCodePage((SfxSettings.Options & OptUtf8Texts) ? CP_UTF8 : CP_ACP, read.Text(), length);
 }
 
-void ReadConfiguration() {
-  uint32_t blockStart = ImageEndOffset();
+void ReadSettings() {
   SfxSettingsRecord &s = SfxSettings;
-  SeekArchive(blockStart, SeekFromStart);
+  SeekArchive(ImageEndOffset(), SeekFromStart);
   uint8_t header[CfgHeaderSize] = {};
   ReadArchiveExact(header, CfgHeaderSize);
   if (!DecodeConfigHeader(header, &s)) FatalError(STR_CORRUPT);
@@ -42,6 +41,10 @@ void ReadConfiguration() {
   ReadCountedString(s.TargetFolder, s.FolderLength);
   ReadCountedString(s.RunCommand, s.RunLength);
   ReadCountedString(s.StartMessage, s.MessageLength);
+}
+
+void SettleSettings() {
+  SfxSettingsRecord &s = SfxSettings;
   s.RunCommand = ExpandEnvironment(s.RunCommand);
   s.TargetFolder = ResolveTargetFolder(s.TargetFolder, s.FolderLength);
 
@@ -53,7 +56,7 @@ void ReadConfiguration() {
     EndProcess(ExitDone);
 
   uint8_t trailer[4];
-  SeekArchive(blockStart + s.TrailerOffset, SeekFromStart);
+  SeekArchive(ImageEndOffset() + s.TrailerOffset, SeekFromStart);
   ReadArchiveExact(trailer, sizeof trailer);
   if (!IsConfigTrailer(trailer)) FatalError(STR_CORRUPT);
   ArchiveStart = SeekArchive(4, SeekFromCurrent);  // behind the block length, which is not needed

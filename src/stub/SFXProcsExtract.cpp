@@ -115,30 +115,35 @@ static HANDLE CreateTemporaryFile(const SfxString &path) {
 // (TemporaryFile), which takes its place only once the member proved sound. The
 // original must still be one the member could have overwritten: writable, and
 // neither hidden nor a system file, which the system refuses to replace with a
-// normal file.
-static bool CreateOutput(HWND owner, const SfxString &path) {
+// normal file. An AES member always goes to a temporary file: its code vouches
+// for the data only at the end, and until then no byte of it may stand under
+// its own name, where a flipped bit of the ciphertext would flip one of the
+// file unnoticed. isNew tells whether the name was free.
+static bool CreateOutput(HWND owner, const SfxString &path, bool &isNew) {
   OutputName = path;
-  OutputHandle = OpenForWriting(path, CREATE_NEW);
-  if (OutputHandle != INVALID_HANDLE_VALUE) {
+  OutputHandle = EntryAes ? INVALID_HANDLE_VALUE : OpenForWriting(path, CREATE_NEW);
+  isNew = OutputHandle != INVALID_HANDLE_VALUE;
+  if (isNew) {
     // Only a clean-up needs the files: the end otherwise removes no file, and
     // looking at each of them there would only take time.
     if (SfxSettings.Options & OptCleanUp) NoteCreated(path);
   } else {
     DWORD attributes = GetFileAttributesW(WideText(SystemPath(path)));  // INVALID_FILE_ATTRIBUTES has the hidden bit too
-    HANDLE original = OpenForWriting(path, OPEN_EXISTING);
+    isNew = attributes == INVALID_FILE_ATTRIBUTES && GetLastError() == ERROR_FILE_NOT_FOUND;
+    HANDLE original = isNew ? INVALID_HANDLE_VALUE : OpenForWriting(path, OPEN_EXISTING);
     bool replaceable = original != INVALID_HANDLE_VALUE && !(attributes & (FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM));
     CloseFileHandle(original);
-    if (replaceable) OutputHandle = CreateTemporaryFile(path);
+    if (replaceable || (isNew && EntryAes)) OutputHandle = CreateTemporaryFile(path);
   }
   if (OutputHandle != INVALID_HANDLE_VALUE) return true;
   return OutputFailed(owner, STR_CANNOT_WRITE);
 }
 
-// Puts the sound member (TemporaryFile) in the original's place. ReplaceFileW
-// keeps what the original was (creation time, security, streams); any failure
-// of it leaves the original in place, or gone with the member still under its
-// temporary name, and either way the plain rename is what is left to do (a file
-// system that cannot replace, for one). A path past MAX_PATH goes straight to
+// Puts the sound member (TemporaryFile) in the original's place, or under its
+// free name. ReplaceFileW keeps what the original was (creation time, security,
+// streams); any failure of it (no original, for one) leaves the original in
+// place, or gone with the member still under its temporary name, and either way
+// the plain rename is what is left to do (a file system that cannot replace). A path past MAX_PATH goes straight to
 // the rename: some implementations of ReplaceFileW copy it into a buffer of
 // that size. Should the original be gone and the rename fail as well, the
 // member stays under its temporary name rather than be lost too.
@@ -195,6 +200,7 @@ bool ExtractEntry(HWND owner, const SfxString &path, const MemberInfo &entry, bo
   SeekArchive((int64_t)(ArchiveBase + CurrentEntry.LocalHeaderOffset), SeekFromStart);
   ReadArchiveExact(local, LocalHeaderSize);
   if (!LocalHeaderSkip(local, &skip)) FatalError(SubstituteText(STR_ERROR_READING, ModulePath));
+  if (!MemberDataFits(CurrentEntry, skip)) FatalError(STR_CORRUPT);  // it would share bytes with another member
   SeekArchive(skip, SeekFromCurrent);
 
   CompressedLeft = (int64_t)CurrentEntry.CompressedSize;  // from the ZIP64 field where the record holds 0xFFFFFFFF
@@ -211,7 +217,8 @@ bool ExtractEntry(HWND owner, const SfxString &path, const MemberInfo &entry, bo
   if (CancelRequested) return false;
 
   bool solid = method == MethodSolid;
-  if (!pass && !CreateOutput(owner, path)) return false;
+  bool isNew = false;
+  if (!pass && !CreateOutput(owner, path, isNew)) return false;
 
   // A stored member cut short by the end of the archive is fatal; a compressed
   // one stops where its data does, and its CRC-32 tells. A refused write is
@@ -223,10 +230,12 @@ bool ExtractEntry(HWND owner, const SfxString &path, const MemberInfo &entry, bo
   DiscardOutput = false;
   if (decoded == DecodeResult::OutputRefused) return !pass && OutputStopped();
   if (decoded == DecodeResult::ArchiveEnded && method == MethodStored) FatalError(STR_CORRUPT);
-  // A wrong authentication code is damage like a wrong CRC-32, and reported alike.
-  const char *failure = decoded == DecodeResult::NoMemory                          ? STR_NO_MEMORY_FOR
-                        : JudgeMemberData(CurrentEntry) != DataVerdict::Sound ? STR_CRC_ERROR
-                                                                               : nullptr;
+  // A wrong authentication code, and data longer or shorter than the member's
+  // declared size, are damage like a wrong CRC-32, and reported alike.
+  const char *failure = decoded == DecodeResult::NoMemory ? STR_NO_MEMORY_FOR
+                        : decoded == DecodeResult::TooLong || JudgeMemberData(CurrentEntry) != DataVerdict::Sound
+                            ? STR_CRC_ERROR
+                            : nullptr;
   if (failure && solid) SolidMemberFailed();
   if (pass) return !failure;
   SetMemberTime(OutputHandle, CurrentEntry);
@@ -238,7 +247,10 @@ bool ExtractEntry(HWND owner, const SfxString &path, const MemberInfo &entry, bo
   // A failed member of a solid block leaves no file it created: its data, and
   // that of the block's later members, cannot be had.
   if (!result && solid && TemporaryFile.Empty()) TemporaryFile = OutputName;
-  if (!TemporaryFile.Empty() && result && !ReplaceOriginal()) result = OutputFailed(owner, STR_CANNOT_WRITE);
+  if (!TemporaryFile.Empty() && result) {
+    if (!ReplaceOriginal()) result = OutputFailed(owner, STR_CANNOT_WRITE);
+    else if (isNew && (SfxSettings.Options & OptCleanUp)) NoteCreated(path);
+  }
   DiscardTemporaryFile();
   return result;
 }

@@ -2,7 +2,7 @@
 #ifndef SFXKIT_STUB_SFXSTRINGS_H
 #define SFXKIT_STUB_SFXSTRINGS_H
 
-#define STR_DEFAULT_TITLE "Unzip to disk"
+#define STR_DEFAULT_TITLE CFG_DEFAULT_TITLE  // zipformat.h: sfxmake shows it too
 #define STR_ERROR_CAPTION "Error"
 #define STR_HELP_CAPTION "Help"
 #define STR_CORRUPT "Cannot unzip: file is corrupt."

@@ -104,7 +104,8 @@ void ReadSwitches() {
   SwitchVerdict verdict = ReadArguments(false);
   if (verdict == SwitchesSplitAgain) verdict = ReadArguments(true);
   if (verdict == SwitchesRun) return;
-  // The list of switches; a silent run shows no box and ends with its exit code alone.
+  // The list of switches, under the publisher's title (the block's texts are read by
+  // now); a silent run shows no box and ends with its exit code alone.
   ShowMessageBox(nullptr, STR_SWITCHES, SfxSettings.Title.Text(), MB_ICONINFORMATION);
   EndProcess(verdict == SwitchesList ? ExitDone : ExitIncomplete);
 }

@@ -1,16 +1,35 @@
 """Members that cannot be written as they are: damaged data, an unknown method,
 a read-only target, a folder part that is a file, names that would leave the
-target folder or name a device, and a member whose data would run into the directory."""
+target folder or name a device, a member whose data would run into the directory
+or, through its local header, into the next member, data longer or shorter than
+its member's declared size, and AES data that fails its code."""
 import os
 import stat
+import struct
 import subprocess
 import unittest
 import zipfile
+import zlib
 from pathlib import Path
 
 import sfxtest
 from extractcase import ExtractCase
-from sfxtest import CORRUPT, ERROR_CAPTION, incomplete_script, raw_archive, stored_member, windows_path
+from sfxtest import CORRUPT, ERROR_CAPTION, incomplete_script, q, raw_archive, stored_member, windows_path
+from test_extract_aes import aes_data_span
+from test_switches import arguments
+
+
+def declaring(member, size):
+    """A stored_member pair whose records declare size as the uncompressed size."""
+    local, central = member
+    return local[:22] + struct.pack("<I", size) + local[26:], central[:24] + struct.pack("<I", size) + central[28:]
+
+
+def deflated_member(name, data, size=None):
+    """A deflated stored_member pair with data's CRC-32, declaring size (default: len(data))."""
+    packer = zlib.compressobj(9, zlib.DEFLATED, -15)
+    packed = packer.compress(data) + packer.flush()
+    return declaring(stored_member(name, packed, method=8, crc=zlib.crc32(data)), len(data) if size is None else size)
 
 
 class MemberFaults(ExtractCase):
@@ -117,6 +136,47 @@ class ArchiveFaults(ExtractCase):
         self.assertEqual((box["caption"], box["text"]), (ERROR_CAPTION, CORRUPT))
         self.assertEqual(self.exit_code(run), 1)
         self.assertFalse(os.path.exists(self.target))
+
+    def test_declared_sizes_and_codes_bound_what_reaches_a_name(self):
+        # Each run silent, into a folder of its own: the records' sizes bound what
+        # a member writes, and no byte of an AES member whose code fails stands
+        # under its name. Members judged by the CRC-32 alone stay as written.
+        text, zeros = b"declared size " * 100, bytes(1 << 20)
+        aes_files = {"a.txt": b"first " * 2000, "b.txt": b"second " * 2000}
+        aes = bytearray(Path(self.zip_7z(self.tree(aes_files), "-pright", "-mem=AES256")).read_bytes())
+        aes[aes_data_span(self.path("7z.zip"), "a.txt")[0] + 5] ^= 0x01
+        Path(self.path("flipped.zip")).write_bytes(aes)
+        cases = {
+            "inflates past its size": ([deflated_member("m.bin", zeros, 1)], {"m.bin": b""}),
+            "stored past its size": ([declaring(stored_member("m.bin", text), 10)], {"m.bin": b""}),
+            "ends short of its size": ([deflated_member("m.bin", text, len(text) + 1)], {"m.bin": text}),
+            "AES data flipped": (None, {"b.txt": aes_files["b.txt"]}),
+        }
+        runs = []
+        for i, (label, (members, expected)) in enumerate(cases.items()):
+            archive = raw_archive(self.path(f"{i}.zip"), members) if members else self.path("flipped.zip")
+            exe = self.sfx(archive, name=f"{i}.exe", crafted=True, overwrite="overwrite")
+            runs.append(f"start {q(exe)} args={arguments('/s /p right /d ' + q(windows_path(self.path(f't{i}'))))}"
+                        "\nwait-exit timeout=120000")
+        run = yield "\n".join(runs)
+        self.assertEqual([r["exit_code"] for r in run.results("wait-exit")], [2] * len(cases))
+        for i, (label, (_, expected)) in enumerate(cases.items()):
+            self.assertEqual(sfxtest.read_tree(self.path(f"t{i}")), expected, label)
+
+    def test_local_extra_field_swallowing_the_next_member_is_refused(self):
+        # The first member's local extra field runs over the second member's
+        # local header, so that its data would be the second member's: one
+        # stream under two names. Its span by the directory stays clear of it.
+        first, second = stored_member("a.txt", b"A" * 64), stored_member("b.txt", b"B" * 32)
+        grown = 64 + 30 + 5  # to the second member's data
+        local = first[0][:28] + struct.pack("<H", grown) + first[0][30:]
+        central = first[1][:16] + second[1][16:28] + first[1][28:]  # the second member's CRC-32 and sizes
+        archive = raw_archive(self.path("swallow.zip"), [(local, central), second])
+        exe = self.sfx(archive, name="crafted.exe", crafted=True, overwrite="overwrite")
+        run = self.start(exe, options='args="/s"')
+        self.assertEqual(self.exit_code(run), 1)
+        self.assertFalse(os.path.exists(self.target))
+        self.assertIn(b"moves its data into the next member", self.sfxmake("test", exe, expect=1).stdout)
 
     def test_member_without_its_local_header_is_fatal(self):
         local, central = stored_member("moved.txt", b"somewhere else")

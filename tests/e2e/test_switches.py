@@ -53,7 +53,7 @@ class Switches(ExtractCase):
                 self.assertEqual(run.result("wait-exit", i)["exit_code"], code)
                 if shows:
                     shown = next(boxes)
-                    self.assertEqual(shown["caption"], "Unzip to disk")  # before the block is read
+                    self.assertEqual(shown["caption"], "Demo")  # the publisher's title, as on every box of the run
                     self.assertRegex(shown["text"], r"/d folder[\s\S]*0 [\s\S]*1 [\s\S]*2 [\s\S]*3 ")
         landed = [f for *_, f in lines if f]
         places = (self.dir, self.target, folder(1), folder(2))  # the folder started in, the block's, the /d ones

@@ -2,7 +2,7 @@
 what a user meets -- a file it cannot read, the start question, a tree of a
 few hundred files in automatic mode, the overwrite prompt, a wrong password,
 the program run afterwards, the clean-up after a program waited for, AES members
-among others, hostile names, the switches of unattended runs, target folders past
+among others, hostile names, sizes and codes that bound what is written, the switches of unattended runs, target folders past
 MAX_PATH, LZMA members, and the dialog with its file list."""
 import os
 import unittest
@@ -44,6 +44,8 @@ class Stub32(GuestCase, test_dialog.LayoutCase):
     test_mixed_archive_asks_once = test_extract_aes.AesMembers.test_mixed_archive_asks_once
     test_clean_up_keeps_what_was_there_and_reports_a_locked_file = \
         test_launcher.Launcher.test_clean_up_keeps_what_was_there_and_reports_a_locked_file
+    test_declared_sizes_and_codes_bound_what_reaches_a_name = \
+        test_extract_faults.ArchiveFaults.test_declared_sizes_and_codes_bound_what_reaches_a_name
 
     def test_tree_stored_deflated_and_encrypted_in_automatic_mode(self):
         # One archive of three zip runs: every third file stored, every third

@@ -45,6 +45,7 @@ void HostReset(const uint8_t *data, size_t size) {
   Host.Output.clear();
   Host.Pieces.clear();
   Host.OutputBytes = 0;
+  OutputLeft = ~(uint64_t)0;  // a decoder called on its own is not bounded by a declared size
 }
 
 void HostBuildTables() {

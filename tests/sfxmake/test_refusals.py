@@ -120,7 +120,8 @@ class Usage(SfxmakeCase):
             run = self.sfxmake(command, "--help")
             self.assertIn(b"usage: sfxmake " + command.encode(), run.stdout)
         help = self.sfxmake("build", "--help").stdout
-        for form in (b"$TEMP", b"$WINDIR", b"$SYSDIR", b"$HLM", b"+Suffix"):
+        for form in (b"$TEMP", b"$WINDIR", b"$SYSDIR", b"$HLM", b"+Suffix", b"--exclude PATTERN", b"--include PATTERN",
+                     b"--links MODE", b"--json", b"-q, --quiet"):
             self.assertIn(form, help)
         self.assertIn(b"info", self.sfxmake("--help").stdout)
         self.sfxmake(expect=2)
