@@ -36,10 +36,10 @@ enum : uint32_t {
 // The state after a literal.
 const uint8_t NextAfterLiteral[States] = {0, 0, 0, 0, 1, 2, 3, 4, 5, 6, 4, 5};
 
-uint8_t *Input;              // compressed bytes already decrypted, InputSize + InputSlack
-const uint8_t *InputEnd;     // the end of the member's bytes in Input; zeros follow once it has no more
-const uint8_t *InputSafe;    // below this at least InputSlack bytes follow (or the member has ended)
-bool InputEnded;             // ReadArchive gave nothing while member bytes were still due
+MEMBER_STATE uint8_t *Input;              // compressed bytes already decrypted, InputSize + InputSlack
+MEMBER_STATE const uint8_t *InputEnd;     // the end of the member's bytes in Input; zeros follow once it has no more
+MEMBER_STATE const uint8_t *InputSafe;    // below this at least InputSlack bytes follow (or the member has ended)
+MEMBER_STATE bool InputEnded;             // ReadArchive gave nothing while member bytes were still due
 
 // Reads up to count member bytes (no more than CompressedLeft), decrypted,
 // across short reads. Returns how many it got: fewer when the member or the
@@ -441,11 +441,11 @@ namespace {
 // The solid block being decoded: its coder lives from the member that opens the
 // block to the next one that does (or SolidRelease).
 enum class BlockState : uint8_t { None, Open, Broken, NoMemory };
-BlockState Block = BlockState::None;
-void *BlockMemory;         // the coder's probabilities, Input and dictionary
-Coder BlockCoder;
-bool NeedProperties;       // an LZMA chunk must set lc/lp/pb before any is decoded
-bool NeedDictionaryReset;  // the block's first chunk must reset the dictionary
+MEMBER_STATE BlockState Block = BlockState::None;
+MEMBER_STATE void *BlockMemory;         // the coder's probabilities, Input and dictionary
+MEMBER_STATE Coder BlockCoder;
+MEMBER_STATE bool NeedProperties;       // an LZMA chunk must set lc/lp/pb before any is decoded
+MEMBER_STATE bool NeedDictionaryReset;  // the block's first chunk must reset the dictionary
 
 enum : uint32_t {
   MaxDictionaryCode = 40,  // the LZMA2 dictionary-size codes 0..40 (40: 4 GiB less 1)

@@ -17,13 +17,14 @@
 
 namespace {
 
-// Where ReadArchive reads and WriteOutput writes.
+// Where ReadArchive reads and WriteOutput writes: each decoding thread its own.
 struct HostState {
   const uint8_t *Next = nullptr;  // next unread byte of the file
   uint64_t Left = 0;              // bytes of the file behind Next
   std::FILE *Out = nullptr;       // output file, or null to only check
   const ZipMember *Decoded = nullptr;  // the member DecodeMember last began decoding
-} Host;
+};
+thread_local HostState Host;
 
 // Decodes member `m` of `s` as DecodeMember says, the solid block aside.
 MemberResult DecodeData(const SfxFile &s, const ZipMember &m, const std::string &password, std::FILE *out) {
