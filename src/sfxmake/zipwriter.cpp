@@ -284,7 +284,7 @@ class Spool {
   }
 
  private:
-  enum : uint64_t { SpoolMemory = 4 << 20 };
+  enum : uint64_t { SpoolMemory = 256 << 10 };  // a compressor's piece: a big member costs no more memory than a small one
   Bytes head_;
   std::FILE *rest_ = nullptr;
 };
@@ -473,7 +473,7 @@ void WriteFolderArchive(const std::vector<SourceFile> &files, const FolderArchiv
     Append(central, extra.data(), extra.size());
     progress.Done();
   };
-  // Finished work waits for its turn in memory (up to 4 MiB a member) and
+  // Finished work waits for its turn in memory (up to 256 KiB a member) and
   // temporary files: a few members ahead per worker bound it.
   RunInOrder(files.size(), workers, 8 * (size_t)workers, work, take);
   if (block) block->Finish();

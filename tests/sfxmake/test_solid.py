@@ -58,6 +58,16 @@ class SolidBlocks(SfxmakeCase):
         self.sfxmake("extract", "-q", exe, "-d", out, expect=1)
         self.assertEqual(sfxtest.read_tree(out), {n: BLOCK[n] for n in ("m0.txt", "m1.txt")})
 
+    def test_a_dictionary_the_system_cannot_give(self):
+        exe = self.solid(BLOCK)
+        at, _ = sfxtest.member_data_at(exe, "m0.txt")
+        data = bytearray(Path(exe).read_bytes())
+        data[at] = 0x80 | 38  # the block declares 2 GiB
+        Path(exe).write_bytes(data)
+        run = self.sfxmake("test", exe, expect=1, memory=1 << 30)
+        reason = b"its LZMA dictionary needs more memory than the system gives"
+        self.assertEqual(run.stdout.count(b": " + reason + b"\n"), len(BLOCK))
+
     def test_a_member_not_written_is_still_decoded(self):
         exe = self.solid(BLOCK)
         out = self.path("out")
