@@ -52,7 +52,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
     for (const ZipMember &m : s.Directory.Members) {
       if (m.IsFolder) continue;
       try {
-        DecodeMember(s, m, "pw", nullptr);
+        DecodeMember(s, m, {"pw"}, nullptr);
       } catch (const InputError &) {
       }
     }

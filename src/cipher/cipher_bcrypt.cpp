@@ -1,20 +1,24 @@
 // cipher_bcrypt.cpp -- the AES primitives the core asks of its host, from
 // Windows CNG (bcrypt.dll): for the stub, which carries no cryptography of its
-// own, and for sfxmake.exe.
+// own, and for sfxmake.exe, which takes its random bytes and keyed hash
+// (hostcipher.h) from here as well.
 #include <windows.h>
 #include <bcrypt.h>
 
 #include <string.h>
 
 #include "aes.h"
+#include "hostcipher.h"
 
 // bcrypt.dll is no DLL the loader takes from the system folder by name alone:
-// imported, a copy planted in the folder the download landed in would be loaded
-// instead. It is loaded from the system folder when AES is first needed, and its
-// functions are looked up by these names, in the order of CngApi's fields.
+// imported, a copy planted in the folder the download landed in (or beside
+// sfxmake.exe) would be loaded instead and see the password. It is loaded from
+// the system folder when first needed, and its functions are looked up by these
+// names, in the order of Cng's fields.
 static const char CngNames[] =
     "BCryptOpenAlgorithmProvider\0BCryptSetProperty\0BCryptDeriveKeyPBKDF2\0BCryptGenerateSymmetricKey\0"
-    "BCryptCreateHash\0BCryptEncrypt\0BCryptHashData\0BCryptFinishHash\0BCryptDestroyKey\0BCryptDestroyHash\0";
+    "BCryptCreateHash\0BCryptEncrypt\0BCryptHashData\0BCryptFinishHash\0BCryptDestroyKey\0BCryptDestroyHash\0"
+    "BCryptGenRandom\0";
 static struct {
   decltype(&BCryptOpenAlgorithmProvider) OpenAlgorithmProvider;
   decltype(&BCryptSetProperty) SetProperty;
@@ -26,6 +30,7 @@ static struct {
   decltype(&BCryptFinishHash) FinishHash;
   decltype(&BCryptDestroyKey) DestroyKey;
   decltype(&BCryptDestroyHash) DestroyHash;
+  decltype(&BCryptGenRandom) GenRandom;
 } Cng;  // every field set once AlgorithmsOpen; only then is a handle ever open
 
 // The algorithm providers, opened on first use and kept for the process: AES
@@ -52,7 +57,7 @@ static bool OpenAlgorithms() {
       Cng.OpenAlgorithmProvider(&HmacSha1Algorithm, BCRYPT_SHA1_ALGORITHM, nullptr, BCRYPT_ALG_HANDLE_HMAC_FLAG) >= 0;
   return AlgorithmsOpen;
 }
-static_assert(sizeof Cng == 10 * sizeof(FARPROC), "one field for each name of CngNames");
+static_assert(sizeof Cng == 11 * sizeof(FARPROC), "one field for each name of CngNames");
 
 bool DeriveAesKeys(const uint8_t *password, uint32_t length, const uint8_t *salt, uint32_t saltSize, uint8_t *keys,
                    uint32_t count) {
@@ -95,4 +100,38 @@ void CloseAesHandles(AesHandles *handles) {
   if (handles->Key) Cng.DestroyKey(handles->Key);
   if (handles->Mac) Cng.DestroyHash(handles->Mac);
   handles->Key = handles->Mac = nullptr;
+}
+
+bool SystemRandom(uint8_t *bytes, uint32_t count) {
+  return OpenAlgorithms() && Cng.GenRandom(nullptr, bytes, count, BCRYPT_USE_SYSTEM_PREFERRED_RNG) >= 0;
+}
+
+// HMAC-SHA-256: opened on first use (the stub never asks for it) and kept.
+static BCRYPT_ALG_HANDLE HmacSha256Algorithm;
+
+bool OpenKeyedHash(KeyedHash *hash, const uint8_t *key, uint32_t keySize) {
+  hash->Handle = nullptr;
+  if (!OpenAlgorithms()) return false;
+  if (!HmacSha256Algorithm &&
+      Cng.OpenAlgorithmProvider(&HmacSha256Algorithm, BCRYPT_SHA256_ALGORITHM, nullptr, BCRYPT_ALG_HANDLE_HMAC_FLAG) < 0) {
+    HmacSha256Algorithm = nullptr;
+    return false;
+  }
+  if (Cng.CreateHash(HmacSha256Algorithm, &hash->Handle, nullptr, 0, (PUCHAR)key, keySize, 0) >= 0) return true;
+  hash->Handle = nullptr;
+  return false;
+}
+
+void UpdateKeyedHash(KeyedHash *hash, const uint8_t *data, uint32_t size) {
+  if (hash->Handle && Cng.HashData(hash->Handle, (PUCHAR)data, size, 0) < 0) {
+    Cng.DestroyHash(hash->Handle);
+    hash->Handle = nullptr;
+  }
+}
+
+bool FinishKeyedHash(KeyedHash *hash, uint8_t digest[KeyedHashSize]) {
+  bool done = hash->Handle && Cng.FinishHash(hash->Handle, digest, KeyedHashSize, 0) >= 0;
+  if (hash->Handle) Cng.DestroyHash(hash->Handle);
+  hash->Handle = nullptr;
+  return done;
 }

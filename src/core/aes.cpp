@@ -26,14 +26,16 @@ PasswordCheck OpenAesStream(AesStream *stream, uint8_t strength, uint8_t *header
 }
 
 // The keystream is the encryption of counter blocks 1, 2, 3...: the number
-// little-endian in the block's first bytes, zeros behind it. 2^32 blocks are
-// 64 GiB, more than any member a reader here takes.
+// little-endian in the block's first eight bytes, zeros behind it, as other
+// writers carry it from byte to byte. A 32-bit number would wrap after 2^32
+// blocks (64 GiB), and ZIP64 members run longer: block 2^32 + 1 would reuse
+// block 1's keystream and decrypt another writer's member wrongly.
 static void ApplyKeystream(AesStream *stream, uint8_t *data, uint32_t size) {
   for (uint32_t i = 0; i < size; i++) {
     if (stream->Used == AesBatchSize) {
       for (uint32_t at = 0; at < AesBatchSize; at += AesBlockSize) {
-        PutLE32(stream->Keystream + at, stream->Counter++);
-        for (uint32_t k = 4; k < AesBlockSize; k++) stream->Keystream[at + k] = 0;
+        PutLE64(stream->Keystream + at, stream->Counter++);
+        for (uint32_t k = 8; k < AesBlockSize; k++) stream->Keystream[at + k] = 0;
       }
       EncryptAesBlocks(&stream->Handles, stream->Keystream, AesBatchSize);
       stream->Used = 0;

@@ -50,7 +50,7 @@ void CloseAesHandles(AesHandles *handles);
 // earlier one left open.
 struct AesStream {
   AesHandles Handles;
-  uint32_t Counter;                 // number of the next counter block (the first is 1)
+  uint64_t Counter;                 // number of the next counter block (the first is 1)
   uint32_t Used;                    // bytes of Keystream already used
   uint8_t Keystream[AesBatchSize];  // encrypted counter blocks
 };

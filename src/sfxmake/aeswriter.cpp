@@ -19,7 +19,14 @@ void AesMemberWriter::Start(uint8_t *header) {
 
 void AesMemberWriter::Update(uint8_t *piece, uint32_t size) { EncryptAes(Stream.get(), piece, size); }
 
-void AesMemberWriter::Finish(uint8_t *code) { FinishAes(Stream.get(), code); }
+// A failed call of the system's cipher spoils the code to zeros (see aes.h's
+// primitives): a member so written would be refused by every reader.
+void AesMemberWriter::Finish(uint8_t *code) {
+  FinishAes(Stream.get(), code);
+  uint8_t any = 0;
+  for (uint32_t i = 0; i < TrailerSize; i++) any |= code[i];
+  if (!any) throw InputError("the system's AES failed; cannot encrypt");
+}
 
 void AppendAesField(Bytes &extra, uint8_t strength, uint16_t method) {
   uint8_t field[4 + AesFieldSize];

@@ -13,7 +13,7 @@
 
 class AesMemberWriter {
  public:
-  // strength 1, 2 or 3: AES-128, -192, -256; password in the stub's bytes.
+  // strength 1, 2 or 3: AES-128, -192, -256; the password in UTF-8.
   AesMemberWriter(uint8_t strength, const std::string &password);
   ~AesMemberWriter();
   // Bytes in front of the data and behind it.

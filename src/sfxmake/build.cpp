@@ -106,8 +106,10 @@ const char InputUsage[] =
     "                           SOURCE_DATE_EPOCH when it is set\n"
     "      --fixed-encryption-header\n"
     "                           with --reproducible and --password: derive the encryption\n"
-    "                           headers from the data instead of the system's random source\n"
-    "                           (weakens the encryption; only for builds that must be identical)\n"
+    "                           headers from the password, names and data (a keyed hash)\n"
+    "                           instead of the system's random source (shows which members\n"
+    "                           are unchanged between builds; only for builds that must be\n"
+    "                           identical)\n"
     "      --json               end with the summary as one JSON object instead of the line\n"
     "  -q, --quiet              no progress, no warnings, no summary line (--json still prints)\n"
     "  -h, --help               this text\n"
@@ -207,6 +209,12 @@ FolderArchiveOptions FolderOptionsFromArgs(const ParsedArgs &a) {
     if (o.Password.empty()) throw InputError("--encryption goes only with a password");
     o.AesStrength = e == "aes256" ? 3 : e == "aes128" ? 1 : 0;
   }
+  // AES members carry the password in UTF-8; the traditional scheme has no
+  // encoding its readers agree on, so a character beyond ASCII would open the
+  // program on some systems and not on others.
+  if (!o.AesStrength && std::any_of(o.Password.begin(), o.Password.end(), [](char c) { return (uint8_t)c >= 0x80; }))
+    throw InputError("--encryption zipcrypto takes an ASCII password only: its readers agree on no encoding for other "
+                     "characters (AES takes any, in UTF-8)");
   o.Quiet = a.Has("quiet");
   o.Output = a.Get("output");
   uint32_t jobs = 0;

@@ -27,17 +27,20 @@ struct HostState {
 thread_local HostState Host;
 
 // Decodes member `m` of `s` as DecodeMember says, the solid block aside.
-MemberResult DecodeData(const SfxFile &s, const ZipMember &m, const std::string &password, std::FILE *out) {
+MemberResult DecodeData(const SfxFile &s, const ZipMember &m, const std::vector<std::string> &passwords,
+                        std::FILE *out) {
   SetArchiveCursor(s.Data, MemberDataOffset(s.Data, s.Directory, m));
   Host.Out = out;
   CompressedLeft = m.CompressedSize;
   SelectProtection(m);
   if (EntryEncrypted) {
-    if (password.empty()) return MemberResult::NeedsPassword;
+    if (passwords.empty()) return MemberResult::NeedsPassword;
     uint8_t header[2 * MaxProtectionHeader];
     uint32_t size = ProtectionHeaderSize(m);
     if (ReadArchive(header + MaxProtectionHeader, size) != size) return MemberResult::ArchiveEnded;
-    PasswordCheck check = CheckMemberPassword(m, header, password.data(), (uint32_t)password.size());
+    PasswordCheck check = PasswordCheck::Refused;
+    for (size_t i = 0; i < passwords.size() && check == PasswordCheck::Refused; ++i)
+      check = CheckMemberPassword(m, header, passwords[i].data(), (uint32_t)passwords[i].size());
     if (check == PasswordCheck::NoCipher) return MemberResult::UnknownMethod;
     if (check == PasswordCheck::Refused) return MemberResult::WrongPassword;
     CompressedLeft -= ProtectionOverhead(m);
@@ -93,17 +96,18 @@ bool WriteOutput(const uint8_t *data, uint32_t count) {
   std::exit(2);
 }
 
-MemberResult DecodeMember(const SfxFile &s, const ZipMember &m, const std::string &password, std::FILE *out) {
+MemberResult DecodeMember(const SfxFile &s, const ZipMember &m, const std::vector<std::string> &passwords,
+                          std::FILE *out) {
   PrepareCore();
   Host.Decoded = &m;
   if (!MethodDecodable(DataMethod(m))) return MemberResult::UnknownMethod;
-  MemberResult r = DecodeData(s, m, password, out);
+  MemberResult r = DecodeData(s, m, passwords, out);
   if (r != MemberResult::Ok && DataMethod(m) == MethodSolid) SolidMemberFailed();
   return r;
 }
 
-void PassMember(const SfxFile &s, const ZipMember &m, const std::string &password) {
-  if (Host.Decoded != &m && DataMethod(m) == MethodSolid) DecodeMember(s, m, password, nullptr);
+void PassMember(const SfxFile &s, const ZipMember &m, const std::vector<std::string> &passwords) {
+  if (Host.Decoded != &m && DataMethod(m) == MethodSolid) DecodeMember(s, m, passwords, nullptr);
 }
 
 void EndDecoding() { SolidRelease(); }

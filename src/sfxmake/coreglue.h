@@ -5,6 +5,7 @@
 
 #include <cstdio>
 #include <string>
+#include <vector>
 
 #include "files.h"
 #include "sfxfile.h"
@@ -21,17 +22,19 @@ void PrepareCore();
 // outlive the reads.
 void SetArchiveCursor(ByteView file, uint64_t at);
 
-// Decodes member `m` of `s` as the stub would (decrypting with `password`),
-// writing the output to `out` when it is not null. Checks the CRC-32 and the size.
+// Decodes member `m` of `s` as the stub would (decrypting with the first of
+// `passwords`, the forms of one password, that its header accepts), writing the
+// output to `out` when it is not null. Checks the CRC-32 and the size.
 // The members of a solid block must come in their order, each once: one that
 // fails spoils those behind it in its block.
-MemberResult DecodeMember(const SfxFile &s, const ZipMember &m, const std::string &password, std::FILE *out);
+MemberResult DecodeMember(const SfxFile &s, const ZipMember &m, const std::vector<std::string> &passwords,
+                          std::FILE *out);
 
 // A member that failed before it could be decoded (its name refused, its
 // place taken): one of a solid block is decoded all the same, written nowhere,
 // so that the members behind it still decode. Nothing when DecodeMember has
 // already decoded it, or for any other method.
-void PassMember(const SfxFile &s, const ZipMember &m, const std::string &password);
+void PassMember(const SfxFile &s, const ZipMember &m, const std::vector<std::string> &passwords);
 // Releases what decoding kept between members (a solid block's dictionary).
 void EndDecoding();
 

@@ -7,13 +7,14 @@
 #include <new>
 #include <utility>
 
+#include "codepages.h"
 #include "errors.h"
 #include "files.h"
+#include "hostcipher.h"
 #include "utf8.h"
 
 #ifdef _WIN32
 #include <windows.h>
-#include <bcrypt.h>
 #include <fcntl.h>
 #include <io.h>
 #include <shellapi.h>
@@ -285,8 +286,15 @@ std::FILE *OpenFile(const std::string &utf8Path, const char *mode) {
   return _wfopen(PathFromUtf8(utf8Path).c_str(), Widen(mode, CP_UTF8).c_str());
 }
 
-bool RandomBytes(uint8_t *buffer, size_t count) {
-  return BCRYPT_SUCCESS(BCryptGenRandom(nullptr, buffer, (ULONG)count, BCRYPT_USE_SYSTEM_PREFERRED_RNG));
+// bcrypt.dll through the cipher layer, which loads it from the system folder.
+bool RandomBytes(uint8_t *buffer, size_t count) { return SystemRandom(buffer, (uint32_t)count); }
+
+// Looked up at run time, as Windows 7 without its update lacks the function.
+void RestrictDllSearch() {
+  HMODULE kernel = GetModuleHandleW(L"kernel32.dll");
+  FARPROC set = kernel ? GetProcAddress(kernel, "SetDefaultDllDirectories") : nullptr;
+  if (set) ((decltype(&SetDefaultDllDirectories))(void *)set)(LOAD_LIBRARY_SEARCH_SYSTEM32);
+  else SetDllDirectoryW(L"");  // at least the current folder out of the search
 }
 
 bool StderrIsTerminal() { return _isatty(_fileno(stderr)) != 0; }
@@ -331,12 +339,6 @@ std::string NameToUtf8(const std::string &raw, bool utf8Flag, bool oem) {
 #else
 
 namespace {
-// Windows-1252 at 0x80-0x9F; the rest of the upper half is Latin-1. 0 marks a hole.
-const uint16_t Cp1252High[32] = {
-    0x20AC, 0, 0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021, 0x02C6, 0x2030, 0x0160, 0x2039, 0x0152, 0, 0x017D, 0,
-    0, 0x2018, 0x2019, 0x201C, 0x201D, 0x2022, 0x2013, 0x2014, 0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0, 0x017E, 0x0178,
-};
-
 // What a stat result's mode says the name is.
 EntryKind KindOfMode(mode_t mode) {
   if (S_ISLNK(mode)) return EntryKind::Link;
@@ -345,6 +347,8 @@ EntryKind KindOfMode(mode_t mode) {
 }
 
 }  // namespace
+
+void RestrictDllSearch() {}
 
 std::vector<std::string> Utf8Arguments(int argc, char **argv) { return {argv, argv + argc}; }
 
@@ -506,23 +510,7 @@ void StagedFile::SetModTime(std::FILE *file, int64_t seconds) {
 
 std::string Utf8ToAnsi(const std::string &utf8, bool *lossless) {
   std::string out;
-  *lossless = true;
-  for (size_t i = 0; i < utf8.size();) {
-    uint32_t c;
-    if (!NextCodePoint(utf8, &i, &c)) {
-      *lossless = false;
-      return out;
-    }
-    if (c < 0x80 || (c >= 0xA0 && c <= 0xFF)) {
-      out += (char)c;
-      continue;
-    }
-    int found = -1;
-    for (int k = 0; k < 32; ++k)
-      if (Cp1252High[k] == c) found = k;
-    if (found < 0) *lossless = false;
-    out += (char)(found < 0 ? '_' : 0x80 + found);
-  }
+  *lossless = EncodeCodePage(utf8, CodePage::Windows1252, &out);
   return out;
 }
 
@@ -535,7 +523,10 @@ std::string NameToUtf8(const std::string &raw, bool utf8Flag, bool) {
   // Names written on Linux are usually UTF-8 without saying so; take them as such.
   if (utf8Flag || IsUtf8(raw)) return raw;
   std::string out;
-  for (unsigned char b : raw) AppendUtf8(out, b < 0x80 || b >= 0xA0 ? b : Cp1252High[b - 0x80] ? Cp1252High[b - 0x80] : '_');
+  for (unsigned char b : raw) {
+    uint32_t c = b < 0x80 ? b : UpperHalf(CodePage::Windows1252, b);
+    AppendUtf8(out, c ? c : '_');
+  }
   return out;
 }
 

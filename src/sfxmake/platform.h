@@ -14,6 +14,11 @@
 // so that names outside the ANSI code page survive).
 std::vector<std::string> Utf8Arguments(int argc, char **argv);
 
+// On Windows, before anything loads a DLL: whatever is loaded later by name comes
+// from the system folder only, never from the folder sfxmake.exe lies in (a
+// Downloads folder, where a planted DLL would see the password). Nothing elsewhere.
+void RestrictDllSearch();
+
 std::filesystem::path PathFromUtf8(const std::string &utf8);
 std::string PathToUtf8(const std::filesystem::path &path);
 std::FILE *OpenFile(const std::string &utf8Path, const char *mode);

@@ -1,9 +1,13 @@
 // sfxfile.cpp -- a finished self-extracting program taken apart: image, configuration, archive.
 #include "sfxfile.h"
 
+#include <algorithm>
+
 #include "cli.h"
+#include "codepages.h"
 #include "errors.h"
 #include "platform.h"
+#include "utf8.h"
 
 ImageLayout ReadImage(const Bytes &file, const std::string &what) {
   ImageLayout layout;
@@ -40,9 +44,20 @@ std::string PasswordFromArgs(const ParsedArgs &a) {
     utf8 = a.Get("password");
     if (utf8.empty()) throw InputError("--password is empty");
   }
-  bool lossless = true;
-  std::string ansi = Utf8ToAnsi(utf8, &lossless);
-  if (!lossless) throw InputError("the password has characters the ANSI code page cannot hold; the stub could not take it");
-  if (ansi.size() > MaxPasswordLength) throw InputError(TooLong);
-  return ansi;
+  RequireUtf8(utf8, a.Has("password-file") ? "password-file" : "password");
+  size_t units = 0;  // UTF-16 characters, as the stub counts them
+  uint32_t c;
+  for (size_t at = 0; NextCodePoint(utf8, &at, &c);) units += c >= 0x10000 ? 2 : 1;
+  if (units > MaxPasswordLength) throw InputError(TooLong);
+  return utf8;
+}
+
+std::vector<std::string> PasswordForms(const std::string &utf8) {
+  if (utf8.empty()) return {};
+  std::vector<std::string> forms{utf8};
+  std::string form;
+  for (CodePage page : {CodePage::Windows1252, CodePage::Dos437})
+    if (EncodeCodePage(utf8, page, &form) && std::find(forms.begin(), forms.end(), form) == forms.end())
+      forms.push_back(form);
+  return forms;
 }

@@ -61,6 +61,7 @@ int Run(const Args &args) {
 }  // namespace
 
 int main(int argc, char **argv) {
+  RestrictDllSearch();
   Args args = Utf8Arguments(argc, argv);
   if (!args.empty()) args.erase(args.begin());
   int code = Run(args);

@@ -88,8 +88,8 @@ std::string InTheWay(const std::string &where, EntryKind kind, bool wantFolder) 
 // is written beside what has its name, taking its place only when sound.
 // InputError when a folder cannot be entered or something else than a plain
 // file has the name; otherwise what the decoding gave.
-MemberResult ExtractMember(const SfxFile &s, const ZipMember &m, const std::string &password, const Folder &root,
-                           const std::string &name) {
+MemberResult ExtractMember(const SfxFile &s, const ZipMember &m, const std::vector<std::string> &passwords,
+                           const Folder &root, const std::string &name) {
   std::vector<std::string> parts(1);
   for (char c : name) {
     if (c != '/' && c != '\\') parts.back() += c;
@@ -110,7 +110,7 @@ MemberResult ExtractMember(const SfxFile &s, const ZipMember &m, const std::stri
   EntryKind kind = folder->Kind(parts.back());
   if (kind != EntryKind::Missing && kind != EntryKind::File) throw InputError(InTheWay(name, kind, false));
   StagedFile out(*folder, parts.back(), name);
-  MemberResult r = DecodeMember(s, m, password, out.Stream());
+  MemberResult r = DecodeMember(s, m, passwords, out.Stream());
   if (r == MemberResult::Ok) {
     int64_t seconds = MemberTime(m);
     out.Commit(&seconds);
@@ -128,7 +128,7 @@ int CheckMembers(const Args &args, bool extract) {
   const char *command = extract ? "extract" : "test";
   if (a.Operands.size() != 1) throw InputError(std::string(command) + " takes exactly one FILE.exe (see --help)");
   if (extract != a.Has("directory")) throw InputError(extract ? "extract needs -d DIR" : "unknown option --directory");
-  std::string password = PasswordFromArgs(a);
+  std::vector<std::string> passwords = PasswordForms(PasswordFromArgs(a));
   bool quiet = a.Has("quiet"), verbose = a.Has("verbose");
   SfxFile s = OpenSfx(a.Operands[0]);
   CheckSomethingToUnpack(s.Directory, s.Path);
@@ -159,12 +159,12 @@ int CheckMembers(const Args &args, bool extract) {
     const ZipMember &m = *list[i];
     try {
       if (m.Refusal != NameAccepted) throw InputError(std::string("refused: ") + RefusalText(m.Refusal));
-      MemberResult r = extract ? ExtractMember(s, m, password, root, m.DisplayName())
-                               : DecodeMember(s, m, password, nullptr);
+      MemberResult r = extract ? ExtractMember(s, m, passwords, root, m.DisplayName())
+                               : DecodeMember(s, m, passwords, nullptr);
       if (r != MemberResult::Ok) outcomes[i] = DescribeResult(r);
     } catch (const InputError &e) {
       outcomes[i] = e.what();
-      PassMember(s, m, password);
+      PassMember(s, m, passwords);
     }
     progress.Count(m.UncompressedSize);
   };

@@ -17,6 +17,7 @@
 #include "crypt.h"
 #include "decrypt.h"
 #include "errors.h"
+#include "hostcipher.h"
 #include "platform.h"
 #include "progress.h"
 #include "sfxcore.h"
@@ -63,25 +64,12 @@ void DosDateTime(int64_t seconds, bool utc, uint16_t *date, uint16_t *time) {
   }
 }
 
-// Bytes nobody can predict in front of encrypted data, from the system's random
-// source, or, for builds that must come out identical, derived from the member.
-void UnpredictableBytes(uint8_t *bytes, uint32_t count, const std::string &name, uint32_t crc, bool fixed) {
-  if (fixed) {
-    uint32_t seed = (uint32_t)crc32(crc, (const Bytef *)name.data(), (uInt)name.size());
-    for (uint32_t i = 0; i < count; ++i) {
-      seed = seed * 1103515245u + 12345u;
-      bytes[i] = (uint8_t)(seed >> 16);
-    }
-  } else if (!RandomBytes(bytes, count)) {
-    throw InputError("the system's random source failed; cannot make encryption headers");
-  }
-}
-
-// The 12 bytes in front of traditionally encrypted data: 11 unpredictable bytes,
-// then the CRC's top byte, which lets the stub tell a wrong password from a right one.
-void EncryptionHeader(uint8_t *header, const std::string &name, uint32_t crc, bool fixed) {
-  UnpredictableBytes(header, CryptHeaderSize - 1, name, crc, fixed);
-  header[CryptHeaderSize - 1] = (uint8_t)(crc >> 24);
+// Bytes nobody can predict in front of encrypted data: from the system's random
+// source, or, for builds that must come out identical, the first of `derived`
+// (see FirstReading).
+void UnpredictableBytes(uint8_t *bytes, uint32_t count, const uint8_t *derived) {
+  if (derived) std::copy(derived, derived + count, bytes);
+  else if (!RandomBytes(bytes, count)) throw InputError("the system's random source failed; cannot make encryption headers");
 }
 
 // Whether a name is flagged as UTF-8: ASCII is stored as it is, anything else as
@@ -142,15 +130,17 @@ class MemberCipher {
 
 // The traditional ZIP encryption: the 12-byte header, then one key stream over it
 // and the data. The header's last byte is the CRC's top byte (no data descriptor
-// is written), so the CRC must be known before the first byte is written.
+// is written), which lets a reader tell a wrong password from a right one, so the
+// CRC must be known before the first byte is written.
 class TraditionalCipher : public MemberCipher {
  public:
-  TraditionalCipher(const std::string &password, const std::string &name, uint32_t crc, bool fixed)
-      : password_(password), name_(name), crc_(crc), fixed_(fixed) {}
+  TraditionalCipher(const std::string &password, const uint8_t *derived, uint32_t crc)
+      : password_(password), derived_(derived), crc_(crc) {}
   uint32_t Overhead() const override { return CryptHeaderSize; }
   void Start(OutputFile &out) override {
     uint8_t header[CryptHeaderSize];
-    EncryptionHeader(header, name_, crc_, fixed_);
+    UnpredictableBytes(header, CryptHeaderSize - 1, derived_);
+    header[CryptHeaderSize - 1] = (uint8_t)(crc_ >> 24);
     InitKeys(password_.data(), (uint32_t)password_.size());
     Update(header, sizeof header);
     out.Write(header, sizeof header);
@@ -159,21 +149,21 @@ class TraditionalCipher : public MemberCipher {
   void Finish(OutputFile &) override {}
 
  private:
-  const std::string &password_, &name_;  // ANSI password; the member's name, which seeds a fixed header
-  uint32_t crc_;                         // of the member's data
-  bool fixed_;                           // header derived from name and CRC, not random
+  const std::string &password_;  // ASCII
+  const uint8_t *derived_;       // the header's first bytes for a fixed header; null: random
+  uint32_t crc_;                 // of the member's data
 };
 
 // AES as members carry it (AE-2): the salt and password verifier in front of the
 // data, the authentication code behind it.
 class AesCipher : public MemberCipher {
  public:
-  AesCipher(uint8_t strength, const std::string &password, const std::string &name, uint32_t crc, bool fixed)
-      : aes_(strength, password), strength_(strength), name_(name), crc_(crc), fixed_(fixed) {}
+  AesCipher(uint8_t strength, const std::string &password, const uint8_t *derived)
+      : aes_(strength, password), strength_(strength), derived_(derived) {}
   uint32_t Overhead() const override { return aes_.HeaderSize() + AesMemberWriter::TrailerSize; }
   void Start(OutputFile &out) override {
     uint8_t header[MaxProtectionHeader];
-    UnpredictableBytes(header, AesSaltSize(strength_), name_, crc_, fixed_);
+    UnpredictableBytes(header, AesSaltSize(strength_), derived_);
     aes_.Start(header);
     out.Write(header, aes_.HeaderSize());
   }
@@ -187,9 +177,7 @@ class AesCipher : public MemberCipher {
  private:
   AesMemberWriter aes_;
   uint8_t strength_;
-  const std::string &name_;  // the member's name, which seeds a fixed salt
-  uint32_t crc_;             // of the member's data, known only for a fixed salt
-  bool fixed_;               // salt derived from name and CRC, not random
+  const uint8_t *derived_;  // the salt for a fixed header; null: random
 };
 
 // Opens a source file for reading; InputError when it cannot be.
@@ -222,13 +210,40 @@ void ReadInPieces(const SourceFile &f, Bytes &buffer, Piece piece) {
   if (failed || (more && total != f.Size)) UnreadableSource(f);
 }
 
-uint32_t FileCrc32(const SourceFile &f, Bytes &buffer) {
+// A first reading of a file, where the header in front of its data needs it:
+// its CRC-32, and for fixed headers the HMAC-SHA-256, keyed with the password,
+// of the name's length (32 bits, little-endian), the name and the data. The
+// derived bytes stay the same from build to build; without the password they
+// let nobody confirm a guess of the content, as bytes computed from the name
+// and CRC-32 would (the very thing AE-2 leaves the CRC-32 out to prevent).
+struct FirstReading {
+  uint32_t Crc;
+  uint8_t Derived[KeyedHashSize];
+};
+static_assert((uint32_t)KeyedHashSize >= (uint32_t)AesMaxSaltSize && (uint32_t)KeyedHashSize >= CryptHeaderSize - 1u,
+              "one hash fills any header");
+
+FirstReading ReadFirst(const SourceFile &f, const std::string &password, bool derive, Bytes &buffer) {
+  FirstReading r{};
+  KeyedHash hash = {};
+  if (derive) {
+    uint8_t length[4];
+    PutLE32(length, (uint32_t)f.Name.size());
+    if (!OpenKeyedHash(&hash, (const uint8_t *)password.data(), (uint32_t)password.size()))
+      throw InputError("the system's keyed hash failed; cannot derive fixed encryption headers");
+    UpdateKeyedHash(&hash, length, sizeof length);
+    UpdateKeyedHash(&hash, (const uint8_t *)f.Name.data(), (uint32_t)f.Name.size());
+  }
   uLong crc = crc32(0, nullptr, 0);
   ReadInPieces(f, buffer, [&](uint8_t *piece, size_t n) {
     crc = crc32(crc, piece, (uInt)n);
+    if (derive) UpdateKeyedHash(&hash, piece, (uint32_t)n);
     return true;
   });
-  return (uint32_t)crc;
+  r.Crc = (uint32_t)crc;
+  if (derive && !FinishKeyedHash(&hash, r.Derived))
+    throw InputError("the system's keyed hash failed; cannot derive fixed encryption headers");
+  return r;
 }
 
 // What is known of a member before its data: the same for every try at writing it.
@@ -424,19 +439,19 @@ void WriteFolderArchive(const std::vector<SourceFile> &files, const FolderArchiv
                       : o.Solid && compressible(f)     ? (uint16_t)MethodSolid
                                                        : (uint16_t)MethodStored;
     std::unique_ptr<MemberCipher> cipher;
-    uint32_t crc = 0;
-    // The CRC goes first where the header in front of the data needs it: the
-    // traditional header always, an AES salt derived from the data. A file
-    // not compressed ahead is read for it once more.
+    // A first reading where the header in front of the data needs it: the
+    // traditional header always, an AES salt derived from the data.
     bool crcFirst = !o.Password.empty() && (!o.AesStrength || o.FixedEncryptionHeader);
+    FirstReading first{};
     if (!o.Password.empty()) {
       m.Flags |= FlagEncrypted;
-      if (crcFirst) crc = spool ? spool->Crc : FileCrc32(f, buffer);
+      if (crcFirst) first = ReadFirst(f, o.Password, o.FixedEncryptionHeader, buffer);
+      const uint8_t *derived = o.FixedEncryptionHeader ? first.Derived : nullptr;
       if (o.AesStrength) {
         m.AesStrength = o.AesStrength;
-        cipher = std::make_unique<AesCipher>(o.AesStrength, o.Password, f.Name, crc, o.FixedEncryptionHeader);
+        cipher = std::make_unique<AesCipher>(o.AesStrength, o.Password, derived);
       } else {
-        cipher = std::make_unique<TraditionalCipher>(o.Password, f.Name, crc, o.FixedEncryptionHeader);
+        cipher = std::make_unique<TraditionalCipher>(o.Password, derived, first.Crc);
       }
     }
     // The sizes are known before the data is written, but for a solid member:
@@ -450,7 +465,7 @@ void WriteFolderArchive(const std::vector<SourceFile> &files, const FolderArchiv
     bool countedAhead = ahead && compressible(f);
     MemberData d = WriteMember(out, m, method, wide, cipher.get(), buffer, countedAhead ? nullptr : &progress,
                                block.get(), spool.get());
-    if (crcFirst && d.Crc != crc) UnreadableSource(f);  // changed between the two readings
+    if (crcFirst && d.Crc != first.Crc) UnreadableSource(f);  // changed between the two readings
     // The central record's ZIP64 field holds only what its 32-bit fields cannot.
     std::vector<uint64_t> wideValues;
     if (f.Size >= Zip64Marker) wideValues.push_back(f.Size);

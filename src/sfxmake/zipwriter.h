@@ -14,8 +14,8 @@
 struct FolderArchiveOptions {
   uint16_t Method = 0;             // MethodLzma, MethodDeflated or MethodStored
   bool Solid = false;              // the files in one solid block (MethodSolid) instead
-  std::string Password;            // ANSI bytes; empty: no encryption
-  bool FixedEncryptionHeader = false;  // header bytes derived from the member instead of random
+  std::string Password;            // UTF-8, ASCII only for the traditional scheme; empty: no encryption
+  bool FixedEncryptionHeader = false;  // header bytes a keyed hash of the member instead of random
   uint8_t AesStrength = 3;         // AES-128, -192, -256 as 1, 2, 3; 0: the traditional scheme
   bool Reproducible = false;       // times in UTC, clamped to SourceDateEpoch when given
   std::optional<int64_t> SourceDateEpoch;  // given only with Reproducible

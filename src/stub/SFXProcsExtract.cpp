@@ -175,10 +175,10 @@ static bool OutputStopped() {
 static PasswordCheck SettlePassword(HWND owner) {
   uint8_t header[2 * MaxProtectionHeader];  // the first half for each try, the second as read
   ReadArchiveExact(header + MaxProtectionHeader, ProtectionHeaderSize(CurrentEntry));
-  PasswordCheck check = CheckMemberPassword(CurrentEntry, header, Password.Text(), Password.Length());
+  PasswordCheck check = CheckPasswordForms(CurrentEntry, header);
   for (int attempt = 0; check == PasswordCheck::Refused && attempt < MaxPasswordTries && !Silent; attempt++) {
     if (DialogBoxParamW(GetModuleHandleW(nullptr), L"PASSWD", owner, PasswordDialogProc, 0) != IDOK) break;
-    check = CheckMemberPassword(CurrentEntry, header, Password.Text(), Password.Length());
+    check = CheckPasswordForms(CurrentEntry, header);
     if (check == PasswordCheck::Refused) Beep(0, 0);
   }
   return check;

@@ -1,4 +1,5 @@
-// SFXPrompts.cpp -- the FILEEXIST and PASSWD prompts and GetEditText.
+// SFXPrompts.cpp -- the FILEEXIST and PASSWD prompts, GetEditText, and the forms
+// of the password that are tried.
 #include "SFXPrompts.h"
 
 #include "SFXDefs.h"
@@ -7,8 +8,9 @@
 #include "SFXVars.h"
 #include "SFXWide.h"
 
-SfxString GetEditText(HWND dialog) {
+SfxString GetEditText(HWND dialog, int most) {
   int length = GetWindowTextLengthW(GetDlgItem(dialog, IdEdit));
+  if (length > most) length = most;
   if (length <= 0) return SfxString();
   WideBuffer text((uint32_t)length);
   GetDlgItemTextW(dialog, IdEdit, text, length + 1);
@@ -49,10 +51,7 @@ INT_PTR CALLBACK PasswordDialogProc(HWND dialog, UINT message, WPARAM wParam, LP
     case WM_COMMAND:
       switch (LOWORD(wParam)) {
         case IDOK:
-          // Keys come from the password's bytes in the ANSI code page, as writers on
-          // this system made them.
-          Password = ToCodePage(CP_ACP, GetEditText(dialog));
-          Password.Truncate(MaxPasswordLength);
+          Password = GetEditText(dialog, MaxPasswordLength);
           EndDialog(dialog, IDOK);
           break;
         case IDCANCEL:
@@ -68,4 +67,17 @@ INT_PTR CALLBACK PasswordDialogProc(HWND dialog, UINT message, WPARAM wParam, LP
       break;
   }
   return FALSE;
+}
+
+PasswordCheck CheckPasswordForms(const MemberInfo &member, uint8_t *header) {
+  static const UINT pages[] = {CP_UTF8, CP_ACP, CP_OEMCP};
+  SfxString forms[3];
+  PasswordCheck check = PasswordCheck::Refused;
+  for (uint32_t i = 0; i < 3 && check == PasswordCheck::Refused; i++) {
+    forms[i] = ToCodePage(pages[i], Password);
+    bool tried = false;
+    for (uint32_t k = 0; k < i; k++) tried = tried || forms[k].Equals(forms[i]);
+    if (!tried) check = CheckMemberPassword(member, header, forms[i].Text(), forms[i].Length());
+  }
+  return check;
 }

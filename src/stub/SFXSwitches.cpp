@@ -89,9 +89,11 @@ static SwitchVerdict ReadArguments(bool mended) {
       SwitchFolder = FromWide(arguments[++i]);
       if (SwitchFolder.FindChar('"') >= 0) found = mended ? SwitchesBad : SwitchesSplitAgain;
     } else {
-      // Keys come from the password's bytes in the ANSI code page, as the prompt takes them.
-      Password = ToCodePage(CP_ACP, FromWide(arguments[++i]));
-      Password.Truncate(MaxPasswordLength);
+      // Kept as typed, at most as long as the prompt takes it; the forms tried
+      // are made from it (CheckPasswordForms).
+      const WCHAR *typed = arguments[++i];
+      int length = lstrlenW(typed);
+      Password = FromWide(typed, length < (int)MaxPasswordLength ? length : (int)MaxPasswordLength);
     }
     if (found > verdict) verdict = found;
   }

@@ -32,7 +32,7 @@ extern SfxString TemporaryFile;        // where a member replacing an existing f
 extern HANDLE OutputHandle;            // null or INVALID_HANDLE_VALUE when no output file is open
 extern bool DiscardOutput;            // WriteOutput takes the output and writes it nowhere
 extern SfxString OutputName;
-extern SfxString Password;             // at most 80 characters; empty: none known
+extern SfxString Password;             // UTF-8 as typed, at most 80 UTF-16 characters; empty: none known
 extern SfxString TargetFile;           // full output path of the member the run handles
 
 extern HWND MainWindow;                // the main dialog, once it initialised

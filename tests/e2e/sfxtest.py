@@ -170,12 +170,12 @@ def zip_infozip(source, archive, *args, streamed=False, refuse=()):
 
 
 def takes_password(archive, names, password):
-    """Whether a member of archive named in names lets password past its header's check byte."""
+    """Whether a member of archive named in names lets password (text in UTF-8, or bytes) past its header's check byte."""
     with zipfile.ZipFile(archive) as z:
         for info in z.infolist():
             if info.filename in names:
                 try:
-                    z.open(info, pwd=password.encode()).close()
+                    z.open(info, pwd=password if isinstance(password, bytes) else password.encode()).close()
                     return True
                 except RuntimeError:  # "Bad password"
                     pass
@@ -256,6 +256,25 @@ def member_data_at(path, name):
         f.seek(info.header_offset + 26)
         skip = sum(struct.unpack("<HH", f.read(4)))
     return info.header_offset + 30 + skip, info.compress_size
+
+
+def flip_byte(path, offset):
+    """Flips the lowest bit of the byte at offset of the file at path."""
+    data = bytearray(Path(path).read_bytes())
+    data[offset] ^= 0x01
+    Path(path).write_bytes(data)
+
+
+def as_ae1(path, name, crc):
+    """Makes the AE-2 member name of the archive at path an AE-1 member that
+    declares crc: its AES fields (local and central) say version 1, both headers crc."""
+    data = bytearray(Path(path).read_bytes())
+    local = zipfile.ZipFile(path).getinfo(name).header_offset
+    central = [c for c in central_records(data) if struct.unpack_from("<I", data, c + 42)[0] == local]
+    for header, crc_at, name_at in [(local, 14, 30)] + [(c, 16, 46) for c in central]:
+        struct.pack_into("<I", data, header + crc_at, crc)
+        struct.pack_into("<H", data, data.index(b"\x01\x99\x07\x00", header + name_at) + 4, 1)
+    Path(path).write_bytes(data)
 
 
 def damage_member(path, name):

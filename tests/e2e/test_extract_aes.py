@@ -2,8 +2,10 @@
 and AES-256, stored and deflated, mixed with traditionally encrypted and plain
 members; a wrong password; damage to the data and to the authentication code."""
 import os
+import shutil
 import struct
 import unittest
+import zlib
 from pathlib import Path
 
 import sfxtest
@@ -78,6 +80,18 @@ class AesMembers(ExtractCase):
                 expected = originals if flip is None else {"a.txt": b"original a", "b.txt": files["b.txt"]}
                 self.assertEqual(sfxtest.read_tree(self.target), expected)
 
+    def test_verdict_on_both_ends_of_the_code_and_on_an_ae1_crc(self):
+        data = b"judged by its code " * 300
+        archive = self.zip_7z(self.tree({"a.txt": data}), "-pright", "-mem=AES256")
+        code = aes_data_span(archive, "a.txt")[1]
+        for label, change, exit_code in (("code0", lambda p: sfxtest.flip_byte(p, code), 2),
+                                         ("code9", lambda p: sfxtest.flip_byte(p, code + 9), 2),
+                                         ("ae1", lambda p: sfxtest.as_ae1(p, "a.txt", zlib.crc32(data)), 0),
+                                         ("ae1-crc", lambda p: sfxtest.as_ae1(p, "a.txt", zlib.crc32(data) ^ 4), 2)):
+            with self.subTest(label):
+                change(shutil.copy(archive, self.path(label + ".zip")))
+                exe = self.sfx(self.path(label + ".zip"), name=label + ".exe", overwrite="overwrite")
+                self.assertEqual(self.exit_code(self.start(exe, options='args="/s /p right"')), exit_code)
 
 if __name__ == "__main__":
     unittest.main()

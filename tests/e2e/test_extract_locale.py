@@ -13,6 +13,7 @@ Unicode Path extra field, including double-byte characters whose second byte is
 sfxmake extract gives the same names back."""
 import datetime
 import os
+import shutil
 import struct
 import unittest
 import zipfile
@@ -89,6 +90,25 @@ class UnicodeNames(ExtractCase):
         self.unzip(exe)
         self.assertEqual(sfxtest.read_tree(target), {"a.txt": b"a"})
         self.assertIn(b"utf8-texts", self.sfxmake("info", exe).stdout)
+
+
+class Passwords(ExtractCase):
+    def test_each_form_of_a_password_on_a_japanese_windows(self):
+        # sfxmake's AES password in UTF-8 (ü is not in code page 932); Info-ZIP's
+        # in the bytes it is given: UTF-8, or code page 932's (refusing UTF-8, tried first).
+        self.enterContext(mock.patch.dict(os.environ, LC_ALL=CODE_PAGES["932"]))
+        files, japanese = {"a.txt": b"secret " * 100}, "パスワード"
+        tree = self.tree(files)
+        cases = {"aes": (tree, "grüße", ("--password", "grüße"))}
+        for encoding, refuse in (("utf-8", ()), ("cp932", (japanese,))):
+            cases[encoding] = (self.zip_infozip(tree, "-P", japanese.encode(encoding), name=encoding + ".zip",
+                                                refuse=refuse), japanese, ())
+        for label, (source, password, options) in cases.items():
+            with self.subTest(label):
+                shutil.rmtree(self.target, ignore_errors=True)
+                exe = self.sfx(source, *options, name=label + ".exe")
+                self.assertEqual(self.exit_code(self.start(exe, options=f'args="/s /p {password}"')), 0)
+                self.assertEqual(sfxtest.read_tree(self.target), files)
 
 
 class ZoneTimes(ExtractCase):

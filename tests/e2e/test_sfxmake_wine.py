@@ -9,6 +9,7 @@ import os
 import subprocess
 import unittest
 from pathlib import Path
+from unittest import mock
 
 import sfxtest
 from sfxtest import PUBLISHER, SAMPLE, publisher_args, windows_path
@@ -135,6 +136,18 @@ class SfxmakeUnderWine(sfxtest.SfxCase):
             code, out, err = self.wine(sfxtest.SFXMAKE_EXE, *args)
             self.assertEqual(code, 0, err)
         self.assertIn(f"{len(files)} members tested, 0 failed", out)
+
+    def test_fixed_encryption_headers_come_out_as_on_linux(self):
+        # The keyed hash is CNG's here and libgcrypt's on Linux: the same bytes.
+        self.enterContext(mock.patch.dict(os.environ, SOURCE_DATE_EPOCH="946684800"))
+        source = self.tree(SAMPLE)
+        for encryption in ("aes256", "zipcrypto"):
+            args = ["build", "-q", "--method", "deflate", "--reproducible", "--fixed-encryption-header",
+                    "--password", "pw", "--encryption", encryption, "-o"]
+            self.sfxmake(*args, self.path("linux.exe"), source)
+            code, _, err = self.wine(sfxtest.SFXMAKE_EXE, *args, windows_path(self.path("w.exe")), windows_path(source))
+            self.assertEqual(code, 0, err)
+            self.assertEqual(Path(self.path("w.exe")).read_bytes(), Path(self.path("linux.exe")).read_bytes(), encryption)
 
     def test_windows_extract_replaces_only_with_a_sound_member(self):
         exe = self.path("pw.exe")

@@ -10,6 +10,7 @@ import zipfile
 from pathlib import Path
 
 from sfxmaketest import SAMPLE, SfxmakeCase, read_block, zip_members
+from sfxtest import member_data_at, zip_infozip
 
 
 class Roundtrip(SfxmakeCase):
@@ -112,6 +113,20 @@ class Roundtrip(SfxmakeCase):
         self.sfxmake("test", "--password", "pw", exe)
         self.sfxmake("test", "--password", "px", exe, expect=1)
 
+    def test_non_ascii_password_in_each_form_writers_use(self):
+        # sfxmake's AES takes it in UTF-8; Info-ZIP zip the bytes it is given, each
+        # form refusing those tried before it: UTF-8, Windows-1252, 437.
+        password, tree = "grüße", self.tree(SAMPLE, "src")
+        self.refused("ASCII password only", "--encryption", "zipcrypto", "--password", password, tree)
+        self.sfxmake("build", "-q", "-o", self.path("aes.exe"), "--password", password, tree)
+        forms = [password.encode(encoding) for encoding in ("utf-8", "cp1252", "cp437")]
+        for n, form in enumerate(forms):
+            self.sfxmake("build", "-q", "-o", self.path(f"z{n}.exe"),
+                         zip_infozip(tree, self.path(f"z{n}.zip"), "-P", form, refuse=forms[:n]))
+        for exe in ("aes.exe", "z0.exe", "z1.exe", "z2.exe"):
+            with self.subTest(exe):
+                self.check_extracts(self.path(exe), SAMPLE, "--password", password)
+
     def test_damaged_member_fails_test_with_exit_1(self):
         exe = self.path("d.exe")
         self.sfxmake("build", "-o", exe, zip_members(self.path("d.zip"), {"a.txt": b"A" * 5000, "b.txt": b"ok"},
@@ -150,6 +165,10 @@ class Reproducible(SfxmakeCase):
         a, b = self.build_twice("--password", "pw", "--fixed-encryption-header")
         self.assertEqual(a, b)
         self.sfxmake("test", "--password", "pw", self.path("r1.exe"))
+        # The salt is keyed with the password: without it, it tells nothing of the data.
+        at = member_data_at(self.path("r1.exe"), min(SAMPLE))[0]  # an AES-256 salt: 16 bytes
+        other = self.build_twice("--password", "px", "--fixed-encryption-header")[0]
+        self.assertNotEqual(other[at:at + 16], a[at:at + 16])
 
 
 if __name__ == "__main__":

@@ -3,12 +3,14 @@ test and extract refuse what build refuses, output that cannot be written is a
 failure, and build takes only folders and texts that Windows and the stub can take."""
 import json
 import os
+import shutil
 import subprocess
 import unittest
+import zlib
 from pathlib import Path
 
 from sfxmaketest import SAMPLE, STUB32, SfxmakeCase, zip_members
-from sfxtest import SFXMAKE, config_block
+from sfxtest import SFXMAKE, as_ae1, config_block, flip_byte, member_data_at
 
 
 class OutputEscaping(SfxmakeCase):
@@ -48,6 +50,22 @@ class OneVerdict(SfxmakeCase):
                 self.assertEqual(done.returncode, 2)
                 self.assertIn(b"cannot write the output", done.stderr)
         self.assertRegex(self.sfxmake("--version").stdout, rb"^sfxmake \d+\.\d+\.\d+\n$")
+
+
+class AesVerdict(SfxmakeCase):
+    def test_every_byte_of_the_code_and_the_crc_of_ae1(self):
+        data, exe = b"judged by its code " * 300, self.path("aes.exe")
+        self.sfxmake("build", "-q", "-o", exe, "--password", "pw", self.tree({"a.txt": data}))
+        code = sum(member_data_at(exe, "a.txt")) - 10
+        cases = {f"code byte {i}": (lambda p, i=i: flip_byte(p, code + i), b"authentication code mismatch")
+                 for i in range(10)}
+        cases["AE-1, its CRC"] = (lambda p: as_ae1(p, "a.txt", zlib.crc32(data)), None)
+        cases["AE-1, another CRC"] = (lambda p: as_ae1(p, "a.txt", zlib.crc32(data) ^ 4), b"CRC-32 mismatch")
+        for label, (change, failure) in cases.items():
+            with self.subTest(label):
+                change(shutil.copy(exe, self.path(label + ".exe")))
+                run = self.sfxmake("test", "--password", "pw", self.path(label + ".exe"), expect=1 if failure else 0)
+                self.assertIn(b"FAIL a.txt: " + failure if failure else b"1 member tested, 0 failed", run.stdout)
 
 
 class BuildInputs(SfxmakeCase):
