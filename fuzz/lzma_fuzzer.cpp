@@ -14,7 +14,10 @@
 // member lacks, which here is BadData or ArchiveEnded). liblzma refuses lc + lp above 4, which the format allows
 // and this decoder takes: such inputs are only checked for the rules above.
 // The input's size picks the archive's behaviour: short reads, an archive that
-// ends inside the member, traditional encryption.
+// ends inside the member, traditional encryption; and one size in 11 reads the
+// data as a solid member instead (SolidDecode: the head byte, LZMA2 chunks),
+// which must keep the same rules and, when Done, give liblzma's raw LZMA2
+// decoder's output from all of its chunks.
 #include <lzma.h>
 #include <stdio.h>
 #include <stdlib.h>
@@ -25,6 +28,7 @@
 #include "crc32.h"
 #include "crypt.h"
 #include "lzmadec.h"
+#include "zipformat.h"
 #include "test_support.h"
 
 namespace {
@@ -77,6 +81,45 @@ bool LiblzmaDecode(const Bytes &member, uint64_t size, Bytes &output, lzma_ret *
   return true;
 }
 
+// A solid member that opens its block (SolidDecode) against liblzma's LZMA2
+// decoder with the head byte's dictionary (capped at 1 MiB: no distance of a
+// member this small reaches further).
+int SolidCase(const uint8_t *data, size_t size, uint64_t uncompressed) {
+  Bytes archive(data, data + size);
+  archive[0] |= SolidOpensBlock;
+  archive[0] &= 0x80 | 31;  // dictionary codes up to 16 MiB, so that the block never needs much
+  archive.insert(archive.end(), GuardBytes, 0xA5);
+  uint32_t crc = HostSolidDecode(archive.data(), size, uncompressed);
+  DecodeResult result = Host.Result;
+  SolidRelease();
+  if (Host.InputPos > size) Fail("solid: read past the member");
+  if (result == DecodeResult::NoMemory) Fail("solid: no memory for a small block");
+  for (uint32_t piece : Host.Pieces)
+    if (!piece || piece > LzmaPieceSize) Fail("solid: a piece is empty or too large");
+  if (Host.Output.size() > uncompressed) Fail("solid: more output than the size");
+  if ((uint32_t)crc32(0, Host.Output.data(), (uInt)Host.Output.size()) != crc) Fail("solid: CRC differs");
+  if (result != DecodeResult::Done) return 0;
+  if (CompressedLeft != 0) Fail("solid: Done with member bytes left");
+  lzma_options_lzma options{};
+  options.dict_size = 1 << 20;
+  lzma_filter filters[2] = {{LZMA_FILTER_LZMA2, &options}, {LZMA_VLI_UNKNOWN, nullptr}};
+  lzma_stream z = LZMA_STREAM_INIT;
+  if (lzma_raw_decoder(&z, filters) != LZMA_OK) Fail("liblzma refused an LZMA2 decoder");
+  Bytes reference(uncompressed + 1);
+  z.next_in = data + 1;
+  z.avail_in = size - 1;
+  z.next_out = reference.data();
+  z.avail_out = reference.size();
+  lzma_ret ret;
+  do ret = lzma_code(&z, LZMA_RUN);
+  while (ret == LZMA_OK && z.avail_in && z.avail_out);
+  reference.resize(z.total_out);
+  size_t used = (size_t)z.total_in;
+  lzma_end(&z);
+  if (ret != LZMA_OK || used != size - 1 || reference != Host.Output) Fail("solid: differs from liblzma's LZMA2");
+  return 0;
+}
+
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
@@ -84,6 +127,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
   uint64_t uncompressed = GetLE32(data) % MaxOutput;
   data += 4;
   size -= 4;
+  if (size % 11 == 4) return SolidCase(data, size, uncompressed);
   bool shortReads = size % 3 == 0 && size > 0;
   bool endsEarly = size % 5 == 1;
   bool encrypted = size % 7 == 2;

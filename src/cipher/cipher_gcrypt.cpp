@@ -6,13 +6,14 @@
 #include "aes.h"
 #include "hostcipher.h"
 
-// libgcrypt wants its version checked once before any other call.
+// libgcrypt wants its version checked once before any other call; the first
+// call may come from several threads at once (sfxmake's verifying workers).
 static bool Ready() {
-  static bool ready = false;
-  if (!ready && gcry_check_version(GCRYPT_VERSION)) {
+  static const bool ready = [] {
+    if (!gcry_check_version(GCRYPT_VERSION)) return false;
     gcry_control(GCRYCTL_INITIALIZATION_FINISHED, 0);
-    ready = true;
-  }
+    return true;
+  }();
   return ready;
 }
 

@@ -7,12 +7,13 @@
 #include "zipformat.h"
 
 bool MethodDecodable(uint16_t method) {
-  return method == MethodStored || method == MethodDeflated || method == MethodLzma;
+  return method == MethodStored || method == MethodDeflated || method == MethodLzma || method == MethodSolid;
 }
 
 static DecodeResult DecodeByMethod(uint16_t method, uint64_t uncompressedSize) {
   if (method == MethodStored) return CopyStored();
   if (method == MethodLzma) return LzmaDecode(uncompressedSize);
+  if (method == MethodSolid) return SolidDecode(uncompressedSize);
   return Inflate();
 }
 

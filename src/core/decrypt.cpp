@@ -4,8 +4,8 @@
 
 #include "crypt.h"
 
-bool EntryAes = false;
-AesStream MemberAes = {};
+MEMBER_STATE bool EntryAes = false;
+MEMBER_STATE AesStream MemberAes = {};
 
 void SelectProtection(const MemberInfo &member) {
   EntryAes = member.Aes.Version != 0;

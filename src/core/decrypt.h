@@ -6,9 +6,9 @@
 #include "aes.h"
 #include "zipformat.h"
 
-extern bool EntryAes;         // the member's data is AES-encrypted (MemberAes); otherwise, when
+extern MEMBER_STATE bool EntryAes;         // the member's data is AES-encrypted (MemberAes); otherwise, when
                               // EntryEncrypted, it uses the traditional scheme (CryptKeys)
-extern AesStream MemberAes;   // the AES stream of the member being read
+extern MEMBER_STATE AesStream MemberAes;   // the AES stream of the member being read
 
 // The longest header in front of a member's data: an AES-256 salt and the verifier.
 enum : uint32_t { MaxProtectionHeader = AesMaxSaltSize + AesVerifierSize };

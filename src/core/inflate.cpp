@@ -32,20 +32,20 @@ HuffmanEntry *FixedDistanceTable;
 static int FixedLiteralBits;
 static int FixedDistanceBits;
 
-static uint64_t BitBuffer;      // input bits not yet consumed; the next bit of the stream is bit 0
-static unsigned BitCount;       // valid bits in BitBuffer; the bits above may already hold the next input
-static unsigned OneBits;        // of those, how many (the top ones) stand in for data that has ended
-static uint8_t *InputBuffer;    // compressed bytes read from the archive, already decrypted
-static uint32_t InputPos;       // next byte to hand out from InputBuffer
-static uint32_t InputLength;    // bytes the last refill put into InputBuffer
+static MEMBER_STATE uint64_t BitBuffer;      // input bits not yet consumed; the next bit of the stream is bit 0
+static MEMBER_STATE unsigned BitCount;       // valid bits in BitBuffer; the bits above may already hold the next input
+static MEMBER_STATE unsigned OneBits;        // of those, how many (the top ones) stand in for data that has ended
+static MEMBER_STATE uint8_t *InputBuffer;    // compressed bytes read from the archive, already decrypted
+static MEMBER_STATE uint32_t InputPos;       // next byte to hand out from InputBuffer
+static MEMBER_STATE uint32_t InputLength;    // bytes the last refill put into InputBuffer
 // Room behind the window's piece for a match that starts in the piece's last
 // byte, with the overrun of its last step.
 enum { WindowSlack = 258 + 15 };
-static uint8_t *Window;         // the history (first WindowSize bytes), then the piece being decoded, then slack
-static uint32_t WindowPos;      // where the next output byte goes, WindowSize..2 * WindowSize
-static uint32_t WindowStart;    // the oldest byte a distance may reach: WindowSize until the first piece is out
-static bool InputEnded;         // ReadArchive gave nothing while compressed bytes were still due
-static bool OutputRefused;      // WriteOutput refused a piece: decoding stops
+static MEMBER_STATE uint8_t *Window;         // the history (first WindowSize bytes), then the piece being decoded, then slack
+static MEMBER_STATE uint32_t WindowPos;      // where the next output byte goes, WindowSize..2 * WindowSize
+static MEMBER_STATE uint32_t WindowStart;    // the oldest byte a distance may reach: WindowSize until the first piece is out
+static MEMBER_STATE bool InputEnded;         // ReadArchive gave nothing while compressed bytes were still due
+static MEMBER_STATE bool OutputRefused;      // WriteOutput refused a piece: decoding stops
 
 // Refills InputBuffer with at most CompressedLeft bytes, decrypting them in place.
 // Returns the next byte, or -1 when the archive yields nothing more (which ends the
@@ -218,8 +218,8 @@ enum {
   FastLiteralBits = 10,  // most literal/length codes resolve in one probe
   FastDistanceBits = 8,  // and most distance codes
 };
-static uint32_t DynamicFastLiterals[1 << FastLiteralBits];    // the current dynamic block's literal/length codes
-static uint32_t DynamicFastDistances[1 << FastDistanceBits];  // the current dynamic block's distance codes
+static MEMBER_STATE uint32_t DynamicFastLiterals[1 << FastLiteralBits];    // the current dynamic block's literal/length codes
+static MEMBER_STATE uint32_t DynamicFastDistances[1 << FastDistanceBits];  // the current dynamic block's distance codes
 static uint32_t FixedFastLiterals[1 << FastLiteralBits];      // the fixed literal/length codes
 static uint32_t FixedFastDistances[1 << FastDistanceBits];    // the fixed distance codes
 

@@ -5,6 +5,7 @@
 
 #include "decrypt.h"
 #include "sfxcore.h"
+#include "zipformat.h"
 
 namespace {
 
@@ -35,10 +36,10 @@ enum : uint32_t {
 // The state after a literal.
 const uint8_t NextAfterLiteral[States] = {0, 0, 0, 0, 1, 2, 3, 4, 5, 6, 4, 5};
 
-uint8_t *Input;              // compressed bytes already decrypted, InputSize + InputSlack
-const uint8_t *InputEnd;     // the end of the member's bytes in Input; zeros follow once it has no more
-const uint8_t *InputSafe;    // below this at least InputSlack bytes follow (or the member has ended)
-bool InputEnded;             // ReadArchive gave nothing while member bytes were still due
+MEMBER_STATE uint8_t *Input;              // compressed bytes already decrypted, InputSize + InputSlack
+MEMBER_STATE const uint8_t *InputEnd;     // the end of the member's bytes in Input; zeros follow once it has no more
+MEMBER_STATE const uint8_t *InputSafe;    // below this at least InputSlack bytes follow (or the member has ended)
+MEMBER_STATE bool InputEnded;             // ReadArchive gave nothing while member bytes were still due
 
 // Reads up to count member bytes (no more than CompressedLeft), decrypted,
 // across short reads. Returns how many it got: fewer when the member or the
@@ -204,52 +205,73 @@ STEP uint32_t DecodeLiteral(RangeDecoder &rc, uint16_t *probs, bool afterMatch, 
   return symbol - 0x100;
 }
 
-}  // namespace
+// What persists of an LZMA coder between the runs of symbols that continue it:
+// the probabilities, the dictionary and the coder's state. A method-14 member
+// uses one for one run; a solid block keeps one across its chunks and members.
+struct Coder {
+  uint16_t *Probs;
+  unsigned Lc, Lp, Pb;
+  uint8_t *Dict;
+  uint32_t DictSize;
+  uint32_t Pos;       // where the next byte goes in Dict
+  bool Wrapped;       // Dict has filled once: every byte of it is history
+  uint32_t State;     // 0..6 after a literal, 7..11 after a match
+  uint32_t Rep0, Rep1, Rep2, Rep3;  // the last four distances less 1, latest first
+};
 
-DecodeResult LzmaDecode(uint64_t uncompressedSize) {
-  InputEnded = false;
-  uint8_t header[HeaderSize];
-  if (ReadMember(header, HeaderSize) < HeaderSize)
-    return InputEnded ? DecodeResult::ArchiveEnded : DecodeResult::BadData;
-  unsigned properties = header[4];
-  if (GetLE16(header + 2) != 5 || properties >= 9 * 5 * 5) return DecodeResult::BadData;
-  const unsigned lc = properties % 9, lp = properties / 9 % 5, pb = properties / 45;
-
-  // Distances never reach beyond the output, so a dictionary larger than the
-  // member buys nothing. Declared sizes round up to 16 bytes, as other decoders
-  // allocate them: a distance they take is taken here too. The buffer is then a
-  // multiple of 16, so window positions give the position bits even where it
-  // wraps (a buffer of just the member's size wraps as its end marker comes).
-  uint64_t window = ((uint64_t)GetLE32(header + 5) + 15) & ~(uint64_t)15;
-  if (window > uncompressedSize) window = (uncompressedSize + 15) & ~(uint64_t)15;
-  if (window < MinDictionary) window = MinDictionary;
-  const uint32_t probCount = Literal + (0x300u << (lc + lp));
+// Allocates c's probabilities (for its lc and lp), Input and a dictionary of
+// `window` bytes in one block; null when the system cannot give it.
+void *AllocateCoder(Coder &c, uint64_t window) {
+  const uint32_t probCount = Literal + (0x300u << (c.Lc + c.Lp));
   uint64_t bytes = probCount * 2ull + InputSize + InputSlack + window;
   // Dictionary positions are 32-bit; a 32-bit system cannot give 4 GB anyway.
   void *block = window > 0xFFFF0000u || bytes != (size_t)bytes ? nullptr : TryAllocateMemory((size_t)bytes);
-  if (!block) return DecodeResult::NoMemory;
-  uint16_t *const probs = (uint16_t *)block;
-  for (uint32_t i = 0; i < probCount; i++) probs[i] = ProbInit;
-  Input = (uint8_t *)(probs + probCount);
-  uint8_t *const dict = Input + InputSize + InputSlack;
-  const uint32_t dictSize = (uint32_t)window;
-  dict[dictSize - 1] = 0;  // the "previous byte" of the first literal
+  if (!block) return nullptr;
+  c.Probs = (uint16_t *)block;
+  Input = (uint8_t *)(c.Probs + probCount);
+  c.Dict = Input + InputSize + InputSlack;
+  c.DictSize = (uint32_t)window;
+  return block;
+}
 
-  InputEnd = Input;
-  RangeDecoder rc = {0xFFFFFFFF, 0, Refill(Input)};
+// Sets the coder's state and probabilities as at the start of a stream.
+void ResetState(Coder &c) {
+  const uint32_t probCount = Literal + (0x300u << (c.Lc + c.Lp));
+  for (uint32_t i = 0; i < probCount; i++) c.Probs[i] = ProbInit;
+  c.State = c.Rep0 = c.Rep1 = c.Rep2 = c.Rep3 = 0;
+}
+
+// Empties the dictionary: the next byte is the first of the stream.
+void ResetDictionary(Coder &c) {
+  c.Pos = 0;
+  c.Wrapped = false;
+  c.Dict[c.DictSize - 1] = 0;  // the "previous byte" of the first literal
+}
+
+// Decodes symbols from the range coder that starts at Input (after Refill)
+// into c's dictionary until outLeft more bytes are out, written in pieces.
+// Method 14 (chunk false): the stream ends there with its code at 0, or with an
+// end marker behind it; a match still copying runs past the size. An LZMA2
+// chunk (chunk true) is whole in Input and ends exactly with its last byte as
+// its output is complete. Results as LzmaDecode's; CompressedLeft gets back the
+// bytes of Input the stream did not use.
+DecodeResult DecodeSymbols(Coder &c, uint64_t outLeft, bool chunk) {
+  RangeDecoder rc = {0xFFFFFFFF, 0, Input};
   const uint8_t *inSafe = InputSafe, *inEnd = InputEnd;
   for (int i = 0; i < 5; i++) rc.Code = (rc.Code << 8) | *rc.In++;
+  uint16_t *const probs = c.Probs;
+  uint8_t *const dict = c.Dict;
+  const uint32_t dictSize = c.DictSize, lc = c.Lc;
   DecodeResult result = DecodeResult::BadData;
-  uint32_t state = 0;        // 0..6 after a literal, 7..11 after a match
-  uint32_t rep0 = 0, rep1 = 0, rep2 = 0, rep3 = 0;  // the last four distances less 1, latest first
-  uint32_t pos = 0;          // where the next byte goes in dict
-  uint32_t flushed = 0;      // dict[flushed, pos) is decoded but not yet written
-  uint32_t limit = 0;        // the next stop: the piece is full, the dictionary ends, or the size is reached
+  uint32_t state = c.State;
+  uint32_t rep0 = c.Rep0, rep1 = c.Rep1, rep2 = c.Rep2, rep3 = c.Rep3;
+  uint32_t pos = c.Pos;      // where the next byte goes in dict
+  uint32_t flushed = pos;    // dict[flushed, pos) is decoded but not yet written
+  uint32_t limit = pos;      // the next stop: the piece is full, the dictionary ends, or the size is reached
   uint32_t pending = 0;      // bytes of the last match still to copy once the piece is written
-  uint64_t outLeft = uncompressedSize;  // bytes still due, those in dict[flushed, pos) included
-  bool wrapped = false;      // the dictionary has filled once: every byte of it is history
+  bool wrapped = c.Wrapped;
   bool atSize = false;       // all bytes are out; only an end marker may follow
-  const uint32_t pbMask = (1u << pb) - 1, lpMask = (1u << lp) - 1;
+  const uint32_t pbMask = (1u << c.Pb) - 1, lpMask = (1u << c.Lp) - 1;
   if (rc.In > inEnd) goto input_short;
   if (Input[0] != 0) goto done;
 
@@ -279,10 +301,11 @@ DecodeResult LzmaDecode(uint64_t uncompressedSize) {
         if (pending) goto done;
         Normalize(rc);
         if (rc.In > inEnd) goto input_short;
-        if (!rc.Code) {
+        if (!rc.Code && (!chunk || rc.In == inEnd)) {
           result = DecodeResult::Done;
           goto done;
         }
+        if (chunk) goto done;
         atSize = true;
         limit = pos;
       } else {
@@ -373,7 +396,154 @@ done:
   if (result == DecodeResult::BadData || result == DecodeResult::ArchiveEnded)
     if (!atSize && !Flush(dict + flushed, pos - flushed)) result = DecodeResult::OutputRefused;
   if (rc.In <= inEnd) CompressedLeft += inEnd - rc.In;
+  c.State = state;
+  c.Rep0 = rep0, c.Rep1 = rep1, c.Rep2 = rep2, c.Rep3 = rep3;
+  c.Pos = pos;
+  c.Wrapped = wrapped;
+  return result;
+}
+
+}  // namespace
+
+
+DecodeResult LzmaDecode(uint64_t uncompressedSize) {
+  InputEnded = false;
+  uint8_t header[HeaderSize];
+  if (ReadMember(header, HeaderSize) < HeaderSize)
+    return InputEnded ? DecodeResult::ArchiveEnded : DecodeResult::BadData;
+  unsigned properties = header[4];
+  if (GetLE16(header + 2) != 5 || properties >= 9 * 5 * 5) return DecodeResult::BadData;
+  Coder c;
+  c.Lc = properties % 9, c.Lp = properties / 9 % 5, c.Pb = properties / 45;
+
+  // Distances never reach beyond the output, so a dictionary larger than the
+  // member buys nothing. Declared sizes round up to 16 bytes, as other decoders
+  // allocate them: a distance they take is taken here too. The buffer is then a
+  // multiple of 16, so window positions give the position bits even where it
+  // wraps (a buffer of just the member's size wraps as its end marker comes).
+  uint64_t window = ((uint64_t)GetLE32(header + 5) + 15) & ~(uint64_t)15;
+  if (window > uncompressedSize) window = (uncompressedSize + 15) & ~(uint64_t)15;
+  if (window < MinDictionary) window = MinDictionary;
+  void *block = AllocateCoder(c, window);
+  if (!block) return DecodeResult::NoMemory;
+  ResetState(c);
+  ResetDictionary(c);
+  InputEnd = Input;
+  Refill(Input);
+  DecodeResult result = DecodeSymbols(c, uncompressedSize, false);
   ReleaseMemory(block);
   Input = nullptr;
   return result;
+}
+
+namespace {
+
+// The solid block being decoded: its coder lives from the member that opens the
+// block to the next one that does (or SolidRelease).
+enum class BlockState : uint8_t { None, Open, Broken, NoMemory };
+MEMBER_STATE BlockState Block = BlockState::None;
+MEMBER_STATE void *BlockMemory;         // the coder's probabilities, Input and dictionary
+MEMBER_STATE Coder BlockCoder;
+MEMBER_STATE bool NeedProperties;       // an LZMA chunk must set lc/lp/pb before any is decoded
+MEMBER_STATE bool NeedDictionaryReset;  // the block's first chunk must reset the dictionary
+
+enum : uint32_t {
+  MaxDictionaryCode = 40,  // the LZMA2 dictionary-size codes 0..40 (40: 4 GiB less 1)
+  ChunkReset = 0xE0,       // LZMA chunks from here reset the dictionary (and set properties)
+  ChunkProperties = 0xC0,  // from here they carry a properties byte (and reset the state)
+  ChunkStateReset = 0xA0,  // from here they reset the state
+};
+
+// Decodes the chunks of one solid member into BlockCoder until the member's
+// data ends; see SolidDecode.
+DecodeResult DecodeChunks(uint64_t outLeft) {
+  Coder &c = BlockCoder;
+  for (;;) {
+    if (!CompressedLeft) return outLeft ? DecodeResult::BadData : DecodeResult::Done;
+    // The chunk's header: the control byte, the unpacked size less 1 (its low
+    // 16 bits; an LZMA chunk keeps the high 5 in the control byte), for an LZMA
+    // chunk the packed size less 1 and maybe the properties byte.
+    uint8_t h[6];
+    if (!ReadMember(h, 1)) return InputEnded ? DecodeResult::ArchiveEnded : DecodeResult::BadData;
+    const uint8_t control = h[0];
+    if (control == 0 || (control > 2 && control < 0x80)) return DecodeResult::BadData;  // a member holds no end marker
+    uint32_t size = control >= 0x80 ? 5u + (control >= ChunkProperties) : 3u;
+    if (ReadMember(h + 1, size - 1) < size - 1)
+      return InputEnded ? DecodeResult::ArchiveEnded : DecodeResult::BadData;
+    if (control == 1 || control >= ChunkReset) {
+      ResetDictionary(c);
+      NeedDictionaryReset = false;
+      NeedProperties = true;
+    } else if (NeedDictionaryReset) {
+      return DecodeResult::BadData;
+    }
+    uint32_t unpacked = (control >= 0x80 ? (control & 0x1Fu) << 16 : 0) + (h[1] << 8 | h[2]) + 1u;
+    if (unpacked > outLeft) return DecodeResult::BadData;  // a chunk never spans members
+    outLeft -= unpacked;
+    if (control < 0x80) {
+      // Stored bytes go through the dictionary, which they extend.
+      while (unpacked) {
+        uint32_t n = c.DictSize - c.Pos < unpacked ? c.DictSize - c.Pos : unpacked;
+        if (ReadMember(c.Dict + c.Pos, n) < n) return InputEnded ? DecodeResult::ArchiveEnded : DecodeResult::BadData;
+        if (!Flush(c.Dict + c.Pos, n)) return DecodeResult::OutputRefused;
+        unpacked -= n;
+        c.Pos += n;
+        if (c.Pos == c.DictSize) c.Pos = 0, c.Wrapped = true;
+      }
+      continue;
+    }
+    if (control >= ChunkProperties) {
+      unsigned properties = h[5];
+      if (properties >= 9 * 5 * 5) return DecodeResult::BadData;
+      c.Lc = properties % 9, c.Lp = properties / 9 % 5, c.Pb = properties / 45;
+      if (c.Lc + c.Lp > 4) return DecodeResult::BadData;  // the probabilities are sized for lc + lp = 4
+      NeedProperties = false;
+    } else if (NeedProperties) {
+      return DecodeResult::BadData;
+    }
+    if (control >= ChunkStateReset) ResetState(c);
+    // The chunk's packed bytes, 64 KiB at most, fill Input whole.
+    uint32_t packed = (h[3] << 8 | h[4]) + 1u;
+    int64_t behind = CompressedLeft > packed ? CompressedLeft - packed : 0;
+    if (CompressedLeft > packed) CompressedLeft = packed;
+    InputEnd = Input;
+    Refill(Input);
+    CompressedLeft += behind;
+    DecodeResult result = DecodeSymbols(c, unpacked, true);
+    if (result != DecodeResult::Done) return result;
+  }
+}
+
+}  // namespace
+
+DecodeResult SolidDecode(uint64_t uncompressedSize) {
+  InputEnded = false;
+  uint8_t head;
+  if (!ReadMember(&head, 1)) return InputEnded ? DecodeResult::ArchiveEnded : DecodeResult::BadData;
+  if (head & SolidOpensBlock) {
+    SolidRelease();
+    unsigned code = head & ~(unsigned)SolidOpensBlock;
+    if (code > MaxDictionaryCode) return DecodeResult::BadData;
+    uint64_t window = (uint64_t)(2 | (code & 1)) << (code / 2 + 11);
+    Coder &c = BlockCoder;
+    c.Lc = c.Lp = 2;  // room for any lc + lp up to 4
+    BlockMemory = AllocateCoder(c, window);
+    Block = BlockMemory ? BlockState::Open : BlockState::NoMemory;
+    NeedProperties = NeedDictionaryReset = true;
+  }
+  if (Block != BlockState::Open) return Block == BlockState::NoMemory ? DecodeResult::NoMemory : DecodeResult::BadData;
+  Input = (uint8_t *)(BlockCoder.Probs + Literal + (0x300u << 4));
+  DecodeResult result = DecodeChunks(uncompressedSize);
+  if (result != DecodeResult::Done) Block = BlockState::Broken;
+  return result;
+}
+
+void SolidMemberFailed() {
+  if (Block == BlockState::Open) Block = BlockState::Broken;
+}
+
+void SolidRelease() {
+  ReleaseMemory(BlockMemory);
+  BlockMemory = nullptr;
+  Block = BlockState::None;
 }

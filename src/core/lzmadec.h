@@ -1,4 +1,5 @@
-// lzmadec.h -- the LZMA decoder of ZIP method 14: a 9-byte header, then a raw LZMA stream.
+// lzmadec.h -- the LZMA decoder of ZIP method 14 (a 9-byte header, then a raw
+// LZMA stream) and of solid members (MethodSolid: LZMA2 chunks in one block).
 #ifndef SFXKIT_CORE_LZMADEC_H
 #define SFXKIT_CORE_LZMADEC_H
 #include "sfxcore.h"
@@ -26,4 +27,23 @@ enum {
 // cannot give it the result is NoMemory and nothing is written.
 // CompressedLeft ends as the count of member bytes the stream did not use.
 DecodeResult LzmaDecode(uint64_t uncompressedSize);
+
+// Decodes the current member of a solid block (MethodSolid, zipformat.h), which
+// holds uncompressedSize bytes, reading and writing as LzmaDecode does. A member
+// that opens a block drops the block before it and allocates the new one's
+// dictionary (NoMemory, for it and every later member of its block, when the
+// system cannot give it); any other continues the block the member decoded
+// before it left. The member's chunks must produce exactly its size, its last
+// chunk ending with its data: no end marker, no chunk reaching into the next
+// member. Once a member fails (any result but Done, or SolidMemberFailed) every
+// later member of its block is BadData, its dictionary being unknown: members
+// must come in the order they were written, none left out, for the block to
+// decode. The block's memory stays until the next block opens or SolidRelease.
+DecodeResult SolidDecode(uint64_t uncompressedSize);
+// The member SolidDecode just decoded is unsound after all (its CRC-32 or
+// authentication code), or the caller could not decode it (no password): the
+// later members of its block fail.
+void SolidMemberFailed();
+// Releases the block's memory; the next solid member must open a block.
+void SolidRelease();
 #endif

@@ -5,12 +5,12 @@
 #include "crc32.h"
 #include "decrypt.h"
 
-int64_t CompressedLeft = 0;
-uint32_t EntryCrc = 0;
-uint32_t CryptKeys[3] = {0, 0, 0};
-bool EntryEncrypted = false;
-uint64_t OutputLeft = ~(uint64_t)0;
-bool OutputOverrun = false;
+MEMBER_STATE int64_t CompressedLeft = 0;
+MEMBER_STATE uint32_t EntryCrc = 0;
+MEMBER_STATE uint32_t CryptKeys[3] = {0, 0, 0};
+MEMBER_STATE bool EntryEncrypted = false;
+MEMBER_STATE uint64_t OutputLeft = ~(uint64_t)0;
+MEMBER_STATE bool OutputOverrun = false;
 
 bool EmitOutput(const uint8_t *data, uint32_t count) {
   if (count > OutputLeft) {

@@ -5,7 +5,7 @@
 #include "sfxcore.h"
 
 // EmitOutput refused a piece for passing OutputLeft (DecodeMemberData clears it).
-extern bool OutputOverrun;
+extern MEMBER_STATE bool OutputOverrun;
 
 enum : uint32_t { StoredBlockSize = 32768 };  // member data moves in blocks of this size
 

@@ -12,13 +12,22 @@
 #include <stddef.h>
 #include <stdint.h>
 
+// The state of the member being decoded lives in each thread that decodes
+// where the host has threads (sfxmake verifies members side by side); the
+// stubs decode one member at a time and keep plain globals.
+#ifdef _WIN32
+#define MEMBER_STATE
+#else
+#define MEMBER_STATE thread_local
+#endif
+
 // State of the member being extracted (defined in member.cpp).
-extern int64_t CompressedLeft;   // compressed bytes of the member not yet read, without what its
+extern MEMBER_STATE int64_t CompressedLeft;   // compressed bytes of the member not yet read, without what its
                                  // encryption adds (decrypt.h); wide enough for every 32-bit size
-extern uint32_t EntryCrc;        // CRC-32 register: set to 0xFFFFFFFF per member, complemented at the end
-extern uint32_t CryptKeys[3];    // traditional-encryption keys 0, 1 and 2
-extern bool EntryEncrypted;      // decrypt member data as it is read (decrypt.h says with which scheme)
-extern uint64_t OutputLeft;      // output bytes the member may still produce: its declared size, set by
+extern MEMBER_STATE uint32_t EntryCrc;        // CRC-32 register: set to 0xFFFFFFFF per member, complemented at the end
+extern MEMBER_STATE uint32_t CryptKeys[3];    // traditional-encryption keys 0, 1 and 2
+extern MEMBER_STATE bool EntryEncrypted;      // decrypt member data as it is read (decrypt.h says with which scheme)
+extern MEMBER_STATE uint64_t OutputLeft;      // output bytes the member may still produce: its declared size, set by
                                  // DecodeMemberData; unbounded for a decoder called on its own
 
 // Reads up to count bytes of the archive at its current position. Returns the

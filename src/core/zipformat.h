@@ -246,7 +246,14 @@ enum : uint16_t {
   MethodStored = 0,
   MethodDeflated = 8,
   MethodLzma = 14,               // a 9-byte header, then a raw LZMA stream (lzmadec.h)
+  // A member of a solid block: one byte, SolidOpensBlock for the block's first
+  // member ORed with the block's LZMA2 dictionary-size code (0..40), then the
+  // LZMA2 chunks that produce exactly the member's bytes, continuing the
+  // dictionary and coder of the members before it in the block (lzmadec.h).
+  // The ZIP application note assigns no method 76.
+  MethodSolid = 76,
 };
+enum : uint8_t { SolidOpensBlock = 0x80 };  // in a solid member's first byte
 
 // The central directory file header's fixed part (46 bytes), kept verbatim.
 struct ArchiveEntry {

@@ -135,7 +135,8 @@ std::vector<OptionSpec> BuildOptions() {
                            "company", "description", "copyright"})
     specs.push_back({name, 0, true});
   for (const char *name : {"method", "exclude", "include", "links"}) specs.push_back({name, 0, true});
-  for (const char *flag : {"adjust-offsets", "reproducible", "fixed-encryption-header", "elevate", "json"})
+  specs.push_back({"jobs", 'j', true});
+  for (const char *flag : {"adjust-offsets", "reproducible", "fixed-encryption-header", "elevate", "json", "solid"})
     specs.push_back({flag, 0, false});
   for (const OptionBit &o : OptionBits()) specs.push_back({o.Flag, 0, false});
   return specs;
@@ -196,6 +197,10 @@ PublisherOptions PublisherFromArgs(const ParsedArgs &a) {
 
 FolderArchiveOptions FolderOptionsFromArgs(const ParsedArgs &a) {
   FolderArchiveOptions o;
+  o.Solid = a.Has("solid");
+  if (o.Solid && a.Has("method")) throw InputError("--solid compresses with LZMA2; it takes no --method");
+  if (o.Solid && !BlockEncoderAvailable())
+    throw InputError("this sfxmake has no LZMA2 encoder for --solid; use the Linux sfxmake for --solid");
   o.Method = a.Has("method") ? ParseMethod(a.Get("method"))
                              : LzmaEncoderAvailable() ? (uint16_t)MethodLzma : (uint16_t)MethodDeflated;
   o.Password = PasswordFromArgs(a);
@@ -216,6 +221,10 @@ FolderArchiveOptions FolderOptionsFromArgs(const ParsedArgs &a) {
                      "characters (AES takes any, in UTF-8)");
   o.Quiet = a.Has("quiet");
   o.Output = a.Get("output");
+  uint32_t jobs = 0;
+  if (a.Has("jobs") && (!ParseNumber(a.Get("jobs"), 1024, &jobs) || !jobs))
+    throw InputError("--jobs takes a number from 1 to 1024, not '" + a.Get("jobs") + "'");
+  o.Jobs = jobs;
   if (o.FixedEncryptionHeader && (o.Password.empty() || !o.Reproducible))
     throw InputError("--fixed-encryption-header goes only with --reproducible and a password");
   const char *epoch = std::getenv("SOURCE_DATE_EPOCH");
@@ -280,6 +289,9 @@ MemberFilter FilterFromArgs(const ParsedArgs &a) {
 ArchiveInput ReadInput(const ParsedArgs &a, const std::string &input, uint64_t archiveStart) {
   ArchiveInput in;
   std::error_code ec;
+  // Other ZIP tools cannot unpack solid members: the very thing --adjust-offsets is for.
+  if (a.Has("solid") && a.Has("adjust-offsets"))
+    throw InputError("--solid cannot go with --adjust-offsets: other ZIP tools cannot unpack solid members");
   MemberFilter filter = FilterFromArgs(a);
   if (std::filesystem::is_directory(PathFromUtf8(input), ec)) {
     if (a.Has("adjust-offsets")) throw InputError("--adjust-offsets is for ZIP inputs; a folder's offsets are adjusted anyway");
@@ -294,7 +306,8 @@ ArchiveInput ReadInput(const ParsedArgs &a, const std::string &input, uint64_t a
   }
   if (a.Has("password") || a.Has("password-file") || a.Has("fixed-encryption-header") || a.Has("encryption"))
     throw InputError("--password encrypts a folder input; a ZIP archive is carried with its own encryption");
-  if (a.Has("method")) throw InputError("--method is for folder inputs; a ZIP archive keeps its members as they are");
+  if (a.Has("method") || a.Has("solid"))
+    throw InputError("--method and --solid are for folder inputs; a ZIP archive keeps its members as they are");
   if (a.Has("links")) throw InputError("--links is for folder inputs; a ZIP archive's members are carried as they are");
   // Its directory is read through a mapping: only the records cost memory.
   std::FILE *file = OpenFile(input, "rb");

@@ -77,13 +77,36 @@ uint32_t MemberDictionary(uint64_t size) {
   return (uint32_t)std::max<uint64_t>(LzmaMinDictionary, std::min<uint64_t>(64u << 20, size));
 }
 
+// The core encoder's output, gathered into pieces for the sink of the call in
+// progress (the encoder hands its bytes on through Emit).
+class OwnEncoderOutput {
+ public:
+  void Use(const PieceSink &sink) { sink_ = &sink; }
+  void Take(const uint8_t *data, size_t count) {
+    while (count) {
+      size_t n = std::min(count, out_.Room());
+      std::memcpy(out_.Free(), data, n);
+      out_.Filled(out_.Room() - n, *sink_, false);
+      data += n;
+      count -= n;
+    }
+  }
+  // Hands on the partial piece too.
+  void Flush() { out_.Filled(out_.Room(), *sink_, true); }
+  static void Emit(void *self, uint8_t *data, size_t count) { ((OwnEncoderOutput *)self)->Take(data, count); }
+
+ private:
+  const PieceSink *sink_ = nullptr;
+  PieceBuffer out_;
+};
+
 // LZMA with the core's encoder at settings like liblzma's preset 9e: the same
 // bytes from every build of sfxmake.
 class OwnLzmaCompressor : public Compressor {
  public:
   explicit OwnLzmaCompressor(uint64_t size) {
     settings_.DictSize = MemberDictionary(size);
-    encoder_ = LzmaEncoderCreate(settings_, LzmaFormat::Lzma1, Emit, this);
+    encoder_ = LzmaEncoderCreate(settings_, LzmaFormat::Lzma1, OwnEncoderOutput::Emit, &output_);
     if (!encoder_) throw InputError("the LZMA encoder is out of memory");
   }
   ~OwnLzmaCompressor() override { LzmaEncoderFree(encoder_); }
@@ -94,46 +117,89 @@ class OwnLzmaCompressor : public Compressor {
   void Finish(const PieceSink &sink) override {
     Start(sink);
     LzmaEncoderFinish(encoder_);
-    out_.Filled(out_.Room(), sink, true);
+    output_.Flush();
   }
 
  private:
   // The member's header goes ahead of the first piece.
   void Start(const PieceSink &sink) {
-    sink_ = &sink;
+    output_.Use(sink);
     if (started_) return;
     started_ = true;
     uint8_t header[LzmaHeaderSize];
     LzmaWriteHeader(settings_, header);
-    Take(header, sizeof header);
+    output_.Take(header, sizeof header);
   }
-  void Take(const uint8_t *data, size_t count) {
-    while (count) {
-      size_t n = std::min(count, out_.Room());
-      std::memcpy(out_.Free(), data, n);
-      out_.Filled(out_.Room() - n, *sink_, false);
-      data += n;
-      count -= n;
-    }
-  }
-  static void Emit(void *self, uint8_t *data, size_t count) { ((OwnLzmaCompressor *)self)->Take(data, count); }
 
   LzmaEncoderSettings settings_;
   LzmaEncoder *encoder_ = nullptr;
-  const PieceSink *sink_ = nullptr;  // the sink of the call in progress
   bool started_ = false;
-  PieceBuffer out_;
+  OwnEncoderOutput output_;
+};
+
+// A solid block from the core's encoder: LZMA2 chunks, each member's last one
+// ended by FlushMember; the block needs no end byte (the members' sizes end it).
+class OwnBlockEncoder : public BlockEncoder {
+ public:
+  explicit OwnBlockEncoder(uint64_t total) : code_(BlockDictionaryCode(total)) {
+    LzmaEncoderSettings settings;
+    settings.DictSize = (uint32_t)BlockDictionarySize(code_);
+    encoder_ = LzmaEncoderCreate(settings, LzmaFormat::Lzma2, OwnEncoderOutput::Emit, &output_);
+    if (!encoder_) throw InputError("the LZMA encoder is out of memory");
+  }
+  ~OwnBlockEncoder() override { LzmaEncoderFree(encoder_); }
+  void Encode(const uint8_t *data, size_t count, const PieceSink &sink) override {
+    output_.Use(sink);
+    LzmaEncoderFeed(encoder_, data, count);
+  }
+  void FlushMember(const PieceSink &sink) override {
+    output_.Use(sink);
+    LzmaEncoderFlushMember(encoder_);
+    output_.Flush();
+  }
+  void Finish() override {
+    LzmaEncoderFree(encoder_);
+    encoder_ = nullptr;
+  }
+
+ protected:
+  uint8_t DictionaryCode() const override { return code_; }
+
+ private:
+  uint8_t code_;
+  LzmaEncoder *encoder_ = nullptr;
+  OwnEncoderOutput output_;
 };
 
 #ifdef SFXMAKE_LZMA
+// Extreme mode at level 9 packs programs and libraries smallest.
+lzma_options_lzma StrongestPreset() {
+  lzma_options_lzma options;
+  if (lzma_lzma_preset(&options, 9 | LZMA_PRESET_EXTREME)) throw InputError("liblzma: no such preset");
+  return options;
+}
+
+// Runs liblzma over `count` bytes until it has taken them all (LZMA_RUN) or,
+// for any other action, until it says the action is complete.
+void RunLzma(lzma_stream &stream, PieceBuffer &out, const uint8_t *data, size_t count, lzma_action action,
+             const PieceSink &sink) {
+  stream.next_in = data;
+  stream.avail_in = count;
+  for (;;) {
+    stream.next_out = out.Free();
+    stream.avail_out = out.Room();
+    lzma_ret rc = lzma_code(&stream, action);
+    if (rc != LZMA_OK && rc != LZMA_STREAM_END)
+      throw InputError(rc == LZMA_MEM_ERROR ? "liblzma: out of memory" : "liblzma: the LZMA encoder failed");
+    out.Filled(stream.avail_out, sink, rc == LZMA_STREAM_END);
+    if (rc == LZMA_STREAM_END || (action == LZMA_RUN && stream.avail_in == 0 && stream.avail_out != 0)) return;
+  }
+}
+
 class LzmaCompressor : public Compressor {
  public:
   explicit LzmaCompressor(uint64_t size) {
-    lzma_options_lzma options;
-    // Extreme mode at level 9 packs programs and libraries smallest; the 64 MiB
-    // dictionary of level 9 is cut down to the member, which saves a small
-    // member's reader memory and changes nothing else.
-    if (lzma_lzma_preset(&options, 9 | LZMA_PRESET_EXTREME)) throw InputError("liblzma: no such preset");
+    lzma_options_lzma options = StrongestPreset();
     options.dict_size = MemberDictionary(size);
     // The end marker costs a few bytes a member and is what 7-Zip and Python's
     // zipfile write: a reader that has no size at hand stops on it too.
@@ -154,25 +220,87 @@ class LzmaCompressor : public Compressor {
       out_.Filled(out_.Room() - header_.size(), sink, false);
       header_.clear();
     }
-    stream_.next_in = data;
-    stream_.avail_in = count;
-    for (;;) {
-      stream_.next_out = out_.Free();
-      stream_.avail_out = out_.Room();
-      lzma_ret rc = lzma_code(&stream_, action);
-      if (rc != LZMA_OK && rc != LZMA_STREAM_END)
-        throw InputError(rc == LZMA_MEM_ERROR ? "liblzma: out of memory" : "liblzma: the LZMA encoder failed");
-      out_.Filled(stream_.avail_out, sink, rc == LZMA_STREAM_END);
-      if (rc == LZMA_STREAM_END || (action == LZMA_RUN && stream_.avail_in == 0 && stream_.avail_out != 0)) return;
-    }
+    RunLzma(stream_, out_, data, count, action, sink);
   }
   lzma_stream stream_ = LZMA_STREAM_INIT;  // liblzma's state
   std::vector<uint8_t> header_;            // the member's LZMA header, until the first piece takes it
   PieceBuffer out_;                        // compressed bytes not yet handed on
 };
+
+// liblzma's raw LZMA2 encoder: a sync flush ends the chunk at hand, and the
+// next chunk goes on with the dictionary and the coder's state.
+class LzmaBlockEncoder : public BlockEncoder {
+ public:
+  explicit LzmaBlockEncoder(uint64_t total) : code_(BlockDictionaryCode(total)) {
+    options_ = StrongestPreset();
+    options_.dict_size = (uint32_t)BlockDictionarySize(code_);
+    const lzma_filter filters[] = {{LZMA_FILTER_LZMA2, &options_}, {LZMA_VLI_UNKNOWN, nullptr}};
+    if (lzma_raw_encoder(&stream_, filters) != LZMA_OK)
+      throw InputError("liblzma: cannot start the LZMA2 encoder (out of memory?)");
+  }
+  ~LzmaBlockEncoder() override { lzma_end(&stream_); }
+  void Encode(const uint8_t *data, size_t count, const PieceSink &sink) override {
+    RunLzma(stream_, out_, data, count, LZMA_RUN, sink);
+  }
+  void FlushMember(const PieceSink &sink) override { RunLzma(stream_, out_, nullptr, 0, LZMA_SYNC_FLUSH, sink); }
+  void Finish() override { lzma_end(&stream_); }
+
+ protected:
+  uint8_t DictionaryCode() const override { return code_; }
+
+ private:
+  uint8_t code_;
+  lzma_options_lzma options_;
+  lzma_stream stream_ = LZMA_STREAM_INIT;
+  PieceBuffer out_;
+};
 #endif
 
 }  // namespace
+
+uint8_t BlockEncoder::MemberHead() {
+  uint8_t head = (uint8_t)(DictionaryCode() | (opened_ ? 0 : SolidOpensBlock));
+  opened_ = true;
+  return head;
+}
+
+uint64_t BlockDictionarySize(uint8_t code) { return (uint64_t)(2 | (code & 1)) << (code / 2 + 11); }
+
+uint8_t BlockDictionaryCode(uint64_t total) {
+  const uint8_t largest = 28;  // 64 MiB, liblzma's strongest preset
+  static_assert(((2 | (largest & 1)) << (largest / 2 + 11)) == 64 << 20, "code 28 is 64 MiB");
+  uint8_t code = 0;
+  while (code < largest && BlockDictionarySize(code) < total) code++;
+  return code;
+}
+
+bool BlockEncoderAvailable() { return true; }
+
+std::unique_ptr<BlockEncoder> MakeBlockEncoder(uint64_t total) {
+#ifdef SFXMAKE_LZMA
+  if (!OwnLzmaEncoder()) return std::make_unique<LzmaBlockEncoder>(total);
+#endif
+  return std::make_unique<OwnBlockEncoder>(total);
+}
+
+uint64_t EncoderMemory(uint16_t method, uint64_t size) {
+  if (method == MethodDeflated || method == MethodStored) return 512 << 10;  // zlib's level 9: 256 KiB and buffers
+  if (OwnLzmaEncoder()) {
+    LzmaEncoderSettings settings;
+    settings.DictSize = method == MethodSolid ? (uint32_t)BlockDictionarySize(BlockDictionaryCode(size)) : MemberDictionary(size);
+    return LzmaEncoderMemory(settings) + (2 << 20);  // and the pieces read and written
+  }
+#ifdef SFXMAKE_LZMA
+  lzma_options_lzma options = StrongestPreset();
+  options.dict_size = method == MethodSolid ? (uint32_t)BlockDictionarySize(BlockDictionaryCode(size))
+                                            : MemberDictionary(size);
+  const lzma_filter filters[] = {{method == MethodSolid ? LZMA_FILTER_LZMA2 : LZMA_FILTER_LZMA1, &options},
+                                 {LZMA_VLI_UNKNOWN, nullptr}};
+  uint64_t memory = lzma_raw_encoder_memusage(filters);
+  if (memory != UINT64_MAX) return memory + (2 << 20);  // and the pieces read and written
+#endif
+  return 1ull << 30;
+}
 
 bool LzmaEncoderAvailable() { return true; }
 

@@ -40,6 +40,46 @@ bool LzmaEncoderAvailable();
 // environment has SFXMAKE_LZMA_ENCODER=liblzma (for comparisons).
 bool OwnLzmaEncoder();
 
+// The encoder of a solid block (MethodSolid): the members one after another as
+// one LZMA2 stream, each ended by FlushMember so that its compressed data is
+// the chunks that produce exactly its bytes. A member's data is the byte
+// MemberHead() gives, then what Encode and FlushMember hand on for it.
+// The core's encoder and liblzma's each implement it (OwnLzmaEncoder chooses).
+class BlockEncoder {
+ public:
+  virtual ~BlockEncoder() = default;
+  // Compresses the next `count` bytes of the current member.
+  virtual void Encode(const uint8_t *data, size_t count, const PieceSink &sink) = 0;
+  // Ends the current member: every chunk of its bytes goes to `sink`, the
+  // last one complete; the dictionary and the coder go on with the next member.
+  virtual void FlushMember(const PieceSink &sink) = 0;
+  // Ends the block; it carries no end marker (the members' sizes end it).
+  virtual void Finish() = 0;
+  // The first byte of the next member's data: the block's LZMA2 dictionary
+  // code, with SolidOpensBlock on the block's first member.
+  uint8_t MemberHead();
+
+ protected:
+  virtual uint8_t DictionaryCode() const = 0;
+
+ private:
+  bool opened_ = false;  // the block's first member has been started
+};
+
+// The block's dictionary: its LZMA2 code, the smallest that holds `total`
+// bytes (the block's input), 64 MiB at most.
+uint8_t BlockDictionaryCode(uint64_t total);
+// The LZMA2 dictionary size of a code (0..40).
+uint64_t BlockDictionarySize(uint8_t code);
+
+// Whether this build can write solid blocks, and the encoder of one whose
+// members hold `total` bytes in all; InputError when the library refuses.
+bool BlockEncoderAvailable();
+std::unique_ptr<BlockEncoder> MakeBlockEncoder(uint64_t total);
+// What one encoder of `method` (MethodLzma, MethodDeflated, MethodSolid) for
+// `size` bytes of input takes in memory, as its library states it.
+uint64_t EncoderMemory(uint16_t method, uint64_t size);
+
 // The method a --method value names (store, deflate, lzma); InputError for any
 // other, and for lzma where this build has no encoder.
 uint16_t ParseMethod(const std::string &name);

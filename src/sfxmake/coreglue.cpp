@@ -11,17 +11,54 @@
 #include "decode.h"
 #include "decrypt.h"
 #include "inflate.h"
+#include "lzmadec.h"
 #include "sfxcore.h"
 #include "zipformat.h"
 
 namespace {
 
-// Where ReadArchive reads and WriteOutput writes.
+// Where ReadArchive reads and WriteOutput writes: each decoding thread its own.
 struct HostState {
   const uint8_t *Next = nullptr;  // next unread byte of the file
   uint64_t Left = 0;              // bytes of the file behind Next
   std::FILE *Out = nullptr;       // output file, or null to only check
-} Host;
+  const ZipMember *Decoded = nullptr;  // the member DecodeMember last began decoding
+};
+thread_local HostState Host;
+
+// Decodes member `m` of `s` as DecodeMember says, the solid block aside.
+MemberResult DecodeData(ByteView file, const ZipDirectory &dir, const ZipMember &m,
+                        const std::vector<std::string> &passwords, std::FILE *out) {
+  SetArchiveCursor(file, MemberDataOffset(file, dir, m));
+  Host.Out = out;
+  CompressedLeft = m.CompressedSize;
+  SelectProtection(m);
+  if (EntryEncrypted) {
+    if (passwords.empty()) return MemberResult::NeedsPassword;
+    uint8_t header[2 * MaxProtectionHeader];
+    uint32_t size = ProtectionHeaderSize(m);
+    if (ReadArchive(header + MaxProtectionHeader, size) != size) return MemberResult::ArchiveEnded;
+    PasswordCheck check = PasswordCheck::Refused;
+    for (size_t i = 0; i < passwords.size() && check == PasswordCheck::Refused; ++i)
+      check = CheckMemberPassword(m, header, passwords[i].data(), (uint32_t)passwords[i].size());
+    if (check == PasswordCheck::NoCipher) return MemberResult::UnknownMethod;
+    if (check == PasswordCheck::Refused) return MemberResult::WrongPassword;
+    CompressedLeft -= ProtectionOverhead(m);
+  }
+  EntryCrc = 0xFFFFFFFFu;
+  DecodeResult r = DecodeMemberData(DataMethod(m), m.UncompressedSize);
+  if (r == DecodeResult::NoMemory) return MemberResult::NoMemory;
+  if (r == DecodeResult::OutputRefused) return MemberResult::WriteFailed;
+  if (r == DecodeResult::ArchiveEnded) return MemberResult::ArchiveEnded;
+  if (r == DecodeResult::TooLong) return MemberResult::SizeMismatch;
+  switch (JudgeMemberData(m)) {
+    case DataVerdict::CodeMismatch: return MemberResult::CodeMismatch;
+    case DataVerdict::CrcMismatch: return MemberResult::CrcMismatch;
+    case DataVerdict::SizeMismatch: return MemberResult::SizeMismatch;
+    case DataVerdict::Sound: break;
+  }
+  return MemberResult::Ok;
+}
 
 }  // namespace
 
@@ -68,37 +105,18 @@ MemberResult DecodeMember(ByteView file, const ZipDirectory &dir, const ZipMembe
                           const std::vector<std::string> &passwords,
                           std::FILE *out) {
   PrepareCore();
+  Host.Decoded = &m;
   if (!MethodDecodable(DataMethod(m))) return MemberResult::UnknownMethod;
-  SetArchiveCursor(file, MemberDataOffset(file, dir, m));
-  Host.Out = out;
-  CompressedLeft = m.CompressedSize;
-  SelectProtection(m);
-  if (EntryEncrypted) {
-    if (passwords.empty()) return MemberResult::NeedsPassword;
-    uint8_t header[2 * MaxProtectionHeader];
-    uint32_t size = ProtectionHeaderSize(m);
-    if (ReadArchive(header + MaxProtectionHeader, size) != size) return MemberResult::ArchiveEnded;
-    PasswordCheck check = PasswordCheck::Refused;
-    for (size_t i = 0; i < passwords.size() && check == PasswordCheck::Refused; ++i)
-      check = CheckMemberPassword(m, header, passwords[i].data(), (uint32_t)passwords[i].size());
-    if (check == PasswordCheck::NoCipher) return MemberResult::UnknownMethod;
-    if (check == PasswordCheck::Refused) return MemberResult::WrongPassword;
-    CompressedLeft -= ProtectionOverhead(m);
-  }
-  EntryCrc = 0xFFFFFFFFu;
-  DecodeResult r = DecodeMemberData(DataMethod(m), m.UncompressedSize);
-  if (r == DecodeResult::NoMemory) return MemberResult::NoMemory;
-  if (r == DecodeResult::OutputRefused) return MemberResult::WriteFailed;
-  if (r == DecodeResult::ArchiveEnded) return MemberResult::ArchiveEnded;
-  if (r == DecodeResult::TooLong) return MemberResult::SizeMismatch;
-  switch (JudgeMemberData(m)) {
-    case DataVerdict::CodeMismatch: return MemberResult::CodeMismatch;
-    case DataVerdict::CrcMismatch: return MemberResult::CrcMismatch;
-    case DataVerdict::SizeMismatch: return MemberResult::SizeMismatch;
-    case DataVerdict::Sound: break;
-  }
-  return MemberResult::Ok;
+  MemberResult r = DecodeData(file, dir, m, passwords, out);
+  if (r != MemberResult::Ok && DataMethod(m) == MethodSolid) SolidMemberFailed();
+  return r;
 }
+
+void PassMember(const SfxFile &s, const ZipMember &m, const std::vector<std::string> &passwords) {
+  if (Host.Decoded != &m && DataMethod(m) == MethodSolid) DecodeMember(s, m, passwords, nullptr);
+}
+
+void EndDecoding() { SolidRelease(); }
 
 const char *DescribeResult(MemberResult r) {
   static const char *const texts[] = {"OK", "CRC-32 mismatch", "size differs from the directory",

@@ -26,12 +26,22 @@ void SetArchiveCursor(ByteView file, uint64_t at);
 // `passwords`, the forms of one password, that its header accepts), writing the
 // output to `out` when it is not null. Checks the CRC-32 and the size;
 // afterwards the core's EntryCrc holds the complement of the output's CRC-32.
+// The members of a solid block must come in their order, each once: one that
+// fails spoils those behind it in its block.
 MemberResult DecodeMember(const SfxFile &s, const ZipMember &m, const std::vector<std::string> &passwords,
                           std::FILE *out);
 // The same for a member of the archive `dir` read from `file`.
 MemberResult DecodeMember(ByteView file, const ZipDirectory &dir, const ZipMember &m,
                           const std::vector<std::string> &passwords,
                           std::FILE *out);
+
+// A member that failed before it could be decoded (its name refused, its
+// place taken): one of a solid block is decoded all the same, written nowhere,
+// so that the members behind it still decode. Nothing when DecodeMember has
+// already decoded it, or for any other method.
+void PassMember(const SfxFile &s, const ZipMember &m, const std::vector<std::string> &passwords);
+// Releases what decoding kept between members (a solid block's dictionary).
+void EndDecoding();
 
 const char *DescribeResult(MemberResult result);
 

@@ -151,9 +151,9 @@ int InfoCommand(const Args &args) {
     std::cout << Label("  " + text.first + ":", 19) << Quote(text.second, false) << "\n";
   std::cout << "members:        " << s.Directory.Members.size() << (s.Directory.Zip64 ? " (ZIP64)" : "") << "\n"
             << "unpacks:        " << TreeText(CountTree(s.Directory)) << "\n\n";
-  std::printf("%10s %10s  %-7s  %-10s  %-19s  %s\n", "size", "packed", "method", "protection", "date", "name");
+  std::printf("%10s %10s  %-11s  %-10s  %-19s  %s\n", "size", "packed", "method", "protection", "date", "name");
   for (const ZipMember &m : s.Directory.Members)
-    std::printf("%10" PRIu64 " %10" PRIu64 "  %-7s  %-10s  %s  %s\n", m.UncompressedSize, m.CompressedSize, MemberMethod(m),
+    std::printf("%10" PRIu64 " %10" PRIu64 "  %-11s  %-10s  %s  %s\n", m.UncompressedSize, m.CompressedSize, MemberMethod(m),
                 MemberProtection(m), DosStamp(m.DosDate(), m.DosTime()).c_str(), m.ShownName().c_str());
   return ExitOk;
 }

@@ -299,6 +299,12 @@ void RestrictDllSearch() {
 
 bool StderrIsTerminal() { return _isatty(_fileno(stderr)) != 0; }
 
+uint64_t PhysicalMemory() {
+  MEMORYSTATUSEX status = {};
+  status.dwLength = sizeof status;
+  return GlobalMemoryStatusEx(&status) ? status.ullTotalPhys : 1ull << 30;
+}
+
 // FILETIME counts 100 ns steps from 1601; Unix time seconds from 1970.
 const int64_t EpochDifference = 11644473600LL;
 
@@ -388,6 +394,11 @@ bool RandomBytes(uint8_t *buffer, size_t count) {
 }
 
 bool StderrIsTerminal() { return isatty(2) != 0; }
+
+uint64_t PhysicalMemory() {
+  long pages = sysconf(_SC_PHYS_PAGES), size = sysconf(_SC_PAGESIZE);
+  return pages > 0 && size > 0 ? (uint64_t)pages * (uint64_t)size : 1ull << 30;
+}
 
 bool FileModTime(const std::string &utf8Path, int64_t *seconds) {
   struct stat st;

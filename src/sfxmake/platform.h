@@ -57,6 +57,9 @@ bool RandomBytes(uint8_t *buffer, size_t count);
 
 bool StderrIsTerminal();
 
+// The machine's physical memory in bytes (1 GiB when the system does not say).
+uint64_t PhysicalMemory();
+
 // Last-write time in seconds since 1970 (UTC); false when the file cannot be asked.
 bool FileModTime(const std::string &utf8Path, int64_t *seconds);
 

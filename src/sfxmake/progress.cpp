@@ -27,6 +27,18 @@ void Progress::Advance(uint64_t bytes) {
   Draw();
 }
 
+void Progress::Count(uint64_t bytes) {
+  std::lock_guard<std::mutex> held(lock_);
+  doneBytes_ += bytes;
+  Draw();
+}
+
+void Progress::Done() {
+  std::lock_guard<std::mutex> held(lock_);
+  ++doneMembers_;
+  Draw();
+}
+
 void Progress::Draw() {
   if (!enabled_) return;
   auto now = std::chrono::steady_clock::now();

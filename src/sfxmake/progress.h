@@ -5,6 +5,7 @@
 
 #include <chrono>
 #include <cstdint>
+#include <mutex>
 #include <string>
 
 class Progress {
@@ -13,6 +14,10 @@ class Progress {
   ~Progress();  // clears the line it drew
   void Step(uint64_t bytes);  // one more member done, of this many bytes
   void Advance(uint64_t bytes);  // this many more bytes of the member at hand done
+  // For members worked on side by side: Advance by any worker as it reads,
+  // Done once a member is finished, its bytes already counted. Thread-safe.
+  void Count(uint64_t bytes);
+  void Done();
 
  private:
   std::string verb_;                                // "building", "testing"
@@ -21,6 +26,7 @@ class Progress {
   uint64_t memberBytes_ = 0;                        // of doneBytes_, those of the member at hand
   bool enabled_;                                    // terminal and not quiet
   bool drawn_ = false;                              // a line is on the screen
+  std::mutex lock_;                                 // Count and Done come from several threads
   void Draw();                                      // redraws, at most a few times a second
   std::chrono::steady_clock::time_point start_, last_;  // when work began, last redraw
 };

@@ -12,6 +12,7 @@ const char *MemberMethod(const ZipMember &m) {
     case MethodStored: return "stored";
     case MethodDeflated: return "deflate";
     case MethodLzma: return "lzma";
+    case MethodSolid: return "lzma2-solid";
   }
   return "other";
 }

@@ -1,6 +1,9 @@
 // verify.cpp -- `sfxmake test` and `sfxmake extract`: every member decoded with
 // the project's own decoding core, CRC-32 checked, optionally written to a folder.
+#include <algorithm>
+#include <cctype>
 #include <cstdio>
+#include <set>
 #include <ctime>
 #include <iostream>
 #include <string>
@@ -13,6 +16,8 @@
 #include "progress.h"
 #include "sfxfile.h"
 #include "utf8.h"
+#include "workers.h"
+#include "zipformat.h"
 
 namespace {
 
@@ -131,28 +136,68 @@ int CheckMembers(const Args &args, bool extract) {
   if (extract && !root.Open(a.Get("directory"), true))
     throw InputError("cannot create " + a.Get("directory") + ": " + SystemErrorText());
 
-  uint64_t total = 0, files = 0, failed = 0;
-  for (const ZipMember &m : s.Directory.Members) total += m.UncompressedSize, files += !m.IsFolder;
-  Progress progress(extract ? "extracting" : "testing", files, total, quiet);
+  // Members are checked side by side, each on the thread that decodes it,
+  // and reported in their order: the output is what one worker prints.
+  PrepareCore();
+  std::vector<const ZipMember *> list;
+  uint64_t total = 0, largest = 0, failed = 0;
+  std::set<std::string> names;
+  bool sameName = false;  // two members of one name must be written in their order
   for (const ZipMember &m : s.Directory.Members) {
     if (m.IsFolder) continue;
-    std::string name = m.DisplayName();
-    std::string outcome;
+    list.push_back(&m);
+    total += m.UncompressedSize;
+    largest = std::max(largest, m.UncompressedSize);
+    std::string key = m.DisplayName();
+    std::transform(key.begin(), key.end(), key.begin(), [](char c) { return (char)std::tolower((uint8_t)c); });
+    sameName = !names.insert(key).second || sameName;
+  }
+  uint64_t files = list.size();
+  Progress progress(extract ? "extracting" : "testing", files, total, quiet);
+  std::vector<std::string> outcomes(list.size());
+  auto check = [&](size_t i) {
+    const ZipMember &m = *list[i];
     try {
       if (m.Refusal != NameAccepted) throw InputError(std::string("refused: ") + RefusalText(m.Refusal));
-      MemberResult r = extract ? ExtractMember(s, m, passwords, root, name) : DecodeMember(s, m, passwords, nullptr);
-      if (r != MemberResult::Ok) outcome = DescribeResult(r);
+      MemberResult r = extract ? ExtractMember(s, m, passwords, root, m.DisplayName())
+                               : DecodeMember(s, m, passwords, nullptr);
+      if (r != MemberResult::Ok) outcomes[i] = DescribeResult(r);
     } catch (const InputError &e) {
-      outcome = e.what();
+      outcomes[i] = e.what();
+      PassMember(s, m, passwords);
     }
-    if (!outcome.empty()) {
+    progress.Count(m.UncompressedSize);
+  };
+  // The members of solid blocks go through one thread in their order: their
+  // dictionary is that thread's. The first of them takes them all.
+  auto solid = [&](size_t i) { return DataMethod(*list[i]) == MethodSolid; };
+  size_t firstSolid = 0;
+  while (firstSolid < list.size() && !solid(firstSolid)) ++firstSolid;
+  auto work = [&](size_t i) {
+    if (!solid(i)) return check(i);
+    if (i != firstSolid) return;
+    for (size_t j = i; j < list.size(); ++j)
+      if (solid(j)) check(j);
+    EndDecoding();
+  };
+  auto take = [&](size_t i) {
+    if (!outcomes[i].empty()) {
       ++failed;
-      std::cout << "FAIL " << m.ShownName() << ": " << Escape(outcome, Escaping::Plain) << "\n";
+      std::cout << "FAIL " << list[i]->ShownName() << ": " << Escape(outcomes[i], Escaping::Plain) << "\n";
     } else if (verbose) {
-      std::cout << "OK   " << m.ShownName() << "\n";
+      std::cout << "OK   " << list[i]->ShownName() << "\n";
     }
-    progress.Step(m.UncompressedSize);
-  }
+    progress.Done();
+  };
+  // A decoder holds at most a member's size (an LZMA dictionary, 1 GiB at most
+  // as other writers declare them). The Windows build keeps the core's state in
+  // plain globals: one worker.
+  unsigned workers = WorkerCount(0, list.size(), std::min<uint64_t>(largest, 1ull << 30) + (1 << 20));
+#ifdef _WIN32
+  workers = 1;
+#endif
+  if (extract && sameName) workers = 1;
+  RunInOrder(list.size(), workers, 64 * (size_t)workers, work, take);
   // A failed member was tested, but not extracted.
   uint64_t done = extract ? files - failed : files;
   std::cout << done << " member" << (done == 1 ? "" : "s") << (extract ? " extracted" : " tested") << ", " << failed

@@ -8,6 +8,7 @@
 #include <cstring>
 #include <ctime>
 #include <filesystem>
+#include <cstdio>
 #include <memory>
 
 #include "aeswriter.h"
@@ -21,6 +22,7 @@
 #include "progress.h"
 #include "sfxcore.h"
 #include "utf8.h"
+#include "workers.h"
 #include "ziparchive.h"
 
 namespace fs = std::filesystem;
@@ -254,13 +256,77 @@ struct MemberStart {
   uint8_t AesStrength;  // 1..3 for AES-128..-256; 0: not AES-encrypted
 };
 
-// What a try at writing a member's data came to.
+// What writing a member's data came to.
 struct MemberData {
-  uint16_t Method;  // what it holds; MethodStored when compressing did not make it smaller
+  uint16_t Method;  // what it holds
   uint32_t Crc;     // of the file's bytes
   uint64_t Stored;  // bytes behind the local header, encryption included
-  bool Complete;    // false: compressing was given up as it did not make the data smaller
 };
+
+// A member's data compressed ahead of its turn by a worker: the first
+// SpoolMemory bytes in memory, the rest in a temporary file.
+class Spool {
+ public:
+  ~Spool() {
+    if (rest_) std::fclose(rest_);
+  }
+  bool Smaller = true;  // false: compressing was given up as it did not make the data smaller
+  uint32_t Crc = 0;     // of the file's bytes (when Smaller)
+  uint64_t Size = 0;    // compressed bytes held
+  void Add(const uint8_t *data, size_t count) {
+    size_t kept = std::min<uint64_t>(count, SpoolMemory - std::min<uint64_t>(SpoolMemory, Size));
+    head_.insert(head_.end(), data, data + kept);
+    if (kept < count) {
+      if (!rest_ && !(rest_ = std::tmpfile())) throw InputError("cannot create a temporary file: " + SystemErrorText());
+      if (std::fwrite(data + kept, 1, count - kept, rest_) != count - kept)
+        throw InputError("cannot write a temporary file: " + SystemErrorText());
+    }
+    Size += count;
+  }
+  // Hands the bytes held to `piece` in order, in pieces of at most buffer's size.
+  template <class Piece>
+  void Replay(Bytes &buffer, Piece piece) {
+    for (size_t at = 0; at < head_.size(); at += buffer.size()) {
+      size_t n = std::min(buffer.size(), head_.size() - at);
+      std::copy(head_.begin() + at, head_.begin() + at + n, buffer.begin());
+      piece(buffer.data(), n);
+    }
+    if (!rest_) return;
+    std::rewind(rest_);
+    size_t n;
+    while ((n = std::fread(buffer.data(), 1, buffer.size(), rest_)) > 0) piece(buffer.data(), n);
+    if (std::ferror(rest_)) throw InputError("cannot read a temporary file: " + SystemErrorText());
+  }
+
+ private:
+  enum : uint64_t { SpoolMemory = 256 << 10 };  // a compressor's piece: a big member costs no more memory than a small one
+  Bytes head_;
+  std::FILE *rest_ = nullptr;
+};
+
+// A worker's part: compresses file f with `method` into `spool`, giving up as
+// soon as the output reaches the file's size. The progress counts every byte
+// of the file, read or not.
+void CompressAhead(const SourceFile &f, uint16_t method, Spool &spool, Progress &progress) {
+  Bytes buffer(ReadPieceSize);
+  std::unique_ptr<Compressor> compressor = MakeCompressor(method, f.Size);
+  PieceSink sink = [&](uint8_t *piece, size_t n) {
+    if (spool.Size + n >= f.Size) spool.Smaller = false;
+    if (spool.Smaller) spool.Add(piece, n);
+  };
+  uLong crc = crc32(0, nullptr, 0);
+  uint64_t read = 0;
+  ReadInPieces(f, buffer, [&](uint8_t *piece, size_t n) {
+    crc = crc32(crc, piece, (uInt)n);
+    read += n;
+    progress.Count(n);
+    compressor->Feed(piece, n, sink);
+    return spool.Smaller;
+  });
+  if (spool.Smaller) compressor->Finish(sink);
+  else progress.Count(f.Size - read);
+  spool.Crc = (uint32_t)crc;
+}
 
 bool NeedsWideSizes(uint64_t size, uint64_t stored) { return size >= Zip64Marker || stored >= Zip64Marker; }
 
@@ -269,7 +335,7 @@ bool NeedsWideSizes(uint64_t size, uint64_t stored) { return size >= Zip64Marker
 Bytes LocalHeader(const MemberStart &m, const MemberData &d, bool wide) {
   const SourceFile &f = *m.File;
   bool zip64 = wide || m.Offset >= Zip64Marker;
-  uint16_t needed = d.Method == MethodLzma ? VersionLzma
+  uint16_t needed = d.Method == MethodLzma || d.Method == MethodSolid ? VersionLzma
                     : m.AesStrength ? VersionAes
                     : zip64 ? VersionZip64
                     : (d.Method == MethodDeflated || m.Flags & FlagEncrypted) ? VersionDeflated : VersionStored;
@@ -294,45 +360,43 @@ Bytes LocalHeader(const MemberStart &m, const MemberData &d, bool wide) {
   return header;
 }
 
-// One try at writing a member at out's position: the local header (its CRC and
-// sizes filled in once the data is written), then the data, stored or
-// compressed with `method`, each piece encrypted by `cipher` when there is
-// one. Compressing is given up as soon as its output reaches the file's size,
-// having written less than the file's size. `progress`, when given, moves on
-// with the bytes read.
+// Writes a member at out's position: the local header (its CRC and sizes
+// filled in once the data is written), then the data, each piece encrypted by
+// `cipher` when there is one. The data is the compressed bytes of `spool`, or
+// the file read now: stored, or (method MethodSolid) compressed by `block`.
+// `progress`, when given, moves on with the bytes read here.
 MemberData WriteMember(OutputFile &out, const MemberStart &m, uint16_t method, bool wide, MemberCipher *cipher,
-                       Bytes &buffer, Progress *progress) {
+                       Bytes &buffer, Progress *progress, BlockEncoder *block, Spool *spool) {
   const SourceFile &f = *m.File;
-  uint32_t overhead = cipher ? cipher->Overhead() : 0;
-  MemberData d = {method, 0, overhead, true};
+  MemberData d = {method, 0, cipher ? cipher->Overhead() : 0};
   out.Write(LocalHeader(m, d, wide));
   if (cipher) cipher->Start(out);
-  uLong crc = crc32(0, nullptr, 0);
   auto write = [&](uint8_t *piece, size_t n) {
     if (cipher) cipher->Update(piece, n);
     out.Write(piece, n);
     d.Stored += n;
   };
-  std::unique_ptr<Compressor> compressor;
-  if (method != MethodStored) compressor = MakeCompressor(method, f.Size);
-  PieceSink compressed = [&](uint8_t *piece, size_t n) {
-    if (d.Stored - overhead + n >= f.Size) d.Complete = false;
-    if (d.Complete) write(piece, n);
-  };
-  ReadInPieces(f, buffer, [&](uint8_t *piece, size_t n) {
-    crc = crc32(crc, piece, (uInt)n);
-    if (progress) progress->Advance(n);
-    if (compressor) compressor->Feed(piece, n, compressed);
-    else write(piece, n);
-    return d.Complete;
-  });
-  if (compressor && d.Complete) compressor->Finish(compressed);
-  if (!d.Complete) {
-    d.Method = MethodStored;
-    return d;
+  if (spool) {
+    spool->Replay(buffer, write);
+    d.Crc = spool->Crc;
+  } else {
+    if (method == MethodSolid) {
+      uint8_t head = block->MemberHead();
+      write(&head, 1);
+    }
+    PieceSink compressed = write;
+    uLong crc = crc32(0, nullptr, 0);
+    ReadInPieces(f, buffer, [&](uint8_t *piece, size_t n) {
+      crc = crc32(crc, piece, (uInt)n);
+      if (progress) progress->Count(n);
+      if (method == MethodSolid) block->Encode(piece, n, compressed);
+      else write(piece, n);
+      return true;
+    });
+    if (method == MethodSolid) block->FlushMember(compressed);
+    d.Crc = (uint32_t)crc;
   }
   if (cipher) cipher->Finish(out);
-  d.Crc = (uint32_t)crc;
   Bytes header = LocalHeader(m, d, wide);
   out.WriteAt(m.Offset, header.data(), header.size());
   return d;
@@ -346,12 +410,35 @@ void WriteFolderArchive(const std::vector<SourceFile> &files, const FolderArchiv
   for (const SourceFile &f : files) total += f.Size;
   Progress progress("building", files.size(), total, o.Quiet);
   Bytes central, buffer(ReadPieceSize);
+  // The solid block takes every file that would be compressed; its encoder
+  // starts with the first of them. Without it, workers compress the files
+  // ahead of their turn, one encoder each.
+  auto compressible = [&](const SourceFile &f) { return f.Size && f.Size < StoredFileSize; };
+  uint64_t blockTotal = 0, largest = 0;
   for (const SourceFile &f : files) {
+    if (compressible(f)) blockTotal += f.Size, largest = std::max(largest, f.Size);
+  }
+  bool ahead = !o.Solid && o.Method != MethodStored;
+  unsigned workers = ahead ? WorkerCount(o.Jobs, files.size(), EncoderMemory(o.Method, largest)) : 1;
+  std::vector<std::unique_ptr<Spool>> spools(files.size());
+  std::unique_ptr<BlockEncoder> block;
+  auto work = [&](size_t i) {
+    if (!ahead || !compressible(files[i])) return;
+    spools[i] = std::make_unique<Spool>();
+    CompressAhead(files[i], o.Method, *spools[i], progress);
+  };
+  auto take = [&](size_t i) {
+    const SourceFile &f = files[i];
+    std::unique_ptr<Spool> spool = std::move(spools[i]);
+    if (spool && !spool->Smaller) spool.reset();
     MemberStart m{&f, 0, 0, 0, 0, out.Position(), 0};
     FileModTime(f.Path, &m.Mtime);
     if (o.SourceDateEpoch) m.Mtime = std::min(m.Mtime, *o.SourceDateEpoch);
     DosDateTime(m.Mtime, o.Reproducible, &m.Date, &m.Time);
     m.Flags = NeedsUtf8Flag(f.Name) ? (uint16_t)FlagUtf8Name : (uint16_t)0;
+    uint16_t method = spool                            ? o.Method
+                      : o.Solid && compressible(f)     ? (uint16_t)MethodSolid
+                                                       : (uint16_t)MethodStored;
     std::unique_ptr<MemberCipher> cipher;
     // A first reading where the header in front of the data needs it: the
     // traditional header always, an AES salt derived from the data.
@@ -368,22 +455,21 @@ void WriteFolderArchive(const std::vector<SourceFile> &files, const FolderArchiv
         cipher = std::make_unique<TraditionalCipher>(o.Password, derived, first.Crc);
       }
     }
-    // Compressed when that makes the file smaller; then the sizes are only
-    // known at the end, and a header that turns out to need other fields (or a
-    // member that turns out stored) is written again from its start.
-    uint16_t method = f.Size && f.Size < StoredFileSize ? o.Method : (uint16_t)MethodStored;
+    // The sizes are known before the data is written, but for a solid member:
+    // it gets ZIP64 fields when its data could reach 4 GiB, LZMA2 adding 3
+    // bytes per 64 KiB it stores and a few per chunk.
     uint64_t overhead = cipher ? cipher->Overhead() : 0;
-    bool wide = method == MethodStored ? NeedsWideSizes(f.Size, f.Size + overhead) : NeedsWideSizes(f.Size, 0);
-    MemberData d;
-    for (Progress *shown = &progress;; shown = nullptr) {
-      d = WriteMember(out, m, method, wide, cipher.get(), buffer, shown);
-      if (d.Complete && NeedsWideSizes(f.Size, d.Stored) == wide) break;
-      out.Rewind(m.Offset);
-      method = d.Method;
-      wide = NeedsWideSizes(f.Size, d.Complete ? d.Stored : f.Size + overhead);
-    }
+    uint64_t bound = spool ? spool->Size : method == MethodSolid ? f.Size + f.Size / 1024 + 4096 : f.Size;
+    bool wide = NeedsWideSizes(f.Size, bound + overhead);
+    if (method == MethodSolid && !block) block = MakeBlockEncoder(blockTotal);
+    // A file given to a worker was counted there, compressed or not.
+    bool countedAhead = ahead && compressible(f);
+    MemberData d = WriteMember(out, m, method, wide, cipher.get(), buffer, countedAhead ? nullptr : &progress,
+                               block.get(), spool.get());
     if (crcFirst && d.Crc != first.Crc) UnreadableSource(f);  // changed between the two readings
-    if (encoded && d.Method == MethodLzma && OwnLzmaEncoder()) encoded->push_back({f.Name, d.Crc});
+    // What the core's encoder wrote is decoded again before the build commits.
+    if (encoded && (d.Method == MethodLzma || d.Method == MethodSolid) && OwnLzmaEncoder())
+      encoded->push_back({f.Name, d.Crc});
 
     // The central record's ZIP64 field holds only what its 32-bit fields cannot.
     std::vector<uint64_t> wideValues;
@@ -405,8 +491,12 @@ void WriteFolderArchive(const std::vector<SourceFile> &files, const FolderArchiv
     PutLE32(c + EntryLocalHeaderOffset, Field32Or64(m.Offset));
     Append(central, f.Name.data(), f.Name.size());
     Append(central, extra.data(), extra.size());
-    progress.Step(f.Size);
-  }
+    progress.Done();
+  };
+  // Finished work waits for its turn in memory (up to 256 KiB a member) and
+  // temporary files: a few members ahead per worker bound it.
+  RunInOrder(files.size(), workers, 8 * (size_t)workers, work, take);
+  if (block) block->Finish();
   uint64_t directoryAt = out.Position();
   uint64_t directorySize = central.size();
   uint64_t entries = files.size();

@@ -13,11 +13,13 @@
 
 struct FolderArchiveOptions {
   uint16_t Method = 0;             // MethodLzma, MethodDeflated or MethodStored
+  bool Solid = false;              // the files in one solid block (MethodSolid) instead
   std::string Password;            // UTF-8, ASCII only for the traditional scheme; empty: no encryption
   bool FixedEncryptionHeader = false;  // header bytes a keyed hash of the member instead of random
   uint8_t AesStrength = 3;         // AES-128, -192, -256 as 1, 2, 3; 0: the traditional scheme
   bool Reproducible = false;       // times in UTC, clamped to SourceDateEpoch when given
   std::optional<int64_t> SourceDateEpoch;  // given only with Reproducible
+  unsigned Jobs = 0;               // workers compressing side by side; 0: as the machine affords
   bool Quiet = false;
   std::string Output;              // the program being built: left out should it lie in the folder
 };
@@ -30,7 +32,9 @@ struct SourceFile {
 };
 
 // Writes the archive of `files` to `out`, members in their order, each
-// compressed with options.Method when that makes it smaller, else stored. Recorded offsets count from the start of `out` (the
+// compressed with options.Method when that makes it smaller, else stored; with
+// options.Solid every file of 1 byte to below 4 GiB goes into one solid block,
+// the others are stored. Recorded offsets count from the start of `out` (the
 // finished program, which is then an ordinary ZIP file too); ZIP64 fields and
 // records are written only where a size, offset or count needs them. Files are
 // read in pieces: the memory taken does not grow with their size.

@@ -15,6 +15,7 @@
 #include "SFXWide.h"
 #include "decode.h"
 #include "decrypt.h"
+#include "lzmadec.h"
 
 enum : int { MaxPasswordTries = 3, MaxTemporaryTries = 100 };
 enum : DWORD { ProgressMs = 50 };  // the longest a run goes without a look at its messages
@@ -186,13 +187,14 @@ static PasswordCheck SettlePassword(HWND owner) {
 
 bool ExtractEntry(HWND owner, const SfxString &path, const MemberInfo &entry, bool &passwordFailed) {
   passwordFailed = false;
+  bool pass = path.Empty();
   CurrentEntry = entry;
   SelectProtection(CurrentEntry);
   if (memcmp(CurrentEntry.Bytes + EntrySignature, CentralHeaderSignature, 4) != 0)
     FatalError(SubstituteText(STR_ERROR_READING, ModulePath));
 
   uint16_t method = DataMethod(CurrentEntry);
-  if (!MethodDecodable(method)) return UnknownMethod(owner);
+  if (!MethodDecodable(method)) return pass || UnknownMethod(owner);
 
   uint8_t local[LocalHeaderSize];
   uint32_t skip;
@@ -206,6 +208,7 @@ bool ExtractEntry(HWND owner, const SfxString &path, const MemberInfo &entry, bo
   if (EntryEncrypted) {
     CompressedLeft -= ProtectionOverhead(CurrentEntry);
     PasswordCheck check = SettlePassword(owner);
+    if (check != PasswordCheck::Accepted && method == MethodSolid) SolidMemberFailed();
     if (check == PasswordCheck::NoCipher) return UnknownMethod(owner);
     passwordFailed = check == PasswordCheck::Refused;
     if (passwordFailed) return false;
@@ -214,23 +217,29 @@ bool ExtractEntry(HWND owner, const SfxString &path, const MemberInfo &entry, bo
   EntryCrc = 0xFFFFFFFFu;
   if (CancelRequested) return false;
 
-  bool isNew;
-  if (!CreateOutput(owner, path, isNew)) return false;
+  bool solid = method == MethodSolid;
+  bool isNew = false;
+  if (!pass && !CreateOutput(owner, path, isNew)) return false;
 
   // A stored member cut short by the end of the archive is fatal; a compressed
   // one stops where its data does, and its CRC-32 tells. A refused write is
   // fatal unless the user cancelled. An LZMA dictionary the system cannot give
-  // fails this member alone, like damage: a later member may need less.
+  // fails this member alone, like damage: a later member may need less (one of
+  // a solid block fails its block's later members too).
+  DiscardOutput = pass;
   DecodeResult decoded = DecodeMemberData(method, CurrentEntry.UncompressedSize);
-  if (decoded == DecodeResult::OutputRefused) return OutputStopped();
+  DiscardOutput = false;
+  if (decoded == DecodeResult::OutputRefused) return !pass && OutputStopped();
   if (decoded == DecodeResult::ArchiveEnded && method == MethodStored) FatalError(STR_CORRUPT);
-  SetMemberTime(OutputHandle, CurrentEntry);
   // A wrong authentication code, and data longer or shorter than the member's
   // declared size, are damage like a wrong CRC-32, and reported alike.
   const char *failure = decoded == DecodeResult::NoMemory ? STR_NO_MEMORY_FOR
                         : decoded == DecodeResult::TooLong || JudgeMemberData(CurrentEntry) != DataVerdict::Sound
                             ? STR_CRC_ERROR
                             : nullptr;
+  if (failure && solid) SolidMemberFailed();
+  if (pass) return !failure;
+  SetMemberTime(OutputHandle, CurrentEntry);
   bool result = !failure || OutputFailed(owner, failure);
   // A sound member that took a free name through a temporary file is the run's
   // own: noted while its handle is open (the rename keeps the identity).
@@ -239,6 +248,9 @@ bool ExtractEntry(HWND owner, const SfxString &path, const MemberInfo &entry, bo
   // A fatal read or write above never gets here: the finalisation closes the
   // file then, and removes a temporary one.
   if (!CloseFileHandle(OutputHandle)) result = OutputFailed(owner, STR_CANNOT_CLOSE);
+  // A failed member of a solid block leaves no file it created: its data, and
+  // that of the block's later members, cannot be had.
+  if (!result && solid && TemporaryFile.Empty()) TemporaryFile = OutputName;
   if (!TemporaryFile.Empty() && result && !ReplaceOriginal()) result = OutputFailed(owner, STR_CANNOT_WRITE);
   DiscardTemporaryFile();
   return result;
@@ -289,33 +301,41 @@ bool RunExtraction(HWND dialog) {
   SendDlgItemMessageA(dialog, IdProgress, PBM_SETRANGE32, 0, (LPARAM)(total >> ProgressShift));
   ProgressShown = GetTickCount() - ProgressMs;
   uint64_t passed = 0;  // the work of the rows before this one
-  for (int row = 0; row < count; row++) {
+  bool passwordFailed = false;
+  int lastSolidRow = -1;  // the last selected row that holds a member of a solid block
+  for (int row = 0; row < count; row++)
+    if (DataMethod(EntryList.Items[row]) == MethodSolid &&
+        SendMessageA(list, LVM_GETITEMSTATE, (WPARAM)row, LVIS_SELECTED) == LVIS_SELECTED)
+      lastSolidRow = row;
+  for (int row = 0; row < count && !passwordFailed; row++) {
     ProgressDone = passed;
     passed += EntryList.Items[row].UncompressedSize + 1;
     if (!AdvanceProgress(1)) break;
-    if (SendMessageA(list, LVM_GETITEMSTATE, (WPARAM)row, LVIS_SELECTED) != LVIS_SELECTED) continue;
-
     MemberInfo entry;
     SfxString name;
     GetFileItem(row, entry, name);
-    // Checked before anything touches the disk: such a member creates nothing, anywhere.
-    if (const char *reason = RefusedNameReason(name)) {
-      ShowErrorBox(dialog, SubstituteText(reason, name));
-      continue;
+    // A member of a solid block that is not written is still decoded, written
+    // nowhere, while a later selected row may need its dictionary.
+    SfxString target;
+    if (SendMessageA(list, LVM_GETITEMSTATE, (WPARAM)row, LVIS_SELECTED) == LVIS_SELECTED) {
+      // Checked before anything touches the disk: such a member creates nothing, anywhere.
+      if (const char *reason = RefusedNameReason(name)) {
+        ShowErrorBox(dialog, SubstituteText(reason, name));
+      } else {
+        TargetFile = AddBackslash(SfxSettings.TargetFolder) + name;
+        SfxString folder = ExtractFolder(TargetFile);
+        if (!ForceFolders(folder)) {
+          ShowErrorBox(dialog, SubstituteText(STR_FOLDER_ERROR, folder));
+          break;
+        }
+        if (MayOverwrite(dialog)) target = TargetFile;
+      }
     }
-    TargetFile = AddBackslash(SfxSettings.TargetFolder) + name;
-    SfxString folder = ExtractFolder(TargetFile);
-    if (!ForceFolders(folder)) {
-      ShowErrorBox(dialog, SubstituteText(STR_FOLDER_ERROR, folder));
-      break;
-    }
-    if (!MayOverwrite(dialog)) continue;
-
-    bool passwordFailed = false;
-    bool ok = ExtractEntry(dialog, TargetFile, entry, passwordFailed);
-    if (passwordFailed) break;
-    if (ok) DeselectFileItem(row);
+    if (target.Empty() && (DataMethod(entry) != MethodSolid || row >= lastSolidRow)) continue;
+    bool ok = ExtractEntry(dialog, target, entry, passwordFailed);
+    if (ok && !target.Empty()) DeselectFileItem(row);
   }
+  SolidRelease();
   bool complete = SendMessageA(list, LVM_GETSELECTEDCOUNT, 0, 0) == 0;
   if (!complete) ShowFirstSelectedItem(list);
   return complete;

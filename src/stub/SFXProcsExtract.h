@@ -22,7 +22,10 @@ void FinalizeProcs();
 // A file that exists already is replaced only by a member whose CRC-32 matched:
 // on any failure it stays as it was. A cancel confirmed while the member is
 // written ends it (false), its partial file removed. A new file is noted for
-// the clean-up (NoteCreated).
+// the clean-up (NoteCreated). A member of a solid block that fails leaves no
+// file it created. An empty path decodes the member and writes it nowhere (one
+// of a solid block that is not to be written, whose bytes the later members of
+// its block need): true when it decoded sound.
 bool ExtractEntry(HWND owner, const SfxString &path, const MemberInfo &entry, bool &passwordFailed);
 // Stamps the file's last-write time; dosDateTime holds the DOS date in its high
 // and the DOS time in its low 16 bits, read as local time on that date. Failures

@@ -36,6 +36,7 @@ void ReadArchiveExact(void *buffer, uint32_t count) {
 // so does a cancel the user confirmed while the member is being written.
 bool WriteOutput(const uint8_t *data, uint32_t count) {
   if (!AdvanceProgress(count)) return false;
+  if (DiscardOutput) return true;
   DWORD written = 0;  // only the count decides: a failed call leaves it at 0
   WriteFile(OutputHandle, data, count, &written, nullptr);
   return written == count;

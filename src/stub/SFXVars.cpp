@@ -25,6 +25,7 @@ bool Silent = false;
 SfxString SwitchFolder;
 bool ComInitialized = false;
 HANDLE OutputHandle = nullptr;
+bool DiscardOutput = false;
 SfxString OutputName;
 SfxString Password;
 SfxString TargetFile;

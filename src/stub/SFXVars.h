@@ -30,6 +30,7 @@ extern uint32_t LongestName;           // UTF-16 units of the longest name in th
 extern MemberInfo CurrentEntry;
 extern SfxString TemporaryFile;        // where a member replacing an existing file is written first; empty: none
 extern HANDLE OutputHandle;            // null or INVALID_HANDLE_VALUE when no output file is open
+extern bool DiscardOutput;            // WriteOutput takes the output and writes it nowhere
 extern SfxString OutputName;
 extern SfxString Password;             // UTF-8 as typed, at most 80 UTF-16 characters; empty: none known
 extern SfxString TargetFile;           // full output path of the member the run handles

@@ -3,7 +3,7 @@ what a user meets -- a file it cannot read, the start question, a tree of a
 few hundred files in automatic mode, the overwrite prompt, a wrong password,
 the program run afterwards, the clean-up after a program waited for, AES members
 among others, hostile names, sizes and codes that bound what is written, the switches of unattended runs, target folders past
-MAX_PATH, LZMA members, and the dialog with its file list."""
+MAX_PATH, LZMA members, a solid block with a flipped byte, and the dialog with its file list."""
 import os
 import unittest
 
@@ -17,6 +17,7 @@ import test_extract_faults
 import test_extract_lzma
 import test_extract_outcome
 import test_extract_overwrite
+import test_extract_solid
 import test_extract_paths
 import test_foundation
 import test_launcher
@@ -41,6 +42,8 @@ class Stub32(GuestCase, test_dialog.LayoutCase):
     test_long_target_folders = test_extract_paths.LongPaths.test_long_target_folders
     test_members_of_every_writer_in_automatic_mode = \
         test_extract_lzma.LzmaMembers.test_members_of_every_writer_in_automatic_mode
+    test_flipped_byte_fails_the_rest_of_the_block = \
+        test_extract_solid.SolidBlocks.test_flipped_byte_fails_the_rest_of_the_block
     test_mixed_archive_asks_once = test_extract_aes.AesMembers.test_mixed_archive_asks_once
     test_clean_up_keeps_what_was_there_and_reports_a_locked_file = \
         test_launcher.Launcher.test_clean_up_keeps_what_was_there_and_reports_a_locked_file

@@ -77,3 +77,9 @@ uint32_t HostLzmaDecode(const uint8_t *data, size_t size, int64_t compressedLeft
   Host.Result = LzmaDecode(uncompressedSize);
   return EntryCrc ^ 0xFFFFFFFFu;
 }
+
+uint32_t HostSolidDecode(const uint8_t *data, size_t size, uint64_t uncompressedSize) {
+  StartMember(data, size, (int64_t)size, false);
+  Host.Result = SolidDecode(uncompressedSize);
+  return EntryCrc ^ 0xFFFFFFFFu;
+}

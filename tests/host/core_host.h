@@ -42,4 +42,6 @@ inline uint32_t HostInflate(const std::vector<uint8_t> &data) {
 // The same for an LZMA member (method 14) of uncompressedSize bytes.
 uint32_t HostLzmaDecode(const uint8_t *data, size_t size, int64_t compressedLeft, uint64_t uncompressedSize,
                         bool encrypted = false);
+// The same for the next member of a solid block, the block's state carried over.
+uint32_t HostSolidDecode(const uint8_t *data, size_t size, uint64_t uncompressedSize);
 #endif

@@ -1,4 +1,5 @@
-// lzma_test.cpp -- LzmaDecode's results on members liblzma writes (whole, cut, damaged, refused) and its dictionary's cost.
+// lzma_test.cpp -- LzmaDecode's results on members liblzma writes (whole, cut, damaged, refused) and its dictionary's
+// cost; SolidDecode's on blocks of members liblzma's LZMA2 encoder writes.
 #include <gtest/gtest.h>
 #include <lzma.h>
 #include <stdio.h>
@@ -6,9 +7,11 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <vector>
 
 #include "core_host.h"
 #include "lzmadec.h"
+#include "zipformat.h"
 #include "test_support.h"
 
 // AddressSanitizer reserves its address space up front and ends the process on
@@ -133,6 +136,87 @@ TEST(Lzma, DictionaryIsNoLargerThanTheMemberAndAFailedOneIsReported) {
   EXPECT_TRUE(smallResult == DecodeResult::Done && smallWhole);
   EXPECT_EQ(Host.Result, DecodeResult::NoMemory);
   EXPECT_TRUE(Host.Output.empty());
+}
+
+// A solid block as sfxmake writes it: each member's byte (the opening flag on
+// the first, the dictionary code), then what liblzma's LZMA2 encoder gives up
+// to a sync flush at the member's end.
+std::vector<Bytes> SolidBlock(const std::vector<Bytes> &members, uint8_t dictionaryCode = 16) {
+  lzma_options_lzma o;
+  lzma_lzma_preset(&o, 6);
+  o.dict_size = 1u << 16;
+  lzma_filter filters[2] = {{LZMA_FILTER_LZMA2, &o}, {LZMA_VLI_UNKNOWN, nullptr}};
+  lzma_stream z = LZMA_STREAM_INIT;
+  EXPECT_EQ(lzma_raw_encoder(&z, filters), LZMA_OK);
+  std::vector<Bytes> block;
+  for (const Bytes &data : members) {
+    Bytes out(data.size() + data.size() / 2 + 4096);
+    out[0] = (uint8_t)(dictionaryCode | (block.empty() ? SolidOpensBlock : 0));
+    z.next_in = data.data(), z.avail_in = data.size();
+    z.next_out = out.data() + 1, z.avail_out = out.size() - 1;
+    EXPECT_EQ(lzma_code(&z, LZMA_SYNC_FLUSH), LZMA_STREAM_END);
+    out.resize(out.size() - z.avail_out);
+    block.push_back(out);
+  }
+  lzma_end(&z);
+  return block;
+}
+
+// Every member of a block decodes in order with one dictionary (16: 64 KiB, so
+// that the later members reach across its wrap); a damaged, missing or
+// misplaced member fails, and every later one of its block with it, writing
+// nothing, until a member opens a new block.
+TEST(Solid, MembersDecodeInOrderAndAFaultSpoilsTheRestOfTheBlock) {
+  const Bytes text = SampleData(DataKind::Text, 150000), binary = SampleData(DataKind::Binary, 90000);
+  const std::vector<Bytes> data = {Bytes(), text, Bytes(), binary, Bytes(text.begin(), text.begin() + 7000),
+                                   SampleData(DataKind::Random, 70000), Bytes(1, 'x')};
+  const std::vector<Bytes> block = SolidBlock(data), second = SolidBlock({text, binary});
+  auto flipped = [&](size_t member) {
+    std::vector<Bytes> b = block;
+    b[member][b[member].size() / 2] ^= 0x20;
+    return b;
+  };
+  std::vector<Bytes> unopened = block, badCode = block;
+  unopened[0][0] &= (uint8_t)~SolidOpensBlock;
+  badCode[0][0] = SolidOpensBlock | 41;
+  std::vector<Bytes> withNext = block;
+  withNext.insert(withNext.end(), second.begin(), second.end());
+  struct Case {
+    const char *name;
+    std::vector<Bytes> members;
+    std::vector<size_t> order;  // which of data each member holds
+    size_t firstFailed;         // members from here fail (SIZE_MAX: none)
+    size_t sound = SIZE_MAX;    // from here on they decode again (a new block)
+  };
+  const Case cases[] = {
+      {"whole block", block, {0, 1, 2, 3, 4, 5, 6}, SIZE_MAX},
+      {"flipped byte in the middle member", flipped(3), {0, 1, 2, 3, 4, 5, 6}, 3},
+      {"member left out", {block[0], block[2], block[3], block[4]}, {0, 2, 3, 4}, 2},
+      {"first member does not open the block", unopened, {0, 1, 2, 3}, 0},
+      {"dictionary code 41", badCode, {0, 1}, 0},
+      {"a damaged block, then a new one", [&] { auto b = flipped(1); b.insert(b.end(), second.begin(), second.end()); return b; }(),
+       {0, 1, 2, 3, 4, 5, 6, 1, 3}, 1, 7},
+      {"two blocks", withNext, {0, 1, 2, 3, 4, 5, 6, 1, 3}, SIZE_MAX},
+  };
+  for (const Case &c : cases) {
+    SolidRelease();
+    for (size_t i = 0; i < c.order.size(); i++) {
+      const Bytes &want = data[c.order[i]];
+      uint32_t crc = HostSolidDecode(c.members[i].data(), c.members[i].size(), want.size());
+      bool sound = Host.Result == DecodeResult::Done && Host.Output == want && crc == ZlibCrc(want);
+      bool failing = i >= c.firstFailed && i < c.sound;
+      // The caller's CRC check is what reports a member damaged into other bytes.
+      if (Host.Result == DecodeResult::Done && crc != ZlibCrc(want)) SolidMemberFailed();
+      EXPECT_EQ(sound, !failing) << c.name << ": member " << i;
+      if (failing && i > c.firstFailed) {
+        EXPECT_TRUE(Host.Output.empty()) << c.name << ": member " << i;
+      }
+      if (sound) {
+        EXPECT_EQ(CompressedLeft, 0) << c.name << ": member " << i;
+      }
+    }
+  }
+  SolidRelease();
 }
 
 }  // namespace
