@@ -85,7 +85,7 @@ const char InputUsage[] =
     "\n"
     "The archive:\n"
     "      --method M           how a folder input's files are compressed: lzma, deflate or store\n"
-    "                           (default: %s); a file is stored whenever that is smaller\n"
+    "                           (default: lzma); a file is stored whenever that is smaller\n"
     "      --adjust-offsets     for a ZIP input: rewrite its offsets to count from the start\n"
     "                           of OUT (a folder input always gets such offsets)\n"
     "      --exclude PATTERN    leave out the members PATTERN matches (repeatable); applies to\n"
@@ -119,7 +119,7 @@ const char InputUsage[] =
     "\n"
     "LZMA makes the smallest program; the stub, 7-Zip, Python's zipfile and WinZip\n"
     "open such an archive, some other ZIP tools do not: where every ZIP tool must open\n"
-    "the program, choose --method deflate.%s Files of 4 GiB or more are stored as\n"
+    "the program, choose --method deflate. Files of 4 GiB or more are stored as\n"
     "they are. Names use '/'; a name beyond ASCII is stored in UTF-8. ZIP64\n"
     "records are written only when the archive needs them (a file or the archive\n"
     "reaching 4 GiB, more than 65535 files). Refused, with nothing written: texts over\n"
@@ -150,10 +150,7 @@ void PrintBuildHelp() {
     std::cout << "      " << flag << o.Help << "\n";
   }
   std::cout << "      --options N          raw option bits, added to the flags above\n" << PublisherUsage;
-  // This build's default, and why it may not be LZMA.
-  bool lzma = LzmaEncoderAvailable();
-  std::printf(InputUsage, lzma ? "lzma" : "deflate; this sfxmake has no LZMA encoder",
-              lzma ? "" : "\nThe Linux sfxmake writes LZMA members; this one refuses --method lzma.");
+  std::cout << InputUsage;
 }
 
 // The texts go in as UTF-8. Plain ASCII reads the same in every code page; any
@@ -199,10 +196,7 @@ FolderArchiveOptions FolderOptionsFromArgs(const ParsedArgs &a) {
   FolderArchiveOptions o;
   o.Solid = a.Has("solid");
   if (o.Solid && a.Has("method")) throw InputError("--solid compresses with LZMA2; it takes no --method");
-  if (o.Solid && !BlockEncoderAvailable())
-    throw InputError("this sfxmake has no LZMA2 encoder for --solid; use the Linux sfxmake for --solid");
-  o.Method = a.Has("method") ? ParseMethod(a.Get("method"))
-                             : LzmaEncoderAvailable() ? (uint16_t)MethodLzma : (uint16_t)MethodDeflated;
+  o.Method = a.Has("method") ? ParseMethod(a.Get("method")) : (uint16_t)MethodLzma;
   o.Password = PasswordFromArgs(a);
   o.Reproducible = a.Has("reproducible");
   o.FixedEncryptionHeader = a.Has("fixed-encryption-header");

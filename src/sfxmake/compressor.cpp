@@ -274,8 +274,6 @@ uint8_t BlockDictionaryCode(uint64_t total) {
   return code;
 }
 
-bool BlockEncoderAvailable() { return true; }
-
 std::unique_ptr<BlockEncoder> MakeBlockEncoder(uint64_t total) {
 #ifdef SFXMAKE_LZMA
   if (!OwnLzmaEncoder()) return std::make_unique<LzmaBlockEncoder>(total);
@@ -302,8 +300,6 @@ uint64_t EncoderMemory(uint16_t method, uint64_t size) {
   return 1ull << 30;
 }
 
-bool LzmaEncoderAvailable() { return true; }
-
 bool OwnLzmaEncoder() {
 #ifdef SFXMAKE_LZMA
   const char *choice = std::getenv("SFXMAKE_LZMA_ENCODER");
@@ -327,8 +323,5 @@ uint16_t ParseMethod(const std::string &name) {
   if (name == "store") return MethodStored;
   if (name == "deflate") return MethodDeflated;
   if (name != "lzma") throw InputError("--method takes store, deflate or lzma, not '" + name + "'");
-  if (!LzmaEncoderAvailable())
-    throw InputError("this sfxmake has no LZMA encoder; build with --method deflate or --method store, "
-                     "or use the Linux sfxmake for --method lzma");
   return MethodLzma;
 }

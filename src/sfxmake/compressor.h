@@ -31,9 +31,6 @@ class Compressor {
 // the encoder cannot have its memory.
 std::unique_ptr<Compressor> MakeCompressor(uint16_t method, uint64_t size);
 
-// Whether this build can write LZMA members: every build has the core's encoder.
-bool LzmaEncoderAvailable();
-
 // Whether LZMA members come from the core's encoder, whose members the builder
 // decodes again before it finishes. Always on Windows; the Linux build, which
 // links liblzma, takes liblzma's raw encoder at preset 9e instead when the
@@ -72,16 +69,15 @@ uint8_t BlockDictionaryCode(uint64_t total);
 // The LZMA2 dictionary size of a code (0..40).
 uint64_t BlockDictionarySize(uint8_t code);
 
-// Whether this build can write solid blocks, and the encoder of one whose
-// members hold `total` bytes in all; InputError when the library refuses.
-bool BlockEncoderAvailable();
+// The encoder of a solid block whose members hold `total` bytes in all;
+// InputError when it cannot have its memory.
 std::unique_ptr<BlockEncoder> MakeBlockEncoder(uint64_t total);
 // What one encoder of `method` (MethodLzma, MethodDeflated, MethodSolid) for
 // `size` bytes of input takes in memory, as its library states it.
 uint64_t EncoderMemory(uint16_t method, uint64_t size);
 
 // The method a --method value names (store, deflate, lzma); InputError for any
-// other, and for lzma where this build has no encoder.
+// other.
 uint16_t ParseMethod(const std::string &name);
 
 #endif
