@@ -128,13 +128,16 @@ class SfxmakeUnderWine(sfxtest.SfxCase):
     def test_windows_lzma_build_is_the_linux_build(self):
         # A program image, a text, a run, a random block, a byte: LZMA by default on
         # both builders, from the same encoder, so the same bytes; read by 7-Zip,
-        # Python's zipfile and the stub (the encrypted build by 7-Zip, with the password).
+        # Python's zipfile and the stub (the encrypted build by 7-Zip, with the
+        # password; the solid build, which other tools cannot read, by the stub and
+        # by sfxmake test on both sides).
         dll = Path("/usr/lib/x86_64-linux-gnu/wine/x86_64-windows/kernel32.dll")
         files = {"bin/kernel32.dll": dll.read_bytes()[:400000],
                  "doc/readme.txt": b"".join(b"line %d of the readme\n" % i for i in range(3000)),
                  "run.bin": b"\0" * 70000 + b"ab" * 5000, "noise.bin": os.urandom(5000), "one": b"x"}
         source = self.tree(files)
-        for name, args in {"plain": [], "aes": ["--password", "pw", "--fixed-encryption-header"]}.items():
+        for name, args in {"plain": [], "aes": ["--password", "pw", "--fixed-encryption-header"],
+                           "solid": ["--solid"]}.items():
             with self.subTest(name):
                 linux, windows = self.path(name + "-linux.exe"), self.path(name + "-windows.exe")
                 common = ["build", "-q", "--reproducible", "--stub", "64", "--auto", "--overwrite", "overwrite",
@@ -143,14 +146,19 @@ class SfxmakeUnderWine(sfxtest.SfxCase):
                 code, _, err = self.wine(sfxtest.SFXMAKE_EXE, *common, "-o", windows_path(windows), windows_path(source))
                 self.assertEqual(code, 0, err)
                 self.assertEqual(Path(windows).read_bytes(), Path(linux).read_bytes())
-                password = ["-ppw"] if args else []
-                self.assertEqual(subprocess.run(["7z", "t", *password, windows], capture_output=True).returncode, 0)
+                if name == "solid":
+                    self.sfxmake("test", "-q", linux)
+                    self.assertEqual(self.wine(sfxtest.SFXMAKE_EXE, "test", "-q", windows_path(windows))[0], 0)
+                password = ["-ppw"] if name == "aes" else []
                 with zipfile.ZipFile(windows) as z:
                     methods = {i.filename: i.compress_type for i in z.infolist()}
-                    self.assertEqual(methods["bin/kernel32.dll"], 99 if args else zipfile.ZIP_LZMA)
-                    if args:
-                        continue
-                    self.assertEqual({n: z.read(n) for n in methods}, files)
+                    self.assertEqual(methods["bin/kernel32.dll"], {"plain": zipfile.ZIP_LZMA, "aes": 99, "solid": 76}[name])
+                    if name == "plain":
+                        self.assertEqual({n: z.read(n) for n in methods}, files)
+                if name != "solid":
+                    self.assertEqual(subprocess.run(["7z", "t", *password, windows], capture_output=True).returncode, 0)
+                if name == "aes":
+                    continue
                 self.assertEqual(self.wine(windows)[0], 0)
                 self.assertEqual(sfxtest.read_tree(self.path("out-" + name)), files)
 
