@@ -10,6 +10,7 @@
 // InputError, and stay inside its buffers (the sanitizers watch); the tree and
 // sections the writer made must read back.
 #include <stdint.h>
+#include <stdio.h>
 #include <stdlib.h>
 
 #include <algorithm>
@@ -41,7 +42,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
   StampPeChecksum(program);
   try {
     ReadResources(program, "rewritten.exe");
-  } catch (const InputError &) {
+  } catch (const InputError &e) {
+    fprintf(stderr, "the reader refused the rewritten program: %s\n", e.what());
     abort();  // a tree and sections the writer made, refused by the reader
   }
   try {

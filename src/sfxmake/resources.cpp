@@ -298,6 +298,14 @@ Bytes ReplaceResources(const Bytes &image, const Resources &resources) {
     previousEnd = pointer + SectionField(image, h, order[k], PeSectionRawSize);
   }
   if (previousEnd != image.size()) refuse("it carries data behind its last section");
+  // The file is cut at the resources: a section before them in address order
+  // must keep its data before them in the file too.
+  uint32_t rsrcStart = SectionField(image, h, order[at], PeSectionRawPointer);
+  for (size_t k = 0; k < at; k++) {
+    uint64_t raw = SectionField(image, h, order[k], PeSectionRawSize);
+    if (raw && SectionField(image, h, order[k], PeSectionRawPointer) + raw > rsrcStart)
+      refuse("a section before its resources is stored behind them");
+  }
 
   uint32_t fileAlign = GetLE32(&image[h.Optional + PeOptionalFileAlign]);
   uint32_t sectionAlign = GetLE32(&image[h.Optional + PeOptionalSectionAlign]);
