@@ -28,6 +28,9 @@ namespace {
 LzmaEncoderSettings OwnSettings(uint64_t size) {
   LzmaEncoderSettings s;
   s.DictSize = (uint32_t)std::max<uint64_t>(LzmaMinDictionary, std::min<uint64_t>(64u << 20, size));
+  // Settings to try without a rebuild: LZMAENC_NICE, LZMAENC_DEPTH.
+  if (const char *v = getenv("LZMAENC_NICE")) s.NiceLen = (uint32_t)atoi(v);
+  if (const char *v = getenv("LZMAENC_DEPTH")) s.Depth = (uint32_t)atoi(v);
   return s;
 }
 
@@ -126,7 +129,7 @@ int main(int argc, char **argv) {
     Measure(joined, OwnSettings(joined.size()), LzmaFormat::Lzma2, ends, "solid", all);
   }
   printf("%zu files, %.1f MB; ours: the core's encoder (nice %u, depth %u); peer: liblzma %s preset 9e; one thread\n",
-         files, taken / 1e6, LzmaEncoderSettings().NiceLen, LzmaEncoderSettings().Depth, lzma_version_string());
+         files, taken / 1e6, OwnSettings(0).NiceLen, OwnSettings(0).Depth, lzma_version_string());
   printf("%-28s %12s %12s %8s  %8s %8s %8s\n", "what", "ours B", "liblzma B", "size", "ours s", "peer s", "speed");
   Row("per member (LZMA1)", members);
   if (solid) Row("solid (LZMA2, member flushes)", all);

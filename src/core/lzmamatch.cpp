@@ -14,6 +14,8 @@ enum : uint32_t {
   Hash3Size = 1 << Hash3Bits,
   Slack = 16,                // readable zero bytes behind the window, for word-wise compares
   RenumberAt = 0xE0000000u,  // positions are renumbered when the count reaches this
+  HeadAhead = 16,            // positions ahead whose 4-byte head is fetched into the cache
+  NodeAhead = 8,             // and whose first tree candidate is
 };
 
 inline uint32_t Load32(const uint8_t *p) { return GetLE32(p); }
@@ -102,7 +104,22 @@ void LzmaMatchFinder::Renumber() {
   lpos_ -= sub;
 }
 
+// Moves on by one. The 4-byte heads and the tree are far larger than the
+// caches, and every position starts its descent with a miss on its head, then
+// on the node and the bytes of the candidate found there. Both are known some
+// positions ahead, so they are asked for here, to be at hand when that
+// position's turn comes. (A head that changes meanwhile only makes a prefetch
+// useless, never a result different.)
 inline void LzmaMatchFinder::Advance() {
+  if (end_ - pos_ >= (size_t)HeadAhead + 4) {
+    __builtin_prefetch(head4_ + Hash4(buf_ + pos_ + HeadAhead, hash4Bits_));
+    uint32_t delta = lpos_ + NodeAhead - head4_[Hash4(buf_ + pos_ + NodeAhead, hash4Bits_)];
+    if (delta > NodeAhead && delta < cyclicSize_) {
+      uint32_t at = cyclic_ + NodeAhead < cyclicSize_ ? cyclic_ + NodeAhead : cyclic_ + NodeAhead - cyclicSize_;
+      __builtin_prefetch(son_ + 2 * (at >= delta ? at - delta : at + cyclicSize_ - delta));
+      __builtin_prefetch(buf_ + pos_ + NodeAhead - delta);
+    }
+  }
   pos_++;
   if (++cyclic_ == cyclicSize_) cyclic_ = 0;
   if (++lpos_ == RenumberAt) Renumber();
