@@ -46,7 +46,7 @@ bool LzmaMatchFinder::Init(uint32_t dictSize, uint32_t niceLen, uint32_t depth, 
   Release();
   uint64_t bytes = MemoryNeeded(dictSize, lookahead);
   if (dictSize > (3u << 29) || bytes != (size_t)bytes) return false;
-  block_ = (uint8_t *)TryAllocateMemory((size_t)bytes);
+  block_ = (uint8_t *)TryAllocateTable((size_t)bytes);
   if (!block_) return false;
   hash4Bits_ = HashBits(dictSize);
   cyclicSize_ = dictSize + 1;

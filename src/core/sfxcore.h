@@ -65,6 +65,9 @@ void *AllocateMemory(size_t size);
 // The same for blocks whose size the archive decides (a member's dictionary):
 // null when the system cannot give it, for the caller to report.
 void *TryAllocateMemory(size_t size);
+// The same for a large table read at random (the LZMA encoder's match finder),
+// in large pages where the system gives them. ReleaseMemory frees it.
+void *TryAllocateTable(size_t size);
 void ReleaseMemory(void *block);
 
 // Little-endian field access for on-disk records; never cast bytes to structs.
