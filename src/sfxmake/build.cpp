@@ -361,18 +361,21 @@ TreeCounts CheckWrittenArchive(OutputFile &out, uint64_t archiveStart, const std
   CheckArchiveForStub(program, dir, input);
   std::map<std::string, uint32_t> crcs;
   for (const EncodedMember &e : encoded) crcs[e.Name] = e.Crc;
-  for (const ZipMember &m : dir.Members) {
-    auto it = crcs.find(m.RawName);
-    if (it == crcs.end()) continue;
-    std::vector<std::string> passwords;
-    if (!password.empty()) passwords.push_back(password);  // written in UTF-8, the one form needed
+  std::vector<const ZipMember *> list;
+  for (const ZipMember &m : dir.Members)
+    if (crcs.count(m.RawName)) list.push_back(&m);
+  std::vector<std::string> passwords;
+  if (!password.empty()) passwords.push_back(password);  // written in UTF-8, the one form needed
+  auto check = [&](size_t i) {
+    const ZipMember &m = *list[i];
     MemberResult r = DecodeMember(program, dir, m, passwords, nullptr);
     if (r == MemberResult::NoMemory) throw InputError("no memory to decode " + m.ShownName() + " again");
-    if (r == MemberResult::Ok && ~EntryCrc != it->second) r = MemberResult::CrcMismatch;
+    if (r == MemberResult::Ok && ~EntryCrc != crcs.at(m.RawName)) r = MemberResult::CrcMismatch;
     if (r != MemberResult::Ok)
       throw InternalError("the LZMA member " + m.ShownName() + " does not decode back to its file (" +
                           DescribeResult(r) + "); nothing was written");
-  }
+  };
+  DecodeSideBySide(list, false, check, [](size_t) {});
   return CountTree(dir);
 }
 

@@ -13,6 +13,7 @@
 #include "inflate.h"
 #include "lzmadec.h"
 #include "sfxcore.h"
+#include "workers.h"
 #include "zipformat.h"
 
 namespace {
@@ -117,6 +118,30 @@ void PassMember(const SfxFile &s, const ZipMember &m, const std::vector<std::str
 }
 
 void EndDecoding() { SolidRelease(); }
+
+void DecodeSideBySide(const std::vector<const ZipMember *> &list, bool oneWorker,
+                      const std::function<void(size_t)> &check, const std::function<void(size_t)> &take) {
+  auto solid = [&](size_t i) { return DataMethod(*list[i]) == MethodSolid; };
+  size_t firstSolid = 0;
+  while (firstSolid < list.size() && !solid(firstSolid)) ++firstSolid;
+  auto work = [&](size_t i) {
+    if (!solid(i)) return check(i);
+    if (i != firstSolid) return;
+    for (size_t j = i; j < list.size(); ++j)
+      if (solid(j)) check(j);
+    EndDecoding();
+  };
+  // A decoder holds at most a member's size (an LZMA dictionary, 1 GiB at most
+  // as other writers declare them).
+  uint64_t largest = 0;
+  for (const ZipMember *m : list) largest = std::max(largest, m->UncompressedSize);
+  unsigned workers = WorkerCount(0, list.size(), std::min<uint64_t>(largest, 1ull << 30) + (1 << 20));
+#ifdef _WIN32
+  oneWorker = true;
+#endif
+  if (oneWorker) workers = 1;
+  RunInOrder(list.size(), workers, 64 * (size_t)workers, work, take);
+}
 
 const char *DescribeResult(MemberResult r) {
   static const char *const texts[] = {"OK", "CRC-32 mismatch", "size differs from the directory",

@@ -4,6 +4,7 @@
 #define SFXKIT_SFXMAKE_COREGLUE_H
 
 #include <cstdio>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -42,6 +43,15 @@ MemberResult DecodeMember(ByteView file, const ZipDirectory &dir, const ZipMembe
 void PassMember(const SfxFile &s, const ZipMember &m, const std::vector<std::string> &passwords);
 // Releases what decoding kept between members (a solid block's dictionary).
 void EndDecoding();
+
+// Runs check(i) for every member of `list` side by side, as many at once as the
+// machine affords decoders for, and take(i) in their order (RunInOrder, whose
+// rules on exceptions hold). The members of solid blocks go through one thread
+// in their order: their dictionary is that thread's, so the first of them takes
+// them all. One worker when `oneWorker` is set, and always on Windows, whose
+// build keeps the core's state in plain globals.
+void DecodeSideBySide(const std::vector<const ZipMember *> &list, bool oneWorker,
+                      const std::function<void(size_t)> &check, const std::function<void(size_t)> &take);
 
 const char *DescribeResult(MemberResult result);
 

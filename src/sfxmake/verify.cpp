@@ -140,14 +140,13 @@ int CheckMembers(const Args &args, bool extract) {
   // and reported in their order: the output is what one worker prints.
   PrepareCore();
   std::vector<const ZipMember *> list;
-  uint64_t total = 0, largest = 0, failed = 0;
+  uint64_t total = 0, failed = 0;
   std::set<std::string> names;
   bool sameName = false;  // two members of one name must be written in their order
   for (const ZipMember &m : s.Directory.Members) {
     if (m.IsFolder) continue;
     list.push_back(&m);
     total += m.UncompressedSize;
-    largest = std::max(largest, m.UncompressedSize);
     std::string key = m.DisplayName();
     std::transform(key.begin(), key.end(), key.begin(), [](char c) { return (char)std::tolower((uint8_t)c); });
     sameName = !names.insert(key).second || sameName;
@@ -168,18 +167,6 @@ int CheckMembers(const Args &args, bool extract) {
     }
     progress.Count(m.UncompressedSize);
   };
-  // The members of solid blocks go through one thread in their order: their
-  // dictionary is that thread's. The first of them takes them all.
-  auto solid = [&](size_t i) { return DataMethod(*list[i]) == MethodSolid; };
-  size_t firstSolid = 0;
-  while (firstSolid < list.size() && !solid(firstSolid)) ++firstSolid;
-  auto work = [&](size_t i) {
-    if (!solid(i)) return check(i);
-    if (i != firstSolid) return;
-    for (size_t j = i; j < list.size(); ++j)
-      if (solid(j)) check(j);
-    EndDecoding();
-  };
   auto take = [&](size_t i) {
     if (!outcomes[i].empty()) {
       ++failed;
@@ -189,15 +176,7 @@ int CheckMembers(const Args &args, bool extract) {
     }
     progress.Done();
   };
-  // A decoder holds at most a member's size (an LZMA dictionary, 1 GiB at most
-  // as other writers declare them). The Windows build keeps the core's state in
-  // plain globals: one worker.
-  unsigned workers = WorkerCount(0, list.size(), std::min<uint64_t>(largest, 1ull << 30) + (1 << 20));
-#ifdef _WIN32
-  workers = 1;
-#endif
-  if (extract && sameName) workers = 1;
-  RunInOrder(list.size(), workers, 64 * (size_t)workers, work, take);
+  DecodeSideBySide(list, extract && sameName, check, take);
   // A failed member was tested, but not extracted.
   uint64_t done = extract ? files - failed : files;
   std::cout << done << " member" << (done == 1 ? "" : "s") << (extract ? " extracted" : " tested") << ", " << failed
