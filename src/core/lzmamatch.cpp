@@ -109,7 +109,8 @@ void LzmaMatchFinder::Renumber() {
 // on the node and the bytes of the candidate found there. Both are known some
 // positions ahead, so they are asked for here, to be at hand when that
 // position's turn comes. (A head that changes meanwhile only makes a prefetch
-// useless, never a result different.)
+// useless, never a result different.) The prefetches stay in this body: GCC 12
+// dropped them from a small inline member function of their own.
 inline void LzmaMatchFinder::Advance() {
   if (end_ - pos_ >= (size_t)HeadAhead + 4) {
     __builtin_prefetch(head4_ + Hash4(buf_ + pos_ + HeadAhead, hash4Bits_));
