@@ -22,7 +22,7 @@ mkdir -p "$out"
 flags=(-std=c++17 -g -O1 -fsanitize=fuzzer,address,undefined -fno-sanitize-recover=all -Isrc/core -Isrc/cipher)
 # The core with the host's AES primitives (libgcrypt), as every program links it.
 core=(src/core/*.cpp src/cipher/cipher_gcrypt.cpp -lgcrypt)
-reader=(src/sfxmake/{cli,codepages,config,coreglue,files,platform,sfxfile,utf8,ziparchive}.cpp)
+reader=(src/sfxmake/{cli,codepages,config,coreglue,files,platform,sfxfile,utf8,workers,ziparchive}.cpp)
 clang++ "${flags[@]}" -Itests/host "${core[@]}" tests/host/core_host.cpp tests/host/test_support.cpp \
   fuzz/inflate_fuzzer.cpp -lz -o "$out/inflate_fuzzer"
 clang++ "${flags[@]}" -Itests/host "${core[@]}" tests/host/core_host.cpp tests/host/test_support.cpp \
