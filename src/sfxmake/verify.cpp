@@ -16,7 +16,6 @@
 #include "progress.h"
 #include "sfxfile.h"
 #include "utf8.h"
-#include "workers.h"
 #include "zipformat.h"
 
 namespace {
