@@ -23,6 +23,7 @@ enum : uint32_t {
   AlignSize = 16,
   PosSlots = 64,
   LenSymbols = 8 + 8 + 256,
+  LenRow = LenSymbols + 4,  // a row of length prices, padded for reads four at a time
   NumOpts = 1 << 12,        // positions one parse looks through at most
   Lookahead = NumOpts + LzmaMatchMax + 8,
   OutSize = 1 << 16,        // LZMA1 output is handed on in pieces of this size
@@ -151,28 +152,24 @@ struct RangeEncoder {
 // parse's start, as the step that ends there. A step is one symbol (Kind
 // Single: a literal, a short rep, a rep match or a match), a literal then rep0
 // (StepLitRep0), or a rep match or match of Len1 bytes, a literal and rep0
-// (StepMatchLitRep0). State and Reps are those after the node, filled in when
-// the parse reaches it.
+// (StepMatchLitRep0). A node is kept in four arrays side by side (the loops
+// over lengths compare and replace four nodes at a time): its price, its Back
+// (LitBack, a rep index 0..3, or a match distance + 4), the rest of its step
+// packed into one word (PackStep), and the State and Reps after it (OptNode),
+// filled in when the parse reaches it.
 enum : uint8_t { StepSingle, StepLitRep0, StepMatchLitRep0 };
 struct OptNode {
-  uint32_t Price;
-  uint32_t PrevPos;  // the node the step starts from
-  uint32_t Back;     // LitBack, a rep index 0..3, or a match distance + 4
-  uint32_t Len1;
-  uint8_t Kind;
   uint8_t State;
   uint32_t Reps[4];
 };
+struct Step {
+  uint32_t From;  // the node the step starts from
+  uint32_t Back, Len1, Kind;
+};
+static_assert(NumOpts <= 0x2000 && LzmaMatchMax < 0x200, "a step packs into one word");
+inline uint32_t PackStep(uint32_t from, uint32_t len1, uint32_t kind) { return from | len1 << 13 | kind << 22; }
 
-inline void SetStep(OptNode &node, uint32_t price, uint32_t prevPos, uint32_t back, uint32_t len1, uint8_t kind) {
-  node.Price = price;
-  node.PrevPos = prevPos;
-  node.Back = back;
-  node.Len1 = len1;
-  node.Kind = kind;
-}
-
-// A symbol chosen by the parse: length, kind (as OptNode::Back) and the
+// A symbol chosen by the parse: length, kind (as a node's Back) and the
 // distance less 1 it stands for (reps resolved), so that a chunk that resets
 // the state can still code it.
 struct PathSymbol {
@@ -195,7 +192,7 @@ struct LzmaEncoder {
   uint32_t PosSlotPrices[LenStates][PosSlots];
   uint32_t DistPrices[LenStates][FullDistances];
   uint32_t AlignPrices[AlignSize];
-  uint32_t LenPrices[PosStatesMax][LenSymbols], RepLenPrices[PosStatesMax][LenSymbols];
+  uint32_t LenPrices[PosStatesMax][LenRow], RepLenPrices[PosStatesMax][LenRow];
   uint32_t MatchCount, AlignCount, LenCount, RepLenCount;
 
   uint32_t PendingCount;
@@ -208,6 +205,7 @@ struct LzmaEncoder {
   void *Context;
 
   // Buffers from here on start undefined: each part is written before it is read.
+  uint32_t OptPrices[NumOpts + 8], OptBacks[NumOpts + 8], OptSteps[NumOpts + 8];  // (padded for four at a time)
   OptNode Opt[NumOpts + 2];
   LzmaMatch Matches[LzmaMaxPairs], Pending[LzmaMaxPairs];
   PathSymbol Path[NumOpts];
@@ -219,7 +217,9 @@ struct LzmaEncoder {
 
   uint32_t Price0(uint16_t p) const { return ProbPrices[p >> 4]; }
   uint32_t Price1(uint16_t p) const { return ProbPrices[(2048 - p) >> 4]; }
-  uint32_t PriceBit(uint16_t p, uint32_t bit) const { return bit ? Price1(p) : Price0(p); }
+  // Price0 or Price1 without a branch, for bits as good as random: when bit is
+  // 1, (p ^ ~0) + 2049 is 2048 - p.
+  uint32_t PriceBit(uint16_t p, uint32_t bit) const { return ProbPrices[((p ^ (0u - bit)) + (bit & 1) * 2049) >> 4]; }
   uint32_t TreePrice(const uint16_t *probs, uint32_t bits, uint32_t symbol) const {
     uint32_t price = 0;
     symbol |= 1u << bits;
@@ -243,25 +243,25 @@ struct LzmaEncoder {
     return M.Literal + 0x300 * ((((uint32_t)pos & LpMask) << Set.Lc) + (prev >> (8 - Set.Lc)));
   }
   // The price of literal `symbol` at pos after byte prev; after a match (state
-  // 7 and up) coded against matchByte, the byte at rep0.
+  // 7 and up) coded against matchByte, the byte at rep0, up to the first bit
+  // that differs from it, and as a plain literal from there on.
   uint32_t LiteralPrice(uint64_t pos, uint32_t prev, uint32_t state, uint32_t symbol, uint32_t matchByte) {
     const uint16_t *probs = LiteralProbs(pos, prev);
     uint32_t price = 0;
     symbol |= 0x100;
-    if (state < 7) {
+    if (state >= 7) {
       do {
-        price += PriceBit(probs[symbol >> 8], (symbol >> 7) & 1);
+        uint32_t matchBit = (matchByte >> 7) & 1, bit = (symbol >> 7) & 1;
+        matchByte <<= 1;
+        price += PriceBit(probs[0x100 + (matchBit << 8) + (symbol >> 8)], bit);
         symbol <<= 1;
+        if (matchBit != bit) break;
       } while (symbol < 0x10000);
-      return price;
     }
-    uint32_t offs = 0x100;
-    do {
-      matchByte <<= 1;
-      price += PriceBit(probs[offs + (matchByte & offs) + (symbol >> 8)], (symbol >> 7) & 1);
+    while (symbol < 0x10000) {
+      price += PriceBit(probs[symbol >> 8], (symbol >> 7) & 1);
       symbol <<= 1;
-      offs &= ~(matchByte ^ symbol);
-    } while (symbol < 0x10000);
+    }
     return price;
   }
   // The price of rep index i past IsMatch and IsRep, without the length.
@@ -280,10 +280,44 @@ struct LzmaEncoder {
     return PosSlotPrices[lenState][Slot(dist)] + AlignPrices[dist & (AlignSize - 1)];
   }
   bool Usable(uint32_t rep, uint64_t pos) const { return rep < pos; }
+  void SetStep(uint32_t at, uint32_t price, uint32_t from, uint32_t back, uint32_t len1, uint8_t kind) {
+    OptPrices[at] = price;
+    OptBacks[at] = back;
+    OptSteps[at] = PackStep(from, len1, kind);
+  }
+  Step StepAt(uint32_t at) const {
+    uint32_t packed = OptSteps[at];
+    return {packed & 0x1FFF, OptBacks[at], (packed >> 13) & 0x1FF, packed >> 22};
+  }
+  // Offers the single step from node cur of `back` with every length l from
+  // `from` to `to`, at price base + lenPrices[l - 2], to the nodes cur + l where
+  // it is cheaper. Four lengths at a time, without branches: the nodes' fields
+  // lie side by side, and whether an offer wins is as good as random. (Lanes
+  // past `to` read and write back padding or stale nodes unchanged.)
+  void OfferLengths(uint32_t cur, uint32_t from, uint32_t to, uint32_t base, const uint32_t *lenPrices, uint32_t back) {
+    typedef int32_t Lanes __attribute__((vector_size(16)));  // prices stay below 2^31
+    const Lanes lane = {0, 1, 2, 3};
+    const int32_t step = (int32_t)PackStep(cur, 0, StepSingle);
+    for (uint32_t l = from; l <= to; l += 4) {
+      Lanes offer, price, backs, steps;
+      memcpy(&offer, lenPrices + l - 2, sizeof offer);
+      memcpy(&price, OptPrices + cur + l, sizeof price);
+      memcpy(&backs, OptBacks + cur + l, sizeof backs);
+      memcpy(&steps, OptSteps + cur + l, sizeof steps);
+      offer += (int32_t)base;
+      Lanes wins = (offer < price) & (lane <= (int32_t)(to - l));
+      price = (offer & wins) | (price & ~wins);
+      backs = ((int32_t)back & wins) | (backs & ~wins);
+      steps = (step & wins) | (steps & ~wins);
+      memcpy(OptPrices + cur + l, &price, sizeof price);
+      memcpy(OptBacks + cur + l, &backs, sizeof backs);
+      memcpy(OptSteps + cur + l, &steps, sizeof steps);
+    }
+  }
 
   void ResetState();
   void PricesInit();
-  void LenPricesFill(const LenCoder &coder, uint32_t prices[PosStatesMax][LenSymbols]);
+  void LenPricesFill(const LenCoder &coder, uint32_t prices[PosStatesMax][LenRow]);
   void DistPricesFill();
   void AlignPricesFill();
   void RefreshPrices();
@@ -339,17 +373,19 @@ void LzmaEncoder::ResetState() {
   PricesInit();
 }
 
-void LzmaEncoder::LenPricesFill(const LenCoder &coder, uint32_t prices[PosStatesMax][LenSymbols]) {
+void LzmaEncoder::LenPricesFill(const LenCoder &coder, uint32_t prices[PosStatesMax][LenRow]) {
   const uint32_t a0 = Price0(coder.Choice), a1 = Price1(coder.Choice);
   const uint32_t b0 = a1 + Price0(coder.Choice2), b1 = a1 + Price1(coder.Choice2);
   const uint32_t posStates = PbMask + 1;
-  for (uint32_t i = 16; i < LenSymbols; i++) prices[0][i] = b1 + TreePrice(coder.High, 8, i - 16);
+  // The parse prices lengths up to the nice length only: longer ones are taken at once.
+  const uint32_t symbols = Nice - 1 > 16 ? Nice - 1 : 16;
+  for (uint32_t i = 16; i < symbols; i++) prices[0][i] = b1 + TreePrice(coder.High, 8, i - 16);
   for (uint32_t ps = 0; ps < posStates; ps++) {
     for (uint32_t i = 0; i < 8; i++) {
       prices[ps][i] = a0 + TreePrice(coder.Low[ps], 3, i);
       prices[ps][i + 8] = b0 + TreePrice(coder.Mid[ps], 3, i);
     }
-    if (ps) memcpy(&prices[ps][16], &prices[0][16], (LenSymbols - 16) * sizeof(uint32_t));
+    if (ps) memcpy(&prices[ps][16], &prices[0][16], (symbols - 16) * sizeof(uint32_t));
   }
 }
 
@@ -580,26 +616,27 @@ void LzmaEncoder::Parse() {
 
   // The start node and the steps from it.
   OptNode *opt = Opt;
+  uint32_t *prices = OptPrices;
   opt[0].State = (uint8_t)State;
   memcpy(opt[0].Reps, Reps, sizeof Reps);
   uint32_t posState = (uint32_t)start & PbMask;
-  SetStep(opt[1], Price0(M.IsMatch[State][posState]) + LiteralPrice(start, start ? data[-1] : 0, State, curByte, matchByte),
+  SetStep(1, Price0(M.IsMatch[State][posState]) + LiteralPrice(start, start ? data[-1] : 0, State, curByte, matchByte),
             0, LitBack, 0, StepSingle);
   uint32_t matchPrice = Price1(M.IsMatch[State][posState]);
   uint32_t repMatchPrice = matchPrice + Price1(M.IsRep[State]);
   if (matchByte == curByte) {
     uint32_t price = repMatchPrice + ShortRepPrice(State, posState);
-    if (price < opt[1].Price) SetStep(opt[1], price, 0, 0, 0, StepSingle);
+    if (price < prices[1]) SetStep(1, price, 0, 0, 0, StepSingle);
   }
   uint32_t lenEnd = mainLen > repLens[repMax] ? mainLen : repLens[repMax];
-  if (lenEnd < 2) return Single(1, opt[1].Back, opt[1].Back == 0 ? Reps[0] : 0);
-  for (uint32_t i = 2; i <= lenEnd; i++) opt[i].Price = Infinity;
+  if (lenEnd < 2) return Single(1, OptBacks[1], OptBacks[1] == 0 ? Reps[0] : 0);
+  for (uint32_t i = 2; i <= lenEnd; i++) prices[i] = Infinity;
   for (uint32_t i = 0; i < 4; i++) {
     if (repLens[i] < 2) continue;
     uint32_t base = repMatchPrice + RepPrice(i, State, posState);
     for (uint32_t len = repLens[i]; len >= 2; len--) {
       uint32_t price = base + RepLenPrices[posState][len - 2];
-      if (price < opt[len].Price) SetStep(opt[len], price, 0, i, 0, StepSingle);
+      if (price < prices[len]) SetStep(len, price, 0, i, 0, StepSingle);
     }
   }
   uint32_t normalMatchPrice = matchPrice + Price0(M.IsRep[State]);
@@ -610,7 +647,7 @@ void LzmaEncoder::Parse() {
     for (;; len++) {
       uint32_t dist = Matches[k].Dist;
       uint32_t price = normalMatchPrice + LenPrices[posState][len - 2] + DistPrice(dist, len);
-      if (price < opt[len].Price) SetStep(opt[len], price, 0, dist + 4, 0, StepSingle);
+      if (price < prices[len]) SetStep(len, price, 0, dist + 4, 0, StepSingle);
       if (len == Matches[k].Len && ++k == count) break;
     }
   }
@@ -628,37 +665,38 @@ void LzmaEncoder::Parse() {
     }
     // The state and distances after the node's step.
     OptNode &node = opt[cur];
-    const OptNode &from = opt[node.PrevPos];
+    const Step step = StepAt(cur);
+    const OptNode &from = opt[step.From];
     uint32_t state = from.State;
     uint32_t reps[4];
     memcpy(reps, from.Reps, sizeof reps);
-    if (node.Kind == StepLitRep0) {
+    if (step.Kind == StepLitRep0) {
       state = RepNext(LitNext(state));
     } else {
-      uint32_t firstLen = node.Kind == StepSingle ? cur - node.PrevPos : node.Len1;
-      if (node.Back == LitBack) {
+      uint32_t firstLen = step.Kind == StepSingle ? cur - step.From : step.Len1;
+      if (step.Back == LitBack) {
         state = LitNext(state);
-      } else if (node.Back < 4) {
+      } else if (step.Back < 4) {
         if (firstLen == 1) {
           state = ShortRepNext(state);
         } else {
           state = RepNext(state);
-          uint32_t d = reps[node.Back];
-          for (uint32_t j = node.Back; j > 0; j--) reps[j] = reps[j - 1];
+          uint32_t d = reps[step.Back];
+          for (uint32_t j = step.Back; j > 0; j--) reps[j] = reps[j - 1];
           reps[0] = d;
         }
       } else {
         state = MatchNext(state);
-        reps[3] = reps[2], reps[2] = reps[1], reps[1] = reps[0], reps[0] = node.Back - 4;
+        reps[3] = reps[2], reps[2] = reps[1], reps[1] = reps[0], reps[0] = step.Back - 4;
       }
-      if (node.Kind == StepMatchLitRep0) state = RepNext(LitNext(state));
+      if (step.Kind == StepMatchLitRep0) state = RepNext(LitNext(state));
     }
     node.State = (uint8_t)state;
     memcpy(node.Reps, reps, sizeof reps);
 
     const uint64_t pos = start + cur;
     const uint8_t *p = data + cur;
-    const uint32_t curPrice = node.Price;
+    const uint32_t curPrice = prices[cur];
     const uint32_t byte = p[0];
     const bool usable0 = Usable(reps[0], pos);
     const uint32_t mByte = usable0 ? p[-(int64_t)reps[0] - 1] : ~byte & 0xFF;
@@ -670,22 +708,22 @@ void LzmaEncoder::Parse() {
     const uint32_t curAnd1Price =
         curPrice + Price0(M.IsMatch[state][posState]) + LiteralPrice(pos, p[-1], state, byte, mByte);
     bool nextIsLiteral = false;
-    if (curAnd1Price < opt[cur + 1].Price) {
-      SetStep(opt[cur + 1], curAnd1Price, cur, LitBack, 0, StepSingle);
+    if (curAnd1Price < prices[cur + 1]) {
+      SetStep(cur + 1, curAnd1Price, cur, LitBack, 0, StepSingle);
       nextIsLiteral = true;
     }
     matchPrice = curPrice + Price1(M.IsMatch[state][posState]);
     repMatchPrice = matchPrice + Price1(M.IsRep[state]);
-    if (usable0 && mByte == byte && !(opt[cur + 1].PrevPos == cur && opt[cur + 1].Back == 0)) {
+    if (usable0 && mByte == byte && !(StepAt(cur + 1).From == cur && OptBacks[cur + 1] == 0)) {
       uint32_t price = repMatchPrice + ShortRepPrice(state, posState);
-      if (price <= opt[cur + 1].Price) {
-        SetStep(opt[cur + 1], price, cur, 0, 0, StepSingle);
+      if (price <= prices[cur + 1]) {
+        SetStep(cur + 1, price, cur, 0, 0, StepSingle);
         nextIsLiteral = false;
       }
     }
     if (availFull < 2) continue;
     auto reach = [&](uint32_t end) {
-      while (lenEnd < end) opt[++lenEnd].Price = Infinity;
+      while (lenEnd < end) prices[++lenEnd] = Infinity;
     };
 
     // A literal, then rep0.
@@ -698,7 +736,7 @@ void LzmaEncoder::Parse() {
                          RepPrice(0, state2, ps2) + RepLenPrices[ps2][len2 - 2];
         uint32_t end = cur + 1 + len2;
         reach(end);
-        if (price < opt[end].Price) SetStep(opt[end], price, cur, LitBack, 1, StepLitRep0);
+        if (price < prices[end]) SetStep(end, price, cur, LitBack, 1, StepLitRep0);
       }
     }
 
@@ -710,10 +748,7 @@ void LzmaEncoder::Parse() {
       uint32_t lenTest = MatchLen(p, back, numAvail);
       reach(cur + lenTest);
       uint32_t price = repMatchPrice + RepPrice(i, state, posState);
-      for (uint32_t l = lenTest; l >= 2; l--) {
-        uint32_t total = price + RepLenPrices[posState][l - 2];
-        if (total < opt[cur + l].Price) SetStep(opt[cur + l], total, cur, i, 0, StepSingle);
-      }
+      OfferLengths(cur, 2, lenTest, price, RepLenPrices[posState], i);
       if (i == 0) startLen = lenTest + 1;
       // The rep, a literal, then rep0 (the same distance).
       if (lenTest + 1 < availFull) {
@@ -729,7 +764,7 @@ void LzmaEncoder::Parse() {
                    RepLenPrices[ps2][len2 - 2];
           uint32_t end = cur + lenTest + 1 + len2;
           reach(end);
-          if (total < opt[end].Price) SetStep(opt[end], total, cur, i, lenTest, StepMatchLitRep0);
+          if (total < prices[end]) SetStep(end, total, cur, i, lenTest, StepMatchLitRep0);
         }
       }
     }
@@ -745,33 +780,35 @@ void LzmaEncoder::Parse() {
       reach(cur + newLen);
       uint32_t k = 0;
       while (startLen > Matches[k].Len) k++;
-      // A distance's price is the same for every length from 5 on.
-      uint32_t dist = Matches[k].Dist, longPrice = DistPrice(dist, LenStates + 1);
-      for (uint32_t l = startLen;; l++) {
-        uint32_t total = normalPrice + LenPrices[posState][l - 2] + (l <= LenStates ? DistPrice(dist, l) : longPrice);
-        if (total < opt[cur + l].Price) SetStep(opt[cur + l], total, cur, dist + 4, 0, StepSingle);
-        if (l != Matches[k].Len) continue;
+      // Each match offers the lengths from the end of the one before up to its own.
+      for (uint32_t l = startLen;; k++) {
+        const uint32_t dist = Matches[k].Dist, last = Matches[k].Len;
+        for (; l <= last && l <= LenStates; l++) {
+          uint32_t total = normalPrice + LenPrices[posState][l - 2] + DistPrice(dist, l);
+          if (total < prices[cur + l]) SetStep(cur + l, total, cur, dist + 4, 0, StepSingle);
+        }
+        // A distance's price is the same for every length from 5 on.
+        if (l <= last) OfferLengths(cur, l, last, normalPrice + DistPrice(dist, LenStates + 1), LenPrices[posState], dist + 4);
+        l = last + 1;
         // The match, a literal, then rep0 (the same distance).
         const uint8_t *back = p - dist - 1;
-        if (l + 1 < availFull) {
-          uint32_t limit = availFull - 1 - l < Nice ? availFull - 1 - l : Nice;
-          uint32_t len2 = MatchLen(p + l + 1, back + l + 1, limit);
+        if (last + 1 < availFull) {
+          uint32_t limit = availFull - 1 - last < Nice ? availFull - 1 - last : Nice;
+          uint32_t len2 = MatchLen(p + last + 1, back + last + 1, limit);
           if (len2 >= 2) {
-            uint32_t state2 = MatchNext(state), ps2 = (uint32_t)(pos + l) & PbMask;
-            uint32_t t2 = total + Price0(M.IsMatch[state2][ps2]) +
-                          LiteralPrice(pos + l, p[l - 1], state2, p[l], back[l]);
+            uint32_t state2 = MatchNext(state), ps2 = (uint32_t)(pos + last) & PbMask;
+            uint32_t t2 = normalPrice + LenPrices[posState][last - 2] + DistPrice(dist, last) +
+                          Price0(M.IsMatch[state2][ps2]) + LiteralPrice(pos + last, p[last - 1], state2, p[last], back[last]);
             state2 = LitNext(state2);
-            ps2 = (uint32_t)(pos + l + 1) & PbMask;
+            ps2 = (uint32_t)(pos + last + 1) & PbMask;
             t2 += Price1(M.IsMatch[state2][ps2]) + Price1(M.IsRep[state2]) + RepPrice(0, state2, ps2) +
                   RepLenPrices[ps2][len2 - 2];
-            uint32_t end = cur + l + 1 + len2;
+            uint32_t end = cur + last + 1 + len2;
             reach(end);
-            if (t2 < opt[end].Price) SetStep(opt[end], t2, cur, dist + 4, l, StepMatchLitRep0);
+            if (t2 < prices[end]) SetStep(end, t2, cur, dist + 4, last, StepMatchLitRep0);
           }
         }
-        if (++k == newCount) break;
-        dist = Matches[k].Dist;
-        longPrice = DistPrice(dist, LenStates + 1);
+        if (k + 1 == newCount) break;
       }
     }
   }
@@ -780,9 +817,9 @@ void LzmaEncoder::Parse() {
   uint32_t n = 0;
   PathSymbol reversed[3];
   for (uint32_t at = cur; at > 0;) {
-    const OptNode &node = opt[at];
-    const OptNode &from = opt[node.PrevPos];
-    uint32_t k = 0, span = at - node.PrevPos;
+    const Step node = StepAt(at);
+    const OptNode &from = opt[node.From];
+    uint32_t k = 0, span = at - node.From;
     auto dist = [&](uint32_t back) { return back == LitBack ? 0 : back < 4 ? from.Reps[back] : back - 4; };
     if (node.Kind == StepSingle) {
       reversed[k++] = {span, node.Back, dist(node.Back)};
@@ -796,7 +833,7 @@ void LzmaEncoder::Parse() {
       reversed[k++] = {node.Len1, node.Back, d};
     }
     for (uint32_t j = 0; j < k; j++) Path[NumOpts - 1 - n++] = reversed[j];
-    at = node.PrevPos;
+    at = node.From;
   }
   memmove(Path, Path + NumOpts - n, n * sizeof(PathSymbol));
   PathCount = n;
