@@ -723,7 +723,8 @@ void LzmaEncoder::Parse() {
     }
     if (availFull < 2) continue;
     auto reach = [&](uint32_t end) {
-      while (lenEnd < end) prices[++lenEnd] = Infinity;
+      for (uint32_t at = lenEnd + 1; at <= end; at++) prices[at] = Infinity;
+      if (end > lenEnd) lenEnd = end;
     };
 
     // A literal, then rep0.
@@ -740,11 +741,17 @@ void LzmaEncoder::Parse() {
       }
     }
 
-    uint32_t startLen = 2;
+    // The reps whose first two bytes match, found without a branch per rep.
+    uint32_t startLen = 2, repsFound = 0;
+    const uint32_t head = p[0] | p[1] << 8;
     for (uint32_t i = 0; i < 4; i++) {
-      if (!Usable(reps[i], pos)) continue;
+      const bool usable = Usable(reps[i], pos);
+      const uint8_t *back = p - (usable ? reps[i] + 1 : 0);
+      repsFound |= (uint32_t)(usable && (uint32_t)(back[0] | back[1] << 8) == head) << i;
+    }
+    for (; repsFound; repsFound &= repsFound - 1) {
+      const uint32_t i = (uint32_t)__builtin_ctz(repsFound);
       const uint8_t *back = p - reps[i] - 1;
-      if (back[0] != p[0] || back[1] != p[1]) continue;
       uint32_t lenTest = MatchLen(p, back, numAvail);
       reach(cur + lenTest);
       uint32_t price = repMatchPrice + RepPrice(i, state, posState);
