@@ -633,11 +633,7 @@ void LzmaEncoder::Parse() {
   for (uint32_t i = 2; i <= lenEnd; i++) prices[i] = Infinity;
   for (uint32_t i = 0; i < 4; i++) {
     if (repLens[i] < 2) continue;
-    uint32_t base = repMatchPrice + RepPrice(i, State, posState);
-    for (uint32_t len = repLens[i]; len >= 2; len--) {
-      uint32_t price = base + RepLenPrices[posState][len - 2];
-      if (price < prices[len]) SetStep(len, price, 0, i, 0, StepSingle);
-    }
+    OfferLengths(0, 2, repLens[i], repMatchPrice + RepPrice(i, State, posState), RepLenPrices[posState], i);
   }
   uint32_t normalMatchPrice = matchPrice + Price0(M.IsRep[State]);
   uint32_t len = repLens[0] >= 2 ? repLens[0] + 1 : 2;
