@@ -264,6 +264,17 @@ struct LzmaEncoder {
     }
     return price;
   }
+  // `price`, plus a literal at pos (byte p[0], rep0's byte back[0]) after a
+  // step that left `state`, then rep0 for len2 bytes; Infinity as soon as the
+  // sum without the literal's bits reaches `bound`, as they only add to it.
+  uint32_t LitRep0Price(uint32_t price, uint32_t state, uint64_t pos, const uint8_t *p, const uint8_t *back,
+                        uint32_t len2, uint32_t bound) {
+    const uint32_t litState = state, ps = (uint32_t)(pos + 1) & PbMask;
+    state = LitNext(state);
+    price += Price0(M.IsMatch[litState][(uint32_t)pos & PbMask]) + Price1(M.IsMatch[state][ps]) + Price1(M.IsRep[state]) +
+             RepPrice(0, state, ps) + RepLenPrices[ps][len2 - 2];
+    return price >= bound ? Infinity : price + LiteralPrice(pos, p[-1], litState, p[0], back[0]);
+  }
   // The price of rep index i past IsMatch and IsRep, without the length.
   uint32_t RepPrice(uint32_t i, uint32_t state, uint32_t posState) const {
     if (i == 0) return Price0(M.IsRepG0[state]) + Price1(M.IsRep0Long[state][posState]);
@@ -701,12 +712,18 @@ void LzmaEncoder::Parse() {
     if (availFull > NumOpts - 1 - cur) availFull = NumOpts - 1 - cur;
     const uint32_t numAvail = availFull < Nice ? availFull : Nice;
 
-    const uint32_t curAnd1Price =
-        curPrice + Price0(M.IsMatch[state][posState]) + LiteralPrice(pos, p[-1], state, byte, mByte);
+    // The literal's price only where it can matter: a node already cheaper
+    // than the price of its first bit (often, inside a long match) is not
+    // beaten by it.
+    const uint32_t litBase = curPrice + Price0(M.IsMatch[state][posState]);
+    uint32_t curAnd1Price = Infinity;  // (priced when needed)
     bool nextIsLiteral = false;
-    if (curAnd1Price < prices[cur + 1]) {
-      SetStep(cur + 1, curAnd1Price, cur, LitBack, 0, StepSingle);
-      nextIsLiteral = true;
+    if (litBase < prices[cur + 1]) {
+      curAnd1Price = litBase + LiteralPrice(pos, p[-1], state, byte, mByte);
+      if (curAnd1Price < prices[cur + 1]) {
+        SetStep(cur + 1, curAnd1Price, cur, LitBack, 0, StepSingle);
+        nextIsLiteral = true;
+      }
     }
     matchPrice = curPrice + Price1(M.IsMatch[state][posState]);
     repMatchPrice = matchPrice + Price1(M.IsRep[state]);
@@ -728,6 +745,7 @@ void LzmaEncoder::Parse() {
       uint32_t limit = availFull - 1 < Nice ? availFull - 1 : Nice;
       uint32_t len2 = MatchLen(p + 1, p - reps[0], limit);
       if (len2 >= 2) {
+        if (curAnd1Price == Infinity) curAnd1Price = litBase + LiteralPrice(pos, p[-1], state, byte, mByte);
         uint32_t state2 = LitNext(state), ps2 = (uint32_t)(pos + 1) & PbMask;
         uint32_t price = curAnd1Price + Price1(M.IsMatch[state2][ps2]) + Price1(M.IsRep[state2]) +
                          RepPrice(0, state2, ps2) + RepLenPrices[ps2][len2 - 2];
@@ -758,14 +776,9 @@ void LzmaEncoder::Parse() {
         uint32_t limit = availFull - 1 - lenTest < Nice ? availFull - 1 - lenTest : Nice;
         uint32_t len2 = MatchLen(p + lenTest + 1, back + lenTest + 1, limit);
         if (len2 >= 2) {
-          uint32_t state2 = RepNext(state), ps2 = (uint32_t)(pos + lenTest) & PbMask;
-          uint32_t total = price + RepLenPrices[posState][lenTest - 2] + Price0(M.IsMatch[state2][ps2]) +
-                           LiteralPrice(pos + lenTest, p[lenTest - 1], state2, p[lenTest], back[lenTest]);
-          state2 = LitNext(state2);
-          ps2 = (uint32_t)(pos + lenTest + 1) & PbMask;
-          total += Price1(M.IsMatch[state2][ps2]) + Price1(M.IsRep[state2]) + RepPrice(0, state2, ps2) +
-                   RepLenPrices[ps2][len2 - 2];
           uint32_t end = cur + lenTest + 1 + len2;
+          uint32_t total = LitRep0Price(price + RepLenPrices[posState][lenTest - 2], RepNext(state), pos + lenTest,
+                                        p + lenTest, back + lenTest, len2, end > lenEnd ? Infinity : prices[end]);
           reach(end);
           if (total < prices[end]) SetStep(end, total, cur, i, lenTest, StepMatchLitRep0);
         }
@@ -799,14 +812,9 @@ void LzmaEncoder::Parse() {
           uint32_t limit = availFull - 1 - last < Nice ? availFull - 1 - last : Nice;
           uint32_t len2 = MatchLen(p + last + 1, back + last + 1, limit);
           if (len2 >= 2) {
-            uint32_t state2 = MatchNext(state), ps2 = (uint32_t)(pos + last) & PbMask;
-            uint32_t t2 = normalPrice + LenPrices[posState][last - 2] + DistPrice(dist, last) +
-                          Price0(M.IsMatch[state2][ps2]) + LiteralPrice(pos + last, p[last - 1], state2, p[last], back[last]);
-            state2 = LitNext(state2);
-            ps2 = (uint32_t)(pos + last + 1) & PbMask;
-            t2 += Price1(M.IsMatch[state2][ps2]) + Price1(M.IsRep[state2]) + RepPrice(0, state2, ps2) +
-                  RepLenPrices[ps2][len2 - 2];
             uint32_t end = cur + last + 1 + len2;
+            uint32_t t2 = LitRep0Price(normalPrice + LenPrices[posState][last - 2] + DistPrice(dist, last), MatchNext(state),
+                                       pos + last, p + last, back + last, len2, end > lenEnd ? Infinity : prices[end]);
             reach(end);
             if (t2 < prices[end]) SetStep(end, t2, cur, dist + 4, last, StepMatchLitRep0);
           }

@@ -132,20 +132,24 @@ inline void LzmaMatchFinder::Advance() {
 // `limit` bytes is replaced by the new position, which takes over its children.
 // Returns how many matches it recorded.
 uint32_t LzmaMatchFinder::TreeInsert(const uint8_t *cur, uint32_t limit, uint32_t maxLen, LzmaMatch *out) {
+  // (Copies of the members: the stores through the tree's pointers below
+  // could otherwise change them, for all the compiler knows.)
+  const uint32_t lpos = lpos_, cyclic = cyclic_, cyclicSize = cyclicSize_;
+  uint32_t *const son = son_;
   uint32_t h4 = Hash4(cur, hash4Bits_);
   uint32_t candidate = head4_[h4];
-  head4_[h4] = lpos_;
-  uint32_t *smaller = son_ + 2 * cyclic_;  // where the next candidate below cur hangs
+  head4_[h4] = lpos;
+  uint32_t *smaller = son + 2 * cyclic;    // where the next candidate below cur hangs
   uint32_t *larger = smaller + 1;          // and above it
   uint32_t lenSmaller = 0, lenLarger = 0;  // bytes every candidate below/above shares with cur
   uint32_t found = 0;
   for (uint32_t depth = depth_;; depth--) {
-    uint32_t delta = lpos_ - candidate;
-    if (depth == 0 || delta >= cyclicSize_) {
+    uint32_t delta = lpos - candidate;
+    if (depth == 0 || delta >= cyclicSize) {
       *smaller = *larger = 0;
       return found;
     }
-    uint32_t *pair = son_ + 2 * (cyclic_ >= delta ? cyclic_ - delta : cyclic_ + cyclicSize_ - delta);
+    uint32_t *pair = son + 2 * (cyclic >= delta ? cyclic - delta : cyclic + cyclicSize - delta);
     const uint8_t *p = cur - delta;
     uint32_t len = lenSmaller < lenLarger ? lenSmaller : lenLarger;
     if (p[len] == cur[len]) {
