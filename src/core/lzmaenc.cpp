@@ -705,8 +705,10 @@ void LzmaEncoder::Parse() {
     const uint8_t *p = data + cur;
     const uint32_t curPrice = prices[cur];
     const uint32_t byte = p[0];
-    const bool usable0 = Usable(reps[0], pos);
-    const uint32_t mByte = usable0 ? p[-(int64_t)reps[0] - 1] : ~byte & 0xFF;
+    // From here on every rep lies within the input: pos is 1 or more, and a
+    // node's reps are the start's (0 or distances coded before it) or
+    // distances of matches found since.
+    const uint32_t mByte = p[-(int64_t)reps[0] - 1];
     posState = (uint32_t)pos & PbMask;
     uint32_t availFull = availAll - cur;
     if (availFull > NumOpts - 1 - cur) availFull = NumOpts - 1 - cur;
@@ -727,7 +729,7 @@ void LzmaEncoder::Parse() {
     }
     matchPrice = curPrice + Price1(M.IsMatch[state][posState]);
     repMatchPrice = matchPrice + Price1(M.IsRep[state]);
-    if (usable0 && mByte == byte && !(StepAt(cur + 1).From == cur && OptBacks[cur + 1] == 0)) {
+    if (mByte == byte && !(StepAt(cur + 1).From == cur && OptBacks[cur + 1] == 0)) {
       uint32_t price = repMatchPrice + ShortRepPrice(state, posState);
       if (price <= prices[cur + 1]) {
         SetStep(cur + 1, price, cur, 0, 0, StepSingle);
@@ -741,7 +743,7 @@ void LzmaEncoder::Parse() {
     };
 
     // A literal, then rep0.
-    if (!nextIsLiteral && mByte != byte && usable0) {
+    if (!nextIsLiteral && mByte != byte) {
       uint32_t limit = availFull - 1 < Nice ? availFull - 1 : Nice;
       uint32_t len2 = MatchLen(p + 1, p - reps[0], limit);
       if (len2 >= 2) {
@@ -759,9 +761,8 @@ void LzmaEncoder::Parse() {
     uint32_t startLen = 2, repsFound = 0;
     const uint32_t head = p[0] | p[1] << 8;
     for (uint32_t i = 0; i < 4; i++) {
-      const bool usable = Usable(reps[i], pos);
-      const uint8_t *back = p - (usable ? reps[i] + 1 : 0);
-      repsFound |= (uint32_t)(usable && (uint32_t)(back[0] | back[1] << 8) == head) << i;
+      const uint8_t *back = p - reps[i] - 1;
+      repsFound |= (uint32_t)((uint32_t)(back[0] | back[1] << 8) == head) << i;
     }
     for (; repsFound; repsFound &= repsFound - 1) {
       const uint32_t i = (uint32_t)__builtin_ctz(repsFound);
