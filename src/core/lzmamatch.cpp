@@ -106,14 +106,19 @@ void LzmaMatchFinder::Renumber() {
 
 // Moves on by one. The 4-byte heads and the tree are far larger than the
 // caches, and every position starts its descent with a miss on its head, then
-// on the node and the bytes of the candidate found there. Both are known some
-// positions ahead, so they are asked for here, to be at hand when that
-// position's turn comes. (A head that changes meanwhile only makes a prefetch
-// useless, never a result different.) The prefetches stay in this body: GCC 12
-// dropped them from a small inline member function of their own.
+// on the node and the bytes of the candidate found there; the 3-byte heads
+// outgrow the nearer caches too, and their candidate's bytes are as far off.
+// All are known some positions ahead, so they are asked for here, to be at
+// hand when that position's turn comes. (A head that changes meanwhile only
+// makes a prefetch useless, never a result different.) The prefetches stay in
+// this body: GCC 12 dropped them from a small inline member function of their
+// own.
 inline void LzmaMatchFinder::Advance() {
   if (end_ - pos_ >= (size_t)HeadAhead + 4) {
     __builtin_prefetch(head4_ + Hash4(buf_ + pos_ + HeadAhead, hash4Bits_));
+    __builtin_prefetch(head3_ + Hash3(buf_ + pos_ + HeadAhead));
+    uint32_t delta3 = lpos_ + NodeAhead - head3_[Hash3(buf_ + pos_ + NodeAhead)];
+    if (delta3 > NodeAhead && delta3 < cyclicSize_) __builtin_prefetch(buf_ + pos_ + NodeAhead - delta3);
     uint32_t delta = lpos_ + NodeAhead - head4_[Hash4(buf_ + pos_ + NodeAhead, hash4Bits_)];
     if (delta > NodeAhead && delta < cyclicSize_) {
       uint32_t at = cyclic_ + NodeAhead < cyclicSize_ ? cyclic_ + NodeAhead : cyclic_ + NodeAhead - cyclicSize_;
